@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QString>
+#include <functional>
+
+class AlertRelay;
+
+// What the administration windows may ask of the main window.
+class MainLink
+{
+public:
+    virtual ~MainLink() = default;
+
+    virtual AlertRelay &relay() = 0;
+    // Reloads the on-duty recipients after the users changed.
+    virtual void GetPhoneNo() = 0;
+    // Sends one SMS; while another dialogue is under way it waits for it.
+    virtual void SendAlarm(const QString &AlarmMsg, const QString &UserName, const QString &Ph_No,
+                           const std::function<void()> &whenDone = {}) = 0;
+    // Puts the main window back into its normal (not minimised) state.
+    virtual void setNormalState() = 0;
+};

@@ -1,0 +1,7 @@
+#pragma once
+
+#include <QIcon>
+
+// The program's icon, drawn at run time: a dark tile with a "V" and two
+// radio waves.
+QIcon appIcon();

@@ -1,0 +1,218 @@
+#include "app/frmMain.h"
+#include "ui_frmMain.h"
+
+#include "admin/frmAbout.h"
+#include "admin/frmSettings.h"
+#include "app/AppIcon.h"
+#include "store/AppInfo.h"
+#include "store/MessageBoxes.h"
+#include "store/UpdateCom.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QCursor>
+#include <QScrollBar>
+
+frmMain::frmMain(QWidget *parent)
+    : QMainWindow(parent)
+    , ui(std::make_unique<Ui::frmMain>())
+    , m_relay(this)
+    , m_tray(appIcon(), this)
+{
+    ui->setupUi(this);
+    setWindowIcon(appIcon());
+    // Fixed single border: no minimise or maximise button, no resizing.
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint
+                   | Qt::MSWindowsFixedSizeDialogHint);
+    // The pop-up menu lives in the menu bar but is never shown there.
+    ui->mPopupSys->menuAction()->setVisible(false);
+    ui->mPopupSys->setDefaultAction(ui->mPopRestore);
+    // The labels lie under the page log, which covers them.
+    ui->txtPageLog->raise();
+    ui->txtPageLog->setMaximumBlockCount(0);
+
+    connect(ui->mnuExit, &QAction::triggered, this, &frmMain::mnuExit_Click);
+    connect(ui->mnuSettings, &QAction::triggered, this, &frmMain::mnuSettings_Click);
+    connect(ui->mnuAbout, &QAction::triggered, this, &frmMain::mnuAbout_Click);
+    connect(ui->mPopRestore, &QAction::triggered, this, &frmMain::mPopRestore_Click);
+    connect(ui->mPopExit, &QAction::triggered, this, &frmMain::mPopExit_Click);
+    connect(&m_tray, &TrayIcon::restoreRequested, this, &frmMain::restoreFromTray);
+    connect(&m_tray, &TrayIcon::menuRequested, this, &frmMain::showTrayMenu);
+
+    connect(&m_relay, &AlertRelay::tickCounted, this,
+            [this](short count) { ui->Label1->setText(QString::number(count)); });
+    connect(&m_relay.sender.history, &AlarmHistory::labelsChanged, this, [this] {
+        ui->Label3->setText(m_relay.sender.history.label3());
+        ui->Label4->setText(m_relay.sender.history.label4());
+    });
+    // Each piece goes at the end of the text; the whole text is never
+    // replaced, so a long log costs no more to append to than a short one.
+    connect(&m_relay.pageLog, &PageLog::appended, this, [this](const QString &text) {
+        QScrollBar *bar = ui->txtPageLog->verticalScrollBar();
+        const bool atEnd = bar->value() == bar->maximum();
+        QTextCursor cursor(ui->txtPageLog->document());
+        cursor.movePosition(QTextCursor::End);
+        QString plain = text;
+        plain.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+        cursor.insertText(plain);
+        if (atEnd)
+            bar->setValue(bar->maximum());
+    });
+
+    connect(qApp, &QGuiApplication::commitDataRequest, this, [this] { endSession(); });
+
+    // The relay's clock runs from the moment the window exists.
+    m_relay.Timer1.start();
+}
+
+frmMain::~frmMain() = default;
+
+void frmMain::Form_Load()
+{
+    UpdateCom::LoadComSettings();
+    GetPathList();
+    GetPhoneNo();
+    adjustSize();
+    setFixedSize(size());
+    show();
+    m_tray.add(AppInfo::title());
+}
+
+void frmMain::GetPathList()
+{
+    m_relay.paths.GetPathList();
+}
+
+void frmMain::GetPhoneNo()
+{
+    m_relay.recipients.GetPhoneNo();
+}
+
+void frmMain::SendAlarm(const QString &AlarmMsg, const QString &UserName, const QString &Ph_No,
+                        const std::function<void()> &whenDone)
+{
+    m_relay.sender.SendAlarm(AlarmMsg, UserName, Ph_No, whenDone);
+}
+
+void frmMain::setNormalState()
+{
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+}
+
+frmSettings &frmMain::settingsWindow()
+{
+    if (!m_settings)
+        m_settings = new frmSettings(*this, this);
+    return *m_settings;
+}
+
+bool frmMain::Form_QueryUnload(UnloadMode mode)
+{
+    switch (mode) {
+    case vbFormControlMenu:
+        hideToTray();
+        return true;
+    case vbFormCode:
+        return MsgBox(QStringLiteral("Exit Application?"), MessageBoxes::YesNo, QString(), MessageBoxes::Question)
+               != MessageBoxes::Yes;
+    default:
+        return false;
+    }
+}
+
+void frmMain::Form_Unload()
+{
+    if (m_unloading)
+        return;
+    m_unloading = true;
+    m_tray.remove();
+    m_relay.Timer1.stop();
+    // Any other window of the program goes with it, shown or not.
+    for (QWidget *window : QApplication::topLevelWidgets()) {
+        if (window != this)
+            window->close();
+    }
+    close();
+    emit unloaded();
+    QCoreApplication::exit(0);
+}
+
+void frmMain::Unload()
+{
+    if (!Form_QueryUnload(vbFormCode))
+        Form_Unload();
+}
+
+void frmMain::endSession()
+{
+    if (!Form_QueryUnload(vbAppWindows))
+        Form_Unload();
+}
+
+void frmMain::closeEvent(QCloseEvent *event)
+{
+    if (m_unloading) {
+        event->accept();
+        return;
+    }
+    event->ignore();
+    Form_QueryUnload(vbFormControlMenu);
+}
+
+void frmMain::hideToTray()
+{
+    if (TrayIcon::desktopHasTray()) {
+        m_tray.ShowTrayIcon();
+        hide();
+        return;
+    }
+    // Without a notification area a hidden window could never come back:
+    // minimise it instead.
+    if (!m_saidNoTray) {
+        m_saidNoTray = true;
+        m_relay.pageLog.report(QStringLiteral(
+            "This desktop has no notification area: the window is minimised instead of hidden to the tray."));
+    }
+    showMinimized();
+}
+
+void frmMain::restoreFromTray()
+{
+    setNormalState();
+    raise();
+    activateWindow();
+    show();
+}
+
+void frmMain::showTrayMenu()
+{
+    activateWindow();
+    ui->mPopupSys->popup(QCursor::pos());
+}
+
+void frmMain::mnuExit_Click()
+{
+    Unload();
+}
+
+void frmMain::mPopExit_Click()
+{
+    Unload();
+}
+
+void frmMain::mPopRestore_Click()
+{
+    restoreFromTray();
+}
+
+void frmMain::mnuSettings_Click()
+{
+    frmSettings &settings = settingsWindow();
+    settings.exec();
+}
+
+void frmMain::mnuAbout_Click()
+{
+    frmAbout about(this);
+    about.exec();
+}

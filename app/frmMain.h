@@ -1,0 +1,72 @@
+#pragma once
+
+#include "admin/MainLink.h"
+#include "app/TrayIcon.h"
+#include "pickup/AlertRelay.h"
+
+#include <QMainWindow>
+#include <QPointer>
+#include <memory>
+
+namespace Ui {
+class frmMain;
+}
+class frmSettings;
+
+// The main window: owns the alert relay, shows the page log, hides to the
+// tray on its close box and ends only on a confirmed Exit.
+class frmMain : public QMainWindow, public MainLink
+{
+    Q_OBJECT
+
+public:
+    // Why the window is asked to close.
+    enum UnloadMode { vbFormControlMenu = 0, vbFormCode = 1, vbAppWindows = 2, vbAppTaskManager = 3 };
+
+    explicit frmMain(QWidget *parent = nullptr);
+    ~frmMain() override;
+
+    // The start-up sequence. Database failures are thrown as DbError.
+    void Form_Load();
+    // Returns true when the close is cancelled.
+    bool Form_QueryUnload(UnloadMode mode);
+    void Form_Unload();
+    // Asks the window to unload itself, as Exit does: with the confirmation.
+    void Unload();
+    // The session is ending: unload without asking.
+    void endSession();
+
+    void GetPathList();
+    void GetPhoneNo() override;
+    void SendAlarm(const QString &AlarmMsg, const QString &UserName, const QString &Ph_No,
+                   const std::function<void()> &whenDone = {}) override;
+    AlertRelay &relay() override { return m_relay; }
+    void setNormalState() override;
+
+    TrayIcon &tray() { return m_tray; }
+    // The Settings window, created hidden when it does not exist yet.
+    frmSettings &settingsWindow();
+
+signals:
+    void unloaded();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void mnuExit_Click();
+    void mnuSettings_Click();
+    void mnuAbout_Click();
+    void mPopRestore_Click();
+    void mPopExit_Click();
+    void restoreFromTray();
+    void showTrayMenu();
+    void hideToTray();
+
+    std::unique_ptr<Ui::frmMain> ui;
+    AlertRelay m_relay;
+    TrayIcon m_tray;
+    QPointer<frmSettings> m_settings;
+    bool m_unloading = false;
+    bool m_saidNoTray = false;
+};

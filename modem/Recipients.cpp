@@ -1,0 +1,27 @@
+#include "modem/Recipients.h"
+
+#include "store/Database.h"
+
+void Recipients::GetPhoneNo()
+{
+    // Build the new list aside so that a failing read leaves the old one in
+    // use rather than half of a new one.
+    QStringList list;
+    Connection cn;
+    cn.Open();
+    Recordset rs;
+    rs.Open(QStringLiteral("SELECT* From Users"), cn);
+    while (!rs.Eof()) {
+        // A null On_Duty counts as off duty.
+        if (rs.Field(QStringLiteral("On_Duty")).toBool()) {
+            const QString number = rs.Field(QStringLiteral("Phone_No")).toString();
+            // Without a number there is nobody to send to; without a name
+            // the user is still served, under an empty name.
+            if (!number.isEmpty())
+                list << rs.Field(QStringLiteral("name")).toString() << number;
+        }
+        rs.MoveNext();
+    }
+    PhoneList = list;
+    PhoneCount = short(qMin<qsizetype>(list.size(), 32766));
+}

@@ -1,0 +1,120 @@
+#include "pickup/AlertRelay.h"
+
+#include "pickup/AlertFile.h"
+#include "store/Database.h"
+#include "store/MessageBoxes.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+AlertRelay::AlertRelay(QObject *parent)
+    : QObject(parent)
+    , pageLog(this)
+    , trace(this)
+    , intake(pageLog)
+    , sender(trace, pageLog, this)
+    , Timer1(this)
+{
+    Timer1.setInterval(TickIntervalMs);
+    connect(&Timer1, &QTimer::timeout, this, &AlertRelay::Timer1_Timer);
+}
+
+void AlertRelay::Timer1_Timer()
+{
+    TickCount = TickCount == 32767 ? 0 : short(TickCount + 1);
+    emit tickCounted(TickCount);
+
+    // A tick that falls due while a cycle or a dialogue is still under way
+    // is skipped: the files wait on disk for the next tick.
+    if (m_cycleRunning || sender.busy())
+        return;
+    m_cycleRunning = true;
+    struct Done {
+        bool &running;
+        ~Done() { running = false; }
+    } done{m_cycleRunning};
+
+    intake.beginCycle();
+    for (const QString &path : std::as_const(paths.PathList))
+        takeAlertFile(path);
+    DispatchAlerts();
+}
+
+void AlertRelay::takeAlertFile(const QString &path)
+{
+    const QString taken = AlertFile::takenName(path);
+    // A file taken but not read, for instance when the program was stopped
+    // in between, is read first.
+    if (!QFileInfo::exists(taken)) {
+        QString reason;
+        switch (AlertFile::take(path, &reason)) {
+        case AlertFile::Take::NoFile:
+            m_reported.remove(path);
+            return;
+        case AlertFile::Take::FolderGone:
+            // The folder went away after the file was seen.
+            intake.ProcessSmsFile(path);
+            return;
+        case AlertFile::Take::Refused:
+            reportOnce(path, QStringLiteral("Alert file %1 cannot be taken (%2); its alerts wait until it can.")
+                                 .arg(MT4Paths::alertFile(path), reason));
+            return;
+        case AlertFile::Take::Taken:
+            break;
+        }
+    } else if (m_reported.contains(taken)) {
+        return; // read once already and could not be removed
+    }
+
+    intake.ProcessSmsFile(path);
+    QFile file(taken);
+    if (!file.remove() && file.exists()) {
+        reportOnce(taken, QStringLiteral("Alert file %1 was read but cannot be removed (%2); it is not read again.")
+                              .arg(taken, file.errorString()));
+        return;
+    }
+    m_reported.remove(path);
+    m_reported.remove(taken);
+}
+
+void AlertRelay::reportOnce(const QString &key, const QString &line)
+{
+    if (m_reported.contains(key))
+        return;
+    m_reported.insert(key);
+    pageLog.report(line);
+}
+
+void AlertRelay::DispatchAlerts()
+{
+    const short n = intake.SmsCount;
+    for (short i = 1; i <= n; ++i) {
+        const SmsRecord record = intake.SmsBatch[i];
+        // The recipient list may be reloaded during a send: read it afresh
+        // for every recipient.
+        for (qsizetype j = 0; j + 1 < recipients.PhoneList.size() && j + 1 < recipients.PhoneCount; j += 2)
+            sender.SendAlarm(record.Message, recipients.PhoneList[j], recipients.PhoneList[j + 1]);
+        try {
+            WriteLog(record.Time, record.EA_Name, record.Title, record.Message);
+        } catch (const DbError &error) {
+            pageLog.report(QStringLiteral("LOG row not written for alert \"%1\" of %2 at %3: %4")
+                               .arg(record.Message.left(80), record.EA_Name, record.Time, error.text()));
+        }
+    }
+    intake.SmsCount = 0;
+}
+
+void AlertRelay::WriteLog(const QString &Time, const QString &EA_Name, const QString &Title, const QString &Message)
+{
+    Connection cn;
+    cn.Open();
+    Recordset rs;
+    rs.Open(QStringLiteral("SELECT* From LOG order by SMS_ID"), cn);
+    rs.AddNew();
+    rs.SetField(QStringLiteral("Time"), Time);
+    rs.SetField(QStringLiteral("EA_Name"), EA_Name);
+    rs.SetField(QStringLiteral("Title"), Title);
+    rs.SetField(QStringLiteral("Message"), Message);
+    rs.Update();
+    rs.Close();
+}

@@ -1,0 +1,169 @@
+#include "store/UpdateCom.h"
+
+#include "store/Database.h"
+#include "store/MSComm.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
+
+namespace {
+
+constexpr int ConversionError = 13; // "Type mismatch"
+
+short toShort(const QVariant &value, const char *field)
+{
+    bool ok = false;
+    const int number = value.toInt(&ok);
+    if (value.isNull() || !ok || number < -32768 || number > 32767)
+        throw DbError(ConversionError, QStringLiteral("Type mismatch in field %1").arg(QLatin1String(field)));
+    return short(number);
+}
+
+QString toText(const QVariant &value, const char *field)
+{
+    if (value.isNull())
+        throw DbError(ConversionError, QStringLiteral("Invalid use of Null in field %1").arg(QLatin1String(field)));
+    return value.toString();
+}
+
+} // namespace
+
+namespace UpdateCom {
+
+QString SettingsString()
+{
+    return Baud + QLatin1Char(',') + Parity + QLatin1Char(',') + DataBits + QLatin1Char(',') + StopBit;
+}
+
+void LoadComSettings()
+{
+    Connection cn;
+    cn.Open();
+    Recordset rs;
+    rs.Open(QStringLiteral("SELECT* From Com"), cn);
+    // Fields are read in this order; a missing row or a COM or StopBit
+    // without value ends start-up with the error.
+    const short port = toShort(rs.Field(QStringLiteral("COM")), "COM");
+    const QString baud = rs.Field(QStringLiteral("Buad")).toString();
+    const QString dataBits = rs.Field(QStringLiteral("DataBits")).toString();
+    const QString parity = rs.Field(QStringLiteral("Parity")).toString();
+    const QString flow = rs.Field(QStringLiteral("FlowControl")).toString();
+    const QString stop = toText(rs.Field(QStringLiteral("StopBit")), "StopBit");
+    ComPort = port;
+    Baud = baud;
+    DataBits = dataBits;
+    Parity = parity;
+    FlowControl = flow;
+    StopBit = stop;
+}
+
+short PortNumber(const QString &portText)
+{
+    QString text = portText;
+    text.remove(QLatin1Char(' '));
+    const int at = text.indexOf(QLatin1String("COM"), 0, Qt::CaseInsensitive);
+    if (at >= 0)
+        text = text.mid(at + 3);
+    // The leading digits count, like a conversion that stops at the first
+    // character that is not part of the number.
+    int end = 0;
+    while (end < text.size() && text[end].isDigit())
+        ++end;
+    const int number = text.left(qMin(end, 5)).toInt();
+    return short(qMin(number, 32767));
+}
+
+void SaveComSettings(const QString &portText, const QString &baudText, const QString &dataBitsText,
+                     const QString &parityText, const QString &stopBitsText)
+{
+    const short port = PortNumber(portText);
+    const QString parity = parityText.left(1);
+    {
+        Connection cn;
+        cn.Open();
+        Recordset rs;
+        rs.Open(QStringLiteral("SELECT* From Com"), cn);
+        rs.SetField(QStringLiteral("COM"), QString::number(port));
+        rs.SetField(QStringLiteral("Buad"), baudText);
+        rs.SetField(QStringLiteral("DataBits"), dataBitsText);
+        rs.SetField(QStringLiteral("Parity"), parity);
+        rs.SetField(QStringLiteral("StopBit"), stopBitsText);
+        rs.Update();
+    }
+    Baud = baudText;
+    DataBits = dataBitsText;
+    Parity = parity;
+    StopBit = stopBitsText;
+    ComPort = port;
+}
+
+void OpenModemPort(MSComm &port, short portNumber)
+{
+    port.setRThreshold(1);
+    port.setInputLen(0);
+    port.setSettings(SettingsString());
+    port.setDTREnable(true);
+    port.setInBufferSize(32);
+    port.setOutBufferSize(0);
+    port.setCommPort(portNumber);
+    port.setRTSEnable(true);
+    port.setPortOpen(true);
+}
+
+short CheckLogin(const QString &userName, const QString &password)
+{
+    Connection cn;
+    cn.Open();
+    Recordset rs;
+    rs.Open(QStringLiteral("SELECT* From Account "), cn);
+    short rank = 0;
+    while (!rs.Eof()) {
+        const QVariant name = rs.Field(QStringLiteral("UserName"));
+        const QVariant pass = rs.Field(QStringLiteral("Password"));
+        // A field without value never matches.
+        if (!name.isNull() && !pass.isNull() && name.toString() == userName && pass.toString() == password) {
+            rank = toShort(rs.Field(QStringLiteral("Rank")), "Rank");
+            break;
+        }
+        rs.MoveNext();
+    }
+    return rank;
+}
+
+bool UpdateUser(const QString &userName, const QString &phoneNo, bool onDuty)
+{
+    Connection cn;
+    cn.Open();
+    Recordset rs;
+    // The name is bound, never pasted into the statement: an apostrophe in a
+    // name is an ordinary character and typed text cannot widen the lookup.
+    rs.Open(QStringLiteral("SELECT* From USERS WHERE NAME =  ? "), cn, {userName});
+    if (rs.Eof())
+        return false;
+    rs.SetField(QStringLiteral("name"), userName);
+    rs.SetField(QStringLiteral("Phone_No"), phoneNo);
+    rs.SetField(QStringLiteral("On_Duty"), onDuty);
+    rs.Update();
+    return true;
+}
+
+void Delay(float ms)
+{
+    QElapsedTimer clock;
+    clock.start();
+    QTimer wake;
+    wake.setSingleShot(true);
+    wake.setTimerType(Qt::PreciseTimer);
+    do {
+        const qint64 left = qint64(ms) + 1 - clock.elapsed();
+        if (left > 0)
+            wake.start(int(left));
+        // Blocks until an event arrives or the wake-up timer fires.
+        QCoreApplication::processEvents(left > 0 ? QEventLoop::WaitForMoreEvents : QEventLoop::AllEvents);
+    } while (float(clock.elapsed()) <= ms);
+}
+
+} // namespace UpdateCom

@@ -1,0 +1,138 @@
+// vantrel-setup: creates a new Config.mdb for Vantrel in a folder.
+
+#include "store/Database.h"
+#include "store/ProgramFolder.h"
+#include "store/Schema.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+
+#include <cstdio>
+
+namespace {
+
+void fail(const QString &text)
+{
+    std::fprintf(stderr, "vantrel-setup: %s\n", qPrintable(text));
+    std::exit(1);
+}
+
+// NAME:PASSWORD[:RANK]; the password may itself hold colons when a rank follows.
+Schema::AccountRow parseAccount(const QString &text)
+{
+    const int first = int(text.indexOf(QLatin1Char(':')));
+    if (first <= 0)
+        fail(QStringLiteral("--account wants NAME:PASSWORD[:RANK], not \"%1\"").arg(text));
+    Schema::AccountRow account;
+    account.userName = text.left(first);
+    QString rest = text.mid(first + 1);
+    const int last = int(rest.lastIndexOf(QLatin1Char(':')));
+    bool numeric = false;
+    if (last >= 0) {
+        const int rank = rest.mid(last + 1).toInt(&numeric);
+        if (numeric) {
+            account.rank = rank;
+            rest = rest.left(last);
+        }
+    }
+    account.password = rest;
+    return account;
+}
+
+// Users and folders go in through the same recordset layer the program uses.
+void addRows(const QStringList &users, const QStringList &paths)
+{
+    Connection cn;
+    cn.Open();
+    for (const QString &user : users) {
+        const QStringList parts = user.split(QLatin1Char(':'));
+        if (parts.size() < 2)
+            fail(QStringLiteral("--user wants NAME:PHONE[:on], not \"%1\"").arg(user));
+        Recordset rs;
+        rs.Open(QStringLiteral("SELECT* From USERS"), cn);
+        rs.AddNew();
+        rs.SetField(QStringLiteral("name"), parts[0]);
+        rs.SetField(QStringLiteral("Phone_No"), parts[1]);
+        rs.SetField(QStringLiteral("On_Duty"), parts.value(2).compare(QLatin1String("on"), Qt::CaseInsensitive) == 0);
+        rs.Update();
+    }
+    for (const QString &path : paths) {
+        Recordset rs;
+        rs.Open(QStringLiteral("SELECT* From Mt4Path order by ID"), cn);
+        rs.AddNew();
+        rs.SetField(QStringLiteral("MT4_PATH"), QDir(path).absolutePath());
+        rs.Update();
+    }
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("vantrel-setup"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Creates a new Config.mdb for Vantrel in FOLDER (the folder of the vantrel program).\n"
+                       "An existing Config.mdb is never overwritten."));
+    parser.addHelpOption();
+    parser.addPositionalArgument(QStringLiteral("FOLDER"), QStringLiteral("Folder that receives Config.mdb."));
+    const QCommandLineOption port(QStringLiteral("port"), QStringLiteral("Serial port number (default 1)."),
+                                  QStringLiteral("N"), QStringLiteral("1"));
+    const QCommandLineOption baud(QStringLiteral("baud"), QStringLiteral("Baud rate (default 9600)."),
+                                  QStringLiteral("RATE"), QStringLiteral("9600"));
+    const QCommandLineOption dataBits(QStringLiteral("databits"), QStringLiteral("Data bits (default 8)."),
+                                      QStringLiteral("BITS"), QStringLiteral("8"));
+    const QCommandLineOption parity(QStringLiteral("parity"), QStringLiteral("Parity N, E or O (default N)."),
+                                    QStringLiteral("P"), QStringLiteral("N"));
+    const QCommandLineOption stopBits(QStringLiteral("stopbits"), QStringLiteral("Stop bits (default 1)."),
+                                      QStringLiteral("BITS"), QStringLiteral("1"));
+    const QCommandLineOption flow(QStringLiteral("flow"), QStringLiteral("Flow control (default None)."),
+                                  QStringLiteral("FLOW"), QStringLiteral("None"));
+    const QCommandLineOption account(QStringLiteral("account"),
+                                     QStringLiteral("A login account; rank 1 or 2 may log in (default rank 1). "
+                                                    "Repeat for more accounts."),
+                                     QStringLiteral("NAME:PASSWORD[:RANK]"));
+    const QCommandLineOption user(QStringLiteral("user"),
+                                  QStringLiteral("A user who receives alerts, on duty with \":on\". Repeatable."),
+                                  QStringLiteral("NAME:PHONE[:on]"));
+    const QCommandLineOption path(QStringLiteral("path"), QStringLiteral("A watched MT4 folder. Repeatable."),
+                                  QStringLiteral("FOLDER"));
+    parser.addOptions({port, baud, dataBits, parity, stopBits, flow, account, user, path});
+    parser.process(app);
+
+    if (parser.positionalArguments().size() != 1)
+        parser.showHelp(2);
+    const QString folder = parser.positionalArguments().constFirst();
+    if (!QDir(folder).exists())
+        fail(QStringLiteral("folder %1 does not exist").arg(folder));
+    ProgramFolder::set(folder);
+
+    Schema::ComRow com;
+    bool ok = false;
+    com.port = parser.value(port).toInt(&ok);
+    if (!ok || com.port < 1 || com.port > 32767)
+        fail(QStringLiteral("--port wants a number from 1 up"));
+    com.baud = parser.value(baud);
+    com.dataBits = parser.value(dataBits);
+    com.parity = parser.value(parity).left(1).toUpper();
+    com.stopBit = parser.value(stopBits);
+    com.flowControl = parser.value(flow);
+
+    QList<Schema::AccountRow> accounts;
+    for (const QString &text : parser.values(account))
+        accounts << parseAccount(text);
+
+    try {
+        Schema::create(Database::path(), com, accounts);
+        addRows(parser.values(user), parser.values(path));
+    } catch (const DbError &error) {
+        fail(error.description());
+    }
+    std::printf("Created %s with %lld account(s).\n", qPrintable(Database::path()), qlonglong(accounts.size()));
+    return 0;
+}
