@@ -1,0 +1,35 @@
+#pragma once
+
+#include "store/MessageBoxes.h"
+
+#include <QList>
+#include <QQueue>
+#include <QString>
+
+// Message boxes for tests: records every box shown and answers Yes/No boxes
+// from a script (No when the script is empty). Installed while it lives.
+class ScriptedMessageBoxes : public MessageBoxes
+{
+public:
+    struct Shown {
+        QString text;
+        QString title;
+        Buttons buttons;
+        Icon icon;
+        Answer defaultButton;
+    };
+
+    ScriptedMessageBoxes();
+    ~ScriptedMessageBoxes() override;
+
+    Answer show(const QString &text, const QString &title, Buttons buttons, Icon icon,
+                Answer defaultButton) override;
+
+    void answer(Answer next) { m_answers.enqueue(next); }
+    QList<Shown> shown;
+    QStringList texts() const;
+    void clear() { shown.clear(); }
+
+private:
+    QQueue<Answer> m_answers;
+};
