@@ -1,0 +1,79 @@
+#!/usr/bin/env bash
+# Builds Vantrel and runs it on a demo folder: its own Config.mdb, two
+# watched MT4 folders, a robot that writes alerts into them, and the bundled
+# GSM modem simulator on a pseudo-terminal bound as COM1.
+# Without a display it runs under Xvfb and logs in by itself; what happens
+# shows in this terminal. Ctrl-C ends it.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+build=$top/build
+demo=$build/demo
+
+"$top/scripts/setup-machine.sh"
+"$top/scripts/build.sh" "$build"
+
+# A fresh demo folder every run: the program lives in it, as it would
+# beside its Config.mdb on a trading desk.
+pkill -f "$demo/vantrel" 2>/dev/null || true
+rm -rf "$demo"
+mkdir -p "$demo/terminal-1" "$demo/terminal-2"
+cp "$build/bin/vantrel" "$demo/"
+"$build/bin/vantrel-setup" "$demo" --port 1 --baud 9600 \
+    --account demo:demo:1 \
+    --user "Desk One:+15550001:on" --user "Desk Two:+15550002:on" --user "Night Desk:+15550003" \
+    --path "$demo/terminal-1" --path "$demo/terminal-2" >/dev/null
+
+pids=()
+cleanup() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+}
+trap cleanup EXIT
+trap 'exit 0' INT TERM
+
+# The modem: answers like a GSM modem in text mode and records every SMS.
+"$build/bin/vantrel-modemsim" --folder "$demo" --port 1 --record "$demo/sms-sent.txt" \
+    > "$demo/modemsim.ready" 2> >(sed -u 's/^/[modem] /' >&2) &
+pids+=($!)
+for _ in $(seq 50); do grep -q '^ready' "$demo/modemsim.ready" 2>/dev/null && break; sleep 0.1; done
+
+# The robot: an alert line every few seconds, now in one terminal's folder,
+# now in the other's.
+(
+    n=0
+    while sleep 7; do
+        n=$((n + 1))
+        folder=$demo/terminal-$(( (n % 2) + 1 ))
+        printf 'ALERT|%s|GoldScalper|Price alert|XAUUSD crossed %d.%02d (alert %d)\r\n' \
+            "$(date +%H:%M:%S)" $((1900 + n)) $((n * 7 % 100)) "$n" >> "$folder/Sms.csv"
+        echo "[robot] alert $n written to $folder/Sms.csv"
+    done
+) &
+pids+=($!)
+
+echo
+echo "Demo folder: $demo"
+echo "Log in with user name: demo   password: demo"
+echo "Sent SMS are recorded in $demo/sms-sent.txt"
+echo
+
+if [ -n "${DISPLAY:-}" ]; then
+    "$demo/vantrel"
+else
+    echo "No display: running under Xvfb and logging in by itself."
+    Xvfb :77 -screen 0 1024x768x24 >/dev/null 2>&1 &
+    pids+=($!)
+    export DISPLAY=:77
+    sleep 1
+    "$demo/vantrel" &
+    app=$!
+    pids+=($app)
+    if xdotool search --sync --name '^Log In$' windowfocus --sync >/dev/null 2>&1; then
+        xdotool type --delay 30 demo
+        xdotool key Tab
+        xdotool type --delay 30 demo
+        xdotool key Return
+        echo "[demo] logged in as demo"
+    fi
+    wait "$app"
+fi

@@ -1,0 +1,195 @@
+// The main window driven offscreen: start-up from a real Config.mdb, the
+// close box, Exit with No and with Yes, the tray's mouse messages, a session
+// that ends, and a start-up that fails.
+
+#include "app/Startup.h"
+#include "app/frmMain.h"
+#include "store/UpdateCom.h"
+#include "support/ProgramFolderFixture.h"
+#include "support/ScriptedMessageBoxes.h"
+
+#include <QFile>
+#include <QLabel>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QtTest>
+
+class tst_mainwindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void startUpAndLayout();
+    void closeBoxNeverEnds();
+    void exitAsksFirst();
+    void trayMessages();
+    void sessionEndDoesNotAsk();
+    void failedStartUpReports();
+};
+
+void tst_mainwindow::startUpAndLayout()
+{
+    Schema::ComRow com;
+    com.port = 6;
+    com.baud = "19200";
+    ProgramFolderFixture folder(com);
+    folder.addUser("Ann", "111", true);
+    folder.addWatchedFolder("mt4");
+    UpdateCom::ComPort = 0;
+
+    frmMain window;
+    window.Form_Load();
+    QVERIFY(window.isVisible());
+    QCOMPARE(window.windowTitle(), QString("Vantrel"));
+    QCOMPARE(UpdateCom::ComPort, short(6));
+    QCOMPARE(window.relay().paths.PathCount, short(1));
+    QCOMPARE(window.relay().recipients.PhoneList, QStringList({"Ann", "111"}));
+    QVERIFY(window.relay().Timer1.isActive());
+    QCOMPARE(window.relay().Timer1.interval(), 3000);
+    QVERIFY(window.tray().isRegistered());
+    QCOMPARE(window.tray().tip(), QString("Vantrel"));
+
+    QWidget *central = window.centralWidget();
+    QCOMPARE(central->size(), QSize(720, 634));
+    auto *log = window.findChild<QPlainTextEdit *>("txtPageLog");
+    QVERIFY(log);
+    QCOMPARE(log->geometry(), QRect(16, 48, 687, 569));
+    for (const char *name : {"Label1", "Label3", "Label4"})
+        QVERIFY(window.findChild<QLabel *>(name));
+    for (const char *name : {"mnuFile", "mnuOption", "mnuhelpfile", "mPopupSys"})
+        QVERIFY(window.findChild<QMenu *>(name));
+    QVERIFY(!window.findChild<QMenu *>("mPopupSys")->menuAction()->isVisible());
+
+    // The tick count shows in Label1.
+    window.relay().Timer1_Timer();
+    QCOMPARE(window.findChild<QLabel *>("Label1")->text(), QString("1"));
+
+    // The page log gets what the relay appends, piece by piece.
+    window.relay().pageLog.append("one\r\n");
+    window.relay().pageLog.append("two\r\n");
+    QCOMPARE(log->toPlainText(), QString("one\ntwo\n"));
+}
+
+void tst_mainwindow::closeBoxNeverEnds()
+{
+    ProgramFolderFixture folder;
+    ScriptedMessageBoxes boxes;
+    frmMain window;
+    window.Form_Load();
+    QSignalSpy unloaded(&window, &frmMain::unloaded);
+
+    QVERIFY(!window.close());
+    QVERIFY(unloaded.isEmpty());
+    QVERIFY(boxes.shown.isEmpty());
+    QVERIFY(window.tray().isRegistered());
+    QCOMPARE(window.tray().tip(), QString("Vantrel"));
+    if (TrayIcon::desktopHasTray()) {
+        QVERIFY(!window.isVisible());
+    } else {
+        // Without a tray the window is minimised, and that is said once.
+        QVERIFY(window.isMinimized());
+        window.showNormal();
+        QVERIFY(!window.close());
+        QCOMPARE(window.relay().pageLog.text().count("no notification area"), 1);
+    }
+    QVERIFY(window.relay().Timer1.isActive());
+}
+
+void tst_mainwindow::exitAsksFirst()
+{
+    ProgramFolderFixture folder;
+    ScriptedMessageBoxes boxes;
+    frmMain window;
+    window.Form_Load();
+    QSignalSpy unloaded(&window, &frmMain::unloaded);
+
+    boxes.answer(MessageBoxes::No);
+    window.findChild<QAction *>("mnuExit")->trigger();
+    QCOMPARE(boxes.shown.size(), 1);
+    QCOMPARE(boxes.shown[0].text, QString("Exit Application?"));
+    QCOMPARE(boxes.shown[0].title, QString("Vantrel"));
+    QCOMPARE(boxes.shown[0].buttons, MessageBoxes::YesNo);
+    QCOMPARE(boxes.shown[0].icon, MessageBoxes::Question);
+    QVERIFY(unloaded.isEmpty());
+    QVERIFY(window.isVisible());
+    QVERIFY(window.tray().isRegistered());
+
+    boxes.answer(MessageBoxes::Yes);
+    window.findChild<QAction *>("mPopExit")->trigger();
+    QCOMPARE(boxes.shown.size(), 2);
+    QCOMPARE(unloaded.size(), 1);
+    QVERIFY(!window.tray().isRegistered());
+    QVERIFY(!window.relay().Timer1.isActive());
+    QVERIFY(!window.isVisible());
+}
+
+void tst_mainwindow::trayMessages()
+{
+    ProgramFolderFixture folder;
+    ScriptedMessageBoxes boxes;
+    frmMain window;
+    window.Form_Load();
+    window.hide();
+
+    window.tray().mouseMessage(514); // a single left click does nothing
+    QVERIFY(!window.isVisible());
+    window.tray().mouseMessage(TrayIcon::LeftDoubleClick);
+    QVERIFY(window.isVisible());
+    QVERIFY(!window.isMinimized());
+
+    auto *menu = window.findChild<QMenu *>("mPopupSys");
+    window.tray().mouseMessage(TrayIcon::RightButtonUp);
+    QTRY_VERIFY(menu->isVisible());
+    QCOMPARE(menu->defaultAction(), window.findChild<QAction *>("mPopRestore"));
+    QCOMPARE(menu->actions().size(), 3);
+    QCOMPARE(menu->actions()[0]->text(), QString("&Main Window"));
+    QVERIFY(menu->actions()[1]->isSeparator());
+    QCOMPARE(menu->actions()[2]->text(), QString("&Exit"));
+    menu->hide();
+
+    window.hide();
+    window.findChild<QAction *>("mPopRestore")->trigger();
+    QVERIFY(window.isVisible());
+}
+
+void tst_mainwindow::sessionEndDoesNotAsk()
+{
+    ProgramFolderFixture folder;
+    ScriptedMessageBoxes boxes;
+    frmMain window;
+    window.Form_Load();
+    QSignalSpy unloaded(&window, &frmMain::unloaded);
+    window.endSession();
+    QCOMPARE(unloaded.size(), 1);
+    QVERIFY(boxes.shown.isEmpty());
+}
+
+void tst_mainwindow::failedStartUpReports()
+{
+    ScriptedMessageBoxes boxes;
+    {
+        ProgramFolderFixture folder;
+        folder.exec("DELETE FROM Com");
+        QCOMPARE(Startup::loadMainWindow(), nullptr);
+        QCOMPARE(boxes.shown.size(), 1);
+        QVERIFY(boxes.shown[0].text.contains(folder.databasePath()));
+        QVERIFY(boxes.shown[0].text.contains("Error 3021"));
+
+        QFile::remove(folder.databasePath());
+        QCOMPARE(Startup::loadMainWindow(), nullptr);
+        QCOMPARE(boxes.shown.size(), 2);
+        QVERIFY(boxes.shown[1].text.contains("Could not find file"));
+    }
+    {
+        ProgramFolderFixture folder;
+        folder.exec("DROP TABLE Mt4Path");
+        QCOMPARE(Startup::loadMainWindow(), nullptr);
+        QVERIFY(boxes.shown.last().text.contains("Mt4Path"));
+    }
+    QVERIFY(QApplication::topLevelWidgets().isEmpty()
+            || std::none_of(QApplication::topLevelWidgets().cbegin(), QApplication::topLevelWidgets().cend(),
+                            [](QWidget *w) { return w->isVisible() && w->inherits("frmMain"); }));
+}
+
+QTEST_MAIN(tst_mainwindow)
+#include "tst_mainwindow.moc"
