@@ -2,6 +2,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QSocketNotifier>
+#include <QTimer>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -35,6 +37,24 @@ PtyPair::~PtyPair()
         ::close(m_slaveFd);
 }
 
+void PtyPair::listen()
+{
+    if (m_notifier || m_master < 0)
+        return;
+    m_notifier = new QSocketNotifier(m_master, QSocketNotifier::Read, this);
+    connect(m_notifier, &QSocketNotifier::activated, this, [this] {
+        char buffer[4096];
+        const ssize_t n = ::read(m_master, buffer, sizeof buffer);
+        if (n > 0)
+            emit received(QByteArray(buffer, int(n)));
+    });
+}
+
+void PtyPair::writeLater(const QByteArray &bytes, int ms)
+{
+    QTimer::singleShot(ms, this, [this, bytes] { write(bytes); });
+}
+
 void PtyPair::write(const QByteArray &bytes)
 {
     qsizetype done = 0;
@@ -63,6 +83,8 @@ QByteArray PtyPair::read(int ms)
 
 void PtyPair::hangUp()
 {
+    delete m_notifier;
+    m_notifier = nullptr;
     if (m_master >= 0)
         ::close(m_master);
     m_master = -1;
