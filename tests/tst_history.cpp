@@ -1,0 +1,141 @@
+// The ring of ALARM history files in a real program folder: first file,
+// the size limit, the switch to the next file, rotation, gaps, files put
+// there by hand, and a folder that cannot be written.
+
+#include "modem/AlarmHistory.h"
+#include "store/ProgramFolder.h"
+#include "store/UpdateCom.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+void makeFile(const QString &name, qint64 size, char fill = 'x')
+{
+    QFile file(ProgramFolder::file(name));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray(size, fill));
+}
+
+QStringList present()
+{
+    QStringList names;
+    for (int n = 1; n <= AlarmHistory::FileCount; ++n) {
+        if (QFile::exists(ProgramFolder::file(AlarmHistory::fileName(n))))
+            names << AlarmHistory::fileName(n);
+    }
+    return names;
+}
+
+QByteArray content(const QString &name)
+{
+    QFile file(ProgramFolder::file(name));
+    file.open(QIODevice::ReadOnly);
+    return file.readAll();
+}
+
+} // namespace
+
+class tst_history : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void firstFileAndLimit();
+    void rotation();
+    void gapsAndHandPlacedFiles();
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+};
+
+void tst_history::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    ProgramFolder::set(m_dir->path());
+}
+
+void tst_history::firstFileAndLimit()
+{
+    AlarmHistory history;
+    UpdateCom::AlarmRecord = QStringLiteral("Desk1 (555)*** Gold, above ") + QChar(0xE9);
+    history.AlarmLog();
+    QCOMPARE(present(), QStringList({"ALARM1.csv"}));
+    QCOMPARE(content("ALARM1.csv"), QByteArray("Desk1 (555)*** Gold, above \xe9\r\n"));
+    QCOMPARE(history.label3(), QString("ALARM1.csv"));
+
+    // Exactly 1,024,000 bytes is not full yet.
+    makeFile("ALARM1.csv", 1024000);
+    UpdateCom::AlarmRecord = "one more";
+    history.AlarmLog();
+    QCOMPARE(present(), QStringList({"ALARM1.csv"}));
+    QCOMPARE(QFileInfo(ProgramFolder::file("ALARM1.csv")).size(), 1024000 + 10);
+
+    // Above it, the next line starts ALARM2.csv.
+    QSignalSpy labels(&history, &AlarmHistory::labelsChanged);
+    history.AlarmLog();
+    QCOMPARE(present(), QStringList({"ALARM1.csv", "ALARM2.csv"}));
+    QCOMPARE(content("ALARM2.csv"), QByteArray("one more\r\n"));
+    QCOMPARE(history.label3(), QString("ALARM2.csv"));
+    QCOMPARE(history.label4(), QString("Deleting None."));
+    QCOMPARE(labels.size(), 1);
+}
+
+void tst_history::rotation()
+{
+    for (int n = 1; n <= 10; ++n)
+        makeFile(AlarmHistory::fileName(n), n == 10 ? 1024001 : 10, char('0' + n % 10));
+    AlarmHistory history;
+    UpdateCom::AlarmRecord = "newest";
+    history.AlarmLog();
+    QCOMPARE(present().size(), 10);
+    QCOMPARE(content("ALARM1.csv"), QByteArray(10, '2'));
+    QCOMPARE(content("ALARM8.csv"), QByteArray(10, '9'));
+    QCOMPARE(QFileInfo(ProgramFolder::file("ALARM9.csv")).size(), 1024001);
+    QCOMPARE(content("ALARM10.csv"), QByteArray("newest\r\n"));
+    QCOMPARE(history.label3(), QString("ALARM10.csv"));
+    QCOMPARE(history.label4(), QString("Deleting one."));
+}
+
+void tst_history::gapsAndHandPlacedFiles()
+{
+    AlarmHistory history;
+    UpdateCom::AlarmRecord = "line";
+
+    // Only ALARM3.csv: lines go there, nothing else is created.
+    makeFile("ALARM3.csv", 5);
+    history.AlarmLog();
+    QCOMPARE(present(), QStringList({"ALARM3.csv"}));
+
+    // Files 1, 2, 4 and a full 10: each moves down by one, gaps stay.
+    QFile::remove(ProgramFolder::file("ALARM3.csv"));
+    for (int n : {1, 2, 4})
+        makeFile(AlarmHistory::fileName(n), 5, char('0' + n));
+    makeFile("ALARM10.csv", 1024001);
+    history.AlarmLog();
+    QCOMPARE(present(), QStringList({"ALARM1.csv", "ALARM3.csv", "ALARM9.csv", "ALARM10.csv"}));
+    QCOMPARE(content("ALARM1.csv"), QByteArray(5, '2'));
+    QCOMPARE(content("ALARM3.csv"), QByteArray(5, '4'));
+
+    // Without ALARM1.csv a rotation still works.
+    for (const QString &name : present())
+        QFile::remove(ProgramFolder::file(name));
+    makeFile("ALARM5.csv", 5, '5');
+    makeFile("ALARM6.csv", 5, '6');
+    makeFile("ALARM10.csv", 1024001);
+    history.AlarmLog();
+    QCOMPARE(present(), QStringList({"ALARM4.csv", "ALARM5.csv", "ALARM9.csv", "ALARM10.csv"}));
+    QCOMPARE(content("ALARM4.csv"), QByteArray(5, '5'));
+    QCOMPARE(content("ALARM5.csv"), QByteArray(5, '6'));
+
+    // A history that cannot be written says so.
+    ProgramFolder::set(m_dir->filePath("missing-folder"));
+    QVERIFY_THROWS_EXCEPTION(AlarmHistory::Failure, history.AlarmLog());
+}
+
+QTEST_GUILESS_MAIN(tst_history)
+#include "tst_history.moc"
