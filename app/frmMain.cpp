@@ -133,8 +133,8 @@ void frmMain::Form_Unload()
             window->close();
     }
     close();
+    // Whoever started the program ends it on this.
     emit unloaded();
-    QCoreApplication::exit(0);
 }
 
 void frmMain::Unload()

@@ -48,6 +48,7 @@ public:
     frmSettings &settingsWindow();
 
 signals:
+    // The window has unloaded; the program ends on it.
     void unloaded();
 
 protected:

@@ -11,21 +11,32 @@
 
 namespace {
 
-constexpr int ConversionError = 13; // "Type mismatch"
+// The numbers the program has always reported for failed conversions.
+constexpr int Overflow = 6;
+constexpr int TypeMismatch = 13;
+constexpr int InvalidUseOfNull = 94;
+
+void requireValue(const QVariant &value, const char *field)
+{
+    if (value.isNull())
+        throw DbError(InvalidUseOfNull, QStringLiteral("Invalid use of Null (field %1)").arg(QLatin1String(field)));
+}
 
 short toShort(const QVariant &value, const char *field)
 {
+    requireValue(value, field);
     bool ok = false;
-    const int number = value.toInt(&ok);
-    if (value.isNull() || !ok || number < -32768 || number > 32767)
-        throw DbError(ConversionError, QStringLiteral("Type mismatch in field %1").arg(QLatin1String(field)));
+    const qlonglong number = value.toLongLong(&ok);
+    if (!ok)
+        throw DbError(TypeMismatch, QStringLiteral("Type mismatch (field %1)").arg(QLatin1String(field)));
+    if (number < -32768 || number > 32767)
+        throw DbError(Overflow, QStringLiteral("Overflow (field %1)").arg(QLatin1String(field)));
     return short(number);
 }
 
 QString toText(const QVariant &value, const char *field)
 {
-    if (value.isNull())
-        throw DbError(ConversionError, QStringLiteral("Invalid use of Null in field %1").arg(QLatin1String(field)));
+    requireValue(value, field);
     return value.toString();
 }
 
