@@ -2,11 +2,11 @@
 
 #include "modem/PageLog.h"
 #include "modem/TraceList.h"
-#include "store/MessageBoxes.h"
 #include "store/UpdateCom.h"
 
 #include <QDateTime>
 #include <QLocale>
+#include <QTimer>
 
 namespace {
 
@@ -21,15 +21,6 @@ QString generalDateTime(const QDateTime &now)
     QString timeFormat = locale.timeFormat(QLocale::LongFormat);
     timeFormat.remove(QLatin1Char('t'));
     return date + QLatin1Char(' ') + locale.toString(now.time(), timeFormat.trimmed());
-}
-
-void reportSetupError(const CommError &error)
-{
-    const QString known = CommError::knownText(error.number());
-    if (!known.isEmpty())
-        MsgBox(known);
-    else
-        MsgBox(error.description(), MessageBoxes::OkOnly, QString::number(error.number()));
 }
 
 } // namespace
@@ -47,20 +38,29 @@ AlarmSender::AlarmSender(TraceList &trace, PageLog &pageLog, QObject *parent)
 void AlarmSender::SendAlarm(const QString &AlarmMsg, const QString &UserName, const QString &Ph_No,
                             const std::function<void()> &whenDone)
 {
-    if (m_sending) {
-        m_waiting.enqueue({AlarmMsg, UserName, Ph_No, whenDone});
+    m_waiting.enqueue({AlarmMsg, UserName, Ph_No, whenDone});
+    runWaiting();
+}
+
+void AlarmSender::releaseLine()
+{
+    // Sends asked for while the line was held go out once it is free.
+    if (--m_holds == 0 && !m_waiting.isEmpty())
+        QTimer::singleShot(0, this, &AlarmSender::runWaiting);
+}
+
+void AlarmSender::runWaiting()
+{
+    // Inside a dialogue's wait, or while a modem test holds the line, the
+    // request waits; the dialogue under way sends it when it has ended.
+    if (m_sending)
         return;
-    }
     m_sending = true;
     struct Idle {
         bool &sending;
         ~Idle() { sending = false; }
     } idle{m_sending};
-    emit sent(runSend(AlarmMsg, UserName, Ph_No));
-    if (whenDone)
-        whenDone();
-    // Sends asked for during this one's waits go out now, one after another.
-    while (!m_waiting.isEmpty()) {
+    while (!m_waiting.isEmpty() && m_holds == 0) {
         const Request next = m_waiting.dequeue();
         emit sent(runSend(next.message, next.userName, next.number));
         if (next.whenDone)
@@ -77,7 +77,7 @@ bool AlarmSender::runSend(const QString &AlarmMsg, const QString &UserName, cons
     } catch (const CommError &error) {
         if (error.number() == CommError::InvalidOnOpenPort && MSComm1.portOpen())
             MSComm1.setPortOpen(false);
-        reportSetupError(error);
+        error.report();
         return false;
     }
     m_trace.AddItem(QStringLiteral("Port Opened"));

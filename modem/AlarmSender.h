@@ -21,9 +21,9 @@ class AlarmSender : public QObject
 public:
     AlarmSender(TraceList &trace, PageLog &pageLog, QObject *parent = nullptr);
 
-    // Runs the send now, or, while another dialogue is under way, right
-    // after that one has ended; never inside the other's wait. `whenDone`
-    // is called once the send has run.
+    // Runs the send now, or, while another dialogue is under way or the
+    // line is held, right after that; never inside another dialogue's wait.
+    // `whenDone` is called once the send has run.
     void SendAlarm(const QString &AlarmMsg, const QString &UserName, const QString &Ph_No,
                    const std::function<void()> &whenDone = {});
 
@@ -33,7 +33,7 @@ public:
     // The modem test of the Settings window holds the line while it runs so
     // that no alert send starts on the same port meanwhile.
     void holdLine() { ++m_holds; }
-    void releaseLine() { --m_holds; }
+    void releaseLine();
 
     MSComm MSComm1;
     ModemDialogue dialogue;
@@ -51,6 +51,7 @@ private:
         std::function<void()> whenDone;
     };
 
+    void runWaiting();
     bool runSend(const QString &AlarmMsg, const QString &UserName, const QString &Ph_No);
     void logSend(const QString &AlarmMsg, const QString &UserName, const QString &Ph_No);
 

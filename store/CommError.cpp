@@ -1,5 +1,7 @@
 #include "store/CommError.h"
 
+#include "store/MessageBoxes.h"
+
 QString CommError::knownText(int number)
 {
     switch (number) {
@@ -39,4 +41,13 @@ CommError::CommError(int number, const QString &description)
     , m_number(number)
     , m_description(description)
 {
+}
+
+void CommError::report() const
+{
+    const QString known = knownText(m_number);
+    if (!known.isEmpty())
+        MsgBox(known);
+    else
+        MsgBox(m_description, MessageBoxes::OkOnly, QString::number(m_number));
 }

@@ -33,6 +33,11 @@ public:
     // The fixed text for a known number, empty for any other.
     static QString knownText(int number);
 
+    // Shows the error in a message box: a known number with its fixed text
+    // under the application's title, any other with its own description
+    // under its number.
+    void report() const;
+
 private:
     int m_number;
     QString m_description;

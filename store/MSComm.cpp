@@ -196,6 +196,9 @@ void MSComm::open()
         const int number = openFailure(error);
         throw number == CommError::InvalidDeviceId ? CommError(number, text) : CommError(number);
     }
+    // Whatever the device said before this opening (a late answer to an
+    // earlier command) is no answer to what comes next.
+    m_port_.clear(QSerialPort::Input);
     applyModemLines();
 }
 

@@ -1,0 +1,96 @@
+// The "MT4 Path List" page: the folders in which MT4 terminals leave their
+// alert files. The relay reads the list at start-up only, so a change here
+// is watched from the next start of the program.
+
+#include "admin/frmSettings.h"
+#include "ui_frmSettings.h"
+
+#include "admin/SettingsGrid.h"
+#include "store/Database.h"
+#include "store/MessageBoxes.h"
+
+#include <QDir>
+#include <QFileDialog>
+#include <QStandardPaths>
+
+namespace {
+
+constexpr int PathColumn = 1;
+
+} // namespace
+
+QString frmSettings::BrowseForFolder(QWidget *owner)
+{
+    const QString folder = QFileDialog::getExistingDirectory(
+        owner, QStringLiteral("C:\\"), QStandardPaths::writableLocation(QStandardPaths::DesktopLocation),
+        QFileDialog::ShowDirsOnly);
+    return QDir::toNativeSeparators(folder);
+}
+
+void frmSettings::showPathAdding(bool adding)
+{
+    // The frame lies over the grid. While it is open, the path box takes a
+    // folder only from the picker.
+    ui->txtMT4Path->setEnabled(adding);
+    ui->txtMT4Path->setReadOnly(adding);
+    ui->MT4PathList->setEnabled(!adding);
+    ui->framAddPath->setVisible(adding);
+}
+
+void frmSettings::cmdAddPath_Click()
+{
+    showPathAdding(true);
+}
+
+void frmSettings::cmdBrowse_Click()
+{
+    // A cancelled picker empties the box.
+    ui->txtMT4Path->setText(m_pickFolder(this));
+}
+
+void frmSettings::cmdSavePath_Click()
+{
+    if (ui->txtMT4Path->text().isEmpty()) {
+        MsgBox(QStringLiteral("MT4 Path must not be blank."));
+        ui->txtMT4Path->setFocus();
+        return;
+    }
+    DbOperation([this] {
+        // A folder stored already is stored again.
+        Recordset &rs = OpenRecordset(QStringLiteral("SELECT* From Mt4Path order by ID"));
+        rs.AddNew();
+        rs.SetField(QStringLiteral("MT4_PATH"), ui->txtMT4Path->text());
+        rs.Update();
+        ReleaseRecordset();
+
+        MsgBox(QStringLiteral("Already added new path."), MessageBoxes::OkOnly, QStringLiteral("Adding MT4 Path"));
+        // The frame stays open for the next folder.
+        ui->txtMT4Path->clear();
+        ui->txtMT4Path->setFocus();
+    });
+}
+
+void frmSettings::cmdCancelPath_Click()
+{
+    showPathAdding(false);
+    SSTab1_Click();
+}
+
+void frmSettings::cmdRemovePath_Click()
+{
+    if (MsgBox(QStringLiteral("Are you sure to delete path?"), MessageBoxes::YesNo, QStringLiteral("Confirm Delete"))
+        != MessageBoxes::Yes)
+        return;
+    DbOperation([this] {
+        Recordset &rs = OpenRecordset(QStringLiteral("SELECT* From Mt4Path order by ID"));
+        if (rs.Eof())
+            return;
+        // Every row of that folder goes, spelled exactly as the grid shows it.
+        const QTableWidget &grid = *ui->MT4PathList;
+        const int row = grid.currentRow();
+        if (row >= 0)
+            DeleteMatching(rs, QStringLiteral("MT4_PATH"), SettingsGrid::text(grid, row, PathColumn));
+        ReleaseRecordset();
+        SSTab1_Click();
+    });
+}

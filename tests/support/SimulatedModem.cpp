@@ -1,0 +1,125 @@
+#include "support/SimulatedModem.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+
+namespace {
+
+// Undoes the record file's backslash escapes: \\ \n \r \t \xHH.
+QByteArray unescape(const QByteArray &escaped)
+{
+    QByteArray out;
+    for (qsizetype i = 0; i < escaped.size(); ++i) {
+        const char c = escaped[i];
+        if (c != '\\' || i + 1 == escaped.size()) {
+            out += c;
+            continue;
+        }
+        const char next = escaped[++i];
+        if (next == 'n')
+            out += '\n';
+        else if (next == 'r')
+            out += '\r';
+        else if (next == 't')
+            out += '\t';
+        else if (next == 'x' && i + 2 < escaped.size()) {
+            out += char(escaped.mid(i + 1, 2).toInt(nullptr, 16));
+            i += 2;
+        } else
+            out += next;
+    }
+    return out;
+}
+
+} // namespace
+
+SimulatedModem::SimulatedModem(const QStringList &options, const QString &folder, int port)
+    : m_folder(folder.isEmpty() ? m_work.path() : folder)
+    , m_port(port)
+{
+    QStringList arguments{QStringLiteral("--folder"), m_folder, QStringLiteral("--port"), QString::number(port)};
+    const qsizetype record = options.indexOf(QStringLiteral("--record"));
+    if (record >= 0 && record + 1 < options.size()) {
+        m_record = options[record + 1];
+    } else {
+        m_record = m_work.filePath(QStringLiteral("sms.txt"));
+        arguments << QStringLiteral("--record") << m_record;
+    }
+    m_process.setStandardErrorFile(m_work.filePath(QStringLiteral("modemsim.log")));
+    m_process.start(QCoreApplication::applicationDirPath() + QStringLiteral("/vantrel-modemsim"), arguments + options);
+    if (m_process.waitForStarted(5000))
+        readReadyLine(5000);
+}
+
+SimulatedModem::~SimulatedModem()
+{
+    stop();
+}
+
+bool SimulatedModem::waitForReady(int ms)
+{
+    return readReadyLine(ms);
+}
+
+bool SimulatedModem::readReadyLine(int ms)
+{
+    // The line reads "ready COM<n> <slave path>".
+    const QDeadlineTimer deadline(ms);
+    for (;;) {
+        const qsizetype end = m_stdout.indexOf('\n');
+        if (end >= 0) {
+            const QList<QByteArray> words = m_stdout.left(end).split(' ');
+            m_stdout.remove(0, end + 1);
+            if (words.size() == 3 && words[0] == "ready") {
+                m_slave = QString::fromLocal8Bit(words[2]);
+                return true;
+            }
+            continue;
+        }
+        if (m_process.state() != QProcess::Running || deadline.hasExpired())
+            return false;
+        m_process.waitForReadyRead(int(qMax<qint64>(deadline.remainingTime(), 1)));
+        m_stdout += m_process.readAllStandardOutput();
+    }
+}
+
+QString SimulatedModem::linkPath() const
+{
+    return QDir(m_folder).filePath(QStringLiteral("COM%1").arg(m_port));
+}
+
+QList<SimulatedModem::Sms> SimulatedModem::messages() const
+{
+    QList<Sms> messages;
+    QFile file(m_record);
+    if (!file.open(QIODevice::ReadOnly))
+        return messages;
+    for (const QByteArray &line : file.readAll().split('\n')) {
+        const qsizetype tab = line.indexOf('\t');
+        if (tab < 0)
+            continue;
+        messages.append({QString::fromLatin1(unescape(line.left(tab))), QString::fromLatin1(unescape(line.mid(tab + 1)))});
+    }
+    return messages;
+}
+
+QString SimulatedModem::log() const
+{
+    QFile file(m_work.filePath(QStringLiteral("modemsim.log")));
+    return file.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(file.readAll()) : QString();
+}
+
+bool SimulatedModem::stop()
+{
+    if (m_process.state() == QProcess::NotRunning)
+        return m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 0;
+    m_process.terminate();
+    if (!m_process.waitForFinished(3000)) {
+        m_process.kill();
+        m_process.waitForFinished(1000);
+        return false;
+    }
+    return m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 0;
+}

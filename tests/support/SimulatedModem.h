@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QList>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+// The bundled vantrel-modemsim, started beside the test executable on a
+// pseudo-terminal linked as <folder>/COM<port>, and stopped again when the
+// fixture goes. Its log goes to a file (see log()) so a chatty modem can
+// never block on a full pipe while a test is not reading.
+class SimulatedModem
+{
+public:
+    struct Sms
+    {
+        QString number; // one character per byte (Latin-1), as on the line
+        QString text;
+    };
+
+    // Waits up to five seconds for the ready line; see isReady().
+    // With no folder the fixture uses a temporary one of its own.
+    explicit SimulatedModem(const QStringList &options = {}, const QString &folder = {}, int port = 1);
+    ~SimulatedModem();
+    SimulatedModem(const SimulatedModem &) = delete;
+    SimulatedModem &operator=(const SimulatedModem &) = delete;
+
+    bool isReady() const { return !m_slave.isEmpty(); }
+    // Waits for the next ready line: the fresh line after a hang-up.
+    bool waitForReady(int ms = 5000);
+
+    QString folder() const { return m_folder; }
+    QString linkPath() const;
+    QString slavePath() const { return m_slave; }
+    QString recordPath() const { return m_record; }
+    // The accepted messages so far, read back from the record file.
+    QList<Sms> messages() const;
+    // What the modem logged so far: the dialogue, refusals, hang-ups.
+    QString log() const;
+
+    // Sends SIGTERM and waits; true if the modem ended cleanly.
+    bool stop();
+
+private:
+    bool readReadyLine(int ms);
+
+    QTemporaryDir m_work;
+    QString m_folder;
+    int m_port;
+    QString m_record;
+    QProcess m_process;
+    QByteArray m_stdout;
+    QString m_slave;
+};

@@ -1,0 +1,224 @@
+// The send procedure against the bundled modem simulator on a real
+// pseudo-terminal: the exact bytes, the page log, the history line, the
+// trace, refusals, an alert text that the echo must not acknowledge, port
+// set-up errors, a line that goes away, and one dialogue at a time.
+
+#include "modem/AlarmSender.h"
+#include "modem/PageLog.h"
+#include "modem/TraceList.h"
+#include "store/UpdateCom.h"
+#include "support/ProgramFolderFixture.h"
+#include "support/ScriptedMessageBoxes.h"
+#include "support/SimulatedModem.h"
+
+#include <QFile>
+#include <QTimer>
+#include <QtTest>
+
+namespace {
+
+QByteArray history(const ProgramFolderFixture &folder)
+{
+    QFile file(folder.file("ALARM1.csv"));
+    file.open(QIODevice::ReadOnly);
+    return file.readAll();
+}
+
+struct Sender {
+    PageLog pageLog;
+    TraceList trace;
+    AlarmSender sender{trace, pageLog};
+    Sender() { sender.dialogue.setTimeUnitMs(1200); }
+};
+
+} // namespace
+
+class tst_send : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void acknowledgedSend();
+    void refusedAndSilentSends();
+    void echoOfTheTextIsNoAcknowledgement();
+    void portSetUpErrors();
+    void lineLostInTheMiddle();
+    void oneDialogueAtATime();
+};
+
+void tst_send::acknowledgedSend()
+{
+    ProgramFolderFixture folder;
+    SimulatedModem modem({"--quiet"}, folder.path(), 1);
+    QVERIFY(modem.isReady());
+    Sender s;
+
+    const QString text = QStringLiteral("Gold above 1900, caf") + QChar(0xE9);
+    s.sender.SendAlarm(text, "Desk1", "555");
+    QCOMPARE(modem.messages().size(), 1);
+    QCOMPARE(modem.messages()[0].number, QString("555"));
+    QCOMPARE(modem.messages()[0].text, text);
+
+    const QStringList lines = s.pageLog.text().split("\r\n");
+    QCOMPARE(lines.size(), 4);
+    QVERIFY(!lines[0].isEmpty());
+    QCOMPARE(lines[1], QString("Sending to Desk1 (555)"));
+    QCOMPARE(lines[2], "Message: " + text);
+    QCOMPARE(history(folder), QByteArray("Desk1 (555)*** Gold above 1900, caf\xe9\r\n"));
+    QCOMPARE(UpdateCom::AlarmRecord, "Desk1 (555)*** " + text);
+
+    const QStringList trace = s.trace.lines();
+    QCOMPARE(trace.mid(0, 3), QStringList({"Starting...", "Port Opened", "Sending..AT+CMGF=1"}));
+    QVERIFY(trace.contains("Sending..AT+CMGS=\"555\""));
+    QVERIFY(trace.contains("Sending.." + text + QChar(26)));
+    QVERIFY(trace.contains("In OnComm"));
+    QCOMPARE(trace.last(), QString("Done..."));
+    QVERIFY(!s.sender.MSComm1.portOpen());
+
+    // A second send empties the trace first; replies split into single
+    // bytes change nothing but the number of trace lines.
+    SimulatedModem split({"--quiet", "--split", "1"}, folder.path(), 2);
+    UpdateCom::ComPort = 2;
+    s.sender.SendAlarm("second", "Desk2", "777");
+    QCOMPARE(split.messages().size(), 1);
+    QCOMPARE(s.trace.lines().first(), QString("Starting..."));
+    QCOMPARE(s.trace.lines().count("Starting..."), 1);
+    QVERIFY(s.trace.lines().count("In OnComm") > 10);
+    QCOMPARE(history(folder).count("\r\n"), 2);
+}
+
+void tst_send::refusedAndSilentSends()
+{
+    ProgramFolderFixture folder;
+    SimulatedModem modem({"--quiet", "--reject", "666"}, folder.path(), 1);
+    Sender s;
+
+    // "+CMS ERROR" for the text: nothing is logged, the trace shows it.
+    s.sender.SendAlarm("refused", "Desk1", "666");
+    QVERIFY(modem.messages().isEmpty());
+    QVERIFY(s.pageLog.text().isEmpty());
+    QVERIFY(!QFile::exists(folder.file("ALARM1.csv")));
+    QVERIFY(std::any_of(s.trace.lines().cbegin(), s.trace.lines().cend(),
+                        [](const QString &line) { return line.startsWith("Err--->") && line.contains("+CMS ERROR"); }));
+    QCOMPARE(s.trace.lines().mid(s.trace.lines().size() - 2), QStringList({"Timeout...", "Done..."}));
+
+    // A modem that refuses text mode: AT+CMGS is never written.
+    SimulatedModem noText({"--quiet", "--error-cmgf"}, folder.path(), 2);
+    UpdateCom::ComPort = 2;
+    s.sender.SendAlarm("x", "Desk1", "555");
+    QVERIFY(!s.trace.lines().contains("Sending..AT+CMGS=\"555\""));
+    QVERIFY(s.pageLog.text().isEmpty());
+
+    // Silence: one time-out, nothing logged.
+    SimulatedModem silent({"--quiet", "--silent"}, folder.path(), 3);
+    UpdateCom::ComPort = 3;
+    s.sender.SendAlarm("x", "Desk1", "555");
+    QCOMPARE(s.trace.lines(), QStringList({"Starting...", "Port Opened", "Sending..AT+CMGF=1", "Timeout...", "Done..."}));
+    QVERIFY(s.pageLog.text().isEmpty());
+}
+
+void tst_send::echoOfTheTextIsNoAcknowledgement()
+{
+    ProgramFolderFixture folder;
+    // The echo arrives byte by byte: "OK" and ">" of the text come long
+    // before the modem's own answer, which here is a refusal.
+    SimulatedModem modem({"--quiet", "--split", "1", "--reject", "666"}, folder.path(), 1);
+    Sender s;
+    s.sender.SendAlarm("Buy OK > now", "Desk1", "666");
+    QVERIFY(s.pageLog.text().isEmpty());
+    QVERIFY(!QFile::exists(folder.file("ALARM1.csv")));
+
+    // The same text to a number the network takes is logged once.
+    s.sender.SendAlarm("Buy OK > now", "Desk1", "555");
+    QCOMPARE(modem.messages().size(), 1);
+    QCOMPARE(s.pageLog.text().count("Sending to Desk1 (555)"), 1);
+}
+
+void tst_send::portSetUpErrors()
+{
+    ProgramFolderFixture folder;
+    ScriptedMessageBoxes boxes;
+    Sender s;
+
+    UpdateCom::ComPort = 9; // no such port
+    s.sender.SendAlarm("x", "Desk1", "555");
+    QCOMPARE(boxes.texts(), QStringList({"Invalid port number"}));
+    QCOMPARE(boxes.shown[0].title, QString("Vantrel"));
+    QCOMPARE(s.trace.lines(), QStringList({"Starting..."}));
+
+    SimulatedModem modem({"--quiet"}, folder.path(), 1);
+    UpdateCom::ComPort = 1;
+    MSComm other;
+    other.setCommPort(1);
+    other.setPortOpen(true);
+    s.sender.SendAlarm("x", "Desk1", "555");
+    QCOMPARE(boxes.texts().last(), QString("Port already open"));
+    other.setPortOpen(false);
+
+    UpdateCom::Baud = "fast";
+    s.sender.SendAlarm("x", "Desk1", "555");
+    QCOMPARE(boxes.texts().last(), QString("Error in default parameters"));
+    QCOMPARE(boxes.shown.size(), 3);
+    QVERIFY(modem.messages().isEmpty());
+}
+
+void tst_send::lineLostInTheMiddle()
+{
+    ProgramFolderFixture folder;
+    ScriptedMessageBoxes boxes;
+    SimulatedModem modem({"--quiet", "--hangup-rate", "1", "--seed", "3"}, folder.path(), 1);
+    Sender s;
+    s.sender.SendAlarm("a text long enough to be cut off in the middle of its entry", "Desk1", "555");
+    // Steps one and two were acknowledged, the third was cut off: not sent.
+    QVERIFY(modem.messages().isEmpty());
+    QVERIFY(!s.pageLog.text().contains("Sending to"));
+    QVERIFY(s.pageLog.text().contains("broken off"));
+    QCOMPARE(s.trace.lines().last(), QString("Done..."));
+    QVERIFY(!s.sender.MSComm1.portOpen());
+    QVERIFY(boxes.shown.isEmpty());
+}
+
+void tst_send::oneDialogueAtATime()
+{
+    ProgramFolderFixture folder;
+    SimulatedModem modem({"--quiet", "--delay", "150"}, folder.path(), 1);
+    Sender s;
+
+    // A second send asked for in the middle of the first one's waits runs
+    // after it, never inside it.
+    bool secondDone = false;
+    int firstTraceAtSecond = -1;
+    QTimer::singleShot(200, &s.sender, [&] {
+        QVERIFY(s.sender.busy());
+        s.sender.SendAlarm("second", "TEST", "777", [&] { secondDone = true; });
+        QVERIFY(!secondDone);
+    });
+    QObject::connect(&s.sender, &AlarmSender::sent, &s.sender, [&] {
+        if (firstTraceAtSecond < 0)
+            firstTraceAtSecond = int(s.trace.lines().size());
+    });
+    s.sender.SendAlarm("first", "Desk1", "555");
+    QVERIFY(secondDone);
+    QVERIFY(!s.sender.busy());
+    QCOMPARE(modem.messages().size(), 2);
+    QCOMPARE(modem.messages()[0].text, QString("first"));
+    QCOMPARE(modem.messages()[1].text, QString("second"));
+    QCOMPARE(s.trace.lines().count("Starting..."), 1);
+    QCOMPARE(s.pageLog.text().count("Sending to"), 2);
+    QVERIFY(s.pageLog.text().indexOf("Desk1") < s.pageLog.text().indexOf("TEST"));
+
+    // While a modem test holds the line a send waits, and goes out once the
+    // line is free again.
+    bool heldDone = false;
+    s.sender.holdLine();
+    s.sender.SendAlarm("third", "TEST", "777", [&] { heldDone = true; });
+    QTest::qWait(300);
+    QVERIFY(!heldDone);
+    QCOMPARE(modem.messages().size(), 2);
+    s.sender.releaseLine();
+    QTRY_VERIFY(heldDone);
+    QCOMPARE(modem.messages().size(), 3);
+}
+
+QTEST_GUILESS_MAIN(tst_send)
+#include "tst_send.moc"

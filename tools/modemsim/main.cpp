@@ -1,0 +1,158 @@
+// vantrel-modemsim: a GSM modem in text mode on a pseudo-terminal bound as
+// <folder>/COM<n>, for the tests, the demo and the benchmarks.
+
+#include "ModemEngine.h"
+#include "PtyModem.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+namespace {
+
+[[noreturn]] void die(const QString &message)
+{
+    std::fprintf(stderr, "vantrel-modemsim: %s\n", qPrintable(message));
+    std::exit(2);
+}
+
+// Reads a number option and checks its range; a typo must not pass as 0.
+double number(const QCommandLineParser &parser, const QString &name, double low, double high)
+{
+    bool ok = false;
+    const double value = parser.value(name).toDouble(&ok);
+    if (!ok || value < low || value > high)
+        die(QStringLiteral("--%1 wants a number from %2 to %3").arg(name).arg(low).arg(high));
+    return value;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    // Signals are taken through a descriptor in the event loop, so that the
+    // objects below are destroyed as usual and the link is removed.
+    sigset_t stop;
+    sigemptyset(&stop);
+    for (const int s : {SIGINT, SIGTERM, SIGHUP})
+        sigaddset(&stop, s);
+    sigprocmask(SIG_BLOCK, &stop, nullptr);
+
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("vantrel-modemsim"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("A GSM modem in text mode on a pseudo-terminal linked as DIR/COM<N>."));
+    parser.addHelpOption();
+    const auto option = [&parser](const char *name, const char *help, const char *valueName = nullptr,
+                                  const char *defaultValue = nullptr) {
+        QString text = QString::fromLatin1(help);
+        if (defaultValue)
+            text += QStringLiteral(" Default: %1.").arg(QString::fromLatin1(defaultValue));
+        parser.addOption(valueName ? QCommandLineOption(QString::fromLatin1(name), text, QString::fromLatin1(valueName),
+                                                        QString::fromLatin1(defaultValue))
+                                   : QCommandLineOption(QString::fromLatin1(name), text));
+    };
+    option("folder", "Folder that receives the COM<N> link (required).", "DIR");
+    option("port", "Port number N of the link COM<N>.", "N", "1");
+    option("record", "File every accepted SMS is appended to (default DIR/modemsim-sms.txt).", "FILE");
+    option("serial", "Serial number answered to AT+GSN.", "TEXT", "356938035643809");
+    option("no-echo", "Start with echo off (as after ATE0).");
+    option("reject", "Refuse messages to this number (repeatable).", "NUMBER");
+    option("reject-rate", "Refuse this fraction of the other messages.", "P", "0");
+    option("cms-code", "Code of the +CMS ERROR sent for a refusal.", "CODE", "500");
+    option("seed", "Seed of the random choices (default: random, shown in the log).", "S");
+    option("error-cmgf", "Answer ERROR to AT+CMGF=1.");
+    option("lowercase", "Send result codes in lowercase.");
+    option("silent", "Never answer anything, not even the echo.");
+    option("silent-rate", "Ignore this fraction of the commands entirely.", "P", "0");
+    option("delay", "Wait this long before each answer, echo included.", "MS", "0");
+    option("split", "Send the output in pieces of at most N bytes.", "N", "0");
+    option("split-rate", "Cut this fraction of the answers into random pieces.", "P", "0");
+    option("hangup-after", "Drop the line after every N accepted messages.", "N", "0");
+    option("hangup-rate", "Drop the line in the middle of this fraction of message entries.", "P", "0");
+    option("reopen-ms", "After a hang-up, offer a fresh line after this long.", "MS", "500");
+    option("quiet", "Do not log the dialogue on stderr.");
+    parser.process(app);
+
+    if (!parser.isSet(QStringLiteral("folder")))
+        die(QStringLiteral("--folder is required"));
+    const QString folder = parser.value(QStringLiteral("folder"));
+    const int port = int(number(parser, QStringLiteral("port"), 1, 255));
+    const bool quiet = parser.isSet(QStringLiteral("quiet"));
+    const quint32 seed = parser.isSet(QStringLiteral("seed")) ? quint32(number(parser, QStringLiteral("seed"), 0, 4294967295.0))
+                                                              : QRandomGenerator::system()->generate();
+
+    ModemEngine::Options modem;
+    modem.echo = !parser.isSet(QStringLiteral("no-echo"));
+    modem.serial = parser.value(QStringLiteral("serial")).toLatin1();
+    for (const QString &rejected : parser.values(QStringLiteral("reject")))
+        modem.rejected.insert(rejected.toLatin1());
+    modem.rejectRate = number(parser, QStringLiteral("reject-rate"), 0, 1);
+    modem.cmsCode = int(number(parser, QStringLiteral("cms-code"), 0, 65535));
+    modem.refuseTextMode = parser.isSet(QStringLiteral("error-cmgf"));
+    modem.lowercase = parser.isSet(QStringLiteral("lowercase"));
+    modem.silent = parser.isSet(QStringLiteral("silent"));
+    modem.silentRate = number(parser, QStringLiteral("silent-rate"), 0, 1);
+    modem.hangupAfter = int(number(parser, QStringLiteral("hangup-after"), 0, 1e9));
+    modem.hangupRate = number(parser, QStringLiteral("hangup-rate"), 0, 1);
+    modem.seed = seed;
+
+    PtyModem::Options line;
+    line.delayMs = int(number(parser, QStringLiteral("delay"), 0, 3600000));
+    line.split = int(number(parser, QStringLiteral("split"), 0, 1e9));
+    line.splitRate = number(parser, QStringLiteral("split-rate"), 0, 1);
+    line.reopenMs = int(number(parser, QStringLiteral("reopen-ms"), 0, 3600000));
+    line.seed = seed + 1;
+
+    if (!QDir().mkpath(folder))
+        die(QStringLiteral("cannot create %1").arg(folder));
+    QFile record(parser.isSet(QStringLiteral("record")) ? parser.value(QStringLiteral("record"))
+                                                        : QDir(folder).filePath(QStringLiteral("modemsim-sms.txt")));
+    if (!record.open(QIODevice::WriteOnly | QIODevice::Append))
+        die(QStringLiteral("cannot write %1: %2").arg(record.fileName(), record.errorString()));
+
+    const auto log = [](const QString &text) {
+        std::fprintf(stderr, "%s\n", qPrintable(text));
+        std::fflush(stderr);
+    };
+    ModemEngine engine(modem);
+    PtyModem pty(engine, folder, port, line);
+    // Flushed at once: tests and people read the file while the modem runs.
+    QObject::connect(&engine, &ModemEngine::accepted, [&record](const QByteArray &to, const QByteArray &text) {
+        record.write(ModemEngine::escape(to) + '\t' + ModemEngine::escape(text) + '\n');
+        record.flush();
+    });
+    QObject::connect(&engine, &ModemEngine::refused, [&log](const QByteArray &to, const QByteArray &reason) {
+        log(QStringLiteral("refused a message to %1: %2").arg(QString::fromLatin1(ModemEngine::escape(to)), QString::fromLatin1(reason)));
+    });
+    if (!quiet) {
+        QObject::connect(&engine, &ModemEngine::logged, log);
+        QObject::connect(&pty, &PtyModem::logged, log);
+    }
+    QObject::connect(&pty, &PtyModem::ready, [port](const QString &slave) {
+        std::printf("ready COM%d %s\n", port, qPrintable(slave));
+        std::fflush(stdout);
+    });
+
+    const int signalFd = ::signalfd(-1, &stop, SFD_CLOEXEC | SFD_NONBLOCK);
+    QSocketNotifier stopper(signalFd, QSocketNotifier::Read);
+    QObject::connect(&stopper, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
+
+    if (!quiet)
+        log(QStringLiteral("seed %1").arg(seed));
+    QString error;
+    if (!pty.open(&error))
+        die(error);
+    const int code = app.exec();
+    ::close(signalFd);
+    return code;
+}
