@@ -1,0 +1,66 @@
+// CPU while waiting: the relay polling 21 watched folders with the real
+// 3-second tick and nothing to do, then one send waiting on a modem that
+// never answers for its whole real time-out (8.64 s) while the tick goes
+// on. CPU time is this process's user + system time from getrusage.
+
+#include "pickup/AlertRelay.h"
+#include "support/BenchReport.h"
+#include "support/ProgramFolderFixture.h"
+#include "support/SimulatedModem.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTimer>
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    const int idleSeconds = Bench::intOption(app.arguments(), QStringLiteral("--idle-seconds"), 30);
+    Bench::heading(QStringLiteral("CPU while waiting"),
+                   QStringLiteral("relay with 21 watched folders (existing, empty) and the real 3000 ms tick for %1 s; "
+                                  "then one SendAlarm on vantrel-modemsim --silent with the real 8640 ms time-out, "
+                                  "ticks going on; CPU = getrusage user+system of this process over wall time")
+                       .arg(idleSeconds));
+
+    ProgramFolderFixture program;
+    program.addUser(QStringLiteral("Desk One"), QStringLiteral("+15550001"), true);
+    for (int i = 0; i < 21; ++i)
+        program.addWatchedFolder(QStringLiteral("terminal-%1").arg(i + 1));
+    SimulatedModem modem({QStringLiteral("--quiet"), QStringLiteral("--silent")}, program.path(), 1);
+    if (!modem.isReady())
+        qFatal("the modem simulator did not start");
+
+    AlertRelay relay;
+    relay.paths.GetPathList();
+    relay.recipients.GetPhoneNo();
+    int ticks = 0;
+    QObject::connect(&relay, &AlertRelay::tickCounted, &app, [&] { ++ticks; });
+    relay.Timer1.start();
+
+    // Idle polling.
+    QElapsedTimer clock;
+    double cpuBefore = Bench::cpuMs();
+    clock.start();
+    QTimer::singleShot(idleSeconds * 1000, &app, &QCoreApplication::quit);
+    app.exec();
+    double share = 100.0 * (Bench::cpuMs() - cpuBefore) / double(clock.elapsed());
+    Bench::note(QStringLiteral("CPU idle"), QStringLiteral("ticks"), QString::number(ticks));
+    Bench::result(QStringLiteral("CPU idle"), QStringLiteral("idle polling, 21 folders"), QStringLiteral("%1 % of a core").arg(share, 0, 'f', 3),
+                  QStringLiteral("< 1 %"), share < 1.0 && ticks >= idleSeconds / 3 - 1);
+
+    // A send on a silent modem: step one waits its whole time-out.
+    ticks = 0;
+    cpuBefore = Bench::cpuMs();
+    clock.restart();
+    bool acknowledged = true;
+    QObject::connect(&relay.sender, &AlarmSender::sent, &app, [&](bool ok) { acknowledged = ok; });
+    relay.sender.SendAlarm(QStringLiteral("nobody answers"), QStringLiteral("Desk One"), QStringLiteral("+15550001"));
+    const qint64 waited = clock.elapsed();
+    share = 100.0 * (Bench::cpuMs() - cpuBefore) / double(waited);
+    Bench::note(QStringLiteral("CPU send wait"), QStringLiteral("wait / ticks meanwhile"),
+                QStringLiteral("%1 / %2").arg(Bench::ms(double(waited))).arg(ticks));
+    Bench::result(QStringLiteral("CPU send wait"), QStringLiteral("send waiting on a silent modem"),
+                  QStringLiteral("%1 % of a core").arg(share, 0, 'f', 3), QStringLiteral("< 1 %"),
+                  share < 1.0 && !acknowledged && waited >= 8000);
+    return 0;
+}

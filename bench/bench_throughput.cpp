@@ -1,0 +1,134 @@
+// Own overhead per SMS: alerts through the whole path (tick, intake, port
+// open, three AT steps, close, page log, history line, LOG row) with a modem
+// simulator that answers at once, so that the time is Vantrel's and the
+// pseudo-terminal's alone. Then the parts one by one, to show where the
+// time goes.
+
+#include "pickup/AlertRelay.h"
+#include "store/UpdateCom.h"
+#include "support/BenchReport.h"
+#include "support/ProgramFolderFixture.h"
+#include "support/SimulatedModem.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTimer>
+
+namespace {
+
+void writeAlerts(const QString &folder, int from, int count)
+{
+    QFile file(MT4Paths::alertFile(folder));
+    file.open(QIODevice::WriteOnly | QIODevice::Append);
+    for (int i = from; i < from + count; ++i)
+        file.write(QStringLiteral("ALERT|10:15:02|GoldScalper|Price alert|XAUUSD crossed 1905.20 (alert %1)\r\n").arg(i).toLatin1());
+}
+
+// Runs `work` `count` times and prints the mean wall time per run.
+template <typename Work>
+void part(const QString &figure, int count, Work work)
+{
+    QElapsedTimer clock;
+    clock.start();
+    for (int i = 0; i < count; ++i)
+        work(i);
+    Bench::note(QStringLiteral("throughput parts"), figure, Bench::ms(double(clock.nsecsElapsed()) / 1e6 / count) + QStringLiteral(" each"));
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    const int alerts = Bench::intOption(app.arguments(), QStringLiteral("--alerts"), 1000);
+    const int users = Bench::intOption(app.arguments(), QStringLiteral("--users"), 1);
+    QString name = users == 1 ? QStringLiteral("throughput") : QStringLiteral("throughput, %1 users").arg(users);
+    // A program folder on tmpfs takes the disk's sync time out of the figure.
+    if (QDir::tempPath().startsWith(QLatin1String("/dev/shm")))
+        name += QStringLiteral(", folder on tmpfs");
+    Bench::heading(QStringLiteral("own overhead per SMS"),
+                   QStringLiteral("%1 alerts in 10 watched folders, %2 on-duty user(s) (with one, every SMS "
+                                  "carries its own LOG row); vantrel-modemsim answering at once on a pty; tick 1 ms; "
+                                  "program folder in %3; wall time from the first tick to the last LOG row, CPU time "
+                                  "of this process from getrusage")
+                       .arg(alerts)
+                       .arg(users)
+                       .arg(QDir::tempPath()));
+
+    ProgramFolderFixture program;
+    for (int i = 0; i < users; ++i)
+        program.addUser(QStringLiteral("Desk %1").arg(i + 1), QStringLiteral("+1555000%1").arg(i + 1), true);
+    QStringList watched;
+    for (int i = 0; i < 10; ++i)
+        watched << program.addWatchedFolder(QStringLiteral("terminal-%1").arg(i + 1));
+    SimulatedModem modem({QStringLiteral("--quiet")}, program.path(), 1);
+    if (!modem.isReady())
+        qFatal("the modem simulator did not start");
+    for (int i = 0; i < 10; ++i)
+        writeAlerts(watched[i], i * (alerts / 10), alerts / 10);
+
+    int sent = 0;
+    int acknowledged = 0;
+    {
+        AlertRelay relay;
+        relay.paths.GetPathList();
+        relay.recipients.GetPhoneNo();
+        QObject::connect(&relay.sender, &AlarmSender::sent, &app, [&](bool ok) {
+            ++sent;
+            acknowledged += ok ? 1 : 0;
+        });
+        relay.Timer1.setInterval(1);
+
+        QElapsedTimer clock;
+        const double cpuBefore = Bench::cpuMs();
+        clock.start();
+        relay.Timer1.start();
+        QTimer check;
+        QObject::connect(&check, &QTimer::timeout, &app, [&] {
+            const bool drained = sent >= alerts * users && !relay.cycleRunning() && relay.intake.SmsQueue.isEmpty();
+            if (drained || clock.elapsed() > 600000)
+                app.quit();
+        });
+        check.start(5);
+        app.exec();
+        relay.Timer1.stop();
+        const double wallMs = double(clock.nsecsElapsed()) / 1e6;
+        const double cpuMs = Bench::cpuMs() - cpuBefore;
+        const int logRows = int(program.rows(QStringLiteral("SELECT SMS_ID FROM LOG")).size());
+        const double perSecond = sent / (wallMs / 1000.0);
+
+        Bench::note(name, QStringLiteral("sends / acknowledged / LOG rows"),
+                    QStringLiteral("%1 / %2 / %3").arg(sent).arg(acknowledged).arg(logRows));
+        Bench::note(name, QStringLiteral("wall time per SMS"), Bench::ms(wallMs / sent));
+        Bench::note(name, QStringLiteral("Vantrel CPU per SMS"), Bench::ms(cpuMs / sent));
+        Bench::note(name, QStringLiteral("share of a 2 s GSM send"),
+                    QStringLiteral("%1 %").arg(100.0 * (wallMs / sent) / 2000.0, 0, 'f', 2));
+        Bench::result(name, QStringLiteral("SMS per second, whole path"),
+                      QString::number(perSecond, 'f', 1), QStringLiteral(">= 50"),
+                      perSecond >= 50 && acknowledged == alerts * users && logRows == alerts);
+    }
+
+    // Where the time goes.
+    if (!app.arguments().contains(QStringLiteral("--no-parts"))) {
+        AlertRelay relay;
+        part(QStringLiteral("LOG row (WriteLog)"), 200, [&](int i) {
+            relay.WriteLog(QStringLiteral("10:15:02"), QStringLiteral("GoldScalper"), QStringLiteral("Price alert"),
+                           QStringLiteral("part %1").arg(i));
+        });
+        part(QStringLiteral("history line (AlarmLog)"), 1000, [&](int) {
+            UpdateCom::AlarmRecord = QStringLiteral("Desk One (+15550001)*** XAUUSD crossed 1905.20");
+            relay.sender.history.AlarmLog();
+        });
+        part(QStringLiteral("port open + close"), 200, [&](int) {
+            UpdateCom::OpenModemPort(relay.sender.MSComm1, UpdateCom::ComPort);
+            relay.sender.MSComm1.setPortOpen(false);
+        });
+        part(QStringLiteral("SendAlarm (open, 3 steps, close, page log, history)"), 200, [&](int i) {
+            relay.sender.SendAlarm(QStringLiteral("XAUUSD crossed 1905.20 (part %1)").arg(i), QStringLiteral("Desk One"),
+                                   QStringLiteral("+15550001"));
+        });
+    }
+    return 0;
+}

@@ -1,0 +1,116 @@
+#include "LineModem.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+LineModem::LineModem(const QString &folder, int port)
+{
+    m_master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    if (m_master < 0 || ::grantpt(m_master) != 0 || ::unlockpt(m_master) != 0)
+        qFatal("cannot open a pseudo-terminal");
+    const QByteArray slave = ::ptsname(m_master);
+    // Our own raw slave descriptor keeps the line raw between the program's
+    // opens and keeps the master from reading EIO while the port is closed.
+    m_slave = ::open(slave.constData(), O_RDWR | O_NOCTTY);
+    termios tio{};
+    ::tcgetattr(m_slave, &tio);
+    ::cfmakeraw(&tio);
+    ::tcsetattr(m_slave, TCSANOW, &tio);
+    m_link = QDir(folder).filePath(QStringLiteral("COM%1").arg(port));
+    QFile::remove(m_link);
+    QFile::link(QString::fromLocal8Bit(slave), m_link);
+    m_thread = std::thread([this] { serve(); });
+}
+
+LineModem::~LineModem()
+{
+    m_stop = true;
+    m_thread.join();
+    QFile::remove(m_link);
+    ::close(m_slave);
+    ::close(m_master);
+}
+
+std::vector<LineModem::Message> LineModem::messages() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_messages;
+}
+
+void LineModem::serve()
+{
+    while (!m_stop) {
+        pollfd fd{m_master, POLLIN, 0};
+        if (::poll(&fd, 1, 50) <= 0 || !(fd.revents & POLLIN))
+            continue;
+        const Clock::time_point at = Clock::now();
+        char buffer[4096];
+        const ssize_t n = ::read(m_master, buffer, sizeof buffer);
+        if (n > 0)
+            feed(buffer, size_t(n), at);
+    }
+}
+
+void LineModem::reply(const QByteArray &bytes)
+{
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(m_master, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n <= 0)
+            return;
+        done += n;
+    }
+}
+
+void LineModem::feed(const char *bytes, size_t size, Clock::time_point at)
+{
+    QByteArray answer;
+    for (size_t i = 0; i < size; ++i) {
+        const char c = bytes[i];
+        if (m_inText) {
+            if (c != 0x1A) {
+                m_text += c;
+                answer += c;
+                continue;
+            }
+            m_inText = false;
+            {
+                std::lock_guard lock(m_mutex);
+                m_messages.push_back({m_number, m_text, m_textModeAt});
+            }
+            answer += "\r\n+CMGS: 1\r\n\r\nOK\r\n";
+            continue;
+        }
+        answer += c; // echo, as modems do by default
+        if (c == '\n')
+            continue;
+        if (c != '\r') {
+            if (m_line.isEmpty())
+                m_lineStart = at;
+            m_line += c;
+            continue;
+        }
+        const QByteArray line = std::exchange(m_line, {}).trimmed();
+        if (line.isEmpty())
+            continue;
+        if (line == "AT+CMGF=1") {
+            m_textModeAt = m_lineStart;
+        } else if (line.startsWith("AT+CMGS=")) {
+            m_number = line.mid(8);
+            m_number.replace('"', "");
+            m_text.clear();
+            m_inText = true;
+            answer += "\r\n> ";
+            continue;
+        }
+        answer += "\r\nOK\r\n";
+    }
+    reply(answer);
+}

@@ -1,0 +1,266 @@
+#include "SoakRun.h"
+
+#include "pickup/AlertFile.h"
+#include "pickup/AlertRelay.h"
+#include "support/ProgramFolderFixture.h"
+#include "support/ScriptedMessageBoxes.h"
+#include "support/SimulatedModem.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QHash>
+#include <QSet>
+#include <QTimer>
+
+#include <algorithm>
+#include <atomic>
+#include <numeric>
+#include <random>
+#include <thread>
+
+namespace {
+
+qint64 rssKb()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toLongLong();
+    }
+    return -1;
+}
+
+// One SMS: a number and a text, as the modem saw them.
+using Pair = QPair<QString, QString>;
+
+// What the trace of one send showed, taken when the send has ended.
+struct SendSeen {
+    QString number;
+    QString text; // empty unless step three was written
+    bool acknowledged = false;
+    bool refused = false;
+    bool timedOut = false;
+};
+
+SendSeen readTrace(const QStringList &trace, bool acknowledged)
+{
+    SendSeen seen;
+    seen.acknowledged = acknowledged;
+    const QString cmgs = QStringLiteral("Sending..AT+CMGS=\"");
+    for (const QString &line : trace) {
+        if (line.startsWith(cmgs))
+            seen.number = line.mid(cmgs.size()).chopped(1);
+        else if (line.startsWith(QLatin1String("Sending..")) && line.endsWith(QChar(26)))
+            seen.text = line.mid(9).chopped(1);
+        else if (line.startsWith(QLatin1String("Err--->")) && line.contains(QLatin1String("+CMS ERROR")))
+            seen.refused = true;
+        else if (line == QLatin1String("Timeout..."))
+            seen.timedOut = true;
+    }
+    return seen;
+}
+
+// The robots: bursts of alert lines appended to the Sms.csv of random
+// folders, each burst opened, written and closed as a terminal does.
+void robots(const QStringList &folders, int alerts, int tickMs, quint32 seed, std::atomic<int> &written)
+{
+    std::mt19937 random(seed);
+    std::uniform_int_distribution<int> folder(0, int(folders.size()) - 1);
+    std::uniform_int_distribution<int> burst(1, 12);
+    std::uniform_int_distribution<int> pause(0, 2 * tickMs);
+    int n = 0;
+    while (n < alerts) {
+        QFile file(MT4Paths::alertFile(folders[folder(random)]));
+        if (file.open(QIODevice::WriteOnly | QIODevice::Append)) {
+            QByteArray lines;
+            for (int i = burst(random); i > 0 && n < alerts; --i, ++n) {
+                // Commas, quotes and a Latin-1 letter are ordinary text.
+                lines += "L|" + QByteArray::number(n % 86400) + "|EA" + QByteArray::number(n % 7) + "|Title, \"" +
+                         QByteArray::number(n) + "\"|Soak alert " + QByteArray::number(n) + " caf\xe9\r\n";
+            }
+            file.write(lines);
+            file.close();
+            written = n;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(pause(random)));
+    }
+}
+
+QString alertText(int n)
+{
+    return QStringLiteral("Soak alert %1 caf").arg(n) + QChar(0xE9);
+}
+
+} // namespace
+
+QString SoakOutcome::summary() const
+{
+    return QStringLiteral("%1 alerts, %2 LOG rows, %3 sends: %4 acknowledged, %5 accepted by the modem, %6 refused "
+                          "(%7 seen in the trace), %8 time-outs, %9 broken off, %10 hang-ups, %11 ignored commands, "
+                          "%12 accepted but not acknowledged, %13 not delivered, %14 message boxes; RSS %15 -> %16 kB; "
+                          "%17 s")
+        .arg(alerts).arg(logRows).arg(sends).arg(acknowledged).arg(accepted).arg(refusedByModem)
+        .arg(refusalsInTrace).arg(timeouts).arg(brokenOff).arg(hangUps).arg(ignoredCommands)
+        .arg(acceptedNotAcknowledged).arg(notDelivered).arg(messageBoxes).arg(rssStartKb).arg(rssEndKb)
+        .arg(seconds, 0, 'f', 1);
+}
+
+SoakOutcome runSoak(const SoakPlan &plan)
+{
+    SoakOutcome out;
+    out.alerts = plan.alerts;
+    out.rssStartKb = rssKb();
+    QElapsedTimer clock;
+    clock.start();
+
+    ProgramFolderFixture program;
+    ScriptedMessageBoxes boxes;
+    QStringList numbers;
+    for (int i = 0; i < plan.onDuty; ++i) {
+        numbers << QStringLiteral("+4470000%1").arg(i + 1);
+        program.addUser(QStringLiteral("Desk %1").arg(i + 1), numbers.last(), true);
+    }
+    program.addUser(QStringLiteral("Off Duty"), QStringLiteral("+4479999"), false);
+    QStringList folders;
+    for (int i = 0; i < plan.folders; ++i)
+        folders << program.addWatchedFolder(QStringLiteral("terminal-%1").arg(i + 1));
+
+    SimulatedModem modem(plan.modemOptions, program.path(), 1);
+    if (!modem.isReady()) {
+        out.problems << QStringLiteral("the modem simulator did not start");
+        return out;
+    }
+
+    QList<SendSeen> sends;
+    QHash<Pair, int> acknowledged;
+    {
+        AlertRelay relay;
+        relay.paths.GetPathList();
+        relay.recipients.GetPhoneNo();
+        relay.sender.dialogue.setTimeUnitMs(plan.timeUnitMs);
+        relay.Timer1.setInterval(plan.tickMs);
+        // The trace keeps only the latest send: read it as each send ends.
+        QObject::connect(&relay.sender, &AlarmSender::sent, &relay, [&](bool ok) {
+            sends << readTrace(relay.trace.lines(), ok);
+            if (ok)
+                ++acknowledged[{sends.last().number, sends.last().text}];
+        });
+        relay.Timer1.start();
+
+        std::atomic<int> written{0};
+        std::thread robot(robots, folders, plan.alerts, plan.tickMs, plan.seed, std::ref(written));
+
+        QTimer check;
+        QObject::connect(&check, &QTimer::timeout, &relay, [&] {
+            if (clock.elapsed() > plan.timeLimitMs) {
+                out.problems << QStringLiteral("not done within %1 ms").arg(plan.timeLimitMs);
+                QCoreApplication::exit();
+                return;
+            }
+            if (written < plan.alerts || relay.cycleRunning() || !relay.intake.SmsQueue.isEmpty())
+                return;
+            for (const QString &folder : std::as_const(folders)) {
+                if (QFile::exists(MT4Paths::alertFile(folder)))
+                    return;
+            }
+            if (program.rows(QStringLiteral("SELECT SMS_ID FROM LOG")).size() >= plan.alerts)
+                QCoreApplication::exit();
+        });
+        check.start(200);
+        QCoreApplication::exec();
+        robot.join();
+        relay.Timer1.stop();
+
+        if (relay.intake.SmsCount != 0 || !relay.intake.SmsQueue.isEmpty())
+            out.problems << QStringLiteral("records left in the batch or the queue");
+        if (relay.pageLog.text().count(QLatin1String("Sending to ")) != sends.size() - std::count_if(sends.cbegin(), sends.cend(), [](const SendSeen &s) { return !s.acknowledged; }))
+            out.problems << QStringLiteral("page log and acknowledged sends disagree");
+        out.brokenOff = int(relay.pageLog.text().count(QLatin1String("broken off")));
+    }
+    out.rssEndKb = rssKb();
+    out.sends = int(sends.size());
+    out.messageBoxes = int(boxes.shown.size());
+    for (const QString &text : boxes.texts()) {
+        // Only a line that is being offered afresh after a hang-up may fail to open.
+        if (text != QLatin1String("Invalid port number")) {
+            out.problems << QStringLiteral("unexpected message box: %1").arg(text);
+            break;
+        }
+    }
+
+    // Exactly one LOG row per alert.
+    QHash<QString, int> logged;
+    for (const QVariantList &row : program.rows(QStringLiteral("SELECT Message FROM LOG")))
+        ++logged[row[0].toString()];
+    out.logRows = int(std::accumulate(logged.cbegin(), logged.cend(), 0));
+    QSet<QString> wantedTexts;
+    for (int n = 0; n < plan.alerts; ++n) {
+        wantedTexts << alertText(n);
+        if (logged.value(alertText(n)) != 1) {
+            out.problems << QStringLiteral("alert %1 has %2 LOG rows").arg(n).arg(logged.value(alertText(n)));
+            if (out.problems.size() > 20)
+                break;
+        }
+    }
+    if (out.logRows != plan.alerts)
+        out.problems << QStringLiteral("%1 LOG rows for %2 alerts").arg(out.logRows).arg(plan.alerts);
+
+    // Every SMS the modem accepted was wanted, and accepted once.
+    QHash<Pair, int> accepted;
+    for (const SimulatedModem::Sms &sms : modem.messages()) {
+        const Pair pair{sms.number, sms.text};
+        if (!numbers.contains(sms.number) || !wantedTexts.contains(sms.text))
+            out.problems << QStringLiteral("unwanted SMS to %1: %2").arg(sms.number, sms.text);
+        if (++accepted[pair] == 2)
+            out.problems << QStringLiteral("SMS accepted twice: %1 to %2").arg(sms.text, sms.number);
+        ++out.accepted;
+    }
+
+    // An acknowledged send was accepted; one accepted but not acknowledged
+    // had its answer cut off by a time-out or a lost line after the text.
+    for (auto it = acknowledged.cbegin(); it != acknowledged.cend(); ++it) {
+        out.acknowledged += it.value();
+        if (it.value() > 1)
+            out.problems << QStringLiteral("acknowledged twice: %1 to %2").arg(it.key().second, it.key().first);
+        if (!accepted.contains(it.key()))
+            out.problems << QStringLiteral("acknowledged but never accepted: %1 to %2").arg(it.key().second, it.key().first);
+    }
+    QHash<Pair, const SendSeen *> cutOff;
+    for (const SendSeen &send : std::as_const(sends)) {
+        out.timeouts += send.timedOut ? 1 : 0;
+        out.refusalsInTrace += send.refused ? 1 : 0;
+        if (!send.acknowledged && !send.refused && !send.text.isEmpty())
+            cutOff.insert({send.number, send.text}, &send);
+        if (send.refused && accepted.contains({send.number, send.text}))
+            out.problems << QStringLiteral("refused and accepted: %1 to %2").arg(send.text, send.number);
+    }
+    for (auto it = accepted.cbegin(); it != accepted.cend(); ++it) {
+        if (acknowledged.contains(it.key()))
+            continue;
+        ++out.acceptedNotAcknowledged;
+        if (!cutOff.contains(it.key()))
+            out.problems << QStringLiteral("accepted without its send reaching the text: %1 to %2").arg(it.key().second, it.key().first);
+    }
+    out.notDelivered = plan.alerts * plan.onDuty - out.accepted;
+
+    // Every refusal the modem made shows in the trace of its send.
+    const QString log = modem.log();
+    out.refusedByModem = int(log.count(QLatin1String("refused a message to")));
+    out.hangUps = int(log.count(QLatin1String("line dropped")));
+    out.ignoredCommands = int(log.count(QLatin1String("(ignoring a command)")));
+    if (out.refusedByModem != out.refusalsInTrace)
+        out.problems << QStringLiteral("%1 refusals by the modem, %2 in the traces").arg(out.refusedByModem).arg(out.refusalsInTrace);
+
+    // No alert file left behind.
+    for (const QString &folder : std::as_const(folders)) {
+        if (QFile::exists(MT4Paths::alertFile(folder)) || QFile::exists(AlertFile::takenName(folder)))
+            out.problems << QStringLiteral("alert file left in %1").arg(folder);
+    }
+    if (!modem.stop())
+        out.problems << QStringLiteral("the modem simulator did not end cleanly");
+    out.seconds = double(clock.elapsed()) / 1000.0;
+    return out;
+}
