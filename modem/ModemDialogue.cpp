@@ -7,6 +7,22 @@
 #include <QElapsedTimer>
 #include <QTimer>
 
+namespace {
+
+// A trace line shows the whole reply so far. A device that pours out bytes
+// (a wrong speed, something other than a modem on the port) would make each
+// line longer than the last; past this length only the end is shown.
+constexpr qsizetype LongestShownReply = 1024;
+
+QString shownReply(const QString &buffer)
+{
+    if (buffer.size() <= LongestShownReply)
+        return buffer;
+    return QStringLiteral("...") + buffer.right(LongestShownReply);
+}
+
+} // namespace
+
 ModemDialogue::ModemDialogue(MSComm &port, TraceList &trace, QObject *parent)
     : QObject(parent)
     , m_port(port)
@@ -60,15 +76,15 @@ void ModemDialogue::MSComm1_OnComm()
     const QString reply = afterEcho(ReplyBuffer, m_sent);
     if (reply.contains(ExpectedReply)) {
         ReplyDone = true;
-        m_trace.AddItem(QStringLiteral("--> ") + ReplyBuffer);
+        m_trace.AddItem(QStringLiteral("--> ") + shownReply(ReplyBuffer));
     } else if (reply.contains(QLatin1String("ERROR"))) {
         ReplyDone = false;
-        m_trace.AddItem(QStringLiteral("Err--->") + ReplyBuffer);
+        m_trace.AddItem(QStringLiteral("Err--->") + shownReply(ReplyBuffer));
     } else if (reply.contains(QLatin1Char('>'))) {
         ReplyDone = true;
-        m_trace.AddItem(QStringLiteral(">>---> ") + ReplyBuffer);
+        m_trace.AddItem(QStringLiteral(">>---> ") + shownReply(ReplyBuffer));
     } else {
-        m_trace.AddItem(QStringLiteral("?---> ") + ReplyBuffer);
+        m_trace.AddItem(QStringLiteral("?---> ") + shownReply(ReplyBuffer));
     }
 }
 

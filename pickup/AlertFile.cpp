@@ -6,6 +6,13 @@
 #include <QFile>
 #include <QFileInfo>
 
+#ifdef Q_OS_LINUX
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
 namespace AlertFile {
 
 QString takenName(const QString &path)
@@ -30,6 +37,27 @@ Take take(const QString &path, QString *reason)
                       ? QStringLiteral("%1 is still there from an earlier pick-up").arg(takenName(path))
                       : file.errorString();
     return Take::Refused;
+}
+
+bool openForWriting(const QString &file)
+{
+#ifdef Q_OS_LINUX
+    // A read lease is granted only while no descriptor of the file is open
+    // for writing, anywhere on the system. It is given back at once.
+    const int fd = ::open(QFile::encodeName(file).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    // Should anyone open it for writing in the moment the lease is held, the
+    // kernel signals us: with SIGURG, which is ignored, instead of SIGIO,
+    // which would end the program.
+    ::fcntl(fd, F_SETSIG, SIGURG);
+    const bool busy = ::fcntl(fd, F_SETLEASE, F_RDLCK) != 0 && errno == EAGAIN;
+    ::close(fd);
+    return busy;
+#else
+    Q_UNUSED(file);
+    return false;
+#endif
 }
 
 } // namespace AlertFile

@@ -16,4 +16,9 @@ QString takenName(const QString &path);
 // Renames the folder's Sms.csv to its taken name. `reason` says why not.
 Take take(const QString &path, QString *reason);
 
+// Some process still has the file open for writing: a robot in the middle of
+// writing its lines, which keeps writing into the taken file after the
+// rename. False where the system cannot tell.
+bool openForWriting(const QString &file);
+
 } // namespace AlertFile

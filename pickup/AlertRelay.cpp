@@ -7,6 +7,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <utility>
+
 AlertRelay::AlertRelay(QObject *parent)
     : QObject(parent)
     , pageLog(this)
@@ -66,6 +68,16 @@ void AlertRelay::takeAlertFile(const QString &path)
         return; // read once already and could not be removed
     }
 
+    // A robot still writing its lines finishes them into the taken file;
+    // it is read once the robot has closed it.
+    const QString writing = QStringLiteral("writing:") + taken;
+    if (AlertFile::openForWriting(taken)) {
+        reportOnce(writing, QStringLiteral("Alert file %1 is still open for writing; its alerts are read when the writer closes it.")
+                                .arg(MT4Paths::alertFile(path)));
+        return;
+    }
+    m_reported.remove(writing);
+
     intake.ProcessSmsFile(path);
     QFile file(taken);
     if (!file.remove() && file.exists()) {
@@ -87,6 +99,8 @@ void AlertRelay::reportOnce(const QString &key, const QString &line)
 
 void AlertRelay::DispatchAlerts()
 {
+    // Rows the database refused before go in first, in their order.
+    bool logging = m_unlogged.isEmpty() || writeWaitingLogs();
     const short n = intake.SmsCount;
     for (short i = 1; i <= n; ++i) {
         const SmsRecord record = intake.SmsBatch[i];
@@ -94,14 +108,36 @@ void AlertRelay::DispatchAlerts()
         // for every recipient.
         for (qsizetype j = 0; j + 1 < recipients.PhoneList.size() && j + 1 < recipients.PhoneCount; j += 2)
             sender.SendAlarm(record.Message, recipients.PhoneList[j], recipients.PhoneList[j + 1]);
+        m_unlogged.enqueue(record);
+        // Once the database has refused a row in this cycle, the others of
+        // the cycle wait for the next one instead of each waiting out the
+        // lock again.
+        if (logging)
+            logging = writeWaitingLogs();
+    }
+    intake.SmsCount = 0;
+}
+
+bool AlertRelay::writeWaitingLogs()
+{
+    const qsizetype waiting = m_unlogged.size();
+    while (!m_unlogged.isEmpty()) {
+        const SmsRecord &record = m_unlogged.head();
         try {
             WriteLog(record.Time, record.EA_Name, record.Title, record.Message);
         } catch (const DbError &error) {
-            pageLog.report(QStringLiteral("LOG row not written for alert \"%1\" of %2 at %3: %4")
-                               .arg(record.Message.left(80), record.EA_Name, record.Time, error.text()));
+            if (!m_logRefused)
+                pageLog.report(QStringLiteral("LOG row not written for alert \"%1\" of %2 at %3: %4; the row is kept and "
+                                      "written when the database takes it.")
+                                   .arg(record.Message.left(80), record.EA_Name, record.Time, error.text()));
+            m_logRefused = true;
+            return false;
         }
+        m_unlogged.dequeue();
     }
-    intake.SmsCount = 0;
+    if (std::exchange(m_logRefused, false))
+        pageLog.report(QStringLiteral("%1 LOG rows that had waited for the database are written.").arg(waiting));
+    return true;
 }
 
 void AlertRelay::WriteLog(const QString &Time, const QString &EA_Name, const QString &Title, const QString &Message)

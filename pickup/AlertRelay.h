@@ -8,6 +8,7 @@
 #include "pickup/SmsIntake.h"
 
 #include <QObject>
+#include <QQueue>
 #include <QSet>
 #include <QTimer>
 
@@ -29,6 +30,8 @@ public:
 
     // A polling cycle is taking files or sending right now.
     bool cycleRunning() const { return m_cycleRunning; }
+    // Alerts sent whose LOG row waits for the database.
+    qsizetype unloggedCount() const { return m_unlogged.size(); }
 
     PageLog pageLog;
     TraceList trace;
@@ -45,7 +48,13 @@ signals:
 private:
     void takeAlertFile(const QString &path);
     void reportOnce(const QString &key, const QString &line);
+    // Writes the LOG rows that wait, oldest first; false when the database
+    // refused one, which then waits on with those behind it.
+    bool writeWaitingLogs();
 
     bool m_cycleRunning = false;
     QSet<QString> m_reported;
+    // Alerts sent whose LOG row the database has not taken yet.
+    QQueue<SmsRecord> m_unlogged;
+    bool m_logRefused = false;
 };

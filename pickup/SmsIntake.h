@@ -6,6 +6,7 @@
 #include <QVector>
 
 class PageLog;
+class QFile;
 
 // Reads alert files into the batch of one polling cycle: at most ten
 // records a cycle; records beyond those wait, in file order, for the next
@@ -32,7 +33,7 @@ public:
     QQueue<SmsRecord> SmsQueue;
 
 private:
-    void readLines(const QString &file, const QString &text);
+    void readLines(const QString &name, QFile &file);
 
     PageLog &m_pageLog;
 };

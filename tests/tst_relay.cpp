@@ -134,10 +134,18 @@ void tst_relay::logRowThatCannotBeWritten()
     Relay r;
     QTRY_VERIFY_WITH_TIMEOUT(modem.messages().size() == 3 && !r.relay.cycleRunning(), 20000);
     QTest::qWait(300);
-    // Every record was still sent; each lost row is reported once.
+    // Every record was still sent; the refusal is reported once and the
+    // rows wait for the table to come back.
     QCOMPARE(modem.messages().size(), 3);
-    QCOMPARE(r.relay.pageLog.text().count("LOG row not written"), 3);
+    QCOMPARE(r.relay.pageLog.text().count("LOG row not written"), 1);
+    QCOMPARE(r.relay.unloggedCount(), 3);
     QCOMPARE(r.relay.intake.SmsCount, short(0));
+
+    folder.exec("ALTER TABLE LOG_OLD RENAME TO LOG");
+    QTRY_COMPARE_WITH_TIMEOUT(logRows(folder), 3, 10000);
+    QCOMPARE(r.relay.unloggedCount(), 0);
+    QVERIFY(r.relay.pageLog.text().contains("3 LOG rows that had waited for the database are written."));
+    QCOMPARE(modem.messages().size(), 3);
 }
 
 QTEST_GUILESS_MAIN(tst_relay)
