@@ -32,6 +32,9 @@ public:
     bool cycleRunning() const { return m_cycleRunning; }
     // Alerts sent whose LOG row waits for the database.
     qsizetype unloggedCount() const { return m_unlogged.size(); }
+    // Writes the LOG rows that wait, oldest first; false when the database
+    // refused one, which then waits on with those behind it.
+    bool writeWaitingLogs();
 
     PageLog pageLog;
     TraceList trace;
@@ -48,9 +51,6 @@ signals:
 private:
     void takeAlertFile(const QString &path);
     void reportOnce(const QString &key, const QString &line);
-    // Writes the LOG rows that wait, oldest first; false when the database
-    // refused one, which then waits on with those behind it.
-    bool writeWaitingLogs();
 
     bool m_cycleRunning = false;
     QSet<QString> m_reported;

@@ -95,10 +95,12 @@ void SmsIntake::readLines(const QString &name, QFile &file)
         overflow = 0;
     };
 
+    QByteArray buffer(ChunkSize, Qt::Uninitialized);
     for (;;) {
-        const QByteArray chunk = file.read(ChunkSize);
-        if (chunk.isEmpty())
+        const qint64 got = file.read(buffer.data(), ChunkSize);
+        if (got <= 0)
             break;
+        const QByteArrayView chunk(buffer.constData(), got);
         qsizetype start = 0;
         if (afterCr && chunk.startsWith('\n'))
             start = 1;

@@ -52,7 +52,7 @@ class tst_relay : public QObject
 private slots:
     void alertsReachEveryOnDutyPhoneOnce();
     void portThatCannotOpenStillLogs();
-    void logRowThatCannotBeWritten();
+    void logRowWaitsForTheDatabase();
 };
 
 void tst_relay::alertsReachEveryOnDutyPhoneOnce()
@@ -122,7 +122,7 @@ void tst_relay::portThatCannotOpenStillLogs()
     QVERIFY(!r.relay.pageLog.text().contains("Sending to"));
 }
 
-void tst_relay::logRowThatCannotBeWritten()
+void tst_relay::logRowWaitsForTheDatabase()
 {
     ProgramFolderFixture folder;
     folder.addUser("Ann", "+111", true);
