@@ -4,6 +4,7 @@
 // on. CPU time is this process's user + system time from getrusage.
 
 #include "pickup/AlertRelay.h"
+#include "support/BenchDesk.h"
 #include "support/BenchReport.h"
 #include "support/ProgramFolderFixture.h"
 #include "support/SimulatedModem.h"
@@ -23,9 +24,7 @@ int main(int argc, char *argv[])
                        .arg(idleSeconds));
 
     ProgramFolderFixture program;
-    program.addUser(QStringLiteral("Desk One"), QStringLiteral("+15550001"), true);
-    for (int i = 0; i < 21; ++i)
-        program.addWatchedFolder(QStringLiteral("terminal-%1").arg(i + 1));
+    Bench::setUpDesk(program, 1, 21);
     SimulatedModem modem({QStringLiteral("--quiet"), QStringLiteral("--silent")}, program.path(), 1);
     if (!modem.isReady())
         qFatal("the modem simulator did not start");
@@ -54,7 +53,7 @@ int main(int argc, char *argv[])
     clock.restart();
     bool acknowledged = true;
     QObject::connect(&relay.sender, &AlarmSender::sent, &app, [&](bool ok) { acknowledged = ok; });
-    relay.sender.SendAlarm(QStringLiteral("nobody answers"), QStringLiteral("Desk One"), QStringLiteral("+15550001"));
+    relay.sender.SendAlarm(QStringLiteral("nobody answers"), QStringLiteral("Desk 1"), QStringLiteral("+15550001"));
     const qint64 waited = clock.elapsed();
     share = 100.0 * (Bench::cpuMs() - cpuBefore) / double(waited);
     Bench::note(QStringLiteral("CPU send wait"), QStringLiteral("wait / ticks meanwhile"),

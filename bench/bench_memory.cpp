@@ -4,6 +4,7 @@
 // from /proc/self/status after the 100th and after the 10,000th send.
 
 #include "app/frmMain.h"
+#include "support/BenchDesk.h"
 #include "support/BenchReport.h"
 #include "support/ProgramFolderFixture.h"
 #include "support/ScriptedMessageBoxes.h"
@@ -36,11 +37,7 @@ int main(int argc, char *argv[])
 
     ProgramFolderFixture program;
     ScriptedMessageBoxes boxes;
-    for (int i = 0; i < users; ++i)
-        program.addUser(QStringLiteral("Desk %1").arg(i + 1), QStringLiteral("+1555000%1").arg(i + 1), true);
-    QStringList watched;
-    for (int i = 0; i < 10; ++i)
-        watched << program.addWatchedFolder(QStringLiteral("terminal-%1").arg(i + 1));
+    const QStringList watched = Bench::setUpDesk(program, users, 10);
     SimulatedModem modem({QStringLiteral("--quiet")}, program.path(), 1);
     if (!modem.isReady())
         qFatal("the modem simulator did not start");

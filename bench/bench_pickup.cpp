@@ -5,6 +5,7 @@
 // its own pseudo-terminal that notes when each byte arrives.
 
 #include "pickup/AlertRelay.h"
+#include "support/BenchDesk.h"
 #include "support/BenchReport.h"
 #include "support/LineModem.h"
 #include "support/ProgramFolderFixture.h"
@@ -33,10 +34,7 @@ int main(int argc, char *argv[])
                        .arg(folders));
 
     ProgramFolderFixture program;
-    program.addUser(QStringLiteral("Desk One"), QStringLiteral("+15550001"), true);
-    QStringList watched;
-    for (int i = 0; i < folders; ++i)
-        watched << program.addWatchedFolder(QStringLiteral("terminal-%1").arg(i + 1));
+    const QStringList watched = Bench::setUpDesk(program, 1, folders);
     LineModem modem(program.path(), 1);
 
     AlertRelay relay;

@@ -6,6 +6,7 @@
 
 #include "pickup/AlertRelay.h"
 #include "store/UpdateCom.h"
+#include "support/BenchDesk.h"
 #include "support/BenchReport.h"
 #include "support/ProgramFolderFixture.h"
 #include "support/SimulatedModem.h"
@@ -58,11 +59,7 @@ int main(int argc, char *argv[])
                        .arg(QDir::tempPath()));
 
     ProgramFolderFixture program;
-    for (int i = 0; i < users; ++i)
-        program.addUser(QStringLiteral("Desk %1").arg(i + 1), QStringLiteral("+1555000%1").arg(i + 1), true);
-    QStringList watched;
-    for (int i = 0; i < 10; ++i)
-        watched << program.addWatchedFolder(QStringLiteral("terminal-%1").arg(i + 1));
+    const QStringList watched = Bench::setUpDesk(program, users, 10);
     SimulatedModem modem({QStringLiteral("--quiet")}, program.path(), 1);
     if (!modem.isReady())
         qFatal("the modem simulator did not start");
