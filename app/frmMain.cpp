@@ -4,6 +4,7 @@
 #include "admin/frmAbout.h"
 #include "admin/frmSettings.h"
 #include "app/AppIcon.h"
+#include "app/PageLogView.h"
 #include "store/AppInfo.h"
 #include "store/MessageBoxes.h"
 #include "store/UpdateCom.h"
@@ -11,7 +12,6 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCursor>
-#include <QScrollBar>
 
 frmMain::frmMain(QWidget *parent)
     : QMainWindow(parent)
@@ -45,19 +45,7 @@ frmMain::frmMain(QWidget *parent)
         ui->Label3->setText(m_relay.sender.history.label3());
         ui->Label4->setText(m_relay.sender.history.label4());
     });
-    // Each piece goes at the end of the text; the whole text is never
-    // replaced, so a long log costs no more to append to than a short one.
-    connect(&m_relay.pageLog, &PageLog::appended, this, [this](const QString &text) {
-        QScrollBar *bar = ui->txtPageLog->verticalScrollBar();
-        const bool atEnd = bar->value() == bar->maximum();
-        QTextCursor cursor(ui->txtPageLog->document());
-        cursor.movePosition(QTextCursor::End);
-        QString plain = text;
-        plain.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-        cursor.insertText(plain);
-        if (atEnd)
-            bar->setValue(bar->maximum());
-    });
+    new PageLogView(m_relay.pageLog, *ui->txtPageLog); // owned by the text box
 
     connect(qApp, &QGuiApplication::commitDataRequest, this, [this] { endSession(); });
 

@@ -8,7 +8,9 @@
 #include "support/ProgramFolderFixture.h"
 #include "support/ScriptedMessageBoxes.h"
 
+#include <QClipboard>
 #include <QFile>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
 #include <QPlainTextEdit>
@@ -68,6 +70,21 @@ void tst_mainwindow::startUpAndLayout()
     window.relay().pageLog.append("one\r\n");
     window.relay().pageLog.append("two\r\n");
     QCOMPARE(log->toPlainText(), QString("one\ntwo\n"));
+
+    // A long log reads line for line as it was written, every kind of line
+    // end a line of its own, while the box holds few paragraphs.
+    QString expected = log->toPlainText();
+    for (int i = 0; i < 100; ++i) {
+        window.relay().pageLog.append(QString("Message: alert %1\r\n").arg(i));
+        expected += QString("Message: alert %1\n").arg(i);
+    }
+    window.relay().pageLog.append("lf\nalone\rcr\r\n");
+    expected += "lf\nalone\ncr\n";
+    QCOMPARE(log->toPlainText(), expected);
+    QVERIFY(log->blockCount() <= 10);
+    log->selectAll();
+    log->copy();
+    QCOMPARE(QGuiApplication::clipboard()->text(), expected);
 }
 
 void tst_mainwindow::closeBoxNeverEnds()
