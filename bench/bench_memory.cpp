@@ -92,6 +92,7 @@ int main(int argc, char *argv[])
     app.exec();
     relay.Timer1.stop();
     const qint64 rssAtEnd = Bench::rssKb();
+    const qint64 peakKb = Bench::peakRssKb();
 
     const QString name = relayOnly ? QStringLiteral("memory, relay only") : QStringLiteral("memory");
     const auto *pageLog = !window ? nullptr : window->findChild<QPlainTextEdit *>(QStringLiteral("txtPageLog"));
@@ -126,7 +127,7 @@ int main(int argc, char *argv[])
                 QStringLiteral("%1 / %2 / %3 MB")
                     .arg(double(rssAt100) / 1024.0, 0, 'f', 1)
                     .arg(double(rssAtEnd) / 1024.0, 0, 'f', 1)
-                    .arg(double(Bench::peakRssKb()) / 1024.0, 0, 'f', 1));
+                    .arg(double(peakKb) / 1024.0, 0, 'f', 1));
     Bench::note(name, QStringLiteral("page log kept"),
                 pageLog ? QStringLiteral("%1 characters, %2 lines in %3 paragraphs of txtPageLog")
                               .arg(relay.pageLog.text().size())
