@@ -1,31 +1,11 @@
 #include "LineModem.h"
 
-#include <QDir>
-#include <QFile>
-
-#include <cerrno>
-#include <cstdlib>
-#include <fcntl.h>
 #include <poll.h>
-#include <termios.h>
 #include <unistd.h>
 
 LineModem::LineModem(const QString &folder, int port)
+    : m_pty(folder, port)
 {
-    m_master = ::posix_openpt(O_RDWR | O_NOCTTY);
-    if (m_master < 0 || ::grantpt(m_master) != 0 || ::unlockpt(m_master) != 0)
-        qFatal("cannot open a pseudo-terminal");
-    const QByteArray slave = ::ptsname(m_master);
-    // Our own raw slave descriptor keeps the line raw between the program's
-    // opens and keeps the master from reading EIO while the port is closed.
-    m_slave = ::open(slave.constData(), O_RDWR | O_NOCTTY);
-    termios tio{};
-    ::tcgetattr(m_slave, &tio);
-    ::cfmakeraw(&tio);
-    ::tcsetattr(m_slave, TCSANOW, &tio);
-    m_link = QDir(folder).filePath(QStringLiteral("COM%1").arg(port));
-    QFile::remove(m_link);
-    QFile::link(QString::fromLocal8Bit(slave), m_link);
     m_thread = std::thread([this] { serve(); });
 }
 
@@ -33,9 +13,6 @@ LineModem::~LineModem()
 {
     m_stop = true;
     m_thread.join();
-    QFile::remove(m_link);
-    ::close(m_slave);
-    ::close(m_master);
 }
 
 std::vector<LineModem::Message> LineModem::messages() const
@@ -47,25 +24,14 @@ std::vector<LineModem::Message> LineModem::messages() const
 void LineModem::serve()
 {
     while (!m_stop) {
-        pollfd fd{m_master, POLLIN, 0};
+        pollfd fd{m_pty.masterFd(), POLLIN, 0};
         if (::poll(&fd, 1, 50) <= 0 || !(fd.revents & POLLIN))
             continue;
         const Clock::time_point at = Clock::now();
         char buffer[4096];
-        const ssize_t n = ::read(m_master, buffer, sizeof buffer);
+        const ssize_t n = ::read(m_pty.masterFd(), buffer, sizeof buffer);
         if (n > 0)
             feed(buffer, size_t(n), at);
-    }
-}
-
-void LineModem::reply(const QByteArray &bytes)
-{
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(m_master, bytes.constData() + done, size_t(bytes.size() - done));
-        if (n <= 0)
-            return;
-        done += n;
     }
 }
 
@@ -112,5 +78,5 @@ void LineModem::feed(const char *bytes, size_t size, Clock::time_point at)
         }
         answer += "\r\nOK\r\n";
     }
-    reply(answer);
+    m_pty.write(answer);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/PtyPair.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -34,11 +36,8 @@ public:
 private:
     void serve();
     void feed(const char *bytes, size_t size, Clock::time_point at);
-    void reply(const QByteArray &bytes);
 
-    int m_master = -1;
-    int m_slave = -1;
-    QString m_link;
+    PtyPair m_pty;
     std::atomic<bool> m_stop{false};
     std::thread m_thread;
 

@@ -24,6 +24,8 @@ public:
     void writeLater(const QByteArray &bytes, int ms);
 
     QString slavePath() const { return m_slave; }
+    // The device's end, for a test that serves it from a thread of its own.
+    int masterFd() const { return m_master; }
     void write(const QByteArray &bytes);
     // Reads what arrived within `ms` milliseconds of the last byte.
     QByteArray read(int ms = 200);
