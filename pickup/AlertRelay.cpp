@@ -18,6 +18,9 @@ AlertRelay::AlertRelay(QObject *parent)
     , Timer1(this)
 {
     Timer1.setInterval(TickIntervalMs);
+    // A coarse timer may fire up to 5 % late to share wake-ups; an alert
+    // should wait no longer than one tick.
+    Timer1.setTimerType(Qt::PreciseTimer);
     connect(&Timer1, &QTimer::timeout, this, &AlertRelay::Timer1_Timer);
 }
 
