@@ -264,8 +264,9 @@ void tst_modemsim::toolSplitSlowAndSilentModems()
 
 void tst_modemsim::toolHangUpThenFreshLine()
 {
-    SimulatedModem modem({"--hangup-after", "1", "--reopen-ms", "200", "--no-echo"});
+    SimulatedModem modem({"--hangup-after", "1", "--reopen-ms", "1000", "--no-echo"});
     QVERIFY2(modem.isReady(), qPrintable(modem.log()));
+    const QString oldLine = modem.slavePath();
     QSerialPort port;
     QVERIFY(openPort(port, modem.linkPath()));
     QCOMPARE(talk(port, "AT+CMGF=1\rAT+CMGS=\"+15550001\"\r", "> "), QByteArray("\r\nOK\r\n\r\n> "));
@@ -274,6 +275,10 @@ void tst_modemsim::toolHangUpThenFreshLine()
     QTRY_VERIFY_WITH_TIMEOUT(port.error() == QSerialPort::ReadError || port.error() == QSerialPort::ResourceError,
                              3000);
     port.close();
+    // Until the fresh line is there the link leads nowhere, not to the old
+    // line's name, which the system may give to somebody else's line.
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(modem.linkPath()).symLinkTarget() != oldLine, 500);
+    QVERIFY(!QFileInfo::exists(QFileInfo(modem.linkPath()).symLinkTarget()));
 
     QVERIFY2(modem.waitForReady(3000), qPrintable(modem.log()));
     QCOMPARE(QFileInfo(modem.linkPath()).symLinkTarget(), modem.slavePath());

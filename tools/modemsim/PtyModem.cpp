@@ -42,7 +42,7 @@ PtyModem::PtyModem(ModemEngine &engine, const QString &folder, int port, const O
 PtyModem::~PtyModem()
 {
     // The link stays if it has been pointed elsewhere meanwhile.
-    if (!m_slave.isEmpty() && QFile::symLinkTarget(m_link) == m_slave)
+    if (!m_linkTarget.isEmpty() && QFile::symLinkTarget(m_link) == m_linkTarget)
         QFile::remove(m_link);
     closeLine();
 }
@@ -76,15 +76,8 @@ bool PtyModem::open(QString *error)
     if (::tcsetattr(m_slaveFd, TCSANOW, &tio) != 0)
         return fail(QStringLiteral("cannot make %1 raw").arg(QString::fromLocal8Bit(name)));
 
-    // A new link renamed over the old one: whoever opens COM<n> meanwhile
-    // finds either the old line or the new one, never nothing.
-    const QByteArray link = QFile::encodeName(m_link);
-    const QByteArray temporary = link + ".new";
-    ::unlink(temporary.constData());
-    if (::symlink(name, temporary.constData()) != 0 || ::rename(temporary.constData(), link.constData()) != 0) {
-        ::unlink(temporary.constData());
+    if (!pointLinkAt(QString::fromLocal8Bit(name)))
         return fail(QStringLiteral("cannot link %1").arg(m_link));
-    }
     m_slave = QString::fromLocal8Bit(name);
 
     m_notifier = std::make_unique<QSocketNotifier>(m_master, QSocketNotifier::Read);
@@ -219,8 +212,28 @@ void PtyModem::hangUp()
     m_pendingBytes = 0;
     m_stalledSince = -1;
     closeLine();
+    // While the line is down the link leads nowhere, as a modem that has gone
+    // away. Left on the old line's name it would lead, once the system hands
+    // that number to another pseudo-terminal, to somebody else's line.
+    pointLinkAt(m_link + QStringLiteral(".offline"));
     emit logged(QStringLiteral("line hung up; a fresh one in %1 ms").arg(m_options.reopenMs));
     QTimer::singleShot(m_options.reopenMs, this, &PtyModem::reopen);
+}
+
+bool PtyModem::pointLinkAt(const QString &target)
+{
+    // A new link renamed over the old one: whoever opens COM<n> meanwhile
+    // finds either the old target or the new one, never nothing.
+    const QByteArray link = QFile::encodeName(m_link);
+    const QByteArray temporary = link + ".new";
+    ::unlink(temporary.constData());
+    if (::symlink(QFile::encodeName(target).constData(), temporary.constData()) != 0
+        || ::rename(temporary.constData(), link.constData()) != 0) {
+        ::unlink(temporary.constData());
+        return false;
+    }
+    m_linkTarget = target;
+    return true;
 }
 
 void PtyModem::reopen()

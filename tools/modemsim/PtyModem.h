@@ -64,6 +64,7 @@ private:
     void hangUp();
     void reopen();
     void closeLine();
+    bool pointLinkAt(const QString &target);
 
     ModemEngine &m_engine;
     const Options m_options;
@@ -72,6 +73,7 @@ private:
     int m_master = -1;
     int m_slaveFd = -1;
     QString m_slave;
+    QString m_linkTarget; // what the link points at now
     std::unique_ptr<QSocketNotifier> m_notifier;
     std::deque<Pending> m_pending;
     qsizetype m_pendingBytes = 0;
