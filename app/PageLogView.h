@@ -11,9 +11,9 @@ class QString;
 // The text box spends about 600 bytes on every paragraph it holds and next to
 // nothing on a line break inside a paragraph, and the page log is kept whole
 // for weeks. So its lines are joined by line breaks and a new paragraph starts
-// every LinesPerParagraph lines: the box looks and copies the same, and costs
-// about a third as much. Appending only lays out the last paragraph, so it
-// costs the same however long the log grows.
+// every LinesPerParagraph lines: the box looks and copies the same, and holds
+// the log in about a fifth of the memory. Appending only lays out the last
+// paragraph, so it costs the same however long the log grows.
 class PageLogView : public QObject
 {
     Q_OBJECT
