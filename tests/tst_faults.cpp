@@ -9,6 +9,7 @@
 #include "pickup/AlertFile.h"
 #include "pickup/AlertRelay.h"
 #include "store/UpdateCom.h"
+#include "support/ProcessStatus.h"
 #include "support/ProgramFolderFixture.h"
 #include "support/PtyPair.h"
 #include "support/ScriptedMessageBoxes.h"
@@ -42,17 +43,6 @@ QStringList loggedMessages(const ProgramFolderFixture &folder)
     for (const QVariantList &row : folder.rows("SELECT Message FROM LOG ORDER BY SMS_ID"))
         messages << row[0].toString();
     return messages;
-}
-
-qint64 statusKb(const char *field)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith(field))
-            return line.mid(qstrlen(field)).trimmed().split(' ').first().toLongLong();
-    return 0;
 }
 
 // The relay as the main window holds it, with a short tick and time-out.
@@ -321,9 +311,9 @@ void tst_faults::hostileAlertFiles()
 
     // One line of 40 MB with no line end: read in pieces, skipped whole.
     const QByteArray megabyte(1024 * 1024, 'x');
-    const qint64 peakBefore = statusKb("VmHWM:");
+    const qint64 peakBefore = processStatusKb("VmHWM:");
     take(megabyte, 40);
-    QVERIFY2(statusKb("VmHWM:") - peakBefore < 16 * 1024, "a huge line is held in memory");
+    QVERIFY2(processStatusKb("VmHWM:") - peakBefore < 16 * 1024, "a huge line is held in memory");
     QVERIFY(pageLog.text().contains("Alert line 1 of " + MT4Paths::alertFile(a)
                                     + " skipped, it is longer than 65536 characters: " + QString(200, 'x') + "..."));
     QCOMPARE(intake.SmsCount, short(0));

@@ -1,5 +1,7 @@
 #include "BenchReport.h"
 
+#include "support/ProcessStatus.h"
+
 #include <QFile>
 #include <QThread>
 
@@ -12,18 +14,6 @@ void printLine(const QString &line)
 {
     std::printf("%s\n", qPrintable(line));
     std::fflush(stdout);
-}
-
-qint64 statusKb(const char *field)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith(field))
-            return line.mid(qstrlen(field)).trimmed().split(' ').first().toLongLong();
-    }
-    return -1;
 }
 
 } // namespace
@@ -80,12 +70,12 @@ double cpuMs()
 
 qint64 rssKb()
 {
-    return statusKb("VmRSS:");
+    return processStatusKb("VmRSS:");
 }
 
 qint64 peakRssKb()
 {
-    return statusKb("VmHWM:");
+    return processStatusKb("VmHWM:");
 }
 
 QString ms(double value)

@@ -2,6 +2,7 @@
 
 #include "pickup/AlertFile.h"
 #include "pickup/AlertRelay.h"
+#include "support/ProcessStatus.h"
 #include "support/ProgramFolderFixture.h"
 #include "support/ScriptedMessageBoxes.h"
 #include "support/SimulatedModem.h"
@@ -20,18 +21,6 @@
 #include <thread>
 
 namespace {
-
-qint64 rssKb()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toLongLong();
-    }
-    return -1;
-}
 
 // One SMS: a number and a text, as the modem saw them.
 using Pair = QPair<QString, QString>;
@@ -112,7 +101,7 @@ SoakOutcome runSoak(const SoakPlan &plan)
 {
     SoakOutcome out;
     out.alerts = plan.alerts;
-    out.rssStartKb = rssKb();
+    out.rssStartKb = processStatusKb("VmRSS:");
     QElapsedTimer clock;
     clock.start();
 
@@ -180,7 +169,7 @@ SoakOutcome runSoak(const SoakPlan &plan)
             out.problems << QStringLiteral("page log and acknowledged sends disagree");
         out.brokenOff = int(relay.pageLog.text().count(QLatin1String("broken off")));
     }
-    out.rssEndKb = rssKb();
+    out.rssEndKb = processStatusKb("VmRSS:");
     out.sends = int(sends.size());
     out.messageBoxes = int(boxes.shown.size());
     for (const QString &text : boxes.texts()) {
