@@ -116,8 +116,7 @@ void frmMain::Form_Unload()
     m_tray.remove();
     m_relay.Timer1.stop();
     // A last chance for LOG rows that were waiting for the database.
-    if (m_relay.unloggedCount() > 0)
-        m_relay.writeWaitingLogs();
+    m_relay.writeWaitingLogs();
     // Any other window of the program goes with it, shown or not.
     for (QWidget *window : QApplication::topLevelWidgets()) {
         if (window != this)
