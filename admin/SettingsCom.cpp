@@ -126,7 +126,7 @@ void frmSettings::AskModem()
 {
     // No alert send may start on the port while the test has it. A send
     // already under way keeps the port, and opening it here reports that.
-    AlarmSender &sender = m_main.relay().sender;
+    AlarmSender &sender = m_main.relay().sender();
     sender.holdLine();
     struct Release {
         AlarmSender &sender;

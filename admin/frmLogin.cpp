@@ -5,10 +5,8 @@
 #include "store/MessageBoxes.h"
 #include "store/UpdateCom.h"
 
-#include <QApplication>
 #include <QCloseEvent>
-
-#include <algorithm>
+#include <QSystemTrayIcon>
 
 frmLogin::frmLogin(QWidget *parent)
     : QWidget(parent, Qt::Window)
@@ -45,6 +43,7 @@ void frmLogin::cmdLogin_Click()
         break;
     case 1:
     case 2:
+        m_admitted = true;
         close();
         emit loggedIn();
         break;
@@ -56,28 +55,26 @@ void frmLogin::cmdLogin_Click()
 
 void frmLogin::cmdLoginCancel_Click()
 {
-    hide();
-    endIfNothingShown();
+    putAway();
 }
 
 void frmLogin::closeEvent(QCloseEvent *event)
 {
-    event->accept();
-    // The close box: with nothing else on screen the program is done. A
-    // close from code (a successful login) hands over to the main window.
-    if (event->spontaneous())
-        endIfNothingShown();
+    // A successful login lets the window go; the close box only puts it
+    // away, like "Cancel": the program lives on in the tray.
+    if (m_admitted) {
+        event->accept();
+        return;
+    }
+    event->ignore();
+    putAway();
 }
 
-void frmLogin::endIfNothingShown()
+void frmLogin::putAway()
 {
-    const QWidgetList windows = QApplication::topLevelWidgets();
-    const bool otherShown = std::any_of(windows.cbegin(), windows.cend(), [this](QWidget *window) {
-        return window != this && window->isVisible()
-               && (window->windowType() == Qt::Window || window->windowType() == Qt::Dialog);
-    });
-    // The program keeps running when its last window closes (it lives in
-    // the tray), so a hidden login window would leave nothing to reach it.
-    if (!otherShown)
-        QCoreApplication::exit(0);
+    // Without a notification area nothing could bring a hidden window back.
+    if (QSystemTrayIcon::isSystemTrayAvailable())
+        hide();
+    else
+        showMinimized();
 }

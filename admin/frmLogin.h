@@ -8,7 +8,9 @@ class frmLogin;
 }
 
 // The login window: checks a user name and password against the accounts.
-// It does not know the main window; whoever shows it listens to loggedIn().
+// It guards the main window only: the relay runs whether or not anybody has
+// logged in. It does not know the main window; whoever shows it listens to
+// loggedIn().
 class frmLogin : public QWidget
 {
     Q_OBJECT
@@ -27,8 +29,9 @@ protected:
 private:
     void cmdLogin_Click();
     void cmdLoginCancel_Click();
-    // Ends the program when no other window of it is on screen.
-    void endIfNothingShown();
+    // Out of the way until it is asked for again from the tray.
+    void putAway();
 
     std::unique_ptr<Ui::frmLogin> ui;
+    bool m_admitted = false;
 };

@@ -30,7 +30,7 @@ frmSettings::frmSettings(MainLink &main, QWidget *parent)
     MSComm1.setObjectName(QStringLiteral("MSComm1"));
     // The trace belongs to the relay, which writes it whether or not this
     // window exists; the list only shows it.
-    ui->lstResponse->setModel(&m_main.relay().trace);
+    ui->lstResponse->setModel(&m_main.relay().trace());
 
     connect(ui->SSTab1, &QTabWidget::currentChanged, this, &frmSettings::SSTab1_Click);
 
@@ -79,7 +79,7 @@ void frmSettings::Form_Unload()
 {
     // The next Settings window starts with an empty Response list, and the
     // main window comes back from the taskbar.
-    m_main.relay().trace.Clear();
+    m_main.relay().trace().Clear();
     m_main.setNormalState();
 }
 

@@ -8,51 +8,59 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 
-namespace Startup {
-
-QString failureText(const QString &error)
-{
-    return QStringLiteral("Vantrel cannot start.\n\n%1\n\nDatabase: %2")
-        .arg(error, QFileInfo(Database::path()).absoluteFilePath());
-}
-
-frmMain *loadMainWindow()
-{
-    auto window = std::make_unique<frmMain>();
-    try {
-        window->Form_Load();
-    } catch (const DbError &error) {
-        window->hide();
-        window->tray().remove();
-        MsgBox(failureText(error.text()), MessageBoxes::OkOnly, QString(), MessageBoxes::Critical);
-        return nullptr;
-    }
-    return window.release();
-}
-
-} // namespace Startup
-
-ProgramStart::ProgramStart()
-    : m_login(new frmLogin)
-{
-    // Once closed (a successful login, its close box) the login window is deleted.
-    m_login->setAttribute(Qt::WA_DeleteOnClose);
-    connect(m_login, &frmLogin::loggedIn, this, &ProgramStart::loggedIn);
-}
+ProgramStart::ProgramStart() = default;
 
 ProgramStart::~ProgramStart()
 {
     delete m_login;
 }
 
-void ProgramStart::begin()
+QString ProgramStart::failureText(const QString &error)
 {
-    m_login->show();
+    return QStringLiteral("Vantrel cannot start.\n\n%1\n\nDatabase: %2")
+        .arg(error, QFileInfo(Database::path()).absoluteFilePath());
+}
+
+bool ProgramStart::begin()
+{
+    // A second copy would fight the first over the port and its files.
+    if (!m_lock.tryLock()) {
+        MsgBox(InstanceLock::refusalText(), MessageBoxes::OkOnly, QString(), MessageBoxes::Critical);
+        return false;
+    }
+    auto window = std::make_unique<frmMain>();
+    try {
+        window->Form_Load();
+    } catch (const DbError &error) {
+        MsgBox(failureText(error.text()), MessageBoxes::OkOnly, QString(), MessageBoxes::Critical);
+        return false;
+    }
+    m_main = std::move(window);
+    // A confirmed Exit, or the end of the session, ends the program.
+    connect(m_main.get(), &frmMain::unloaded, this, [] { QCoreApplication::exit(0); });
+    connect(m_main.get(), &frmMain::loginWanted, this, &ProgramStart::showLogin);
+    emit mainWindowLoaded(m_main.get());
+    showLogin();
+    return true;
 }
 
 frmLogin *ProgramStart::loginWindow() const
 {
     return m_login;
+}
+
+void ProgramStart::showLogin()
+{
+    if (!m_login) {
+        m_login = new frmLogin;
+        // Closed by a successful login, the window goes; the next showing
+        // makes a new one.
+        m_login->setAttribute(Qt::WA_DeleteOnClose);
+        connect(m_login, &frmLogin::loggedIn, this, &ProgramStart::loggedIn);
+    }
+    m_login->showNormal();
+    m_login->raise();
+    m_login->activateWindow();
 }
 
 void ProgramStart::endSession()
@@ -65,15 +73,6 @@ void ProgramStart::endSession()
 
 void ProgramStart::loggedIn()
 {
-    frmMain *window = Startup::loadMainWindow();
-    if (!window) {
-        // The error has been shown; without its main window the program
-        // has nothing left to do.
-        QCoreApplication::exit(1);
-        return;
-    }
-    m_main.reset(window);
-    // A confirmed Exit, or the end of the session, ends the program.
-    connect(window, &frmMain::unloaded, this, [] { QCoreApplication::exit(0); });
-    emit mainWindowLoaded(window);
+    if (m_main)
+        m_main->showMainWindow();
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "store/InstanceLock.h"
+
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -8,20 +10,10 @@
 class frmLogin;
 class frmMain;
 
-namespace Startup {
-
-// Creates and loads the main window. When start-up fails, the error is
-// shown with the database's full path and nullptr is returned.
-frmMain *loadMainWindow();
-
-// The text shown when start-up fails.
-QString failureText(const QString &error);
-
-} // namespace Startup
-
-// How the program starts: the login window first. The main window, and with
-// it the polling, exists only once a login has succeeded; a main window that
-// then fails to load ends the program with status 1.
+// How the program starts. One copy per program folder; then the start-up
+// sequence loads the configuration and starts the relay at once, so that
+// alerts flow with nobody at the desk; the login window guards only the
+// main window, which is first shown after a successful login.
 class ProgramStart : public QObject
 {
     Q_OBJECT
@@ -30,20 +22,28 @@ public:
     ProgramStart();
     ~ProgramStart() override;
 
-    // Shows the login window.
-    void begin();
-    // Ends the main window's session, or the program while nobody logged in.
+    // Runs the start-up. False when the program must end at once (another
+    // copy runs from this folder, or the start-up failed): the reason has
+    // been shown and nothing was touched.
+    bool begin();
+    // Ends the program without a question: a shutdown, a session's end.
     void endSession();
 
     frmLogin *loginWindow() const;
     frmMain *mainWindow() const { return m_main.get(); }
 
+    // The text shown when start-up fails.
+    static QString failureText(const QString &error);
+
 signals:
+    // The main window exists and the relay runs; it is not shown yet.
     void mainWindowLoaded(frmMain *window);
 
 private:
+    void showLogin();
     void loggedIn();
 
+    InstanceLock m_lock;
     QPointer<frmLogin> m_login;
     std::unique_ptr<frmMain> m_main;
 };

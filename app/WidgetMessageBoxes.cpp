@@ -3,6 +3,16 @@
 #include <QApplication>
 #include <QMessageBox>
 
+WidgetMessageBoxes::WidgetMessageBoxes()
+{
+    install(this);
+}
+
+WidgetMessageBoxes::~WidgetMessageBoxes()
+{
+    install(nullptr);
+}
+
 MessageBoxes::Answer WidgetMessageBoxes::show(const QString &text, const QString &title, Buttons buttons,
                                               Icon icon, Answer defaultButton)
 {

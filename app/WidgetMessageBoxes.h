@@ -2,10 +2,16 @@
 
 #include "store/MessageBoxes.h"
 
-// Message boxes as real modal QMessageBox windows.
+// Message boxes as real modal QMessageBox windows, in use while this
+// object lives.
 class WidgetMessageBoxes : public MessageBoxes
 {
 public:
+    WidgetMessageBoxes();
+    ~WidgetMessageBoxes() override;
+    WidgetMessageBoxes(const WidgetMessageBoxes &) = delete;
+    WidgetMessageBoxes &operator=(const WidgetMessageBoxes &) = delete;
+
     Answer show(const QString &text, const QString &title, Buttons buttons, Icon icon,
                 Answer defaultButton) override;
 };

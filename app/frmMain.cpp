@@ -7,7 +7,6 @@
 #include "app/PageLogView.h"
 #include "store/AppInfo.h"
 #include "store/MessageBoxes.h"
-#include "store/UpdateCom.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -41,45 +40,51 @@ frmMain::frmMain(QWidget *parent)
 
     connect(&m_relay, &AlertRelay::tickCounted, this,
             [this](short count) { ui->Label1->setText(QString::number(count)); });
-    connect(&m_relay.sender.history, &AlarmHistory::labelsChanged, this, [this] {
-        ui->Label3->setText(m_relay.sender.history.label3());
-        ui->Label4->setText(m_relay.sender.history.label4());
+    const AlarmHistory &history = m_relay.sender().history();
+    connect(&history, &AlarmHistory::labelsChanged, this, [this, &history] {
+        ui->Label3->setText(history.label3());
+        ui->Label4->setText(history.label4());
     });
-    new PageLogView(m_relay.pageLog, *ui->txtPageLog); // owned by the text box
+    new PageLogView(m_relay.pageLog(), *ui->txtPageLog); // owned by the text box
 
     connect(qApp, &QGuiApplication::commitDataRequest, this, [this] { endSession(); });
-
-    // The relay's clock runs from the moment the window exists.
-    m_relay.Timer1.start();
 }
 
 frmMain::~frmMain() = default;
 
 void frmMain::Form_Load()
 {
-    UpdateCom::LoadComSettings();
-    GetPathList();
-    GetPhoneNo();
-    adjustSize();
-    setFixedSize(size());
-    show();
+    // Polling starts only once everything it needs has loaded: a start-up
+    // that fails takes no alert file.
+    m_relay.load();
     m_tray.add(AppInfo::title());
+    m_relay.start();
+}
+
+void frmMain::showMainWindow()
+{
+    if (!m_everShown) {
+        m_everShown = true;
+        adjustSize();
+        setFixedSize(size());
+    }
+    restoreFromTray();
 }
 
 void frmMain::GetPathList()
 {
-    m_relay.paths.GetPathList();
+    m_relay.paths().GetPathList();
 }
 
 void frmMain::GetPhoneNo()
 {
-    m_relay.recipients.GetPhoneNo();
+    m_relay.recipients().GetPhoneNo();
 }
 
 void frmMain::SendAlarm(const QString &AlarmMsg, const QString &UserName, const QString &Ph_No,
                         const std::function<void()> &whenDone)
 {
-    m_relay.sender.SendAlarm(AlarmMsg, UserName, Ph_No, whenDone);
+    m_relay.sender().SendAlarm(AlarmMsg, UserName, Ph_No, whenDone);
 }
 
 void frmMain::setNormalState()
@@ -114,9 +119,9 @@ void frmMain::Form_Unload()
         return;
     m_unloading = true;
     m_tray.remove();
-    m_relay.Timer1.stop();
-    // A last chance for LOG rows that were waiting for the database.
-    m_relay.writeWaitingLogs();
+    // The dialogue under way, if any, ends; nothing more is sent. What is
+    // left waits in the outbox for the next start.
+    m_relay.stop();
     // Any other window of the program goes with it, shown or not.
     for (QWidget *window : QApplication::topLevelWidgets()) {
         if (window != this)
@@ -160,7 +165,7 @@ void frmMain::hideToTray()
     // minimise it instead.
     if (!m_saidNoTray) {
         m_saidNoTray = true;
-        m_relay.pageLog.report(QStringLiteral(
+        m_relay.pageLog().report(QStringLiteral(
             "This desktop has no notification area: the window is minimised instead of hidden to the tray."));
     }
     showMinimized();
@@ -168,6 +173,11 @@ void frmMain::hideToTray()
 
 void frmMain::restoreFromTray()
 {
+    // Before a login the window stays behind the login window.
+    if (!m_everShown) {
+        emit loginWanted();
+        return;
+    }
     setNormalState();
     raise();
     activateWindow();
@@ -176,7 +186,8 @@ void frmMain::restoreFromTray()
 
 void frmMain::showTrayMenu()
 {
-    activateWindow();
+    if (m_everShown)
+        activateWindow();
     ui->mPopupSys->popup(QCursor::pos());
 }
 

@@ -26,8 +26,14 @@ public:
     explicit frmMain(QWidget *parent = nullptr);
     ~frmMain() override;
 
-    // The start-up sequence. Database failures are thrown as DbError.
+    // The start-up sequence: the relay loaded and started, the tray icon
+    // added. The window itself is shown only after a login
+    // (showMainWindow). Database failures are thrown as DbError, and then
+    // nothing has started.
     void Form_Load();
+    // Shows the window: the first time after a successful login, centred.
+    void showMainWindow();
+    bool everShown() const { return m_everShown; }
     // Returns true when the close is cancelled.
     bool Form_QueryUnload(UnloadMode mode);
     void Form_Unload();
@@ -50,6 +56,8 @@ public:
 signals:
     // The window has unloaded; the program ends on it.
     void unloaded();
+    // The tray asks for the window before anybody has logged in.
+    void loginWanted();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -70,4 +78,5 @@ private:
     QPointer<frmSettings> m_settings;
     bool m_unloading = false;
     bool m_saidNoTray = false;
+    bool m_everShown = false;
 };

@@ -20,14 +20,13 @@ int main(int argc, char *argv[])
     // The program lives on in the tray when its window is hidden.
     QApplication::setQuitOnLastWindowClosed(false);
 
-    WidgetMessageBoxes boxes;
-    MessageBoxes::install(&boxes);
+    const WidgetMessageBoxes boxes;
 
     ProgramStart start;
     // What the page log shows also goes to the terminal the program was
     // started from, for whoever watches it there.
     QObject::connect(&start, &ProgramStart::mainWindowLoaded, [](frmMain *window) {
-        QObject::connect(&window->relay().pageLog, &PageLog::appended, [](const QString &text) {
+        QObject::connect(&window->relay().pageLog(), &PageLog::appended, [](const QString &text) {
             std::fputs(text.toLocal8Bit().constData(), stdout);
             std::fflush(stdout);
         });
@@ -36,8 +35,7 @@ int main(int argc, char *argv[])
     QuitSignals quitSignals;
     QObject::connect(&quitSignals, &QuitSignals::received, &start, &ProgramStart::endSession);
 
-    start.begin();
-    const int status = app.exec();
-    MessageBoxes::install(nullptr);
-    return status;
+    if (!start.begin())
+        return 1;
+    return app.exec();
 }

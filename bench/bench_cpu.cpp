@@ -30,11 +30,11 @@ int main(int argc, char *argv[])
         qFatal("the modem simulator did not start");
 
     AlertRelay relay;
-    relay.paths.GetPathList();
-    relay.recipients.GetPhoneNo();
+    relay.paths().GetPathList();
+    relay.recipients().GetPhoneNo();
     int ticks = 0;
     QObject::connect(&relay, &AlertRelay::tickCounted, &app, [&] { ++ticks; });
-    relay.Timer1.start();
+    relay.Timer1().start();
 
     // Idle polling.
     QElapsedTimer clock;
@@ -52,8 +52,8 @@ int main(int argc, char *argv[])
     cpuBefore = Bench::cpuMs();
     clock.restart();
     bool acknowledged = true;
-    QObject::connect(&relay.sender, &AlarmSender::sent, &app, [&](bool ok) { acknowledged = ok; });
-    relay.sender.SendAlarm(QStringLiteral("nobody answers"), QStringLiteral("Desk 1"), QStringLiteral("+15550001"));
+    QObject::connect(&relay.sender(), &AlarmSender::sent, &app, [&](bool ok) { acknowledged = ok; });
+    relay.sender().SendAlarm(QStringLiteral("nobody answers"), QStringLiteral("Desk 1"), QStringLiteral("+15550001"));
     const qint64 waited = clock.elapsed();
     share = 100.0 * (Bench::cpuMs() - cpuBefore) / double(waited);
     Bench::note(QStringLiteral("CPU send wait"), QStringLiteral("wait / ticks meanwhile"),

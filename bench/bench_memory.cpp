@@ -51,17 +51,19 @@ int main(int argc, char *argv[])
     else
         window.emplace();
     AlertRelay &relay = relayOnly ? *bareRelay : window->relay();
-    relay.paths.GetPathList();
-    relay.recipients.GetPhoneNo();
+    relay.paths().GetPathList();
+    relay.recipients().GetPhoneNo();
     if (window)
         window->show();
 
     // The robot writes the alerts as the relay goes, a file per folder at a
     // time, so that the files themselves stay small.
     int written = 0;
+    int sent = 0;
     QTimer robot;
     QObject::connect(&robot, &QTimer::timeout, &app, [&] {
-        if (written >= alerts || relay.intake.SmsQueue.size() > 50)
+        // A few cycles' worth ahead of the sends, no more.
+        if (written >= alerts || written - sent / users > 50)
             return;
         const QString folder = watched[written % watched.size()];
         QFile file(MT4Paths::alertFile(folder));
@@ -71,16 +73,15 @@ int main(int argc, char *argv[])
     });
     robot.start(20);
 
-    int sent = 0;
     qint64 rssAt100 = 0;
-    QObject::connect(&relay.sender, &AlarmSender::sent, &app, [&] {
+    QObject::connect(&relay.sender(), &AlarmSender::sent, &app, [&] {
         if (++sent == 100)
             rssAt100 = Bench::rssKb();
         if (sent % 1000 == 0)
             std::printf("  %d sends, RSS %lld kB\n", sent, Bench::rssKb()), std::fflush(stdout);
     });
-    relay.Timer1.setInterval(1);
-    relay.Timer1.start();
+    relay.Timer1().setInterval(1);
+    relay.Timer1().start();
     QElapsedTimer clock;
     clock.start();
     QTimer check;
@@ -90,7 +91,7 @@ int main(int argc, char *argv[])
     });
     check.start(10);
     app.exec();
-    relay.Timer1.stop();
+    relay.Timer1().stop();
     const qint64 rssAtEnd = Bench::rssKb();
     const qint64 peakKb = Bench::peakRssKb();
 
@@ -110,7 +111,7 @@ int main(int argc, char *argv[])
         copy.setUndoRedoEnabled(false);
         copy.resize(pageLog->size());
         copy.show();
-        const QStringList lines = relay.pageLog.text().split(QStringLiteral("\r\n"));
+        const QStringList lines = relay.pageLog().text().split(QStringLiteral("\r\n"));
         for (int i = 0; i + 1 < lines.size(); ++i) {
             QTextCursor cursor(copy.document());
             cursor.movePosition(QTextCursor::End);
@@ -130,10 +131,10 @@ int main(int argc, char *argv[])
                     .arg(double(peakKb) / 1024.0, 0, 'f', 1));
     Bench::note(name, QStringLiteral("page log kept"),
                 pageLog ? QStringLiteral("%1 characters, %2 lines in %3 paragraphs of txtPageLog")
-                              .arg(relay.pageLog.text().size())
-                              .arg(relay.pageLog.text().count(QLatin1String("\r\n")))
+                              .arg(relay.pageLog().text().size())
+                              .arg(relay.pageLog().text().count(QLatin1String("\r\n")))
                               .arg(pageLog->blockCount())
-                        : QStringLiteral("%1 characters").arg(relay.pageLog.text().size()));
+                        : QStringLiteral("%1 characters").arg(relay.pageLog().text().size()));
     if (relayOnly) {
         Bench::result(name, QStringLiteral("RSS growth, send 100 to %1").arg(sends),
                       QStringLiteral("%1 MB").arg(growthMb, 0, 'f', 1), QStringLiteral("< 10 MB"),

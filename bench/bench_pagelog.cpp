@@ -41,7 +41,7 @@ int main(int argc, char *argv[])
     frmMain window;
     window.show();
     QApplication::processEvents();
-    PageLog &pageLog = window.relay().pageLog;
+    PageLog &pageLog = window.relay().pageLog();
 
     std::vector<double> cost;
     cost.reserve(size_t(appends));

@@ -38,9 +38,9 @@ int main(int argc, char *argv[])
     LineModem modem(program.path(), 1);
 
     AlertRelay relay;
-    relay.paths.GetPathList();
-    relay.recipients.GetPhoneNo();
-    relay.Timer1.start();
+    relay.paths().GetPathList();
+    relay.recipients().GetPhoneNo();
+    relay.Timer1().start();
 
     std::vector<Clock::time_point> written(static_cast<size_t>(alerts));
     std::thread robot([&] {

@@ -5,6 +5,7 @@
 // time goes.
 
 #include "pickup/AlertRelay.h"
+#include "store/LogTable.h"
 #include "store/UpdateCom.h"
 #include "support/BenchDesk.h"
 #include "support/BenchReport.h"
@@ -70,27 +71,27 @@ int main(int argc, char *argv[])
     int acknowledged = 0;
     {
         AlertRelay relay;
-        relay.paths.GetPathList();
-        relay.recipients.GetPhoneNo();
-        QObject::connect(&relay.sender, &AlarmSender::sent, &app, [&](bool ok) {
+        relay.paths().GetPathList();
+        relay.recipients().GetPhoneNo();
+        QObject::connect(&relay.sender(), &AlarmSender::sent, &app, [&](bool ok) {
             ++sent;
             acknowledged += ok ? 1 : 0;
         });
-        relay.Timer1.setInterval(1);
+        relay.Timer1().setInterval(1);
 
         QElapsedTimer clock;
         const double cpuBefore = Bench::cpuMs();
         clock.start();
-        relay.Timer1.start();
+        relay.Timer1().start();
         QTimer check;
         QObject::connect(&check, &QTimer::timeout, &app, [&] {
-            const bool drained = sent >= alerts * users && !relay.cycleRunning() && relay.intake.SmsQueue.isEmpty();
+            const bool drained = sent >= alerts * users && !relay.cycleRunning();
             if (drained || clock.elapsed() > 600000)
                 app.quit();
         });
         check.start(5);
         app.exec();
-        relay.Timer1.stop();
+        relay.Timer1().stop();
         const double wallMs = double(clock.nsecsElapsed()) / 1e6;
         const double cpuMs = Bench::cpuMs() - cpuBefore;
         const int logRows = int(program.rows(QStringLiteral("SELECT SMS_ID FROM LOG")).size());
@@ -111,19 +112,20 @@ int main(int argc, char *argv[])
     if (!app.arguments().contains(QStringLiteral("--no-parts"))) {
         AlertRelay relay;
         part(QStringLiteral("LOG row (WriteLog)"), 200, [&](int i) {
-            relay.WriteLog(QStringLiteral("10:15:02"), QStringLiteral("GoldScalper"), QStringLiteral("Price alert"),
-                           QStringLiteral("part %1").arg(i));
+            LogTable::WriteLog(QStringLiteral("10:15:02"), QStringLiteral("GoldScalper"), QStringLiteral("Price alert"),
+                               QStringLiteral("part %1").arg(i));
         });
         part(QStringLiteral("history line (AlarmLog)"), 1000, [&](int) {
             UpdateCom::AlarmRecord = QStringLiteral("Desk One (+15550001)*** XAUUSD crossed 1905.20");
-            relay.sender.history.AlarmLog();
+            relay.sender().history().AlarmLog();
         });
+        MSComm port;
         part(QStringLiteral("port open + close"), 200, [&](int) {
-            UpdateCom::OpenModemPort(relay.sender.MSComm1, UpdateCom::ComPort);
-            relay.sender.MSComm1.setPortOpen(false);
+            UpdateCom::OpenModemPort(port, UpdateCom::ComPort);
+            port.setPortOpen(false);
         });
         part(QStringLiteral("SendAlarm (open, 3 steps, close, page log, history)"), 200, [&](int i) {
-            relay.sender.SendAlarm(QStringLiteral("XAUUSD crossed 1905.20 (part %1)").arg(i), QStringLiteral("Desk One"),
+            relay.sender().SendAlarm(QStringLiteral("XAUUSD crossed 1905.20 (part %1)").arg(i), QStringLiteral("Desk One"),
                                    QStringLiteral("+15550001"));
         });
     }

@@ -6,6 +6,7 @@
 
 #include <QDateTime>
 #include <QLocale>
+#include <QScopedValueRollback>
 #include <QTimer>
 
 namespace {
@@ -28,11 +29,17 @@ QString generalDateTime(const QDateTime &now)
 AlarmSender::AlarmSender(TraceList &trace, PageLog &pageLog, QObject *parent)
     : QObject(parent)
     , MSComm1(this)
-    , dialogue(MSComm1, trace, this)
-    , history(this)
+    , m_dialogue(MSComm1, trace, this)
+    , m_history(this)
     , m_trace(trace)
     , m_pageLog(pageLog)
 {
+}
+
+SendOutcome AlarmSender::send(const QString &AlarmMsg, const QString &UserName, const QString &Ph_No)
+{
+    runWaiting();
+    return runOne(AlarmMsg, UserName, Ph_No);
 }
 
 void AlarmSender::SendAlarm(const QString &AlarmMsg, const QString &UserName, const QString &Ph_No,
@@ -52,23 +59,30 @@ void AlarmSender::releaseLine()
 void AlarmSender::runWaiting()
 {
     // Inside a dialogue's wait, or while a modem test holds the line, the
-    // request waits; the dialogue under way sends it when it has ended.
-    if (m_sending)
-        return;
-    m_sending = true;
-    struct Idle {
-        bool &sending;
-        ~Idle() { sending = false; }
-    } idle{m_sending};
-    while (!m_waiting.isEmpty() && m_holds == 0) {
+    // requests wait; they go out as soon as the line is free.
+    while (!m_waiting.isEmpty() && !busy()) {
         const Request next = m_waiting.dequeue();
-        emit sent(runSend(next.message, next.userName, next.number));
+        runOne(next.message, next.userName, next.number);
         if (next.whenDone)
             next.whenDone();
     }
 }
 
-bool AlarmSender::runSend(const QString &AlarmMsg, const QString &UserName, const QString &Ph_No)
+SendOutcome AlarmSender::runOne(const QString &AlarmMsg, const QString &UserName, const QString &Ph_No)
+{
+    SendOutcome outcome;
+    {
+        const QScopedValueRollback<bool> sending(m_sending, true);
+        outcome = runSend(AlarmMsg, UserName, Ph_No);
+    }
+    emit sent(outcome.sent);
+    // Requests that came in during this dialogue's waits.
+    if (!m_waiting.isEmpty())
+        QTimer::singleShot(0, this, &AlarmSender::runWaiting);
+    return outcome;
+}
+
+SendOutcome AlarmSender::runSend(const QString &AlarmMsg, const QString &UserName, const QString &Ph_No)
 {
     m_trace.Clear();
     m_trace.AddItem(QStringLiteral("Starting..."));
@@ -78,22 +92,29 @@ bool AlarmSender::runSend(const QString &AlarmMsg, const QString &UserName, cons
         if (error.number() == CommError::InvalidOnOpenPort && MSComm1.portOpen())
             MSComm1.setPortOpen(false);
         error.report();
-        return false;
+        return {false, error.description()};
     }
     m_trace.AddItem(QStringLiteral("Port Opened"));
 
     bool r = false;
+    QString reason = QStringLiteral("the modem did not acknowledge the message");
     try {
-        r = dialogue.sendIt(QStringLiteral("AT+CMGF=1"), QStringLiteral("OK"), QStringLiteral("ERROR"), 1);
+        // A dialogue cut short (the program killed while the modem waited
+        // for a message text) may have left the modem at its prompt: ESC
+        // cancels that message, so that nothing of this dialogue becomes its
+        // text. A modem in command state ignores it.
+        MSComm1.output(QString(QChar(27)));
+        r = m_dialogue.sendIt(QStringLiteral("AT+CMGF=1"), QStringLiteral("OK"), QStringLiteral("ERROR"), 1);
         if (r)
-            r = dialogue.sendIt(QStringLiteral("AT+CMGS=\"") + Ph_No + QLatin1Char('"'), QStringLiteral(">"),
+            r = m_dialogue.sendIt(QStringLiteral("AT+CMGS=\"") + Ph_No + QLatin1Char('"'), QStringLiteral(">"),
                                 QStringLiteral("ERROR"), 1);
         if (r)
-            r = dialogue.sendIt(AlarmMsg + QChar(26), QStringLiteral("OK"), QStringLiteral("ERROR"), 1);
+            r = m_dialogue.sendIt(AlarmMsg + QChar(26), QStringLiteral("OK"), QStringLiteral("ERROR"), 1);
     } catch (const CommError &error) {
         // A step cut short by the port was not acknowledged, whatever the
         // steps before it said.
         r = false;
+        reason = error.description();
         m_pageLog.report(QStringLiteral("Send to %1 (%2) broken off: %3").arg(UserName, Ph_No, error.description()));
     }
 
@@ -101,9 +122,10 @@ bool AlarmSender::runSend(const QString &AlarmMsg, const QString &UserName, cons
         MSComm1.setPortOpen(false);
     m_trace.AddItem(QStringLiteral("Done..."));
 
-    if (r)
-        logSend(AlarmMsg, UserName, Ph_No);
-    return r;
+    if (!r)
+        return {false, reason};
+    logSend(AlarmMsg, UserName, Ph_No);
+    return {true, QString()};
 }
 
 void AlarmSender::logSend(const QString &AlarmMsg, const QString &UserName, const QString &Ph_No)
@@ -113,7 +135,7 @@ void AlarmSender::logSend(const QString &AlarmMsg, const QString &UserName, cons
     m_pageLog.append(QStringLiteral("Message: ") + AlarmMsg + QStringLiteral("\r\n"));
     UpdateCom::AlarmRecord = UserName + QStringLiteral(" (") + Ph_No + QStringLiteral(")") + QStringLiteral("*** ") + AlarmMsg;
     try {
-        history.AlarmLog();
+        m_history.AlarmLog();
     } catch (const AlarmHistory::Failure &failure) {
         m_pageLog.report(QStringLiteral("History not written: %1").arg(QString::fromStdString(failure.what())));
     }

@@ -11,9 +11,16 @@
 class PageLog;
 class TraceList;
 
+// What became of one send.
+struct SendOutcome {
+    bool sent = false;
+    QString reason; // why not, in words for the page log
+};
+
 // Sends one text as one SMS to one number: opens the port from the current
 // settings, runs the three AT steps, closes the port, and writes an
-// acknowledged send to the page log and the history files.
+// acknowledged send to the page log and the history files. One dialogue at
+// a time: a send asked for while another runs waits for it.
 class AlarmSender : public QObject
 {
     Q_OBJECT
@@ -21,8 +28,12 @@ class AlarmSender : public QObject
 public:
     AlarmSender(TraceList &trace, PageLog &pageLog, QObject *parent = nullptr);
 
-    // Runs the send now, or, while another dialogue is under way or the
-    // line is held, right after that; never inside another dialogue's wait.
+    // Sends at once; for a caller that knows no dialogue is under way (the
+    // dispatcher, between its sends). Sends that were waiting go first.
+    SendOutcome send(const QString &AlarmMsg, const QString &UserName, const QString &Ph_No);
+
+    // Runs the send now or, while another dialogue is under way or the line
+    // is held, right after that; never inside another dialogue's wait.
     // `whenDone` is called once the send has run.
     void SendAlarm(const QString &AlarmMsg, const QString &UserName, const QString &Ph_No,
                    const std::function<void()> &whenDone = {});
@@ -35,9 +46,10 @@ public:
     void holdLine() { ++m_holds; }
     void releaseLine();
 
-    MSComm MSComm1;
-    ModemDialogue dialogue;
-    AlarmHistory history;
+    // The port is open: a dialogue is under way.
+    bool portOpen() const { return MSComm1.portOpen(); }
+    ModemDialogue &dialogue() { return m_dialogue; }
+    AlarmHistory &history() { return m_history; }
 
 signals:
     // Emitted after every send with whether the modem acknowledged it.
@@ -52,9 +64,13 @@ private:
     };
 
     void runWaiting();
-    bool runSend(const QString &AlarmMsg, const QString &UserName, const QString &Ph_No);
+    SendOutcome runOne(const QString &AlarmMsg, const QString &UserName, const QString &Ph_No);
+    SendOutcome runSend(const QString &AlarmMsg, const QString &UserName, const QString &Ph_No);
     void logSend(const QString &AlarmMsg, const QString &UserName, const QString &Ph_No);
 
+    MSComm MSComm1;
+    ModemDialogue m_dialogue;
+    AlarmHistory m_history;
     TraceList &m_trace;
     PageLog &m_pageLog;
     bool m_sending = false;

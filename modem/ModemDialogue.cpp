@@ -90,11 +90,12 @@ void ModemDialogue::MSComm1_OnComm()
 
 QString ModemDialogue::afterEcho(const QString &buffer, const QString &sent)
 {
-    // The buffer may start with the line end that closed the previous reply;
-    // the echo, when the modem echoes, follows it.
+    // The buffer may start with the line end that closed the previous reply,
+    // or the echo of the ESC that opens a dialogue; the echo of the command,
+    // when the modem echoes, follows.
     qsizetype lead = 0;
-    while (lead < buffer.size()
-           && (buffer[lead] == QLatin1Char('\r') || buffer[lead] == QLatin1Char('\n') || buffer[lead] == QLatin1Char(' ')))
+    static const QString Leading = QStringLiteral("\r\n \x1b");
+    while (lead < buffer.size() && Leading.contains(buffer[lead]))
         ++lead;
 
     qsizetype bestStart = 0;

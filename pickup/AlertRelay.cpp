@@ -1,159 +1,220 @@
 #include "pickup/AlertRelay.h"
 
-#include "pickup/AlertFile.h"
-#include "store/Database.h"
-#include "store/MessageBoxes.h"
+#include "store/DbError.h"
+#include "store/LogTable.h"
+#include "store/UpdateCom.h"
 
-#include <QFile>
-#include <QFileInfo>
+#include <QScopedValueRollback>
 
-#include <utility>
+namespace {
+
+// Alerts that are done stay in the outbox this long, for whoever wants to
+// see what became of them, then they go.
+constexpr qint64 KeepDoneDays = 7;
+constexpr qint64 PurgeEveryMs = 3600 * 1000;
+
+} // namespace
 
 AlertRelay::AlertRelay(QObject *parent)
     : QObject(parent)
-    , pageLog(this)
-    , trace(this)
-    , intake(pageLog)
-    , sender(trace, pageLog, this)
-    , Timer1(this)
+    , m_pageLog(this)
+    , m_trace(this)
+    , m_intake(m_outbox, m_pageLog)
+    , m_sender(m_trace, m_pageLog, this)
+    , m_timer(this)
 {
-    Timer1.setInterval(TickIntervalMs);
+    m_timer.setInterval(TickIntervalMs);
     // A coarse timer may fire up to 5 % late to share wake-ups; an alert
     // should wait no longer than one tick.
-    Timer1.setTimerType(Qt::PreciseTimer);
-    connect(&Timer1, &QTimer::timeout, this, &AlertRelay::Timer1_Timer);
+    m_timer.setTimerType(Qt::PreciseTimer);
+    connect(&m_timer, &QTimer::timeout, this, &AlertRelay::Timer1_Timer);
+}
+
+void AlertRelay::load()
+{
+    UpdateCom::LoadComSettings();
+    m_paths.GetPathList();
+    m_recipients.GetPhoneNo();
+    // An outbox that cannot be opened yet is said and tried on every tick;
+    // the alert files wait on disk meanwhile.
+    try {
+        m_outbox.open();
+    } catch (const DbError &error) {
+        reportJournal(error.text());
+    }
+}
+
+void AlertRelay::start()
+{
+    m_sincePurge.start();
+    m_timer.start();
+}
+
+void AlertRelay::stop()
+{
+    m_stopping = true;
+    m_timer.stop();
 }
 
 void AlertRelay::Timer1_Timer()
 {
-    TickCount = TickCount == 32767 ? 0 : short(TickCount + 1);
-    emit tickCounted(TickCount);
+    m_tickCount = m_tickCount == 32767 ? 0 : short(m_tickCount + 1);
+    emit tickCounted(m_tickCount);
+    runCycle();
+}
 
+void AlertRelay::runCycle()
+{
     // A tick that falls due while a cycle or a dialogue is still under way
-    // is skipped: the files wait on disk for the next tick.
-    if (m_cycleRunning || sender.busy())
+    // is skipped: the files wait on disk, the alerts in the outbox.
+    if (m_stopping || m_cycleRunning || m_sender.busy())
         return;
-    m_cycleRunning = true;
-    struct Done {
-        bool &running;
-        ~Done() { running = false; }
-    } done{m_cycleRunning};
-
-    intake.beginCycle();
-    for (const QString &path : std::as_const(paths.PathList))
-        takeAlertFile(path);
-    DispatchAlerts();
-}
-
-void AlertRelay::takeAlertFile(const QString &path)
-{
-    const QString taken = AlertFile::takenName(path);
-    // A file taken but not read, for instance when the program was stopped
-    // in between, is read first.
-    if (!QFileInfo::exists(taken)) {
-        QString reason;
-        switch (AlertFile::take(path, &reason)) {
-        case AlertFile::Take::NoFile:
-            m_reported.remove(path);
-            return;
-        case AlertFile::Take::FolderGone:
-            // The folder went away after the file was seen.
-            intake.ProcessSmsFile(path);
-            return;
-        case AlertFile::Take::Refused:
-            reportOnce(path, QStringLiteral("Alert file %1 cannot be taken (%2); its alerts wait until it can.")
-                                 .arg(MT4Paths::alertFile(path), reason));
-            return;
-        case AlertFile::Take::Taken:
-            break;
-        }
-    } else if (m_reported.contains(taken)) {
-        return; // read once already and could not be removed
+    {
+        const QScopedValueRollback<bool> running(m_cycleRunning, true);
+        for (const QString &path : m_paths.PathList)
+            m_intake.ProcessSmsFile(path);
+        DispatchAlerts();
+        purgeOld();
     }
-
-    // A robot still writing its lines finishes them into the taken file;
-    // it is read once the robot has closed it.
-    const QString writing = QStringLiteral("writing:") + taken;
-    if (AlertFile::openForWriting(taken)) {
-        reportOnce(writing, QStringLiteral("Alert file %1 is still open for writing; its alerts are read when the writer closes it.")
-                                .arg(MT4Paths::alertFile(path)));
-        return;
-    }
-    m_reported.remove(writing);
-
-    intake.ProcessSmsFile(path);
-    QFile file(taken);
-    if (!file.remove() && file.exists()) {
-        reportOnce(taken, QStringLiteral("Alert file %1 was read but cannot be removed (%2); it is not read again.")
-                              .arg(taken, file.errorString()));
-        return;
-    }
-    m_reported.remove(path);
-    m_reported.remove(taken);
-}
-
-void AlertRelay::reportOnce(const QString &key, const QString &line)
-{
-    if (m_reported.contains(key))
-        return;
-    m_reported.insert(key);
-    pageLog.report(line);
+    if (m_stopping)
+        emit finished();
 }
 
 void AlertRelay::DispatchAlerts()
 {
-    // Rows the database refused before go in first, in their order.
-    bool logging = m_unlogged.isEmpty() || writeWaitingLogs();
-    const short n = intake.SmsCount;
-    for (short i = 1; i <= n; ++i) {
-        const SmsRecord record = intake.SmsBatch[i];
-        // The recipient list may be reloaded during a send: read it afresh
-        // for every recipient.
-        for (qsizetype j = 0; j + 1 < recipients.PhoneList.size() && j + 1 < recipients.PhoneCount; j += 2)
-            sender.SendAlarm(record.Message, recipients.PhoneList[j], recipients.PhoneList[j + 1]);
-        m_unlogged.enqueue(record);
-        // Once the database has refused a row in this cycle, the others of
-        // the cycle wait for the next one instead of each waiting out the
-        // lock again.
-        if (logging)
-            logging = writeWaitingLogs();
+    // LOG rows that waited for the database go first, in their order.
+    writeDueLogs();
+    if (!fillBatch())
+        return;
+    const short n = m_smsCount;
+    for (short i = 1; i <= n && !m_stopping; ++i) {
+        if (!dispatchRecord(m_smsBatch[i]))
+            break;
+        writeDueLogs();
     }
-    intake.SmsCount = 0;
+    m_smsCount = 0;
 }
 
-bool AlertRelay::writeWaitingLogs()
+bool AlertRelay::fillBatch()
 {
-    const qsizetype waiting = m_unlogged.size();
-    while (!m_unlogged.isEmpty()) {
-        const SmsRecord &record = m_unlogged.head();
-        try {
-            WriteLog(record.Time, record.EA_Name, record.Title, record.Message);
-        } catch (const DbError &error) {
-            if (!m_logRefused)
-                pageLog.report(QStringLiteral("LOG row not written for alert \"%1\" of %2 at %3: %4; the row is kept and "
-                                      "written when the database takes it.")
-                                   .arg(record.Message.left(80), record.EA_Name, record.Time, error.text()));
-            m_logRefused = true;
-            return false;
-        }
-        m_unlogged.dequeue();
+    QList<Outbox::Alert> alerts;
+    try {
+        alerts = m_outbox.firstTries(BatchSize);
+    } catch (const DbError &error) {
+        reportJournal(error.text());
+        return false;
     }
-    if (std::exchange(m_logRefused, false))
-        pageLog.report(QStringLiteral("%1 LOG rows that had waited for the database are written.").arg(waiting));
+    m_smsCount = 0;
+    for (const Outbox::Alert &alert : std::as_const(alerts))
+        m_smsBatch[++m_smsCount] = alert;
     return true;
 }
 
-void AlertRelay::WriteLog(const QString &Time, const QString &EA_Name, const QString &Title, const QString &Message)
+bool AlertRelay::dispatchRecord(Outbox::Alert &alert)
 {
-    Connection cn;
-    cn.Open();
-    Recordset rs;
-    rs.Open(QStringLiteral("SELECT* From LOG order by SMS_ID"), cn);
-    rs.AddNew();
-    rs.SetField(QStringLiteral("Time"), Time);
-    rs.SetField(QStringLiteral("EA_Name"), EA_Name);
-    rs.SetField(QStringLiteral("Title"), Title);
-    rs.SetField(QStringLiteral("Message"), Message);
-    rs.Update();
-    rs.Close();
+    try {
+        if (!alert.dispatched) {
+            // The recipients of an alert are those on duty when its dispatch begins.
+            m_outbox.beginDispatch(alert.id, m_recipients.PhoneList.mid(0, m_recipients.PhoneCount));
+            alert.dispatched = true;
+        }
+        for (const Outbox::Sms &sms : m_outbox.waitingSms(alert.id)) {
+            // Only one dialogue at a time; Exit and the end of the session
+            // end the dispatch after the dialogue under way.
+            if (m_stopping || m_sender.busy())
+                return false;
+            const SendOutcome outcome = m_sender.send(alert.record.Message, sms.name, sms.number);
+            if (outcome.sent)
+                m_outbox.recordSent(sms.id);
+            else
+                m_outbox.recordFailed(sms.id, outcome.reason);
+        }
+    } catch (const DbError &error) {
+        // What cannot be recorded is not sent on: it waits in the outbox.
+        reportJournal(error.text());
+        return false;
+    }
+    AlertIntake::clearJournalReport(m_pageLog);
+    return true;
+}
+
+bool AlertRelay::writeDueLogs()
+{
+    if (m_logPause.isValid() && m_logPause.elapsed() < LogRetryMs)
+        return false;
+    for (;;) {
+        QList<Outbox::Alert> due;
+        try {
+            due = m_outbox.logDue(BatchSize);
+        } catch (const DbError &error) {
+            reportJournal(error.text());
+            return false;
+        }
+        if (due.isEmpty())
+            break;
+        for (const Outbox::Alert &alert : std::as_const(due)) {
+            if (!writeLog(alert))
+                return false;
+        }
+    }
+    if (m_logPause.isValid()) {
+        m_logPause.invalidate();
+        m_pageLog.clearReport(QStringLiteral("log"));
+        m_pageLog.report(QStringLiteral("%1 LOG rows that had waited for the database are written.").arg(m_logsWaited));
+    }
+    m_logsWaited = 0;
+    return true;
+}
+
+bool AlertRelay::writeLog(const Outbox::Alert &alert)
+{
+    const SmsRecord &record = alert.record;
+    try {
+        // The row may have reached the table just before the program
+        // stopped: then it is there, and only the outbox has to learn it.
+        if (alert.logAfter < 0 || !LogTable::writtenAfter(alert.logAfter, record)) {
+            const qint64 last = LogTable::lastId();
+            try {
+                m_outbox.setLogAfter(alert.id, last);
+            } catch (const DbError &error) {
+                reportJournal(error.text());
+                return false;
+            }
+            LogTable::WriteLog(record.Time, record.EA_Name, record.Title, record.Message);
+        }
+    } catch (const DbError &error) {
+        m_pageLog.reportOnce(QStringLiteral("log"),
+                             QStringLiteral("LOG row not written for alert \"%1\" of %2 at %3: %4; the row is kept and "
+                                            "written when the database takes it.")
+                                 .arg(record.Message.left(80), record.EA_Name, record.Time, error.text()));
+        m_logPause.start();
+        return false;
+    }
+    if (m_logPause.isValid())
+        ++m_logsWaited;
+    try {
+        m_outbox.setLogged(alert.id);
+    } catch (const DbError &error) {
+        // Found again in the table on the next try.
+        reportJournal(error.text());
+        return false;
+    }
+    return true;
+}
+
+void AlertRelay::reportJournal(const QString &error)
+{
+    AlertIntake::reportJournal(m_pageLog, error);
+}
+
+void AlertRelay::purgeOld()
+{
+    if (m_sincePurge.isValid() && m_sincePurge.elapsed() < PurgeEveryMs)
+        return;
+    m_sincePurge.start();
+    try {
+        m_outbox.purgeDone(QDateTime::currentDateTimeUtc().addDays(-KeepDoneDays));
+    } catch (const DbError &) {
+        // Tried again in an hour; nothing waits on it.
+    }
 }

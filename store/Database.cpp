@@ -1,6 +1,7 @@
 #include "store/Database.h"
 
 #include "store/ProgramFolder.h"
+#include "store/Sql.h"
 
 #include <QAtomicInteger>
 #include <QFileInfo>
@@ -21,18 +22,6 @@ constexpr int FileNotFound = 3024;
 constexpr int NoCurrentRecord = 3021;
 constexpr int NoSuchField = 3265;
 constexpr int ClosedRecordset = 3704;
-
-DbError sqlError(const QSqlError &error)
-{
-    bool ok = false;
-    int number = error.nativeErrorCode().toInt(&ok);
-    if (!ok)
-        number = -1;
-    QString text = error.databaseText();
-    if (text.isEmpty())
-        text = error.text();
-    return DbError(number, text);
-}
 
 QString uniqueConnectionName()
 {
@@ -83,7 +72,7 @@ void Connection::Open()
         db.setDatabaseName(QUrl::fromLocalFile(file).toString(QUrl::FullyEncoded)
                            + QStringLiteral("?mode=rw"));
         if (!db.open()) {
-            const DbError error = sqlError(db.lastError());
+            const DbError error = Sql::error(db.lastError());
             db = QSqlDatabase();
             QSqlDatabase::removeDatabase(name);
             throw error;
@@ -115,7 +104,7 @@ void Recordset::Open(const QString &statement, Connection &cn, const QVariantLis
 
     QSqlQuery query(QSqlDatabase::database(m_connection, false));
     if (!query.prepare(m_statement))
-        throw sqlError(query.lastError());
+        throw Sql::error(query.lastError());
 }
 
 void Recordset::Close()
@@ -143,11 +132,11 @@ void Recordset::fetch()
     QSqlQuery query(QSqlDatabase::database(m_connection, false));
     query.setForwardOnly(true);
     if (!query.prepare(m_statement))
-        throw sqlError(query.lastError());
+        throw Sql::error(query.lastError());
     for (const QVariant &param : std::as_const(m_params))
         query.addBindValue(param);
     if (!query.exec())
-        throw sqlError(query.lastError());
+        throw Sql::error(query.lastError());
 
     const QSqlRecord record = query.record();
     const bool hasRowid = !m_table.isEmpty();
@@ -164,7 +153,7 @@ void Recordset::fetch()
         m_rows << row;
     }
     if (query.lastError().isValid())
-        throw sqlError(query.lastError());
+        throw Sql::error(query.lastError());
     m_fetched = true;
     m_pos = 0;
 }
@@ -280,13 +269,13 @@ void Recordset::Update()
         sql = QStringLiteral("UPDATE \"%1\" SET %2 WHERE rowid = ?").arg(m_table, sets.join(QStringLiteral(", ")));
     }
     if (!query.prepare(sql))
-        throw sqlError(query.lastError());
+        throw Sql::error(query.lastError());
     for (const QVariant &value : std::as_const(m_changedValues))
         query.addBindValue(value);
     if (!m_adding)
         query.addBindValue(currentRow().rowid);
     if (!query.exec())
-        throw sqlError(query.lastError());
+        throw Sql::error(query.lastError());
     m_adding = false;
     m_changedNames.clear();
     m_changedValues.clear();
@@ -297,10 +286,10 @@ void Recordset::Delete()
     Row &row = currentRow();
     QSqlQuery query(QSqlDatabase::database(m_connection, false));
     if (!query.prepare(QStringLiteral("DELETE FROM \"%1\" WHERE rowid = ?").arg(m_table)))
-        throw sqlError(query.lastError());
+        throw Sql::error(query.lastError());
     query.addBindValue(row.rowid);
     if (!query.exec())
-        throw sqlError(query.lastError());
+        throw Sql::error(query.lastError());
     row.deleted = true;
 }
 

@@ -1,6 +1,6 @@
 #include "store/Schema.h"
 
-#include "store/DbError.h"
+#include "store/Sql.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -24,16 +24,6 @@ const char *const Tables[] = {
     "Title TEXT, Message TEXT)",
 };
 
-void run(QSqlQuery &query, const QString &sql, const QVariantList &values = {})
-{
-    if (!query.prepare(sql))
-        throw DbError(-1, query.lastError().text());
-    for (const QVariant &value : values)
-        query.addBindValue(value);
-    if (!query.exec())
-        throw DbError(-1, query.lastError().text());
-}
-
 } // namespace
 
 namespace Schema {
@@ -54,16 +44,15 @@ void create(const QString &file, const ComRow &com, const QList<AccountRow> &acc
             throw DbError(-1, error);
         }
         try {
-            QSqlQuery query(db);
             db.transaction();
             for (const char *table : Tables)
-                run(query, QString::fromLatin1(table));
-            run(query,
+                Sql::run(db, QString::fromLatin1(table));
+            Sql::run(db,
                 QStringLiteral("INSERT INTO Com (COM, Buad, DataBits, Parity, StopBit, FlowControl) "
                                "VALUES (?, ?, ?, ?, ?, ?)"),
                 {com.port, com.baud, com.dataBits, com.parity, com.stopBit, com.flowControl});
             for (const AccountRow &account : accounts)
-                run(query, QStringLiteral("INSERT INTO Account (UserName, Password, Rank) VALUES (?, ?, ?)"),
+                Sql::run(db, QStringLiteral("INSERT INTO Account (UserName, Password, Rank) VALUES (?, ?, ?)"),
                     {account.userName, account.password, account.rank});
             db.commit();
         } catch (...) {

@@ -1,26 +1,24 @@
-// Alert files in real watched folders taken by the real polling cycle: the
-// line rules, the ten-a-cycle limit with its carry-over, malformed lines,
-// and files that cannot be taken or removed.
+// Alert files in real watched folders taken into a real outbox by the real
+// polling cycle: the line rules, ten alerts a cycle with the rest waiting in
+// the outbox, malformed lines, a taken file that the outbox already holds
+// (the program stopped between the commit and the removal), a file that
+// cannot be read, and an outbox that cannot be written.
 
 #include "pickup/AlertFile.h"
-#include "pickup/AlertRelay.h"
+#include "pickup/AlertLineReader.h"
+#include "pickup/SplitText.h"
+#include "store/Outbox.h"
+#include "support/LockHolder.h"
 #include "support/ProgramFolderFixture.h"
+#include "support/RunAsNobody.h"
 #include "support/ScriptedMessageBoxes.h"
+#include "support/TestRelay.h"
 
 #include <QDir>
 #include <QFile>
 #include <QtTest>
 
-#include <unistd.h>
-
 namespace {
-
-void writeFile(const QString &name, const QByteArray &bytes, QIODevice::OpenMode mode = QIODevice::WriteOnly)
-{
-    QFile file(name);
-    QVERIFY(file.open(mode));
-    file.write(bytes);
-}
 
 QByteArray lines(int from, int to, const char *tag)
 {
@@ -30,12 +28,10 @@ QByteArray lines(int from, int to, const char *tag)
     return bytes;
 }
 
-QStringList loggedMessages(const ProgramFolderFixture &folder)
+QString takenFile(const QString &folder)
 {
-    QStringList messages;
-    for (const QVariantList &row : folder.rows("SELECT Message FROM LOG ORDER BY SMS_ID"))
-        messages << row[0].toString();
-    return messages;
+    const QStringList taken = QDir(folder).entryList({"Sms.csv.taken*"}, QDir::Files, QDir::Name);
+    return taken.isEmpty() ? QString() : QDir(folder).filePath(taken.first());
 }
 
 } // namespace
@@ -45,92 +41,90 @@ class tst_intake : public QObject
     Q_OBJECT
 
 private slots:
-    void splitText();
     void lineRules();
-    void tenPerCycleAndCarryOver();
-    void malformedLinesAreSkipped();
-    void filesThatCannotBeTakenAreNotReadTwice();
-    void tickCountWraps();
+    void tenPerCycleTheRestWaitsInTheOutbox();
+    void takenFileAlreadyInTheOutbox();
+    void fileThatCannotBeRead();
+    void outboxThatCannotBeWritten();
 };
-
-void tst_intake::splitText()
-{
-    QCOMPARE(SplitText("", "|"), QStringList());
-    QCOMPARE(SplitText("a", "|"), QStringList({"a"}));
-    QCOMPARE(SplitText("|a||b |", "|"), QStringList({"", "a", "", "b ", ""}));
-}
 
 void tst_intake::lineRules()
 {
+    QCOMPARE(SplitText("", "|"), QStringList());
+    QCOMPARE(SplitText("|a||b |", "|"), QStringList({"", "a", "", "b ", ""}));
+
+    // A CR at the end of one piece and its LF at the start of the next are
+    // one line end; what was read counts up to the last complete line.
+    AlertLineReader reader;
+    reader.feed("L|1|EA|T|one\r");
+    QCOMPARE(reader.consumed(), qint64(13));
+    reader.feed("\nL|2|EA|T|tw");
+    QCOMPARE(reader.consumed(), qint64(14));
+    QCOMPARE(reader.takeRecords().size(), 1);
+    reader.finish();
+    QCOMPARE(reader.consumed(), qint64(25));
+    QCOMPARE(reader.takeRecords().first().Message, QString("tw"));
+    // Reading resumed right after a CR: a LF first still ends that line.
+    AlertLineReader resumed(true);
+    resumed.feed("\nL|3|EA|T|three\r\n");
+    QCOMPARE(resumed.takeRecords().first().Lead, QString("L"));
+
     ProgramFolderFixture folder;
+    ScriptedMessageBoxes boxes;
     const QString mt4 = folder.addWatchedFolder("mt4");
-    AlertRelay relay;
-    relay.paths.GetPathList();
+    TestRelay relay(1500, 60, false);
 
     // Fields with spaces and an empty message; CR, CR LF, a LF inside a
-    // field, a sixth field ignored, no final line end.
+    // field, a sixth field ignored, no final line end; nobody on duty, so
+    // every record goes straight to its LOG row.
     writeFile(MT4Paths::alertFile(mt4), " lead | 10:00 |EA 1| T |\r"
                                         "L|10:01|EA2|T2|two\nlines\r\n"
                                         "L|10:02|EA3|T3|cut|here\r"
+                                        "\r\n"
+                                        "only|four|fields|here\r\n"
                                         "L|10:03|EA4|T4|\xe9t\xe9");
-    relay.intake.beginCycle();
-    relay.intake.ProcessSmsFile(mt4); // nothing taken yet: no file, no record
-    QCOMPARE(relay.intake.SmsCount, short(0));
-
-    QString reason;
-    QCOMPARE(AlertFile::take(mt4, &reason), AlertFile::Take::Taken);
-    relay.intake.ProcessSmsFile(mt4);
-    QCOMPARE(relay.intake.SmsCount, short(4));
-    const SmsRecord first = relay.intake.SmsBatch[1];
-    QCOMPARE(first.Lead, QString(" lead "));
-    QCOMPARE(first.Time, QString(" 10:00 "));
-    QCOMPARE(first.EA_Name, QString("EA 1"));
-    QCOMPARE(first.Title, QString(" T "));
-    QCOMPARE(first.Message, QString());
-    QCOMPARE(relay.intake.SmsBatch[2].Message, QString("two\nlines"));
-    QCOMPARE(relay.intake.SmsBatch[3].Message, QString("cut"));
-    QCOMPARE(relay.intake.SmsBatch[4].Message, QString::fromLatin1("\xe9t\xe9"));
-
-    // Dispatch with nobody on duty: every record still gets its LOG row,
-    // and the batch is empty afterwards.
-    relay.DispatchAlerts();
-    QCOMPARE(relay.intake.SmsCount, short(0));
+    relay.Timer1_Timer();
     QCOMPARE(folder.rows("SELECT Time, EA_Name, Title, Message FROM LOG ORDER BY SMS_ID").first(),
              QVariantList({" 10:00 ", "EA 1", " T ", ""}));
-    QCOMPARE(loggedMessages(folder).last(), QString::fromLatin1("\xe9t\xe9"));
+    QCOMPARE(folder.loggedMessages(), QStringList({"", "two\nlines", "cut", QString::fromLatin1("\xe9t\xe9")}));
+    // The four-field line is reported once, the empty line not at all.
+    QCOMPARE(relay.pageLog().text().count("skipped"), 1);
+    QVERIFY(relay.pageLog().text().contains("Alert line 5 of "));
+    QVERIFY(relay.pageLog().text().contains("only|four|fields|here"));
 
-    // A file of LF-ended lines is one line; an empty file yields nothing.
-    QFile::remove(AlertFile::takenName(mt4));
+    // A file of LF-ended lines is one line; an empty file yields nothing;
+    // nothing is left in the folder.
     writeFile(MT4Paths::alertFile(mt4), "L|1|EA|T|a\nL|2|EA|T|b\n");
     relay.Timer1_Timer();
-    QCOMPARE(loggedMessages(folder).last(), QString("a\nL"));
+    QCOMPARE(folder.loggedMessages().last(), QString("a\nL"));
     writeFile(MT4Paths::alertFile(mt4), "");
     relay.Timer1_Timer();
-    QCOMPARE(loggedMessages(folder).size(), 5);
-    QVERIFY(QDir(mt4).entryList(QDir::Files).isEmpty());
+    QCOMPARE(folder.loggedMessages().size(), 5);
+    QCOMPARE(folderEntries(mt4), QStringList());
+    QCOMPARE(relay.SmsCount(), short(0));
+    QVERIFY(boxes.shown.isEmpty());
 }
 
-void tst_intake::tenPerCycleAndCarryOver()
+void tst_intake::tenPerCycleTheRestWaitsInTheOutbox()
 {
     ProgramFolderFixture folder;
     const QString a = folder.addWatchedFolder("a");
     const QString b = folder.addWatchedFolder("b/");
-    AlertRelay relay;
-    relay.paths.GetPathList();
+    TestRelay relay(1500, 60, false);
 
-    // Twelve lines in one file and six in another: ten go now, eight wait.
+    // Twelve lines in one file and six in another: all are in the outbox at
+    // once and both files are gone; ten are dispatched now, eight wait.
     writeFile(MT4Paths::alertFile(a), lines(1, 12, "a"));
     writeFile(MT4Paths::alertFile(b), lines(1, 6, "b"));
     relay.Timer1_Timer();
-    QCOMPARE(loggedMessages(folder).size(), 10);
-    QCOMPARE(relay.intake.SmsQueue.size(), 8);
-    QVERIFY(!QFile::exists(MT4Paths::alertFile(a)));
-    QVERIFY(!QFile::exists(MT4Paths::alertFile(b)));
+    QCOMPARE(folder.loggedMessages().size(), 10);
+    QCOMPARE(folder.outboxRows("SELECT count(*) FROM alert WHERE logged = 0").first().first().toInt(), 8);
+    QCOMPARE(folderEntries(a), QStringList());
+    QCOMPARE(folderEntries(b), QStringList());
 
-    // A new file arrives: it queues behind the waiting records.
+    // A new file queues behind the waiting alerts.
     writeFile(MT4Paths::alertFile(a), lines(13, 14, "a"));
     relay.Timer1_Timer();
-    QCOMPARE(loggedMessages(folder).size(), 20);
     relay.Timer1_Timer();
     QStringList expected;
     for (int i = 1; i <= 12; ++i)
@@ -138,96 +132,107 @@ void tst_intake::tenPerCycleAndCarryOver()
     for (int i = 1; i <= 6; ++i)
         expected << QStringLiteral("msg %1").arg(i);
     expected << "msg 13" << "msg 14";
-    QCOMPARE(loggedMessages(folder), expected);
+    QCOMPARE(folder.loggedMessages(), expected);
     QCOMPARE(folder.rows("SELECT Title FROM LOG WHERE SMS_ID = 13").first().first().toString(), QString("b"));
-    QCOMPARE(relay.intake.SmsQueue.size(), 0);
-    QCOMPARE(relay.intake.SmsCount, short(0));
+    QCOMPARE(relay.SmsCount(), short(0));
 }
 
-void tst_intake::malformedLinesAreSkipped()
+void tst_intake::takenFileAlreadyInTheOutbox()
 {
     ProgramFolderFixture folder;
     const QString mt4 = folder.addWatchedFolder("mt4");
-    AlertRelay relay;
-    relay.paths.GetPathList();
 
-    writeFile(MT4Paths::alertFile(mt4), "L|1|EA|T|first\r\n"
-                                        "\r\n"
-                                        "only|four|fields|here\r\n"
-                                        "L|2|EA|T|after\r\n");
-    relay.Timer1_Timer();
-    QCOMPARE(loggedMessages(folder), QStringList({"first", "after"}));
-    // The four-field line is reported once, the empty line not at all.
-    QCOMPARE(relay.pageLog.text().count("skipped"), 1);
-    QVERIFY(relay.pageLog.text().contains("only|four|fields|here"));
-    QVERIFY(relay.pageLog.text().contains("line 3"));
-}
-
-void tst_intake::filesThatCannotBeTakenAreNotReadTwice()
-{
-    ProgramFolderFixture folder;
-    const QString mt4 = folder.addWatchedFolder("mt4");
-    const QString gone = folder.addWatchedFolder("gone");
-    AlertRelay relay;
-    relay.paths.GetPathList();
-    ScriptedMessageBoxes boxes;
-
-    // A read-only file is taken like any other and not read again.
-    writeFile(MT4Paths::alertFile(mt4), lines(1, 1, "ro"));
-    QFile::setPermissions(MT4Paths::alertFile(mt4), QFileDevice::ReadOwner);
-    relay.Timer1_Timer();
-    relay.Timer1_Timer();
-    QCOMPARE(loggedMessages(folder), QStringList({"msg 1"}));
-
-    // A file taken earlier but never read (the program stopped in between)
-    // is read on the next tick, before a new Sms.csv.
-    writeFile(AlertFile::takenName(mt4), lines(2, 2, "left"));
-    writeFile(MT4Paths::alertFile(mt4), lines(3, 3, "new"));
-    relay.Timer1_Timer();
-    relay.Timer1_Timer();
-    QCOMPARE(loggedMessages(folder), QStringList({"msg 1", "msg 2", "msg 3"}));
-
-    // A folder that lost write permission: the file cannot be taken, so it is
-    // neither read nor sent, and that is said once.
-    if (::geteuid() != 0) {
-        writeFile(MT4Paths::alertFile(mt4), lines(4, 4, "stuck"));
-        QFile::setPermissions(mt4, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
-        relay.Timer1_Timer();
-        relay.Timer1_Timer();
-        QCOMPARE(loggedMessages(folder).size(), 3);
-        QCOMPARE(relay.pageLog.text().count("cannot be taken"), 1);
-        QFile::setPermissions(mt4, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-        relay.Timer1_Timer();
-        QCOMPARE(loggedMessages(folder).size(), 4);
+    // The program stopped after committing the first line of a taken file
+    // and before reading on, and after committing all of another one and
+    // before removing it. A file taken by an older program ("Sms.csv.taken")
+    // is read like any other, and first.
+    const QString half = QDir(mt4).filePath("Sms.csv.taken-0000000000002");
+    const QString whole = QDir(mt4).filePath("Sms.csv.taken-0000000000001");
+    writeFile(half, lines(3, 4, "half"));
+    writeFile(whole, lines(2, 2, "whole"));
+    writeFile(QDir(mt4).filePath("Sms.csv.taken"), lines(1, 1, "old"));
+    writeFile(MT4Paths::alertFile(mt4), lines(5, 5, "new"));
+    QFile::setPermissions(MT4Paths::alertFile(mt4), QFileDevice::ReadOwner); // read-only is no obstacle
+    {
+        Outbox outbox;
+        const auto commit = [&](const QString &file, qint64 bytes, const QString &message) {
+            Outbox::FileId id;
+            bool plain = false;
+            QVERIFY(AlertFile::identify(file, id, plain));
+            outbox.commitAlerts(mt4, file, id, bytes, {{"L", "2", "EA", "T", message}});
+        };
+        commit(whole, QFileInfo(whole).size(), "msg 2");
+        commit(half, lines(3, 3, "half").size(), "msg 3");
     }
 
-    // A watched folder that does not exist gives no message; one that goes
-    // away between the test and the open gives "File Error".
-    QDir(gone).removeRecursively();
+    TestRelay relay(1500, 60, false);
     relay.Timer1_Timer();
-    QVERIFY(boxes.shown.isEmpty());
-    relay.intake.ProcessSmsFile(gone);
-    QCOMPARE(boxes.shown.size(), 1);
-    QCOMPARE(boxes.shown[0].text, "File path (" + gone + ") not found.");
-    QCOMPARE(boxes.shown[0].title, QString("File Error"));
+    QCOMPARE(folder.loggedMessages(), QStringList({"msg 2", "msg 3", "msg 1", "msg 4", "msg 5"}));
+    QCOMPARE(folderEntries(mt4), QStringList());
+    QVERIFY(folder.outboxRows("SELECT * FROM taken_file").isEmpty());
+    relay.Timer1_Timer();
+    QCOMPARE(folder.loggedMessages().size(), 5);
 }
 
-void tst_intake::tickCountWraps()
+void tst_intake::fileThatCannotBeRead()
+{
+    const RunAsNobody nobody;
+    if (!nobody.ok())
+        QSKIP("root may read every file, and cannot become somebody else here");
+    ProgramFolderFixture folder;
+    const QString mt4 = folder.addWatchedFolder("mt4");
+    TestRelay relay(1500, 60, false);
+
+    // Another owner's file, or one without read permission, is taken aside
+    // but never removed unread: it is said once and read once it can be.
+    writeFile(MT4Paths::alertFile(mt4), lines(1, 2, "locked"));
+    QVERIFY(QFile::setPermissions(MT4Paths::alertFile(mt4), QFileDevice::WriteOwner));
+    relay.Timer1_Timer();
+    relay.Timer1_Timer();
+    QVERIFY(folder.loggedMessages().isEmpty());
+    const QString taken = takenFile(mt4);
+    QVERIFY(!taken.isEmpty());
+    QCOMPARE(relay.pageLog().text().count("cannot be read"), 1);
+
+    QVERIFY(QFile::setPermissions(taken, QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+    relay.Timer1_Timer();
+    QCOMPARE(folder.loggedMessages(), QStringList({"msg 1", "msg 2"}));
+    QCOMPARE(folderEntries(mt4), QStringList());
+}
+
+void tst_intake::outboxThatCannotBeWritten()
 {
     ProgramFolderFixture folder;
     const QString mt4 = folder.addWatchedFolder("mt4");
-    AlertRelay relay;
-    relay.paths.GetPathList();
-    QSignalSpy ticks(&relay, &AlertRelay::tickCounted);
-    relay.TickCount = 32766;
+
+    // An outbox that cannot even be opened (something in the way): the
+    // files stay where the robots put them, said once.
+    QVERIFY(QDir(folder.path()).mkdir(Outbox::FileName));
+    TestRelay relay(1500, 60, false);
+    writeFile(MT4Paths::alertFile(mt4), lines(1, 1, "first"));
     relay.Timer1_Timer();
     relay.Timer1_Timer();
-    writeFile(MT4Paths::alertFile(mt4), lines(1, 1, "late"));
+    QCOMPARE(folderEntries(mt4), QStringList({"Sms.csv"}));
+    QCOMPARE(relay.pageLog().text().count("The outbox cannot be written"), 1);
+    QVERIFY(QDir(folder.path()).rmdir(Outbox::FileName));
     relay.Timer1_Timer();
-    QCOMPARE(ticks.size(), 3);
-    QCOMPARE(ticks[0][0].value<short>(), short(32767));
-    QCOMPARE(ticks[1][0].value<short>(), short(0));
-    QCOMPARE(loggedMessages(folder), QStringList({"msg 1"}));
+    QCOMPARE(folder.loggedMessages(), QStringList({"msg 1"}));
+
+    // An outbox another program holds locked: the taken file stays unread
+    // until the lock lifts, and its alerts go in once.
+    {
+        LockHolder holder(folder.file(Outbox::FileName));
+        QVERIFY(holder.locked());
+        writeFile(MT4Paths::alertFile(mt4), lines(2, 3, "second"));
+        relay.Timer1_Timer();
+        QVERIFY(!takenFile(mt4).isEmpty());
+        QCOMPARE(folder.loggedMessages().size(), 1);
+        QCOMPARE(relay.pageLog().text().count("The outbox cannot be written"), 2);
+    }
+    relay.Timer1_Timer();
+    relay.Timer1_Timer();
+    QCOMPARE(folder.loggedMessages(), QStringList({"msg 1", "msg 2", "msg 3"}));
+    QCOMPARE(folderEntries(mt4), QStringList());
 }
 
 QTEST_GUILESS_MAIN(tst_intake)

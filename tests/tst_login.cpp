@@ -1,6 +1,7 @@
 // The login window driven offscreen against a real Config.mdb: its layout,
 // what each kind of account leads to, database failures, Cancel and the
-// close box, and the start of the program through it.
+// close box; and the start of the program, which relays before anybody logs
+// in and shows the main window only after a login.
 
 #include "admin/frmLogin.h"
 #include "app/Startup.h"
@@ -9,12 +10,15 @@
 #include "store/UpdateCom.h"
 #include "support/ProgramFolderFixture.h"
 #include "support/ScriptedMessageBoxes.h"
+#include "support/SimulatedModem.h"
+#include "support/TestRelay.h"
 
 #include <QFile>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSystemTrayIcon>
 #include <QWindow>
 #include <QtTest>
 
@@ -72,14 +76,16 @@ class tst_login : public QObject
     Q_OBJECT
 
 private slots:
+    // As in the program, which lives on in the tray with no window shown.
+    void initTestCase() { QApplication::setQuitOnLastWindowClosed(false); }
     void layout();
     void accounts_data();
     void accounts();
     void databaseFailures_data();
     void databaseFailures();
     void cancelAndCloseBox();
-    void startShowsMainWindowOnlyAfterLogin();
-    void startEndsWhenMainWindowFails();
+    void startRelaysBeforeLogin();
+    void startThatCannotGoOnTouchesNothing();
 };
 
 void tst_login::layout()
@@ -276,103 +282,110 @@ void tst_login::cancelAndCloseBox()
 {
     ProgramFolderFixture folder;
     ScriptedMessageBoxes boxes;
+    // Cancel and the close box only put the window away, still loaded with
+    // its texts: the program goes on relaying in the tray. (Without a
+    // notification area, as here offscreen, it is minimised instead.)
+    const auto putAway = [](const QWidget &login) {
+        return QSystemTrayIcon::isSystemTrayAvailable() ? !login.isVisible() : login.isMinimized();
+    };
+    frmLogin login;
+    login.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&login));
+    typeIn(login, "admin", "typed");
+    QCOMPARE(exitStatusOf([&] { click(login, "cmdLoginCancel"); }, 300), -1);
+    QVERIFY(putAway(login));
+    QCOMPARE(box(login, "txtPassword")->text(), QString("typed"));
 
-    // Alone on screen, Cancel ends the program, and ends it well.
-    {
-        frmLogin login;
-        login.show();
-        typeIn(login, "admin", "typed");
-        QCOMPARE(exitStatusOf([&] { click(login, "cmdLoginCancel"); }), 0);
-        QVERIFY(!login.isVisible());
-        QCOMPARE(box(login, "txtUserName")->text(), QString("admin"));
-    }
-    // Beside another shown window it only hides, still loaded with its texts.
-    {
-        QWidget other;
-        other.show();
-        frmLogin login;
-        login.show();
-        typeIn(login, "admin", "typed");
-        QCOMPARE(exitStatusOf([&] { click(login, "cmdLoginCancel"); }, 300), -1);
-        QVERIFY(!login.isVisible());
-        QCOMPARE(box(login, "txtPassword")->text(), QString("typed"));
-    }
-    // The close box, alone on screen, ends the program as well; beside
-    // another window it only closes the login window.
-    {
-        frmLogin login;
-        login.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&login));
-        QCOMPARE(exitStatusOf([&] { login.windowHandle()->close(); }), 0);
-        QVERIFY(!login.isVisible());
-    }
-    {
-        QWidget other;
-        other.show();
-        frmLogin login;
-        login.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&login));
-        QCOMPARE(exitStatusOf([&] { login.windowHandle()->close(); }, 300), -1);
-        QVERIFY(!login.isVisible());
-    }
+    login.showNormal();
+    QVERIFY(QTest::qWaitForWindowExposed(&login));
+    QCOMPARE(exitStatusOf([&] { login.windowHandle()->close(); }, 300), -1);
+    QVERIFY(putAway(login));
+    QCOMPARE(box(login, "txtUserName")->text(), QString("admin"));
     QVERIFY(boxes.shown.isEmpty());
 }
 
-void tst_login::startShowsMainWindowOnlyAfterLogin()
+void tst_login::startRelaysBeforeLogin()
 {
     ProgramFolderFixture folder({}, {{"Ann", "pw", 1}});
     folder.addUser("Desk", "+15550001", true);
+    const QString mt4 = folder.addWatchedFolder("mt4");
+    SimulatedModem modem({"--quiet"}, folder.path(), 1);
     ScriptedMessageBoxes boxes;
 
+    // Straight after start the relay runs and the login window guards the
+    // main window, which exists but is not shown.
     ProgramStart start;
-    QList<frmMain *> loaded;
-    connect(&start, &ProgramStart::mainWindowLoaded, [&](frmMain *window) { loaded << window; });
-    start.begin();
+    QVERIFY(start.begin());
+    frmMain *window = start.mainWindow();
+    QVERIFY(window && !window->isVisible());
+    QVERIFY(window->relay().Timer1().isActive());
+    QCOMPARE(window->relay().recipients().PhoneCount, short(2));
+    QVERIFY(window->tray().isRegistered());
     QPointer<frmLogin> login = start.loginWindow();
     QVERIFY(login && login->isVisible());
-    QVERIFY(!mainWindowExists());
+
+    // Nobody logs in, and the alert goes out all the same.
+    window->relay().Timer1().setInterval(50);
+    writeAlerts(mt4, 1, 1);
+    QTRY_COMPARE_WITH_TIMEOUT(folder.loggedMessages(), QStringList({"Alert 1"}), 10000);
+    QCOMPARE(modem.messages().size(), 1);
+
+    // Put away, the login window comes back from the tray, not the main window.
+    click(*login, "cmdLoginCancel");
+    window->tray().mouseMessage(TrayIcon::LeftDoubleClick);
+    QVERIFY(login->isVisible() && !login->isMinimized());
+    QVERIFY(!window->isVisible());
 
     typeIn(*login, "Ann", "wrong");
     click(*login, "cmdLogin");
     QCOMPARE(boxes.texts(), QStringList{Refusal});
-    QVERIFY(!mainWindowExists());
-    QVERIFY(!start.mainWindow());
-
-    // The program runs on after the hand-over.
+    QVERIFY(!window->isVisible());
     typeIn(*login, "Ann", "pw");
     QCOMPARE(exitStatusOf([&] { click(*login, "cmdLogin"); }, 300), -1);
-    frmMain *window = start.mainWindow();
-    QVERIFY(window);
-    QCOMPARE(loaded, QList<frmMain *>{window});
     QVERIFY(window->isVisible());
-    QVERIFY(mainWindowExists());
-    // The main window's start-up ran: recipients loaded, tray icon there.
-    QCOMPARE(window->relay().recipients.PhoneCount, short(2));
-    QVERIFY(window->tray().isRegistered());
-    QVERIFY(window->relay().Timer1.isActive());
-    // The login window is gone, not just hidden.
+    // The login window is gone, not just hidden; the tray now restores the
+    // main window.
     QTRY_VERIFY(login.isNull());
+    window->hide();
+    window->tray().mouseMessage(TrayIcon::LeftDoubleClick);
+    QVERIFY(window->isVisible());
     QCOMPARE(boxes.shown.size(), 1);
 }
 
-void tst_login::startEndsWhenMainWindowFails()
+void tst_login::startThatCannotGoOnTouchesNothing()
 {
-    ProgramFolderFixture folder({}, {{"Ann", "pw", 2}});
-    folder.exec("DELETE FROM Com");
     ScriptedMessageBoxes boxes;
+    ProgramFolderFixture folder({}, {{"Ann", "pw", 2}});
+    const QString mt4 = folder.addWatchedFolder("mt4");
+    writeAlerts(mt4, 1, 1);
+    const auto untouched = [&] {
+        QTest::qWait(100);
+        return folderEntries(mt4) == QStringList({"Sms.csv"}) && !QFile::exists(folder.file("Outbox.db"))
+               && !mainWindowExists();
+    };
 
+    // A second copy from the same folder says so and ends.
+    {
+        InstanceLock running;
+        QVERIFY(running.tryLock());
+        ProgramStart second;
+        QVERIFY(!second.begin());
+        QCOMPARE(boxes.texts(), QStringList({"Vantrel is already running from " + QDir::toNativeSeparators(folder.path())
+                                             + "."}));
+        QVERIFY(!second.loginWindow());
+        QVERIFY(untouched());
+    }
+
+    // A broken Config.mdb: the error is shown, no timer ever started.
+    folder.exec("DELETE FROM Com");
     ProgramStart start;
-    start.begin();
-    frmLogin *login = start.loginWindow();
-    typeIn(*login, "Ann", "pw");
-    QCOMPARE(exitStatusOf([&] { click(*login, "cmdLogin"); }), 1);
-
-    QCOMPARE(boxes.shown.size(), 1);
-    QVERIFY(boxes.shown[0].text.startsWith("Vantrel cannot start."));
-    QVERIFY(boxes.shown[0].text.contains("Error 3021"));
-    QVERIFY(boxes.shown[0].text.contains(folder.databasePath()));
-    QVERIFY(!start.mainWindow());
-    QVERIFY(!mainWindowExists());
+    QVERIFY(!start.begin());
+    QCOMPARE(boxes.shown.size(), 2);
+    QVERIFY(boxes.shown[1].text.startsWith("Vantrel cannot start."));
+    QVERIFY(boxes.shown[1].text.contains("Error 3021"));
+    QVERIFY(boxes.shown[1].text.contains(folder.databasePath()));
+    QVERIFY(!start.mainWindow() && !start.loginWindow());
+    QVERIFY(untouched());
 }
 
 QTEST_MAIN(tst_login)

@@ -1,12 +1,13 @@
 // The main window driven offscreen: start-up from a real Config.mdb, the
 // close box, Exit with No and with Yes, the tray's mouse messages, a session
-// that ends, and a start-up that fails.
+// that ends, and Exit in the middle of a batch.
 
-#include "app/Startup.h"
 #include "app/frmMain.h"
 #include "store/UpdateCom.h"
 #include "support/ProgramFolderFixture.h"
 #include "support/ScriptedMessageBoxes.h"
+#include "support/SimulatedModem.h"
+#include "support/TestRelay.h"
 
 #include <QClipboard>
 #include <QFile>
@@ -26,7 +27,7 @@ private slots:
     void exitAsksFirst();
     void trayMessages();
     void sessionEndDoesNotAsk();
-    void failedStartUpReports();
+    void exitInTheMiddleOfABatch();
 };
 
 void tst_mainwindow::startUpAndLayout()
@@ -41,13 +42,17 @@ void tst_mainwindow::startUpAndLayout()
 
     frmMain window;
     window.Form_Load();
+    // Loaded, relaying, and shown only when asked to (after a login).
+    QVERIFY(!window.isVisible());
+    QVERIFY(window.relay().Timer1().isActive());
+    window.showMainWindow();
     QVERIFY(window.isVisible());
     QCOMPARE(window.windowTitle(), QString("Vantrel"));
     QCOMPARE(UpdateCom::ComPort, short(6));
-    QCOMPARE(window.relay().paths.PathCount, short(1));
-    QCOMPARE(window.relay().recipients.PhoneList, QStringList({"Ann", "111"}));
-    QVERIFY(window.relay().Timer1.isActive());
-    QCOMPARE(window.relay().Timer1.interval(), 3000);
+    QCOMPARE(window.relay().paths().PathCount, short(1));
+    QCOMPARE(window.relay().recipients().PhoneList, QStringList({"Ann", "111"}));
+    QVERIFY(window.relay().Timer1().isActive());
+    QCOMPARE(window.relay().Timer1().interval(), 3000);
     QVERIFY(window.tray().isRegistered());
     QCOMPARE(window.tray().tip(), QString("Vantrel"));
 
@@ -67,18 +72,18 @@ void tst_mainwindow::startUpAndLayout()
     QCOMPARE(window.findChild<QLabel *>("Label1")->text(), QString("1"));
 
     // The page log gets what the relay appends, piece by piece.
-    window.relay().pageLog.append("one\r\n");
-    window.relay().pageLog.append("two\r\n");
+    window.relay().pageLog().append("one\r\n");
+    window.relay().pageLog().append("two\r\n");
     QCOMPARE(log->toPlainText(), QString("one\ntwo\n"));
 
     // A long log reads line for line as it was written, every kind of line
     // end a line of its own, while the box holds few paragraphs.
     QString expected = log->toPlainText();
     for (int i = 0; i < 100; ++i) {
-        window.relay().pageLog.append(QString("Message: alert %1\r\n").arg(i));
+        window.relay().pageLog().append(QString("Message: alert %1\r\n").arg(i));
         expected += QString("Message: alert %1\n").arg(i);
     }
-    window.relay().pageLog.append("lf\nalone\rcr\r\n");
+    window.relay().pageLog().append("lf\nalone\rcr\r\n");
     expected += "lf\nalone\ncr\n";
     QCOMPARE(log->toPlainText(), expected);
     QVERIFY(log->blockCount() <= 10);
@@ -93,6 +98,7 @@ void tst_mainwindow::closeBoxNeverEnds()
     ScriptedMessageBoxes boxes;
     frmMain window;
     window.Form_Load();
+    window.showMainWindow();
     QSignalSpy unloaded(&window, &frmMain::unloaded);
 
     QVERIFY(!window.close());
@@ -107,9 +113,9 @@ void tst_mainwindow::closeBoxNeverEnds()
         QVERIFY(window.isMinimized());
         window.showNormal();
         QVERIFY(!window.close());
-        QCOMPARE(window.relay().pageLog.text().count("no notification area"), 1);
+        QCOMPARE(window.relay().pageLog().text().count("no notification area"), 1);
     }
-    QVERIFY(window.relay().Timer1.isActive());
+    QVERIFY(window.relay().Timer1().isActive());
 }
 
 void tst_mainwindow::exitAsksFirst()
@@ -118,6 +124,7 @@ void tst_mainwindow::exitAsksFirst()
     ScriptedMessageBoxes boxes;
     frmMain window;
     window.Form_Load();
+    window.showMainWindow();
     QSignalSpy unloaded(&window, &frmMain::unloaded);
 
     boxes.answer(MessageBoxes::No);
@@ -136,7 +143,7 @@ void tst_mainwindow::exitAsksFirst()
     QCOMPARE(boxes.shown.size(), 2);
     QCOMPARE(unloaded.size(), 1);
     QVERIFY(!window.tray().isRegistered());
-    QVERIFY(!window.relay().Timer1.isActive());
+    QVERIFY(!window.relay().Timer1().isActive());
     QVERIFY(!window.isVisible());
 }
 
@@ -146,6 +153,12 @@ void tst_mainwindow::trayMessages()
     ScriptedMessageBoxes boxes;
     frmMain window;
     window.Form_Load();
+    // Before a login the tray asks for the login window.
+    QSignalSpy loginWanted(&window, &frmMain::loginWanted);
+    window.tray().mouseMessage(TrayIcon::LeftDoubleClick);
+    QCOMPARE(loginWanted.size(), 1);
+    QVERIFY(!window.isVisible());
+    window.showMainWindow();
     window.hide();
 
     window.tray().mouseMessage(514); // a single left click does nothing
@@ -181,31 +194,46 @@ void tst_mainwindow::sessionEndDoesNotAsk()
     QVERIFY(boxes.shown.isEmpty());
 }
 
-void tst_mainwindow::failedStartUpReports()
+void tst_mainwindow::exitInTheMiddleOfABatch()
 {
+    ProgramFolderFixture folder;
     ScriptedMessageBoxes boxes;
-    {
-        ProgramFolderFixture folder;
-        folder.exec("DELETE FROM Com");
-        QCOMPARE(Startup::loadMainWindow(), nullptr);
-        QCOMPARE(boxes.shown.size(), 1);
-        QVERIFY(boxes.shown[0].text.contains(folder.databasePath()));
-        QVERIFY(boxes.shown[0].text.contains("Error 3021"));
+    folder.addUser("Ann", "+111", true);
+    const QString mt4 = folder.addWatchedFolder("mt4");
+    SimulatedModem modem({"--quiet", "--delay", "100"}, folder.path(), 1);
+    writeAlerts(mt4, 1, 5);
 
-        QFile::remove(folder.databasePath());
-        QCOMPARE(Startup::loadMainWindow(), nullptr);
-        QCOMPARE(boxes.shown.size(), 2);
-        QVERIFY(boxes.shown[1].text.contains("Could not find file"));
-    }
+    // Exit confirmed while the first alert's dialogue waits for the modem:
+    // that dialogue ends, nothing more is sent, and the rest waits.
     {
-        ProgramFolderFixture folder;
-        folder.exec("DROP TABLE Mt4Path");
-        QCOMPARE(Startup::loadMainWindow(), nullptr);
-        QVERIFY(boxes.shown.last().text.contains("Mt4Path"));
+        frmMain window;
+        window.Form_Load();
+        window.showMainWindow();
+        window.relay().Timer1().setInterval(50);
+        QSignalSpy unloaded(&window, &frmMain::unloaded);
+        connect(&window.relay().trace(), &QAbstractItemModel::rowsInserted, &window, [&] {
+            if (unloaded.isEmpty() && window.relay().trace().lines().contains("Sending..AT+CMGF=1")) {
+                boxes.answer(MessageBoxes::Yes);
+                window.findChild<QAction *>("mnuExit")->trigger();
+            }
+        });
+        QTRY_COMPARE_WITH_TIMEOUT(unloaded.size(), 1, 10000);
+        QTRY_VERIFY(!window.relay().cycleRunning());
+        QCOMPARE(modem.messages().size(), 1);
+        QTest::qWait(300);
+        QCOMPARE(modem.messages().size(), 1);
     }
-    QVERIFY(QApplication::topLevelWidgets().isEmpty()
-            || std::none_of(QApplication::topLevelWidgets().cbegin(), QApplication::topLevelWidgets().cend(),
-                            [](QWidget *w) { return w->isVisible() && w->inherits("frmMain"); }));
+    QCOMPARE(folder.loggedMessages(), QStringList({"Alert 1"}));
+
+    // The next start sends the rest, once each.
+    frmMain again;
+    again.Form_Load();
+    again.relay().Timer1().setInterval(50);
+    QTRY_COMPARE_WITH_TIMEOUT(folder.loggedMessages().size(), 5, 20000);
+    QStringList texts;
+    for (const SimulatedModem::Sms &sms : modem.messages())
+        texts << sms.text;
+    QCOMPARE(texts, QStringList({"Alert 1", "Alert 2", "Alert 3", "Alert 4", "Alert 5"}));
 }
 
 QTEST_MAIN(tst_mainwindow)

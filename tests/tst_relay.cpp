@@ -1,49 +1,16 @@
 // Alerts end to end: robots' files in real watched folders, a real
 // Config.mdb with three users of whom two are on duty, the real polling
-// timer, and the modem simulator on a pseudo-terminal.
+// timer, the outbox, and the modem simulator on a pseudo-terminal.
 
-#include "pickup/AlertRelay.h"
 #include "store/UpdateCom.h"
+#include "support/LockHolder.h"
 #include "support/ProgramFolderFixture.h"
 #include "support/ScriptedMessageBoxes.h"
 #include "support/SimulatedModem.h"
+#include "support/TestRelay.h"
 
 #include <QFile>
 #include <QtTest>
-
-namespace {
-
-void writeAlerts(const QString &folder, int from, int to)
-{
-    QFile file(MT4Paths::alertFile(folder));
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Append));
-    for (int i = from; i <= to; ++i)
-        file.write(QStringLiteral("L|10:%1|EA%2|Title %2|Alert %2\r\n")
-                       .arg(i, 2, 10, QLatin1Char('0'))
-                       .arg(i)
-                       .toLatin1());
-}
-
-int logRows(const ProgramFolderFixture &folder)
-{
-    return int(folder.rows("SELECT SMS_ID FROM LOG").size());
-}
-
-// The relay as the main window holds it, with its clock and time-out
-// shortened.
-struct Relay {
-    AlertRelay relay;
-    Relay()
-    {
-        relay.paths.GetPathList();
-        relay.recipients.GetPhoneNo();
-        relay.sender.dialogue.setTimeUnitMs(1500);
-        relay.Timer1.setInterval(60);
-        relay.Timer1.start();
-    }
-};
-
-} // namespace
 
 class tst_relay : public QObject
 {
@@ -52,7 +19,7 @@ class tst_relay : public QObject
 private slots:
     void alertsReachEveryOnDutyPhoneOnce();
     void portThatCannotOpenStillLogs();
-    void logRowWaitsForTheDatabase();
+    void logRowsWaitForTheDatabase();
 };
 
 void tst_relay::alertsReachEveryOnDutyPhoneOnce()
@@ -68,8 +35,8 @@ void tst_relay::alertsReachEveryOnDutyPhoneOnce()
     writeAlerts(a, 1, 7);
     writeAlerts(b, 8, 12);
 
-    Relay r;
-    QTRY_VERIFY_WITH_TIMEOUT(logRows(folder) == 12 && !r.relay.cycleRunning(), 60000);
+    TestRelay relay;
+    QVERIFY(relay.waitUntilIdle(60000));
     QTest::qWait(300); // further ticks find nothing and send nothing
 
     // Record by record, every on-duty recipient in table order.
@@ -86,21 +53,20 @@ void tst_relay::alertsReachEveryOnDutyPhoneOnce()
     QCOMPARE(rows.size(), 12);
     QCOMPARE(rows[0], QVariantList({"10:01", "EA1", "Title 1", "Alert 1"}));
     QCOMPARE(rows[11], QVariantList({"10:12", "EA12", "Title 12", "Alert 12"}));
-    QCOMPARE(r.relay.pageLog.text().count("Sending to Ann (+111)"), 12);
-    QCOMPARE(r.relay.pageLog.text().count("Sending to Cid (+333)"), 12);
-    QVERIFY(!r.relay.pageLog.text().contains("Bob"));
+    QCOMPARE(relay.pageLog().text().count("Sending to Ann (+111)"), 12);
+    QCOMPARE(relay.pageLog().text().count("Sending to Cid (+333)"), 12);
+    QVERIFY(!relay.pageLog().text().contains("Bob"));
     QFile history(folder.file("ALARM1.csv"));
     QVERIFY(history.open(QIODevice::ReadOnly));
     QCOMPARE(history.readAll().count("\r\n"), 24);
-    QVERIFY(!QFile::exists(MT4Paths::alertFile(a)) && !QFile::exists(MT4Paths::alertFile(b)));
-    QCOMPARE(r.relay.intake.SmsCount, short(0));
-    QVERIFY(r.relay.intake.SmsQueue.isEmpty());
+    QCOMPARE(folderEntries(a), QStringList());
+    QCOMPARE(folder.outboxRows("SELECT count(*) FROM sms WHERE state = 'sent'").first().first().toInt(), 24);
 
     // Users changed while the relay runs: the next alert follows the new list.
     folder.exec("UPDATE USERS SET On_Duty = 0 WHERE name = 'Ann'");
-    r.relay.recipients.GetPhoneNo();
+    relay.recipients().GetPhoneNo();
     writeAlerts(a, 13, 13);
-    QTRY_VERIFY_WITH_TIMEOUT(logRows(folder) == 13 && !r.relay.cycleRunning(), 20000);
+    QVERIFY(relay.waitUntilIdle());
     QCOMPARE(modem.messages().size(), 25);
     QCOMPARE(modem.messages().last().number, QString("+333"));
 }
@@ -112,40 +78,62 @@ void tst_relay::portThatCannotOpenStillLogs()
     folder.addUser("Ann", "+111", true);
     folder.addUser("Cid", "+333", true);
     const QString a = folder.addWatchedFolder("terminal-a");
-    UpdateCom::ComPort = 8; // nothing is bound as COM8
     writeAlerts(a, 1, 1);
 
-    Relay r;
-    QTRY_VERIFY_WITH_TIMEOUT(logRows(folder) == 1, 10000);
-    QTest::qWait(200);
+    TestRelay relay(1500, 60, false);
+    UpdateCom::ComPort = 8; // nothing is bound as COM8
+    relay.Timer1_Timer();
+    QCOMPARE(folder.loggedMessages(), QStringList({"Alert 1"}));
     QCOMPARE(boxes.texts(), QStringList({"Invalid port number", "Invalid port number"}));
-    QVERIFY(!r.relay.pageLog.text().contains("Sending to"));
+    QVERIFY(!relay.pageLog().text().contains("Sending to"));
+    QCOMPARE(folder.outboxRows("SELECT name, state, tries, reason FROM sms ORDER BY id"),
+             QList<QVariantList>({{"Ann", "failed", 1, "Invalid port number"}, {"Cid", "failed", 1, "Invalid port number"}}));
 }
 
-void tst_relay::logRowWaitsForTheDatabase()
+void tst_relay::logRowsWaitForTheDatabase()
 {
     ProgramFolderFixture folder;
     folder.addUser("Ann", "+111", true);
     const QString a = folder.addWatchedFolder("terminal-a");
     SimulatedModem modem({"--quiet"}, folder.path(), 1);
-    folder.exec("ALTER TABLE LOG RENAME TO LOG_OLD");
-    writeAlerts(a, 1, 3);
+    auto relay = std::make_unique<TestRelay>();
 
-    Relay r;
-    QTRY_VERIFY_WITH_TIMEOUT(modem.messages().size() == 3 && !r.relay.cycleRunning(), 20000);
-    QTest::qWait(300);
-    // Every record was still sent; the refusal is reported once and the
-    // rows wait for the table to come back.
-    QCOMPARE(modem.messages().size(), 3);
-    QCOMPARE(r.relay.pageLog.text().count("LOG row not written"), 1);
-    QCOMPARE(r.relay.unloggedCount(), 3);
-    QCOMPARE(r.relay.intake.SmsCount, short(0));
+    // A lock shorter than the busy wait is waited out.
+    {
+        LockHolder holder(folder.databasePath(), std::chrono::milliseconds(1000));
+        QVERIFY(holder.locked());
+        writeAlerts(a, 1, 1, "short lock");
+        QVERIFY(relay->waitUntilIdle());
+    }
+    QVERIFY(!relay->pageLog().text().contains("LOG row not written"));
 
-    folder.exec("ALTER TABLE LOG_OLD RENAME TO LOG");
-    QTRY_COMPARE_WITH_TIMEOUT(logRows(folder), 3, 10000);
-    QCOMPARE(r.relay.unloggedCount(), 0);
-    QVERIFY(r.relay.pageLog.text().contains("3 LOG rows that had waited for the database are written."));
+    // Another program holds Config.mdb locked: the alerts still go out at
+    // once, their LOG rows wait in the outbox, said once.
+    auto holder = std::make_unique<LockHolder>(folder.databasePath());
+    QVERIFY(holder->locked());
+    writeAlerts(a, 2, 3, "long lock");
+    QTRY_COMPARE_WITH_TIMEOUT(modem.messages().size(), 3, 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(folder.outboxRows("SELECT count(*) FROM alert WHERE logged = 0").first().first().toInt(),
+                              2, 20000);
+    QCOMPARE(relay->pageLog().text().count("LOG row not written"), 1);
+    QVERIFY(relay->pageLog().text().contains("database is locked"));
+
+    // The program ends during the lock and starts again after it: the rows
+    // are written, in order, and nothing is sent again.
+    relay.reset();
+    holder.reset();
+    relay = std::make_unique<TestRelay>();
+    QVERIFY(relay->waitUntilIdle());
+    QCOMPARE(folder.loggedMessages(), QStringList({"short lock 1", "long lock 2", "long lock 3"}));
     QCOMPARE(modem.messages().size(), 3);
+
+    // A row that reached LOG just before the program stopped, before the
+    // outbox learnt it, is found there on the next start and not written twice.
+    relay.reset();
+    folder.execOutbox("UPDATE alert SET logged = 0 WHERE message = 'long lock 3'");
+    relay = std::make_unique<TestRelay>();
+    QVERIFY(relay->waitUntilIdle());
+    QCOMPARE(folder.loggedMessages(), QStringList({"short lock 1", "long lock 2", "long lock 3"}));
 }
 
 QTEST_GUILESS_MAIN(tst_relay)

@@ -28,7 +28,7 @@ struct Sender {
     PageLog pageLog;
     TraceList trace;
     AlarmSender sender{trace, pageLog};
-    Sender() { sender.dialogue.setTimeUnitMs(1200); }
+    Sender() { sender.dialogue().setTimeUnitMs(1200); }
 };
 
 } // namespace
@@ -73,7 +73,7 @@ void tst_send::acknowledgedSend()
     QVERIFY(trace.contains("Sending.." + text + QChar(26)));
     QVERIFY(trace.contains("In OnComm"));
     QCOMPARE(trace.last(), QString("Done..."));
-    QVERIFY(!s.sender.MSComm1.portOpen());
+    QVERIFY(!s.sender.portOpen());
 
     // A second send empties the trace first; replies split into single
     // bytes change nothing but the number of trace lines.
@@ -174,7 +174,7 @@ void tst_send::lineLostInTheMiddle()
     QVERIFY(!s.pageLog.text().contains("Sending to"));
     QVERIFY(s.pageLog.text().contains("broken off"));
     QCOMPARE(s.trace.lines().last(), QString("Done..."));
-    QVERIFY(!s.sender.MSComm1.portOpen());
+    QVERIFY(!s.sender.portOpen());
     QVERIFY(boxes.shown.isEmpty());
 }
 

@@ -30,11 +30,11 @@ class TestMain : public MainLink
 {
 public:
     AlertRelay &relay() override { return m_relay; }
-    void GetPhoneNo() override { m_relay.recipients.GetPhoneNo(); }
+    void GetPhoneNo() override { m_relay.recipients().GetPhoneNo(); }
     void SendAlarm(const QString &AlarmMsg, const QString &UserName, const QString &Ph_No,
                    const std::function<void()> &whenDone) override
     {
-        m_relay.sender.SendAlarm(AlarmMsg, UserName, Ph_No, whenDone);
+        m_relay.sender().SendAlarm(AlarmMsg, UserName, Ph_No, whenDone);
     }
     void setNormalState() override { ++normalStates; }
 
@@ -137,9 +137,9 @@ void tst_settings::hiddenKeptClosedGone()
 {
     ProgramFolderFixture folder;
     TestMain main;
-    main.relay().trace.AddItem("Starting...");
+    main.relay().trace().AddItem("Starting...");
     QPointer<frmSettings> window = new frmSettings(main);
-    QCOMPARE(find<QListView>(*window, "lstResponse")->model(), &main.relay().trace);
+    QCOMPARE(find<QListView>(*window, "lstResponse")->model(), &main.relay().trace());
 
     // "Cancel" and Esc end the showing and keep the window as it was left.
     click(*window, "cmdAdvancedSetup");
@@ -159,7 +159,7 @@ void tst_settings::hiddenKeptClosedGone()
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QVERIFY(!window);
     QCOMPARE(main.normalStates, 1);
-    QCOMPARE(main.relay().trace.rowCount(), 0);
+    QCOMPARE(main.relay().trace().rowCount(), 0);
 }
 
 void tst_settings::users()
@@ -173,7 +173,7 @@ void tst_settings::users()
     QVERIFY(QTest::qWaitForWindowActive(&window));
     showPage(window, 1);
     auto *grid = find<QTableWidget>(window, "UserList");
-    const auto recipients = [&] { return main.relay().recipients.PhoneList; };
+    const auto recipients = [&] { return main.relay().recipients().PhoneList; };
     const auto users = [&] { return values(folder, "SELECT name FROM USERS ORDER BY rowid"); };
 
     // The name is checked first, the number only when there is a name.
@@ -454,7 +454,7 @@ void tst_settings::modemTest()
     QVERIFY(modem.isReady() && silent.isReady() && late.isReady() && slow.isReady());
     const QString watched = folder.addWatchedFolder("mt4");
     TestMain main;
-    main.relay().paths.GetPathList();
+    main.relay().paths().GetPathList();
     frmSettings window(main);
     auto *port = find<QComboBox>(window, "cboCom");
     auto *comm = find<MSComm>(window, "MSComm1");
@@ -470,12 +470,12 @@ void tst_settings::modemTest()
     alert.close();
     bool held = false;
     QTimer::singleShot(100, &window, [&] {
-        held = main.relay().sender.busy();
+        held = main.relay().sender().busy();
         main.relay().Timer1_Timer();
     });
     click(window, "cmdTestModem");
     QCOMPARE(boxes.texts(), QStringList({"Modem Test is OK"}));
-    QVERIFY(held && alert.exists() && !main.relay().sender.busy());
+    QVERIFY(held && alert.exists() && !main.relay().sender().busy());
     QCOMPARE(stored(), QVariantList({3, "115200"}));
     QVERIFY(!comm->portOpen());
     QVERIFY(find(window, "cmdTestModem")->isEnabled());
@@ -507,11 +507,11 @@ void tst_settings::modemTest()
     // and leaves its own port closed; the send and the next one go through.
     boxes.clear();
     UpdateCom::ComPort = 7;
-    main.relay().sender.dialogue.setTimeUnitMs(1500);
+    main.relay().sender().dialogue().setTimeUnitMs(1500);
     port->setEditText("COM7");
     bool portOpenAfter = true;
     QTimer::singleShot(150, &window, [&] {
-        QVERIFY(main.relay().sender.busy());
+        QVERIFY(main.relay().sender().busy());
         click(window, "cmdTestModem");
         portOpenAfter = comm->portOpen();
     });
@@ -533,11 +533,11 @@ void tst_settings::testMessage()
     SimulatedModem modem({"--delay", "100"}, folder.path(), 3);
     QVERIFY(modem.isReady());
     TestMain main;
-    main.relay().sender.dialogue.setTimeUnitMs(1500);
+    main.relay().sender().dialogue().setTimeUnitMs(1500);
     frmSettings window(main);
     auto *send = find<QPushButton>(window, "cmdSend");
     QList<bool> enabledWhileTracing;
-    connect(&main.relay().trace, &QAbstractItemModel::rowsInserted, &window,
+    connect(&main.relay().trace(), &QAbstractItemModel::rowsInserted, &window,
             [&] { enabledWhileTracing << send->isEnabled(); });
 
     type(window, "txtTestPhNo", "+15550100");
@@ -548,8 +548,8 @@ void tst_settings::testMessage()
     QCOMPARE(modem.messages().size(), 1);
     QCOMPARE(modem.messages()[0].number, QString("+15550100"));
     QCOMPARE(modem.messages()[0].text, QString("Gold up\nSilver down"));
-    QVERIFY(main.relay().pageLog.text().contains("Sending to TEST (+15550100)\r\n"));
-    const QStringList trace = main.relay().trace.lines();
+    QVERIFY(main.relay().pageLog().text().contains("Sending to TEST (+15550100)\r\n"));
+    const QStringList trace = main.relay().trace().lines();
     QCOMPARE(trace.first(), QString("Starting..."));
     QCOMPARE(trace.last(), QString("Done..."));
     QCOMPARE(find<QListView>(window, "lstResponse")->model()->rowCount(), trace.size());

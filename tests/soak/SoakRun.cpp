@@ -1,11 +1,11 @@
 #include "SoakRun.h"
 
-#include "pickup/AlertFile.h"
-#include "pickup/AlertRelay.h"
+#include "pickup/MT4Paths.h"
 #include "support/ProcessStatus.h"
 #include "support/ProgramFolderFixture.h"
 #include "support/ScriptedMessageBoxes.h"
 #include "support/SimulatedModem.h"
+#include "support/TestRelay.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -126,18 +126,14 @@ SoakOutcome runSoak(const SoakPlan &plan)
     QList<SendSeen> sends;
     QHash<Pair, int> acknowledged;
     {
-        AlertRelay relay;
-        relay.paths.GetPathList();
-        relay.recipients.GetPhoneNo();
-        relay.sender.dialogue.setTimeUnitMs(plan.timeUnitMs);
-        relay.Timer1.setInterval(plan.tickMs);
+        TestRelay relay(plan.timeUnitMs, plan.tickMs, false);
         // The trace keeps only the latest send: read it as each send ends.
-        QObject::connect(&relay.sender, &AlarmSender::sent, &relay, [&](bool ok) {
-            sends << readTrace(relay.trace.lines(), ok);
+        QObject::connect(&relay.sender(), &AlarmSender::sent, &relay, [&](bool ok) {
+            sends << readTrace(relay.trace().lines(), ok);
             if (ok)
                 ++acknowledged[{sends.last().number, sends.last().text}];
         });
-        relay.Timer1.start();
+        relay.start();
 
         std::atomic<int> written{0};
         std::thread robot(robots, folders, plan.alerts, plan.tickMs, plan.seed, std::ref(written));
@@ -149,7 +145,7 @@ SoakOutcome runSoak(const SoakPlan &plan)
                 QCoreApplication::exit();
                 return;
             }
-            if (written < plan.alerts || relay.cycleRunning() || !relay.intake.SmsQueue.isEmpty())
+            if (written < plan.alerts || relay.cycleRunning())
                 return;
             for (const QString &folder : std::as_const(folders)) {
                 if (QFile::exists(MT4Paths::alertFile(folder)))
@@ -161,13 +157,15 @@ SoakOutcome runSoak(const SoakPlan &plan)
         check.start(200);
         QCoreApplication::exec();
         robot.join();
-        relay.Timer1.stop();
+        relay.stop();
 
-        if (relay.intake.SmsCount != 0 || !relay.intake.SmsQueue.isEmpty())
-            out.problems << QStringLiteral("records left in the batch or the queue");
-        if (relay.pageLog.text().count(QLatin1String("Sending to ")) != sends.size() - std::count_if(sends.cbegin(), sends.cend(), [](const SendSeen &s) { return !s.acknowledged; }))
+        if (relay.SmsCount() != 0)
+            out.problems << QStringLiteral("records left in the batch");
+        if (!program.outboxRows(QStringLiteral("SELECT id FROM alert WHERE logged = 0")).isEmpty())
+            out.problems << QStringLiteral("alerts left in the outbox");
+        if (relay.pageLog().text().count(QLatin1String("Sending to ")) != sends.size() - std::count_if(sends.cbegin(), sends.cend(), [](const SendSeen &s) { return !s.acknowledged; }))
             out.problems << QStringLiteral("page log and acknowledged sends disagree");
-        out.brokenOff = int(relay.pageLog.text().count(QLatin1String("broken off")));
+        out.brokenOff = int(relay.pageLog().text().count(QLatin1String("broken off")));
     }
     out.rssEndKb = processStatusKb("VmRSS:");
     out.sends = int(sends.size());
@@ -245,7 +243,7 @@ SoakOutcome runSoak(const SoakPlan &plan)
 
     // No alert file left behind.
     for (const QString &folder : std::as_const(folders)) {
-        if (QFile::exists(MT4Paths::alertFile(folder)) || QFile::exists(AlertFile::takenName(folder)))
+        if (!folderEntries(folder).isEmpty())
             out.problems << QStringLiteral("alert file left in %1").arg(folder);
     }
     if (!modem.stop())

@@ -1,6 +1,7 @@
 #include "support/ProgramFolderFixture.h"
 
 #include "store/Database.h"
+#include "store/Outbox.h"
 #include "store/ProgramFolder.h"
 #include "store/UpdateCom.h"
 
@@ -54,7 +55,17 @@ QString ProgramFolderFixture::databasePath() const
 
 void ProgramFolderFixture::exec(const QString &sql, const QVariantList &values) const
 {
-    withDatabase(databasePath(), [&](QSqlQuery &query) {
+    execOn(databasePath(), sql, values);
+}
+
+void ProgramFolderFixture::execOutbox(const QString &sql) const
+{
+    execOn(file(QString::fromLatin1(Outbox::FileName)), sql, {});
+}
+
+void ProgramFolderFixture::execOn(const QString &file, const QString &sql, const QVariantList &values)
+{
+    withDatabase(file, [&](QSqlQuery &query) {
         query.prepare(sql);
         for (const QVariant &value : values)
             query.addBindValue(value);
@@ -65,8 +76,26 @@ void ProgramFolderFixture::exec(const QString &sql, const QVariantList &values) 
 
 QList<QVariantList> ProgramFolderFixture::rows(const QString &sql) const
 {
+    return queryRows(databasePath(), sql);
+}
+
+QList<QVariantList> ProgramFolderFixture::outboxRows(const QString &sql) const
+{
+    return queryRows(file(QString::fromLatin1(Outbox::FileName)), sql);
+}
+
+QStringList ProgramFolderFixture::loggedMessages() const
+{
+    QStringList messages;
+    for (const QVariantList &row : rows(QStringLiteral("SELECT Message FROM LOG ORDER BY SMS_ID")))
+        messages << row[0].toString();
+    return messages;
+}
+
+QList<QVariantList> ProgramFolderFixture::queryRows(const QString &file, const QString &sql)
+{
     QList<QVariantList> result;
-    withDatabase(databasePath(), [&](QSqlQuery &query) {
+    withDatabase(file, [&](QSqlQuery &query) {
         if (!query.exec(sql))
             qFatal("fixture query failed: %s: %s", qPrintable(sql), qPrintable(query.lastError().text()));
         while (query.next()) {

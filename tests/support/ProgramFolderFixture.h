@@ -22,11 +22,19 @@ public:
     // Direct SQL on Config.mdb, for preparing and checking rows.
     void exec(const QString &sql, const QVariantList &values = {}) const;
     QList<QVariantList> rows(const QString &sql) const;
+    // The Message of every LOG row, in order.
+    QStringList loggedMessages() const;
+    // Rows of a query on the outbox journal, Outbox.db, and a change to it.
+    QList<QVariantList> outboxRows(const QString &sql) const;
+    void execOutbox(const QString &sql) const;
 
     void addUser(const QString &name, const QString &phone, const QVariant &onDuty) const;
     // Makes a watched folder inside the fixture and stores it in Mt4Path.
     QString addWatchedFolder(const QString &name) const;
 
 private:
+    static QList<QVariantList> queryRows(const QString &file, const QString &sql);
+    static void execOn(const QString &file, const QString &sql, const QVariantList &values);
+
     QTemporaryDir m_dir;
 };

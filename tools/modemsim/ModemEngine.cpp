@@ -58,6 +58,9 @@ void ModemEngine::commandByte(char c, QByteArray &out)
             m_state = State::Command;
         return;
     }
+    // ESC cancels a message being typed; in command state it means nothing.
+    if (c == Esc)
+        return;
     // Whether a command is heard at all is settled by its first byte, so an
     // ignored command leaves no echo either.
     if (m_line.isEmpty() && !m_lineTooLong && c != '\r' && c != '\n' && chance(m_options.silentRate)) {

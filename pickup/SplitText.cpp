@@ -1,4 +1,4 @@
-#include "pickup/SmsRecord.h"
+#include "pickup/SplitText.h"
 
 QStringList SplitText(const QString &text, const QString &separator)
 {

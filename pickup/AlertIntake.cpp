@@ -1,0 +1,220 @@
+#include "pickup/AlertIntake.h"
+
+#include "modem/PageLog.h"
+#include "pickup/AlertFile.h"
+#include "pickup/AlertLineReader.h"
+#include "store/DbError.h"
+#include "store/MessageBoxes.h"
+#include "store/Outbox.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+namespace {
+
+constexpr qint64 ChunkSize = 65536;
+
+const QLatin1String JournalKey("journal");
+
+} // namespace
+
+AlertIntake::AlertIntake(Outbox &outbox, PageLog &pageLog)
+    : m_outbox(outbox)
+    , m_pageLog(pageLog)
+{
+}
+
+void AlertIntake::ProcessSmsFile(const QString &path)
+{
+    AlertFile::Names names;
+    QString reason;
+    if (!AlertFile::list(path, names, &reason)) {
+        m_pageLog.reportOnce(QStringLiteral("folder:") + path,
+                             QStringLiteral("Watched folder %1 cannot be read (%2); its alerts wait until it can.")
+                                 .arg(QDir::toNativeSeparators(path), reason));
+        return;
+    }
+    m_pageLog.clearReport(QStringLiteral("folder:") + path);
+    const QDir folder(path);
+    for (const QString &taken : std::as_const(names.takenFiles))
+        readTaken(path, folder.filePath(taken));
+    for (const QString &name : std::as_const(names.alertFiles))
+        claim(path, name);
+}
+
+void AlertIntake::claim(const QString &folder, const QString &name)
+{
+    const QDir dir(folder);
+    const QString file = dir.filePath(name);
+    Outbox::FileId id;
+    bool plainFile = false;
+    if (!AlertFile::identify(file, id, plainFile))
+        return;
+    if (!plainFile) {
+        m_pageLog.reportOnce(QStringLiteral("special:") + file,
+                             QStringLiteral("%1 is not a plain file; it is left alone.").arg(QDir::toNativeSeparators(file)));
+        return;
+    }
+    // Without an outbox to put its alerts in, the file stays as the robot
+    // left it.
+    try {
+        m_outbox.open();
+    } catch (const DbError &error) {
+        reportJournal(m_pageLog, error.text());
+        return;
+    }
+    const QString taken = dir.filePath(AlertFile::newTakenName(folder, name));
+    QFile alerts(file);
+    if (!alerts.rename(taken)) {
+        if (!QFileInfo(folder).isDir()) {
+            // The folder went away after its file was seen.
+            MsgBox(QStringLiteral("File path (") + folder + QStringLiteral(") not found."), MessageBoxes::OkOnly,
+                   QStringLiteral("File Error"));
+        } else if (QFileInfo::exists(file)) {
+            m_pageLog.reportOnce(QStringLiteral("claim:") + file,
+                                 QStringLiteral("Alert file %1 cannot be taken (%2); its alerts wait until it can.")
+                                     .arg(QDir::toNativeSeparators(file), alerts.errorString()));
+        }
+        return;
+    }
+    m_pageLog.clearReport(QStringLiteral("claim:") + file);
+    readTaken(folder, taken);
+}
+
+void AlertIntake::readTaken(const QString &folder, const QString &file)
+{
+    const QString shownName = QDir::toNativeSeparators(file);
+    Outbox::FileId id;
+    bool plainFile = false;
+    if (!AlertFile::identify(file, id, plainFile))
+        return;
+    if (!plainFile) {
+        m_pageLog.reportOnce(QStringLiteral("special:") + file,
+                             QStringLiteral("%1 is not a plain file; it is left alone.").arg(shownName));
+        return;
+    }
+    // A robot still writing its lines finishes them into the taken file;
+    // it is read once the robot has closed it.
+    if (AlertFile::openForWriting(file)) {
+        m_pageLog.reportOnce(QStringLiteral("writing:") + file,
+                             QStringLiteral("Alert file %1 is still open for writing; its alerts are read when the "
+                                            "writer closes it.")
+                                 .arg(shownName));
+        return;
+    }
+    m_pageLog.clearReport(QStringLiteral("writing:") + file);
+
+    QFile alerts(file);
+    if (!alerts.open(QIODevice::ReadOnly)) {
+        reportUnreadable(file, alerts.errorString());
+        return;
+    }
+    m_pageLog.clearReport(QStringLiteral("read:") + file);
+
+    qint64 done = 0;
+    try {
+        done = m_outbox.committedBytes(file, id);
+    } catch (const DbError &error) {
+        reportJournal(m_pageLog, error.text());
+        return;
+    }
+    if (!readSlice(folder, file, id, alerts, done))
+        return;
+    alerts.close();
+
+    if (!QFile::remove(file)) {
+        m_pageLog.reportOnce(QStringLiteral("remove:") + file,
+                             QStringLiteral("Alert file %1 was read but cannot be removed; it is not read again.")
+                                 .arg(shownName));
+        return;
+    }
+    m_pageLog.clearReport(QStringLiteral("remove:") + file);
+    try {
+        m_outbox.forgetFile(file);
+    } catch (const DbError &) {
+        // The file is gone, and its row names no file any more.
+    }
+}
+
+bool AlertIntake::readSlice(const QString &folder, const QString &file, const Outbox::FileId &id, QFile &alerts,
+                            qint64 done)
+{
+    // Resuming after a CR: a LF first still belongs to that line's end.
+    bool afterCr = false;
+    if (done > 0) {
+        char before = 0;
+        afterCr = alerts.seek(done - 1) && alerts.getChar(&before) && before == '\r';
+    }
+    if (!alerts.seek(done))
+        return false;
+
+    AlertLineReader reader(afterCr);
+    QList<SmsRecord> records;
+    qint64 committed = 0;
+    int skipped = 0;
+    qint64 left = SliceBytes;
+    QByteArray buffer(ChunkSize, Qt::Uninitialized);
+    for (;;) {
+        const qint64 got = alerts.read(buffer.data(), ChunkSize);
+        if (got < 0) {
+            reportUnreadable(file, alerts.errorString());
+            return false;
+        }
+        const bool atEnd = got == 0;
+        if (atEnd)
+            reader.finish();
+        else
+            reader.feed(QByteArrayView(buffer.constData(), got));
+        left -= got;
+        records += reader.takeRecords();
+        for (const AlertLineReader::Skipped &line : reader.takeSkipped()) {
+            if (++skipped <= ReportedSkips)
+                m_pageLog.report(QStringLiteral("Alert line %1 of %2 skipped, %3: %4")
+                                     .arg(line.lineNumber)
+                                     .arg(QDir::toNativeSeparators(file), line.why, line.shown));
+        }
+
+        // A slice ends at a line end: inside one line too long to keep (its
+        // start already forgotten) reading goes on to its end.
+        const bool sliceDone = atEnd || (left <= 0 && reader.consumed() > committed);
+        if (records.size() >= RecordsPerCommit || (sliceDone && reader.consumed() > committed)) {
+            try {
+                m_outbox.commitAlerts(folder, file, id, done + reader.consumed(), records);
+            } catch (const DbError &error) {
+                reportJournal(m_pageLog, error.text());
+                return false;
+            }
+            clearJournalReport(m_pageLog);
+            committed = reader.consumed();
+            records.clear();
+        }
+        if (sliceDone) {
+            if (skipped > ReportedSkips)
+                m_pageLog.report(QStringLiteral("%1 more alert lines of %2 skipped.")
+                                     .arg(skipped - ReportedSkips)
+                                     .arg(QDir::toNativeSeparators(file)));
+            return atEnd;
+        }
+    }
+}
+
+void AlertIntake::reportUnreadable(const QString &file, const QString &reason)
+{
+    m_pageLog.reportOnce(QStringLiteral("read:") + file,
+                         QStringLiteral("Alert file %1 cannot be read (%2); it stays where it is and is read once "
+                                        "it can be.")
+                             .arg(QDir::toNativeSeparators(file), reason));
+}
+
+void AlertIntake::reportJournal(PageLog &pageLog, const QString &error)
+{
+    pageLog.reportOnce(JournalKey, QStringLiteral("The outbox cannot be written (%1); alert files stay where they are "
+                                                  "and alerts wait until it can.")
+                                       .arg(error));
+}
+
+void AlertIntake::clearJournalReport(PageLog &pageLog)
+{
+    pageLog.clearReport(JournalKey);
+}

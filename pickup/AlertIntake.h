@@ -1,0 +1,46 @@
+#pragma once
+
+#include "store/Outbox.h"
+
+#include <QString>
+
+class PageLog;
+class QFile;
+
+// Takes the alert files of the watched folders into the outbox. A file is
+// claimed by renaming it, read, its alerts committed to the outbox together
+// with how far it was read, and only then removed; so an alert is never lost
+// and, the outbox knowing how far each taken file went, never taken twice.
+// A file that cannot be read or removed, or a journal that cannot be
+// written, leaves the file where it is, said once in the page log.
+class AlertIntake
+{
+public:
+    // Read from one file in one cycle; a longer file goes on in the next.
+    static constexpr qint64 SliceBytes = 4 * 1024 * 1024;
+    static constexpr int RecordsPerCommit = 1000;
+    // Skipped lines reported per file; a file of garbage gets a count after.
+    static constexpr int ReportedSkips = 20;
+
+    AlertIntake(Outbox &outbox, PageLog &pageLog);
+
+    // Takes the alert files of one watched folder: files taken before and
+    // not yet read to their end first, then a new Sms.csv.
+    void ProcessSmsFile(const QString &path);
+
+    // Says once in the page log that the outbox cannot be written, and
+    // that the alerts wait meanwhile; the key clears it when it can again.
+    static void reportJournal(PageLog &pageLog, const QString &error);
+    static void clearJournalReport(PageLog &pageLog);
+
+private:
+    void claim(const QString &folder, const QString &name);
+    void readTaken(const QString &folder, const QString &file);
+    // Reads on from `done`, committing as it goes; true at the file's end.
+    bool readSlice(const QString &folder, const QString &file, const Outbox::FileId &id, QFile &alerts,
+                   qint64 done);
+    void reportUnreadable(const QString &file, const QString &reason);
+
+    Outbox &m_outbox;
+    PageLog &m_pageLog;
+};

@@ -1,0 +1,45 @@
+#include "store/LogTable.h"
+
+#include "store/Database.h"
+#include "store/Sql.h"
+
+#include <QSqlQuery>
+#include <QVariant>
+
+namespace LogTable {
+
+void WriteLog(const QString &Time, const QString &EA_Name, const QString &Title, const QString &Message)
+{
+    Connection cn;
+    cn.Open();
+    Recordset rs;
+    rs.Open(QStringLiteral("SELECT* From LOG order by SMS_ID"), cn);
+    rs.AddNew();
+    rs.SetField(QStringLiteral("Time"), Time);
+    rs.SetField(QStringLiteral("EA_Name"), EA_Name);
+    rs.SetField(QStringLiteral("Title"), Title);
+    rs.SetField(QStringLiteral("Message"), Message);
+    rs.Update();
+    rs.Close();
+}
+
+qint64 lastId()
+{
+    Connection cn;
+    cn.Open();
+    return Sql::value(QSqlDatabase::database(cn.name(), false), QStringLiteral("SELECT coalesce(max(SMS_ID), 0) FROM LOG"))
+        .toLongLong();
+}
+
+bool writtenAfter(qint64 afterId, const SmsRecord &record)
+{
+    Connection cn;
+    cn.Open();
+    return !Sql::value(QSqlDatabase::database(cn.name(), false),
+                       QStringLiteral("SELECT 1 FROM LOG WHERE SMS_ID > ? AND Time = ? AND EA_Name = ? "
+                                      "AND Title = ? AND Message = ? LIMIT 1"),
+                       {afterId, record.Time, record.EA_Name, record.Title, record.Message})
+                .isNull();
+}
+
+} // namespace LogTable

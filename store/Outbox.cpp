@@ -1,0 +1,251 @@
+#include "store/Outbox.h"
+
+#include "store/ProgramFolder.h"
+#include "store/Sql.h"
+
+#include <QAtomicInteger>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QVariant>
+
+namespace {
+
+constexpr int SchemaVersion = 1;
+
+// A journal that another process holds locked is waited for this long
+// before the operation is given up and tried again on a later tick.
+constexpr int BusyTimeoutMs = 1000;
+
+const char *const Tables[] = {
+    // One row per alert, in the order the robots wrote them.
+    "CREATE TABLE alert ("
+    " id INTEGER PRIMARY KEY AUTOINCREMENT,"
+    " folder TEXT NOT NULL,"
+    " lead TEXT NOT NULL, time TEXT NOT NULL, ea_name TEXT NOT NULL, title TEXT NOT NULL, message TEXT NOT NULL,"
+    " taken_at TEXT NOT NULL,"                // UTC, ISO 8601
+    " dispatched INTEGER NOT NULL DEFAULT 0," // its SMS rows exist: the recipients are fixed
+    " first_done INTEGER NOT NULL DEFAULT 0," // every SMS of it has had its first try
+    " log_after INTEGER,"                     // LOG.SMS_ID last seen before its LOG row was written
+    " logged INTEGER NOT NULL DEFAULT 0)",
+    "CREATE INDEX alert_first_tries ON alert(id) WHERE first_done = 0",
+    "CREATE INDEX alert_log_due ON alert(id) WHERE first_done = 1 AND logged = 0",
+    // One row per SMS: an alert to one recipient.
+    "CREATE TABLE sms ("
+    " id INTEGER PRIMARY KEY AUTOINCREMENT,"
+    " alert_id INTEGER NOT NULL REFERENCES alert(id) ON DELETE CASCADE,"
+    " name TEXT NOT NULL, number TEXT NOT NULL,"
+    " state TEXT NOT NULL DEFAULT 'waiting' CHECK (state IN ('waiting', 'sent', 'failed')),"
+    " tries INTEGER NOT NULL DEFAULT 0,"
+    " reason TEXT)",
+    "CREATE INDEX sms_of_alert ON sms(alert_id)",
+    // How far each taken alert file has been read into the journal.
+    "CREATE TABLE taken_file ("
+    " path TEXT PRIMARY KEY, device INTEGER NOT NULL, inode INTEGER NOT NULL, bytes INTEGER NOT NULL)",
+};
+
+QString uniqueConnectionName()
+{
+    static QAtomicInteger<quint64> counter;
+    return QStringLiteral("vantrel-outbox-%1").arg(++counter);
+}
+
+QString utcNow()
+{
+    return QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
+}
+
+} // namespace
+
+Outbox::Outbox() = default;
+
+Outbox::~Outbox()
+{
+    if (m_connection.isEmpty())
+        return;
+    QSqlDatabase::database(m_connection, false).close();
+    QSqlDatabase::removeDatabase(m_connection);
+}
+
+void Outbox::open()
+{
+    db();
+}
+
+QSqlDatabase Outbox::db()
+{
+    if (!m_connection.isEmpty())
+        return QSqlDatabase::database(m_connection, false);
+
+    const QString name = uniqueConnectionName();
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(BusyTimeoutMs));
+    db.setDatabaseName(ProgramFolder::file(QString::fromLatin1(FileName)));
+    try {
+        if (!db.open())
+            throw Sql::error(db.lastError());
+        // Each commit reaches the disk before the program goes on: an SMS
+        // recorded as sent stays sent after a power cut.
+        if (Sql::value(db, QStringLiteral("PRAGMA journal_mode=WAL")).toString() != QLatin1String("wal"))
+            throw DbError(-1, QStringLiteral("%1 cannot be put in WAL mode").arg(db.databaseName()));
+        Sql::run(db, QStringLiteral("PRAGMA synchronous=FULL"));
+        Sql::run(db, QStringLiteral("PRAGMA foreign_keys=ON"));
+        createTables(db);
+    } catch (...) {
+        db.close();
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(name);
+        throw;
+    }
+    m_connection = name;
+    return db;
+}
+
+void Outbox::createTables(const QSqlDatabase &db)
+{
+    if (Sql::value(db, QStringLiteral("PRAGMA user_version")).toInt() >= SchemaVersion)
+        return;
+    Sql::Transaction transaction(db);
+    for (const char *statement : Tables)
+        Sql::run(db, QString::fromLatin1(statement));
+    Sql::run(db, QStringLiteral("PRAGMA user_version=%1").arg(SchemaVersion));
+    transaction.commit();
+}
+
+qint64 Outbox::committedBytes(const QString &takenFile, const FileId &id)
+{
+    QSqlQuery query = Sql::run(db(), QStringLiteral("SELECT device, inode, bytes FROM taken_file WHERE path = ?"),
+                               {takenFile});
+    if (!query.next())
+        return 0;
+    // Another file under the same name starts from its beginning.
+    if (FileId{query.value(0).toLongLong(), query.value(1).toLongLong()} != id)
+        return 0;
+    return query.value(2).toLongLong();
+}
+
+void Outbox::commitAlerts(const QString &folder, const QString &takenFile, const FileId &id, qint64 bytes,
+                          const QList<SmsRecord> &records)
+{
+    const QSqlDatabase database = db();
+    Sql::Transaction transaction(database);
+    QSqlQuery insert(database);
+    if (!insert.prepare(QStringLiteral("INSERT INTO alert (folder, lead, time, ea_name, title, message, taken_at) "
+                                       "VALUES (?, ?, ?, ?, ?, ?, ?)")))
+        throw Sql::error(insert.lastError());
+    const QString takenAt = utcNow();
+    for (const SmsRecord &record : records) {
+        for (const QVariant &value : {QVariant(folder), QVariant(record.Lead), QVariant(record.Time),
+                                      QVariant(record.EA_Name), QVariant(record.Title), QVariant(record.Message),
+                                      QVariant(takenAt)})
+            insert.addBindValue(value);
+        if (!insert.exec())
+            throw Sql::error(insert.lastError());
+    }
+    Sql::run(database,
+             QStringLiteral("INSERT OR REPLACE INTO taken_file (path, device, inode, bytes) VALUES (?, ?, ?, ?)"),
+             {takenFile, id.device, id.inode, bytes});
+    transaction.commit();
+}
+
+void Outbox::forgetFile(const QString &takenFile)
+{
+    Sql::run(db(), QStringLiteral("DELETE FROM taken_file WHERE path = ?"), {takenFile});
+}
+
+QList<Outbox::Alert> Outbox::alerts(const QString &where, const QVariantList &values)
+{
+    QSqlQuery query = Sql::run(db(),
+                               QStringLiteral("SELECT id, folder, lead, time, ea_name, title, message, dispatched, "
+                                              "log_after FROM alert WHERE ")
+                                   + where,
+                               values);
+    QList<Alert> list;
+    while (query.next()) {
+        Alert alert;
+        alert.id = query.value(0).toLongLong();
+        alert.folder = query.value(1).toString();
+        alert.record = {query.value(2).toString(), query.value(3).toString(), query.value(4).toString(),
+                        query.value(5).toString(), query.value(6).toString()};
+        alert.dispatched = query.value(7).toBool();
+        alert.logAfter = query.value(8).isNull() ? -1 : query.value(8).toLongLong();
+        list << alert;
+    }
+    return list;
+}
+
+QList<Outbox::Alert> Outbox::firstTries(int max)
+{
+    return alerts(QStringLiteral("first_done = 0 ORDER BY id LIMIT ?"), {max});
+}
+
+void Outbox::beginDispatch(qint64 alertId, const QStringList &phoneList)
+{
+    const QSqlDatabase database = db();
+    Sql::Transaction transaction(database);
+    for (qsizetype j = 0; j + 1 < phoneList.size(); j += 2)
+        Sql::run(database, QStringLiteral("INSERT INTO sms (alert_id, name, number) VALUES (?, ?, ?)"),
+                 {alertId, phoneList[j], phoneList[j + 1]});
+    // Nobody on duty: there is nothing to try, and the LOG row is due.
+    Sql::run(database, QStringLiteral("UPDATE alert SET dispatched = 1, first_done = ? WHERE id = ?"),
+             {phoneList.size() < 2, alertId});
+    transaction.commit();
+}
+
+QList<Outbox::Sms> Outbox::waitingSms(qint64 alertId)
+{
+    QSqlQuery query = Sql::run(
+        db(), QStringLiteral("SELECT id, name, number, tries FROM sms WHERE alert_id = ? AND state = 'waiting' ORDER BY id"),
+        {alertId});
+    QList<Sms> list;
+    while (query.next())
+        list << Sms{query.value(0).toLongLong(), query.value(1).toString(), query.value(2).toString(),
+                    query.value(3).toInt()};
+    return list;
+}
+
+void Outbox::recordSent(qint64 smsId)
+{
+    recordTry(smsId, QStringLiteral("sent"), QString());
+}
+
+void Outbox::recordFailed(qint64 smsId, const QString &reason)
+{
+    recordTry(smsId, QStringLiteral("failed"), reason);
+}
+
+void Outbox::recordTry(qint64 smsId, const QString &state, const QString &reason)
+{
+    const QSqlDatabase database = db();
+    Sql::Transaction transaction(database);
+    Sql::run(database, QStringLiteral("UPDATE sms SET state = ?, tries = tries + 1, reason = ? WHERE id = ?"),
+             {state, reason.isNull() ? QVariant() : QVariant(reason), smsId});
+    // The alert's LOG row is due once every SMS of it has had a first try.
+    Sql::run(database,
+             QStringLiteral("UPDATE alert SET first_done = 1 WHERE id = (SELECT alert_id FROM sms WHERE id = ?) "
+                            "AND NOT EXISTS (SELECT 1 FROM sms WHERE alert_id = alert.id AND tries = 0)"),
+             {smsId});
+    transaction.commit();
+}
+
+QList<Outbox::Alert> Outbox::logDue(int max)
+{
+    return alerts(QStringLiteral("first_done = 1 AND logged = 0 ORDER BY id LIMIT ?"), {max});
+}
+
+void Outbox::setLogAfter(qint64 alertId, qint64 lastLogId)
+{
+    Sql::run(db(), QStringLiteral("UPDATE alert SET log_after = ? WHERE id = ?"), {lastLogId, alertId});
+}
+
+void Outbox::setLogged(qint64 alertId)
+{
+    Sql::run(db(), QStringLiteral("UPDATE alert SET logged = 1 WHERE id = ?"), {alertId});
+}
+
+void Outbox::purgeDone(const QDateTime &before)
+{
+    Sql::run(db(),
+             QStringLiteral("DELETE FROM alert WHERE logged = 1 AND taken_at < ? "
+                            "AND NOT EXISTS (SELECT 1 FROM sms WHERE alert_id = alert.id AND state = 'waiting')"),
+             {before.toUTC().toString(Qt::ISODateWithMs)});
+}

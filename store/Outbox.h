@@ -1,0 +1,94 @@
+#pragma once
+
+#include "store/SmsRecord.h"
+
+#include <QDateTime>
+#include <QList>
+#include <QSqlDatabase>
+#include <QString>
+
+// The outbox journal, Outbox.db beside the program: every alert from the
+// moment its file is read until its last SMS has gone out and its LOG row is
+// written. A SQLite file of its own, in WAL mode with synchronous commits,
+// so that what it holds survives Exit, a crash and a power cut, and so that
+// another program holding Config.mdb locked never stops alerts going out.
+//
+// The file is opened on first use and stays open. Every failure is thrown
+// as DbError; the caller leaves things as they are and tries again later.
+class Outbox
+{
+public:
+    static constexpr auto FileName = "Outbox.db";
+
+    // Which file on disk: a taken alert file keeps it while it is renamed,
+    // written to and read.
+    struct FileId {
+        qint64 device = 0;
+        qint64 inode = 0;
+        bool operator==(const FileId &) const = default;
+    };
+
+    struct Alert {
+        qint64 id = 0;
+        QString folder;
+        SmsRecord record;
+        bool dispatched = false; // its recipients are fixed
+        qint64 logAfter = -1;    // the LOG row was being written after this SMS_ID
+    };
+
+    struct Sms {
+        qint64 id = 0;
+        QString name;
+        QString number;
+        int tries = 0;
+    };
+
+    Outbox();
+    ~Outbox();
+    Outbox(const Outbox &) = delete;
+    Outbox &operator=(const Outbox &) = delete;
+
+    // Opens the journal now, creating it on first use.
+    void open();
+
+    // Taking files. A taken file's bytes up to committedBytes() are in the
+    // journal already; 0 for a file the journal does not know.
+    qint64 committedBytes(const QString &takenFile, const FileId &id);
+    // In one transaction: the alerts read from a taken file and how far the
+    // file has been read.
+    void commitAlerts(const QString &folder, const QString &takenFile, const FileId &id, qint64 bytes,
+                      const QList<SmsRecord> &records);
+    // The taken file has been removed.
+    void forgetFile(const QString &takenFile);
+
+    // Dispatch. Alerts whose first sends are still to be tried, oldest first.
+    QList<Alert> firstTries(int max);
+    // Fixes an alert's recipients, given as name/number pairs, when its
+    // dispatch begins: one SMS each, waiting.
+    void beginDispatch(qint64 alertId, const QStringList &phoneList);
+    // The SMS of an alert that are waiting for a try, in recipient order.
+    QList<Sms> waitingSms(qint64 alertId);
+    // The outcome of one try, committed as soon as the modem has answered.
+    void recordSent(qint64 smsId);
+    void recordFailed(qint64 smsId, const QString &reason);
+
+    // The LOG table. Alerts whose first sends have all been tried and whose
+    // LOG row is not written yet, oldest first.
+    QList<Alert> logDue(int max);
+    // Marks the moment before an alert's LOG row is written: the last
+    // SMS_ID of LOG, so that after a crash the row can be found again.
+    void setLogAfter(qint64 alertId, qint64 lastLogId);
+    void setLogged(qint64 alertId);
+
+    // Forgets alerts taken before `before` that are done: logged, and no SMS
+    // waiting for a try.
+    void purgeDone(const QDateTime &before);
+
+private:
+    QSqlDatabase db();
+    void createTables(const QSqlDatabase &db);
+    void recordTry(qint64 smsId, const QString &state, const QString &reason);
+    QList<Alert> alerts(const QString &where, const QVariantList &values);
+
+    QString m_connection;
+};

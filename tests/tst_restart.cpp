@@ -1,0 +1,224 @@
+// Nothing lost, nothing doubled, whatever happens to the program: the relay
+// killed at random moments of a long run and started again each time, and
+// the real program ended with SIGTERM in the middle of a batch.
+
+#include "pickup/MT4Paths.h"
+#include "support/ProgramFolderFixture.h"
+#include "support/SimulatedModem.h"
+#include "support/TestRelay.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QSet>
+#include <QtTest>
+
+#include <atomic>
+#include <csignal>
+#include <thread>
+
+namespace {
+
+using Sms = QPair<QString, QString>; // number, text
+
+QString killText(int n)
+{
+    return QStringLiteral("Kill alert %1").arg(n);
+}
+
+// Robots appending bursts of alert lines to the files of random folders.
+void robots(const QStringList &folders, int alerts, std::atomic<bool> &done)
+{
+    QRandomGenerator random(5);
+    for (int n = 0; n < alerts;) {
+        QFile file(MT4Paths::alertFile(folders[random.bounded(int(folders.size()))]));
+        if (file.open(QIODevice::WriteOnly | QIODevice::Append)) {
+            QByteArray lines;
+            for (int i = random.bounded(1, 9); i > 0 && n < alerts; --i, ++n)
+                lines += "L|" + QByteArray::number(n) + "|EA|T|" + killText(n).toLatin1() + "\r\n";
+            file.write(lines);
+        }
+        file.close();
+        std::this_thread::sleep_for(std::chrono::milliseconds(random.bounded(200)));
+    }
+    done = true;
+}
+
+QHash<Sms, int> accepted(const SimulatedModem &modem)
+{
+    QHash<Sms, int> count;
+    for (const SimulatedModem::Sms &sms : modem.messages())
+        ++count[{sms.number, sms.text}];
+    return count;
+}
+
+// The relay without its windows, as a child process that can be killed.
+class RelayHost
+{
+public:
+    RelayHost(const QString &folder, int tickMs, int unitMs)
+    {
+        m_process.setProgram(QCoreApplication::applicationDirPath() + QStringLiteral("/vantrel-relayhost"));
+        m_process.setArguments({"--folder", folder, "--tick", QString::number(tickMs), "--unit", QString::number(unitMs)});
+        m_process.setStandardOutputFile(QProcess::nullDevice());
+    }
+    ~RelayHost() { kill(SIGKILL); }
+
+    bool start()
+    {
+        m_process.start();
+        return m_process.waitForStarted(5000);
+    }
+    bool kill(int signal)
+    {
+        if (m_process.state() == QProcess::NotRunning)
+            return true;
+        ::kill(pid_t(m_process.processId()), signal);
+        return m_process.waitForFinished(10000);
+    }
+    QProcess &process() { return m_process; }
+
+private:
+    QProcess m_process;
+};
+
+} // namespace
+
+class tst_restart : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void killedAtRandomMoments();
+    void sigtermInTheMiddleOfABatch();
+};
+
+void tst_restart::killedAtRandomMoments()
+{
+    constexpr int Alerts = 300;
+    ProgramFolderFixture folder;
+    folder.addUser("Ann", "+111", true);
+    folder.addUser("Cid", "+333", true);
+    const QStringList folders = {folder.addWatchedFolder("t1"), folder.addWatchedFolder("t2"),
+                                 folder.addWatchedFolder("t3")};
+    // Each answer a few milliseconds late, as a modem's would be, so that
+    // kills fall in the middle of dialogues.
+    SimulatedModem modem({"--quiet", "--delay", "4"}, folder.path(), 1);
+    QVERIFY(modem.isReady());
+
+    std::atomic<bool> written{false};
+    std::thread robot(robots, folders, Alerts, std::ref(written));
+    RelayHost host(folder.path(), 20, 400);
+    QRandomGenerator random(17);
+    QSet<Sms> inFlight; // between AT+CMGS and its answer, or its commit, at a kill
+    int kills = 0;
+    QElapsedTimer clock;
+    clock.start();
+    const auto idle = [&] {
+        if (!written)
+            return false;
+        for (const QString &f : folders) {
+            if (!folderEntries(f).isEmpty())
+                return false;
+        }
+        return folder.outboxRows("SELECT count(*) FROM alert WHERE first_done = 0 OR logged = 0").first().first().toInt()
+               == 0;
+    };
+    while (clock.elapsed() < 120000) {
+        QVERIFY(host.start());
+        // Past the first dialogue after a start, so that no SMS is in flight
+        // at two kills running.
+        QTest::qWait(random.bounded(150, 500));
+        if (idle())
+            break;
+        QVERIFY(host.kill(SIGKILL));
+        ++kills;
+        QTest::qWait(100); // the modem finishes what reached it before the kill
+        const QHash<Sms, int> seen = accepted(modem);
+        int thisKill = 0;
+        for (const QVariantList &row : folder.outboxRows(
+                 "SELECT sms.number, alert.message FROM sms JOIN alert ON alert.id = sms.alert_id WHERE state = 'waiting'")) {
+            const Sms sms{row[0].toString(), row[1].toString()};
+            if (seen.contains(sms) && !inFlight.contains(sms)) {
+                inFlight.insert(sms);
+                ++thisKill;
+            }
+        }
+        QVERIFY2(thisKill <= 1, "more than one SMS was in flight at a kill");
+    }
+    robot.join();
+    QTRY_VERIFY_WITH_TIMEOUT(idle(), 60000);
+    QVERIFY(host.kill(SIGTERM));
+    QCOMPARE(host.process().exitCode(), 0);
+    QVERIFY2(kills >= 10, qPrintable(QStringLiteral("only %1 kills").arg(kills)));
+
+    // Every SMS reached the modem; twice only if it was in flight at a kill.
+    const QHash<Sms, int> seen = accepted(modem);
+    for (int n = 0; n < Alerts; ++n) {
+        for (const QString &number : {QStringLiteral("+111"), QStringLiteral("+333")}) {
+            const Sms sms{number, killText(n)};
+            QVERIFY2(seen.value(sms) >= 1, qPrintable(sms.second + " never reached " + number));
+            QVERIFY2(seen.value(sms) <= (inFlight.contains(sms) ? 2 : 1), qPrintable(sms.second + " sent too often"));
+        }
+    }
+    QCOMPARE(seen.size(), 2 * Alerts);
+    // One LOG row per alert.
+    QStringList logged = folder.loggedMessages();
+    QCOMPARE(logged.size(), Alerts);
+    logged.removeDuplicates();
+    QCOMPARE(logged.size(), Alerts);
+    qInfo("%d kills, %lld SMS in flight at a kill", kills, qlonglong(inFlight.size()));
+}
+
+void tst_restart::sigtermInTheMiddleOfABatch()
+{
+    ProgramFolderFixture folder;
+    folder.addUser("Ann", "+111", true);
+    const QString mt4 = folder.addWatchedFolder("mt4");
+    // Each answer takes a while, so that a dialogue is under way when the
+    // signal comes.
+    SimulatedModem modem({"--quiet", "--delay", "150"}, folder.path(), 1);
+    QVERIFY(modem.isReady());
+    const QString program = folder.file("vantrel");
+    QVERIFY(QFile::copy(QCoreApplication::applicationDirPath() + "/vantrel", program));
+    writeAlerts(mt4, 1, 6);
+
+    const auto run = [&](QProcess &process) {
+        process.setProgram(program);
+        process.setStandardOutputFile(QProcess::nullDevice());
+        process.setStandardErrorFile(QProcess::nullDevice());
+        process.start();
+        QVERIFY(process.waitForStarted(5000));
+    };
+    QProcess first;
+    run(first);
+    // The real tick: the first alert goes out some three seconds after start.
+    QTRY_VERIFY_WITH_TIMEOUT(!modem.messages().isEmpty(), 15000);
+    QElapsedTimer clock;
+    clock.start();
+    ::kill(pid_t(first.processId()), SIGTERM);
+    // It ends after the dialogue under way: three steps of 150 ms, and far
+    // from the whole batch of six.
+    QVERIFY(first.waitForFinished(5000));
+    QVERIFY2(clock.elapsed() < 3000, qPrintable(QStringLiteral("%1 ms to end").arg(clock.elapsed())));
+    QCOMPARE(first.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(first.exitCode(), 0);
+    const qsizetype before = modem.messages().size();
+    QVERIFY(before < 6);
+
+    // Started again, it sends the rest, once.
+    QProcess second;
+    run(second);
+    QTRY_COMPARE_WITH_TIMEOUT(folder.loggedMessages().size(), 6, 30000);
+    QStringList texts;
+    for (const SimulatedModem::Sms &sms : modem.messages())
+        texts << sms.text;
+    QCOMPARE(texts, QStringList({"Alert 1", "Alert 2", "Alert 3", "Alert 4", "Alert 5", "Alert 6"}));
+    ::kill(pid_t(second.processId()), SIGTERM);
+    QVERIFY(second.waitForFinished(10000));
+}
+
+QTEST_GUILESS_MAIN(tst_restart)
+#include "tst_restart.moc"
