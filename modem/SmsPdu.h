@@ -12,9 +12,8 @@
 namespace SmsPdu {
 
 enum class Encoding {
-    Gsm7,  // GSM 7-bit default alphabet and its extension table
-    Ucs2,  // UTF-16 code units, big endian
-    Data8, // 8-bit data: recognised when decoding, never produced
+    Gsm7, // GSM 7-bit default alphabet and its extension table
+    Ucs2, // UTF-16 code units, big endian
 };
 
 constexpr int SingleSeptets = 160; // one 7-bit SMS
