@@ -2,6 +2,7 @@
 // pseudo-terminal, talked to through its COM link with QSerialPort.
 
 #include "ModemEngine.h"
+#include "modem/SmsPdu.h"
 #include "support/SimulatedModem.h"
 
 #include <QDeadlineTimer>
@@ -19,7 +20,10 @@ private slots:
     void engineMessages();
     void engineRefusalsAndHangUps();
     void engineSurvivesGarbage();
+    void enginePduMode();
+    void engineRefusalOptions();
     void toolDialogueOverThePty();
+    void toolPduMessagesAndOptions();
     void toolSplitSlowAndSilentModems();
     void toolHangUpThenFreshLine();
 };
@@ -57,6 +61,22 @@ QByteArray talk(QSerialPort &port, const QByteArray &send, const QByteArray &unt
     }
     return got;
 }
+
+// One part in PDU mode: the length command, then the hex; the answer to the hex.
+QByteArray sendPart(ModemEngine &modem, const SmsPdu::Part &part, int announced = -1)
+{
+    const int length = announced < 0 ? part.tpduLength : announced;
+    if (!modem.feed("AT+CMGS=" + QByteArray::number(length) + "\r").endsWith("> "))
+        return "no prompt";
+    return modem.feed(part.hex + "\x1a");
+}
+
+QByteArray acknowledged(int reference)
+{
+    return "\r\n+CMGS: " + QByteArray::number(reference) + "\r\n\r\nOK\r\n";
+}
+
+const QByteArray Refused = "\r\n+CMS ERROR: 500\r\n";
 
 } // namespace
 
@@ -201,6 +221,108 @@ void tst_modemsim::engineSurvivesGarbage()
     QCOMPARE(modem.bufferedBytes(), 0);
 }
 
+void tst_modemsim::enginePduMode()
+{
+    ModemEngine modem(quietEcho());
+    QSignalSpy accepted(&modem, &ModemEngine::acceptedPdu);
+    QSignalSpy refused(&modem, &ModemEngine::refused);
+    QCOMPARE(modem.feed("AT+CMGF=0\r"), QByteArray("\r\nOK\r\n"));
+
+    const QString cafe = QString::fromUtf16(u"Caf\u00e9 \u2713 \U0001F600");
+    QCOMPARE(sendPart(modem, SmsPdu::encode("+15550001", cafe, 1).parts[0]), acknowledged(1));
+    QCOMPARE(accepted.size(), 1);
+    QCOMPARE(accepted[0][0].toByteArray(), QByteArray("+15550001"));
+    QCOMPARE(accepted[0][1].toString(), cafe);
+    QCOMPARE(accepted[0][2].toInt(), 1);
+
+    // A wrong length, a malformed PDU, an SMS-DELIVER: 304, and no reference used.
+    const SmsPdu::Part part = SmsPdu::encode("5550002", "hi", 2).parts[0];
+    QCOMPARE(sendPart(modem, part, part.tpduLength + 1), QByteArray("\r\n+CMS ERROR: 304\r\n"));
+    QCOMPARE(sendPart(modem, {3, "00ZZ11"}), QByteArray("\r\n+CMS ERROR: 304\r\n"));
+    QCOMPARE(sendPart(modem, {13, "0010000891515500100000A700"}), QByteArray("\r\n+CMS ERROR: 304\r\n"));
+    QCOMPARE(refused.size(), 3);
+    QCOMPARE(modem.feed("AT+CMGS=x\r"), QByteArray("\r\nERROR\r\n"));
+    // ESC cancels as in text mode; line ends inside the hex do not count.
+    modem.feed("AT+CMGS=" + QByteArray::number(part.tpduLength) + "\r");
+    QCOMPARE(modem.feed(part.hex.left(10) + "\x1b"), QByteArray("\r\nOK\r\n"));
+    modem.feed("AT+CMGS=" + QByteArray::number(part.tpduLength) + "\r");
+    QCOMPARE(modem.feed(part.hex.left(10) + "\r\n" + part.hex.mid(10) + "\x1a"), "\r\n> " + acknowledged(2));
+
+    // Three parts, out of order: each acknowledged, the message kept once, whole.
+    const QString text = QString(150, 'a') + QString(150, 'b') + QString(100, 'c');
+    const SmsPdu::Message message = SmsPdu::encode("+15550003", text, 77);
+    QCOMPARE(sendPart(modem, message.parts[2]), acknowledged(3));
+    QCOMPARE(sendPart(modem, message.parts[0]), acknowledged(4));
+    QCOMPARE(accepted.size(), 2);
+    QCOMPARE(sendPart(modem, message.parts[1]), acknowledged(5));
+    QCOMPARE(accepted.size(), 3);
+    QCOMPARE(accepted[2][1].toString(), text);
+    QCOMPARE(accepted[2][2].toInt(), 3);
+
+    // Text mode takes one SMS at most, as real modems do.
+    modem.feed("AT+CMGF=1\r");
+    QSignalSpy acceptedText(&modem, &ModemEngine::accepted);
+    modem.feed("AT+CMGS=\"1\"\r");
+    QCOMPARE(modem.feed(QByteArray(161, 'x') + "\x1a"), Refused);
+    modem.feed("AT+CMGS=\"1\"\r");
+    QCOMPARE(modem.feed(QByteArray(160, 'x') + "\x1a"), acknowledged(6));
+    QCOMPARE(acceptedText.size(), 1);
+    QCOMPARE(refused.size(), 4);
+    QCOMPARE(refused[3][1].toByteArray(), QByteArray("text of 161 characters does not fit one SMS"));
+
+    ModemEngine::Options textOnly = quietEcho();
+    textOnly.refusePduMode = true;
+    ModemEngine textOnlyModem(textOnly);
+    QCOMPARE(textOnlyModem.feed("AT+CMGF=0\r"), QByteArray("\r\nERROR\r\n"));
+    QCOMPARE(sendPart(textOnlyModem, part), QByteArray("no prompt"));
+}
+
+void tst_modemsim::engineRefusalOptions()
+{
+    const SmsPdu::Message message = SmsPdu::encode("+15550001", QString(400, 'z'), 9);
+
+    // A bare OK, in either mode: nothing counts as sent.
+    ModemEngine::Options bare = quietEcho();
+    bare.bareOk = true;
+    ModemEngine bareModem(bare);
+    QSignalSpy bareText(&bareModem, &ModemEngine::accepted);
+    QSignalSpy barePdu(&bareModem, &ModemEngine::acceptedPdu);
+    for (const SmsPdu::Part &part : message.parts)
+        QCOMPARE(sendPart(bareModem, part), QByteArray("\r\nOK\r\n"));
+    bareModem.feed("AT+CMGF=1\rAT+CMGS=\"1\"\r");
+    QCOMPARE(bareModem.feed("hi\x1a"), QByteArray("\r\nOK\r\n"));
+    QCOMPARE(bareText.size() + barePdu.size(), 0);
+
+    // Part 2 is refused when first offered, taken when offered again; the
+    // next message with the same reference meets the same refusal once.
+    ModemEngine::Options choosy = quietEcho();
+    choosy.rejectPart = 2;
+    ModemEngine choosyModem(choosy);
+    QSignalSpy accepted(&choosyModem, &ModemEngine::acceptedPdu);
+    for (int round = 0; round < 2; ++round) {
+        const int reference = round * 3;
+        QCOMPARE(sendPart(choosyModem, message.parts[0]), acknowledged(reference + 1));
+        QCOMPARE(sendPart(choosyModem, message.parts[1]), Refused);
+        QCOMPARE(sendPart(choosyModem, message.parts[1]), acknowledged(reference + 2));
+        QCOMPARE(sendPart(choosyModem, message.parts[2]), acknowledged(reference + 3));
+        QCOMPARE(accepted.size(), round + 1);
+    }
+
+    // Refused for a while after start, then taken; other numbers meanwhile too.
+    ModemEngine::Options waiting = quietEcho();
+    waiting.rejectedFor = {{"+15550009", 1000}};
+    ModemEngine waitingModem(waiting);
+    waitingModem.feed("AT+CMGF=1\r");
+    const auto send = [&waitingModem](const QByteArray &number) {
+        waitingModem.feed("AT+CMGS=\"" + number + "\"\r");
+        return waitingModem.feed("hi\x1a");
+    };
+    QCOMPARE(send("+15550009"), Refused);
+    QCOMPARE(send("+15550001"), acknowledged(1));
+    QTRY_VERIFY_WITH_TIMEOUT(send("+15550009").contains("+CMGS:"), 10000);
+    QCOMPARE(sendPart(waitingModem, SmsPdu::encode("+15550009", "hi", 0).parts[0]), QByteArray("no prompt"));
+}
+
 void tst_modemsim::toolDialogueOverThePty()
 {
     SimulatedModem modem;
@@ -228,6 +350,45 @@ void tst_modemsim::toolDialogueOverThePty()
     port.close();
     QVERIFY(modem.stop());
     QVERIFY(!QFileInfo(modem.linkPath()).isSymLink());
+}
+
+void tst_modemsim::toolPduMessagesAndOptions()
+{
+    SimulatedModem modem({"--no-echo", "--reject-part", "2", "--reject-for", "+15550009:600000"});
+    QVERIFY2(modem.isReady(), qPrintable(modem.log()));
+    QSerialPort port;
+    QVERIFY(openPort(port, modem.linkPath()));
+    const auto send = [&port](const SmsPdu::Part &part) {
+        talk(port, "AT+CMGS=" + QByteArray::number(part.tpduLength) + "\r", "> ");
+        QByteArray reply = talk(port, part.hex + "\x1a", "\r\n");
+        for (int more = 0; more < 10 && !reply.endsWith("OK\r\n") && !reply.endsWith("500\r\n"); ++more)
+            reply += talk(port, {}, "\r\n");
+        return reply;
+    };
+
+    const QString text = QString::fromUtf16(u"\u0417\u043e\u043b\u043e\u0442\u043e \u2191\t") + QString(70, 'x');
+    const SmsPdu::Message message = SmsPdu::encode("+15550001", text, 200);
+    QCOMPARE(message.parts.size(), 2);
+    QCOMPARE(send(message.parts[0]), QByteArray("\r\n+CMGS: 1\r\n\r\nOK\r\n"));
+    QCOMPARE(send(message.parts[1]), QByteArray("\r\n+CMS ERROR: 500\r\n"));
+    QCOMPARE(send(message.parts[1]), QByteArray("\r\n+CMGS: 2\r\n\r\nOK\r\n"));
+    QCOMPARE(send(SmsPdu::encode("+15550009", "no", 1).parts[0]), QByteArray("\r\n+CMS ERROR: 500\r\n"));
+    QCOMPARE(talk(port, "AT+CMGF=1\rAT+CMGS=\"555\"\r", "> "), QByteArray("\r\nOK\r\n\r\n> "));
+    QVERIFY(talk(port, "plain\x1a", "OK\r\n").startsWith("\r\n+CMGS: 3"));
+
+    const QList<SimulatedModem::Sms> messages = modem.messages();
+    QCOMPARE(messages.size(), 2);
+    QCOMPARE(messages[0].number, QString("+15550001"));
+    QCOMPARE(messages[0].text, text);
+    QCOMPARE(messages[0].parts, 2);
+    QVERIFY(messages[0].pdu);
+    QCOMPARE(messages[1].text, QString("plain"));
+    QVERIFY(!messages[1].pdu);
+    QFile record(modem.recordPath());
+    QVERIFY(record.open(QIODevice::ReadOnly));
+    QVERIFY(record.readAll().startsWith("+15550001\t\\xd0\\x97\\xd0\\xbe"));
+    QVERIFY2(modem.log().contains("refused a message to +15550009: number refused for the first 600000 ms"),
+             qPrintable(modem.log()));
 }
 
 void tst_modemsim::toolSplitSlowAndSilentModems()

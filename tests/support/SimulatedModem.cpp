@@ -96,11 +96,18 @@ QList<SimulatedModem::Sms> SimulatedModem::messages() const
     QFile file(m_record);
     if (!file.open(QIODevice::ReadOnly))
         return messages;
+    // NUMBER TAB TEXT for text mode; NUMBER TAB UTF-8 TEXT TAB pdu/PARTS for PDU mode.
     for (const QByteArray &line : file.readAll().split('\n')) {
-        const qsizetype tab = line.indexOf('\t');
-        if (tab < 0)
+        const QList<QByteArray> fields = line.split('\t');
+        if (fields.size() < 2)
             continue;
-        messages.append({QString::fromLatin1(unescape(line.left(tab))), QString::fromLatin1(unescape(line.mid(tab + 1)))});
+        Sms sms{QString::fromLatin1(unescape(fields[0])), QString::fromLatin1(unescape(fields[1]))};
+        if (fields.size() > 2 && fields[2].startsWith("pdu/")) {
+            sms.text = QString::fromUtf8(unescape(fields[1]));
+            sms.parts = fields[2].mid(4).toInt();
+            sms.pdu = true;
+        }
+        messages.append(sms);
     }
     return messages;
 }

@@ -16,7 +16,9 @@ public:
     struct Sms
     {
         QString number; // one character per byte (Latin-1), as on the line
-        QString text;
+        QString text;   // text mode: Latin-1 as on the line; PDU mode: decoded
+        int parts = 1;  // SMS that carried it: more than one in PDU mode only
+        bool pdu = false;
     };
 
     // Waits up to five seconds for the ready line; see isReady().

@@ -19,6 +19,7 @@ ModemEngine::ModemEngine(const Options &options, QObject *parent)
     , m_random(options.seed)
     , m_echo(options.echo)
 {
+    m_sinceStart.start();
 }
 
 void ModemEngine::powerOn()
@@ -111,11 +112,14 @@ QByteArray ModemEngine::execute(const QByteArray &line)
         else
             m_textMode = true;
     } else if (body == "+CMGF=0") {
-        m_textMode = false;
+        if (m_options.refusePduMode)
+            reply = result("ERROR");
+        else
+            m_textMode = false;
     } else if (body == "+CMGF?") {
         reply = info(m_textMode ? "+CMGF: 1" : "+CMGF: 0");
     } else if (body == "+CMGF=?") {
-        reply = info("+CMGF: (0,1)");
+        reply = info(m_options.refusePduMode ? "+CMGF: (1)" : "+CMGF: (0,1)");
     } else if (body == "+GSN" || body == "+CGSN") {
         reply = info(m_options.serial);
     } else if (body == "+CGMI" || body == "+GMI") {
@@ -133,20 +137,30 @@ QByteArray ModemEngine::execute(const QByteArray &line)
 
 QByteArray ModemEngine::startMessage(const QByteArray &argument)
 {
-    if (!m_textMode)
-        return result("ERROR");
-    // The number may be quoted and may be followed by its type: "+15550001",145
-    QByteArray number = argument.trimmed();
-    if (number.startsWith('"')) {
-        const qsizetype end = number.indexOf('"', 1);
-        number = end < 0 ? QByteArray() : number.mid(1, end - 1);
+    if (m_textMode) {
+        // The number may be quoted and may be followed by its type: "+15550001",145
+        QByteArray number = argument.trimmed();
+        if (number.startsWith('"')) {
+            const qsizetype end = number.indexOf('"', 1);
+            number = end < 0 ? QByteArray() : number.mid(1, end - 1);
+        } else {
+            number = number.left(number.indexOf(','));
+        }
+        if (number.trimmed().isEmpty())
+            return result("ERROR");
+        m_number = number;
+        m_pduLength = -1;
     } else {
-        number = number.left(number.indexOf(','));
+        // In PDU mode the argument is the TPDU's length in octets; the
+        // number is inside the PDU.
+        bool isNumber = false;
+        const int length = argument.trimmed().toInt(&isNumber);
+        if (m_options.refusePduMode || !isNumber || length < 1 || length > 255)
+            return result("ERROR");
+        m_number.clear();
+        m_pduLength = length;
     }
-    if (number.trimmed().isEmpty())
-        return result("ERROR");
 
-    m_number = number;
     m_text.clear();
     m_textTooLong = false;
     m_dropAt = chance(m_options.hangupRate) ? m_random.bounded(0, 9) : -1;
@@ -159,7 +173,7 @@ void ModemEngine::textByte(char c, QByteArray &out)
     if (m_dropAt >= 0 && (m_text.size() >= m_dropAt || c == CtrlZ)) {
         m_dropped = true;
         emit logged(QStringLiteral("line dropped while a message to %1 was being typed")
-                        .arg(QString::fromLatin1(escape(m_number))));
+                        .arg(QString::fromLatin1(escape(entryName()))));
         return;
     }
     if (c == CtrlZ) {
@@ -171,7 +185,7 @@ void ModemEngine::textByte(char c, QByteArray &out)
         m_state = State::Command;
         m_text.clear();
         const QByteArray reply = result("OK");
-        say("(message to " + m_number + " cancelled)", reply);
+        say("(message to " + entryName() + " cancelled)", reply);
         out += reply;
         return;
     }
@@ -189,32 +203,126 @@ void ModemEngine::textByte(char c, QByteArray &out)
 
 QByteArray ModemEngine::submit()
 {
+    const QByteArray reply = m_pduLength < 0 ? submitText() : submitPdu();
+    m_text.clear();
+    return reply;
+}
+
+QByteArray ModemEngine::submitText()
+{
     const QByteArray what = "(message to " + m_number + ", " + QByteArray::number(m_text.size()) + " bytes)";
     QByteArray reason;
     if (m_textTooLong)
         reason = "text longer than " + QByteArray::number(MaxTextLength) + " bytes";
-    else if (m_options.rejected.contains(m_number))
-        reason = "number on the reject list";
-    else if (chance(m_options.rejectRate))
-        reason = "refused at random";
+    else if (m_text.size() > MaxSmsLength)
+        reason = "text of " + QByteArray::number(m_text.size()) + " characters does not fit one SMS";
+    else
+        reason = refusalFor(m_number);
+    if (!reason.isEmpty())
+        return refuse(what, m_number, reason, m_options.cmsCode);
+    if (m_options.bareOk)
+        return answerBare(what);
 
-    QByteArray reply;
-    if (!reason.isEmpty()) {
-        reply = result("+CMS ERROR: " + QByteArray::number(m_options.cmsCode));
-        emit refused(m_number, reason);
-    } else {
-        // The message reference is one byte on the air: 1..255, then round again.
-        m_reference = m_reference % 255 + 1;
-        emit accepted(m_number, m_text, m_reference);
-        reply = "\r\n+CMGS: " + QByteArray::number(m_reference) + "\r\n" + result("OK");
-        if (m_options.hangupAfter > 0 && ++m_acceptedCount % m_options.hangupAfter == 0) {
-            m_dropped = true;
-            emit logged(QStringLiteral("line dropped after %1 accepted messages").arg(m_acceptedCount));
-        }
+    const int reference = nextReference();
+    emit accepted(m_number, m_text, reference);
+    return acknowledge(what, reference);
+}
+
+QByteArray ModemEngine::submitPdu()
+{
+    const QByteArray octets = QByteArray::number(m_pduLength) + " octets";
+    QByteArray hex = m_text;
+    // Line ends between the hex digits are the program's, not the PDU's.
+    hex.removeIf([](char c) { return c == '\r' || c == '\n'; });
+    const SmsPdu::Submit pdu = m_textTooLong ? SmsPdu::Submit() : SmsPdu::decode(hex);
+    QByteArray reason;
+    if (m_textTooLong)
+        reason = "PDU longer than " + QByteArray::number(MaxTextLength) + " hex digits";
+    else if (!pdu.error.isEmpty())
+        reason = "malformed PDU: " + pdu.error.toUtf8();
+    else if (pdu.tpduLength != m_pduLength)
+        reason = "PDU of " + QByteArray::number(pdu.tpduLength) + " octets announced as " + octets;
+    if (!reason.isEmpty())
+        return refuse("(PDU of " + octets + ")", pdu.error.isEmpty() ? pdu.number.toLatin1() : "?", reason,
+                      InvalidPduCode);
+
+    const QByteArray number = pdu.number.toLatin1();
+    const bool concatenated = pdu.reference >= 0;
+    const QByteArray part = concatenated ? ", part " + QByteArray::number(pdu.partNumber) + " of "
+                                               + QByteArray::number(pdu.partCount)
+                                         : QByteArray();
+    const QByteArray what = "(PDU to " + number + part + ", " + octets + ")";
+    // Refused once per message, keyed as the handset tells messages apart.
+    const QString message = pdu.number + QLatin1Char('/') + QString::number(pdu.reference);
+    reason = refusalFor(number);
+    if (reason.isEmpty() && concatenated && pdu.partNumber == m_options.rejectPart
+        && !m_partsRefusedOnce.contains(message)) {
+        m_partsRefusedOnce.insert(message);
+        reason = "part " + QByteArray::number(pdu.partNumber) + " refused the first time";
     }
-    m_text.clear();
+    if (!reason.isEmpty())
+        return refuse(what, number, reason, m_options.cmsCode);
+    if (m_options.bareOk)
+        return answerBare(what);
+
+    const int reference = nextReference();
+    if (const std::optional<QString> whole = m_parts.add(pdu)) {
+        m_partsRefusedOnce.remove(message);
+        emit acceptedPdu(number, *whole, pdu.partCount);
+    }
+    return acknowledge(what, reference);
+}
+
+// Why the network refuses a message to number; empty when it takes it.
+QByteArray ModemEngine::refusalFor(const QByteArray &number)
+{
+    if (m_options.rejected.contains(number))
+        return "number on the reject list";
+    const auto window = m_options.rejectedFor.constFind(number);
+    if (window != m_options.rejectedFor.cend() && m_sinceStart.elapsed() < *window)
+        return "number refused for the first " + QByteArray::number(*window) + " ms";
+    if (chance(m_options.rejectRate))
+        return "refused at random";
+    return {};
+}
+
+QByteArray ModemEngine::refuse(const QByteArray &what, const QByteArray &number, const QByteArray &reason, int code)
+{
+    const QByteArray reply = result("+CMS ERROR: " + QByteArray::number(code));
+    emit refused(number, reason);
     say(what, reply);
     return reply;
+}
+
+// A bare OK is what a modem says to a cancelled message: nothing went out.
+QByteArray ModemEngine::answerBare(const QByteArray &what)
+{
+    const QByteArray reply = result("OK");
+    say(what + " not sent", reply);
+    return reply;
+}
+
+int ModemEngine::nextReference()
+{
+    // The message reference is one byte on the air: 1..255, then round again.
+    m_reference = m_reference % 255 + 1;
+    return m_reference;
+}
+
+QByteArray ModemEngine::acknowledge(const QByteArray &what, int reference)
+{
+    const QByteArray reply = "\r\n+CMGS: " + QByteArray::number(reference) + "\r\n" + result("OK");
+    if (m_options.hangupAfter > 0 && ++m_acceptedCount % m_options.hangupAfter == 0) {
+        m_dropped = true;
+        emit logged(QStringLiteral("line dropped after %1 accepted messages").arg(m_acceptedCount));
+    }
+    say(what, reply);
+    return reply;
+}
+
+QByteArray ModemEngine::entryName() const
+{
+    return m_pduLength < 0 ? m_number : "a PDU of " + QByteArray::number(m_pduLength) + " octets";
 }
 
 QByteArray ModemEngine::result(QByteArray code) const

@@ -1,5 +1,5 @@
-// vantrel-modemsim: a GSM modem in text mode on a pseudo-terminal bound as
-// <folder>/COM<n>, for the tests, the demo and the benchmarks.
+// vantrel-modemsim: a GSM modem in text and PDU mode on a pseudo-terminal
+// bound as <folder>/COM<n>, for the tests, the demo and the benchmarks.
 
 #include "ModemEngine.h"
 #include "PtyModem.h"
@@ -50,7 +50,14 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("vantrel-modemsim"));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("A GSM modem in text mode on a pseudo-terminal linked as DIR/COM<N>."));
+    parser.setApplicationDescription(QStringLiteral(
+        "A GSM modem in text and PDU mode on a pseudo-terminal linked as DIR/COM<N>.\n"
+        "In text mode a text longer than 160 characters is refused with +CMS ERROR; in PDU mode\n"
+        "(AT+CMGF=0, AT+CMGS=<octets>, hex, Ctrl-Z) a PDU that does not decode or has another length\n"
+        "than announced gets +CMS ERROR: 304, and the parts of a concatenated message are put together.\n"
+        "Each accepted SMS is a line of the record file: NUMBER TAB TEXT for text mode (the bytes as sent),\n"
+        "NUMBER TAB TEXT TAB pdu/PARTS for PDU mode (the decoded text in UTF-8, once all parts are in);\n"
+        "backslash escapes \\\\ \\n \\r \\t \\xHH."));
     parser.addHelpOption();
     const auto option = [&parser](const char *name, const char *help, const char *valueName = nullptr,
                                   const char *defaultValue = nullptr) {
@@ -67,10 +74,15 @@ int main(int argc, char *argv[])
     option("serial", "Serial number answered to AT+GSN.", "TEXT", "356938035643809");
     option("no-echo", "Start with echo off (as after ATE0).");
     option("reject", "Refuse messages to this number (repeatable).", "NUMBER");
+    option("reject-for", "Refuse messages to NUMBER during the first MS milliseconds after start (repeatable).",
+           "NUMBER:MS");
+    option("reject-part", "Refuse part N of each concatenated PDU message the first time it is offered.", "N", "0");
     option("reject-rate", "Refuse this fraction of the other messages.", "P", "0");
     option("cms-code", "Code of the +CMS ERROR sent for a refusal.", "CODE", "500");
     option("seed", "Seed of the random choices (default: random, shown in the log).", "S");
     option("error-cmgf", "Answer ERROR to AT+CMGF=1.");
+    option("refuse-pdu", "Answer ERROR to AT+CMGF=0: a modem without PDU mode.");
+    option("bare-ok", "Answer a bare OK to every message, without +CMGS, and send nothing.");
     option("lowercase", "Send result codes in lowercase.");
     option("silent", "Never answer anything, not even the echo.");
     option("silent-rate", "Ignore this fraction of the commands entirely.", "P", "0");
@@ -96,9 +108,20 @@ int main(int argc, char *argv[])
     modem.serial = parser.value(QStringLiteral("serial")).toLatin1();
     for (const QString &rejected : parser.values(QStringLiteral("reject")))
         modem.rejected.insert(rejected.toLatin1());
+    for (const QString &window : parser.values(QStringLiteral("reject-for"))) {
+        const qsizetype colon = window.lastIndexOf(QLatin1Char(':'));
+        bool isNumber = false;
+        const int ms = window.mid(colon + 1).toInt(&isNumber);
+        if (colon < 1 || !isNumber || ms < 0)
+            die(QStringLiteral("--reject-for wants NUMBER:MS, not %1").arg(window));
+        modem.rejectedFor.insert(window.left(colon).toLatin1(), ms);
+    }
+    modem.rejectPart = int(number(parser, QStringLiteral("reject-part"), 0, 255));
     modem.rejectRate = number(parser, QStringLiteral("reject-rate"), 0, 1);
     modem.cmsCode = int(number(parser, QStringLiteral("cms-code"), 0, 65535));
     modem.refuseTextMode = parser.isSet(QStringLiteral("error-cmgf"));
+    modem.refusePduMode = parser.isSet(QStringLiteral("refuse-pdu"));
+    modem.bareOk = parser.isSet(QStringLiteral("bare-ok"));
     modem.lowercase = parser.isSet(QStringLiteral("lowercase"));
     modem.silent = parser.isSet(QStringLiteral("silent"));
     modem.silentRate = number(parser, QStringLiteral("silent-rate"), 0, 1);
@@ -129,6 +152,11 @@ int main(int argc, char *argv[])
     // Flushed at once: tests and people read the file while the modem runs.
     QObject::connect(&engine, &ModemEngine::accepted, [&record](const QByteArray &to, const QByteArray &text) {
         record.write(ModemEngine::escape(to) + '\t' + ModemEngine::escape(text) + '\n');
+        record.flush();
+    });
+    QObject::connect(&engine, &ModemEngine::acceptedPdu, [&record](const QByteArray &to, const QString &text, int parts) {
+        record.write(ModemEngine::escape(to) + '\t' + ModemEngine::escape(text.toUtf8()) + "\tpdu/"
+                     + QByteArray::number(parts) + '\n');
         record.flush();
     });
     QObject::connect(&engine, &ModemEngine::refused, [&log](const QByteArray &to, const QByteArray &reason) {
