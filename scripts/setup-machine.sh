@@ -2,7 +2,11 @@
 # Installs what building, running and testing Vantrel needs, where missing.
 set -euo pipefail
 
-packages=(cmake g++ make qt6-base-dev qt6-serialport-dev libqt6sql6-sqlite xvfb xauth xdotool)
+# fonts-wine: a free font with Tahoma's metrics, for which the windows are laid
+# out. xvfb, xdotool, openbox, imagemagick: the demo and the screenshots run
+# headless.
+packages=(cmake g++ make qt6-base-dev qt6-serialport-dev libqt6sql6-sqlite fonts-wine
+    xvfb xauth xdotool openbox imagemagick)
 missing=()
 for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")

@@ -4,6 +4,7 @@
 
 #include "admin/frmLogin.h"
 #include "app/Startup.h"
+#include "app/TahomaFont.h"
 #include "app/frmMain.h"
 #include "store/DbError.h"
 #include "store/UpdateCom.h"
@@ -72,6 +73,8 @@ class tst_login : public QObject
     Q_OBJECT
 
 private slots:
+    // The program's fonts, as main() sets them up.
+    void initTestCase() { TahomaFont::ensure(); }
     void layout();
     void accounts_data();
     void accounts();

@@ -3,6 +3,7 @@
 // that ends, and a start-up that fails.
 
 #include "app/Startup.h"
+#include "app/TahomaFont.h"
 #include "app/frmMain.h"
 #include "store/UpdateCom.h"
 #include "support/ProgramFolderFixture.h"
@@ -21,6 +22,8 @@ class tst_mainwindow : public QObject
     Q_OBJECT
 
 private slots:
+    // The program's fonts, as main() sets them up.
+    void initTestCase() { TahomaFont::ensure(); }
     void startUpAndLayout();
     void closeBoxNeverEnds();
     void exitAsksFirst();
