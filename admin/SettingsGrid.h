@@ -12,8 +12,8 @@ class QTableWidget;
 namespace SettingsGrid {
 
 constexpr int TwipsPerPixel = 15;
-// A column width that stays the grid's default.
-constexpr int DefaultWidth = -1;
+// A column just wide enough for its header text.
+constexpr int FitHeader = -1;
 
 // Header texts and height, and the column widths, all set afresh.
 void dress(QTableWidget &grid, const QStringList &headers, int headerTwips, const QList<int> &widthTwips);

@@ -11,7 +11,7 @@
 
 #include <QDir>
 #include <QFileDialog>
-#include <QStandardPaths>
+#include <QFileInfo>
 
 namespace {
 
@@ -19,12 +19,26 @@ constexpr int PathColumn = 1;
 
 } // namespace
 
-QString frmSettings::BrowseForFolder(QWidget *owner)
+QString frmSettings::BrowseForFolder(QWidget *owner, const QString &startIn)
 {
-    const QString folder = QFileDialog::getExistingDirectory(
-        owner, QStringLiteral("C:\\"), QStandardPaths::writableLocation(QStandardPaths::DesktopLocation),
-        QFileDialog::ShowDirsOnly);
-    return QDir::toNativeSeparators(folder);
+    // Opened on an existing folder, the picker's name box stays empty and
+    // "Choose" takes the folder selected in the list, or else the one shown.
+    QFileDialog picker(owner, QStringLiteral("C:\\"), startIn);
+    picker.setFileMode(QFileDialog::Directory);
+    picker.setOption(QFileDialog::ShowDirsOnly);
+    if (picker.exec() != QDialog::Accepted)
+        return QString();
+    return QDir::toNativeSeparators(picker.selectedFiles().value(0));
+}
+
+QString frmSettings::browseStartFolder() const
+{
+    // A new MT4 folder usually lies near the ones already watched.
+    const QTableWidget &grid = *ui->MT4PathList;
+    const QString selected = QDir::fromNativeSeparators(SettingsGrid::text(grid, grid.currentRow(), PathColumn));
+    if (!selected.isEmpty() && QFileInfo(selected).isDir())
+        return selected;
+    return QDir::homePath();
 }
 
 void frmSettings::showPathAdding(bool adding)
@@ -45,7 +59,7 @@ void frmSettings::cmdAddPath_Click()
 void frmSettings::cmdBrowse_Click()
 {
     // A cancelled picker empties the box.
-    ui->txtMT4Path->setText(m_pickFolder(this));
+    ui->txtMT4Path->setText(m_pickFolder(this, browseStartFolder()));
 }
 
 void frmSettings::cmdSavePath_Click()

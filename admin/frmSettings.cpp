@@ -106,7 +106,7 @@ void frmSettings::FillUserList()
     grid.clearContents();
     SettingsGrid::dress(grid, {QStringLiteral("SR NO."), QStringLiteral("NAME"), QStringLiteral("Phone No."),
                                QStringLiteral("SMS ENABLE")},
-                        450, {SettingsGrid::DefaultWidth, 2000, 2000, 2000});
+                        450, {SettingsGrid::FitHeader, 2000, 2000, 2000});
     Recordset &rs = OpenRecordset(QStringLiteral("SELECT* From USERS"));
     if (rs.Bof() && rs.Eof())
         return;

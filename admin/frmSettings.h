@@ -26,8 +26,9 @@ class frmSettings : public QDialog
     Q_OBJECT
 
 public:
-    // Asks for a folder on behalf of `owner`; empty text when cancelled.
-    using FolderPicker = std::function<QString(QWidget *owner)>;
+    // Asks for a folder on behalf of `owner`, opening in `startIn`; empty
+    // text when cancelled.
+    using FolderPicker = std::function<QString(QWidget *owner, const QString &startIn)>;
 
     frmSettings(MainLink &main, QWidget *parent = nullptr);
     ~frmSettings() override;
@@ -85,7 +86,9 @@ private:
     void cmdSavePath_Click();
     void cmdCancelPath_Click();
     void cmdRemovePath_Click();
-    static QString BrowseForFolder(QWidget *owner);
+    // The folder of the grid's selected row when it exists, else home.
+    QString browseStartFolder() const;
+    static QString BrowseForFolder(QWidget *owner, const QString &startIn);
 
     // "Test Message" (SettingsTestMessage.cpp).
     void cmdSend_Click();

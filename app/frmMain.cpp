@@ -4,6 +4,7 @@
 #include "admin/frmAbout.h"
 #include "admin/frmSettings.h"
 #include "app/AppIcon.h"
+#include "app/CentreOnScreen.h"
 #include "app/PageLogView.h"
 #include "store/AppInfo.h"
 #include "store/MessageBoxes.h"
@@ -29,6 +30,8 @@ frmMain::frmMain(QWidget *parent)
     // The labels lie under the page log, which covers them.
     ui->txtPageLog->raise();
     ui->txtPageLog->setMaximumBlockCount(0);
+    // Centred when it first appears, whichever code shows it.
+    centreWhenFirstShown(*this);
 
     connect(ui->mnuExit, &QAction::triggered, this, &frmMain::mnuExit_Click);
     connect(ui->mnuSettings, &QAction::triggered, this, &frmMain::mnuSettings_Click);

@@ -1,6 +1,7 @@
 #include "app/AppIcon.h"
 #include "app/QuitSignals.h"
 #include "app/Startup.h"
+#include "app/TahomaFont.h"
 #include "app/WidgetMessageBoxes.h"
 #include "app/frmMain.h"
 #include "store/AppInfo.h"
@@ -12,6 +13,8 @@
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
+    // Before any window: the forms are laid out for Tahoma's widths.
+    TahomaFont::ensure();
     QApplication::setApplicationName(AppInfo::title());
     QApplication::setApplicationVersion(QStringLiteral("%1.%2").arg(AppInfo::major()).arg(AppInfo::minor()));
     // Every window without an icon of its own (the login window, the About

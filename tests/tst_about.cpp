@@ -2,6 +2,7 @@
 // modal showing from the main window's Help menu.
 
 #include "admin/frmAbout.h"
+#include "app/TahomaFont.h"
 #include "app/frmMain.h"
 #include "store/AppInfo.h"
 #include "support/ProgramFolderFixture.h"
@@ -18,6 +19,8 @@ class tst_about : public QObject
     Q_OBJECT
 
 private slots:
+    // The program's fonts, as main() sets them up.
+    void initTestCase() { TahomaFont::ensure(); }
     void textsAndLayout();
     void okOnEnterAndEsc();
     void shownModallyFromHelpMenu();

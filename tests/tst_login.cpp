@@ -5,6 +5,7 @@
 
 #include "admin/frmLogin.h"
 #include "app/Startup.h"
+#include "app/TahomaFont.h"
 #include "app/frmMain.h"
 #include "store/DbError.h"
 #include "store/UpdateCom.h"
@@ -76,8 +77,12 @@ class tst_login : public QObject
     Q_OBJECT
 
 private slots:
-    // As in the program, which lives on in the tray with no window shown.
-    void initTestCase() { QApplication::setQuitOnLastWindowClosed(false); }
+    // As in the program: its fonts, and a life in the tray with no window shown.
+    void initTestCase()
+    {
+        TahomaFont::ensure();
+        QApplication::setQuitOnLastWindowClosed(false);
+    }
     void layout();
     void accounts_data();
     void accounts();

@@ -2,6 +2,7 @@
 // close box, Exit with No and with Yes, the tray's mouse messages, a session
 // that ends, and Exit in the middle of a batch.
 
+#include "app/TahomaFont.h"
 #include "app/frmMain.h"
 #include "store/UpdateCom.h"
 #include "support/ProgramFolderFixture.h"
@@ -22,6 +23,8 @@ class tst_mainwindow : public QObject
     Q_OBJECT
 
 private slots:
+    // The program's fonts, as main() sets them up.
+    void initTestCase() { TahomaFont::ensure(); }
     void startUpAndLayout();
     void closeBoxNeverEnds();
     void exitAsksFirst();

@@ -5,6 +5,7 @@
 
 #include "admin/MainLink.h"
 #include "admin/frmSettings.h"
+#include "app/TahomaFont.h"
 #include "pickup/AlertRelay.h"
 #include "store/UpdateCom.h"
 #include "support/ProgramFolderFixture.h"
@@ -14,6 +15,8 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFileDialog>
 #include <QFile>
 #include <QGroupBox>
 #include <QLineEdit>
@@ -92,10 +95,13 @@ class tst_settings : public QObject
     Q_OBJECT
 
 private slots:
+    // The program's fonts, as main() sets them up.
+    void initTestCase() { TahomaFont::ensure(); }
     void opensOnThePaths();
     void hiddenKeptClosedGone();
     void users();
     void watchedFolders();
+    void folderPicker();
     void portSettings();
     void databaseFailuresAreShown();
     void modemTest();
@@ -286,7 +292,7 @@ void tst_settings::watchedFolders()
     QVERIFY(QTest::qWaitForWindowActive(&window));
     QStringList picks;
     QWidget *owner = nullptr;
-    window.setFolderPicker([&](QWidget *asking) {
+    window.setFolderPicker([&](QWidget *asking, const QString &) {
         owner = asking;
         return picks.takeFirst();
     });
@@ -342,6 +348,67 @@ void tst_settings::watchedFolders()
     boxes.answer(MessageBoxes::Yes);
     click(window, "cmdRemovePath");
     QCOMPARE(stored(), QStringList({kept.toUpper()}));
+}
+
+void tst_settings::folderPicker()
+{
+    ProgramFolderFixture folder;
+    ScriptedMessageBoxes boxes;
+    const QString kept = folder.addWatchedFolder("kept");
+    QVERIFY(QDir(kept).mkdir("terminal"));
+    folder.exec("INSERT INTO Mt4Path (MT4_PATH) VALUES ('/no/such/folder')");
+    TestMain main;
+    frmSettings window(main);
+    window.show();
+    auto *grid = find<QTableWidget>(window, "MT4PathList");
+    grid->setCurrentCell(0, 0);
+    click(window, "cmdAddPath");
+
+    // The system's picker opens on the selected row's folder with nothing
+    // typed, and takes a folder selected in its list at once.
+    QString shownIn = "not shown";
+    QString typed;
+    bool canChoose = false;
+    QTimer::singleShot(0, &window, [&] {
+        auto *picker = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+        if (!picker)
+            return;
+        shownIn = picker->directory().absolutePath();
+        typed = picker->findChild<QLineEdit *>("fileNameEdit")->text();
+        QPushButton *choose = picker->findChild<QDialogButtonBox *>("buttonBox")->button(QDialogButtonBox::Open);
+        canChoose = choose->isEnabled();
+        for (QAbstractItemView *list : picker->findChildren<QAbstractItemView *>()) {
+            // The list fills from a thread of its own.
+            if (!list->isVisible() || (list->objectName() != "treeView" && list->objectName() != "listView")
+                || !QTest::qWaitFor([list] { return list->model()->rowCount(list->rootIndex()) > 0; }))
+                continue;
+            const QModelIndexList terminal = list->model()->match(list->model()->index(0, 0, list->rootIndex()),
+                                                                  Qt::DisplayRole, "terminal", 1, Qt::MatchExactly);
+            if (!terminal.isEmpty())
+                QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(terminal[0]).center());
+        }
+        choose->click();
+        // Whatever went wrong, the test goes on.
+        if (picker->isVisible())
+            picker->reject();
+    });
+    click(window, "cmdBrowse");
+    QCOMPARE(shownIn, kept);
+    QVERIFY(typed.isEmpty());
+    QVERIFY(canChoose);
+    QCOMPARE(find<QLineEdit>(window, "txtMT4Path")->text(), QDir::toNativeSeparators(kept + "/terminal"));
+
+    // A row whose folder is gone, or none, opens it at home.
+    QStringList startedIn;
+    window.setFolderPicker([&](QWidget *, const QString &startIn) {
+        startedIn << startIn;
+        return QString();
+    });
+    for (int row : {0, 1, -1}) {
+        grid->setCurrentCell(row, 0);
+        click(window, "cmdBrowse");
+    }
+    QCOMPARE(startedIn, QStringList({kept, QDir::homePath(), QDir::homePath()}));
 }
 
 void tst_settings::portSettings()
@@ -412,7 +479,7 @@ void tst_settings::databaseFailuresAreShown()
     ScriptedMessageBoxes boxes;
     TestMain main;
     frmSettings window(main);
-    window.setFolderPicker([](QWidget *) { return QString("/mt4"); });
+    window.setFolderPicker([](QWidget *, const QString &) { return QString("/mt4"); });
     QVERIFY(QFile::remove(folder.databasePath()));
 
     // Each operation says why it failed, and the window stays usable.
