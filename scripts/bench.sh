@@ -29,6 +29,7 @@ run bench_cpu
 run bench_memory
 run bench_memory --relay-only
 run bench_pagelog
+run bench_outbox
 run bench_soak "$@"
 
 echo

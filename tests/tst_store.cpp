@@ -6,10 +6,13 @@
 #include "pickup/MT4Paths.h"
 #include "store/Database.h"
 #include "store/MSComm.h"
+#include "store/ProgramFolder.h"
 #include "store/UpdateCom.h"
 #include "support/ProgramFolderFixture.h"
 
 #include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QtTest>
 
 class tst_store : public QObject
@@ -22,7 +25,7 @@ private slots:
     void userUpdateTakesNameAsData();
     void missingFileAndTable();
     void portSettingsRecord();
-    void setupRefusesToOverwrite();
+    void setupTool();
 };
 
 void tst_store::rowPatterns()
@@ -238,12 +241,39 @@ void tst_store::portSettingsRecord()
     QVERIFY_THROWS_EXCEPTION(CommError, port.setSettings("fast,N,8,1"));
 }
 
-void tst_store::setupRefusesToOverwrite()
+void tst_store::setupTool()
 {
-    ProgramFolderFixture folder;
-    folder.addUser("Ann", "111", true);
-    QVERIFY_THROWS_EXCEPTION(DbError, Schema::create(folder.databasePath(), {}, {}));
-    QCOMPARE(folder.rows("SELECT name FROM USERS").size(), 1);
+    // vantrel-setup makes a new Config.mdb, never overwrites one, and with
+    // only --autostart leaves it as it is and adds the desktop entry.
+    QTemporaryDir home;
+    const QString folder = home.filePath("desk $1 \"a\"");
+    QVERIFY(QDir().mkpath(folder));
+    const auto setup = [&](const QStringList &arguments) {
+        QProcess tool;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("XDG_CONFIG_HOME", home.filePath("config"));
+        tool.setProcessEnvironment(environment);
+        tool.start(QCoreApplication::applicationDirPath() + "/vantrel-setup", QStringList{folder} + arguments);
+        return tool.waitForFinished(10000) && tool.exitStatus() == QProcess::NormalExit ? tool.exitCode() : -1;
+    };
+    QCOMPARE(setup({"--account", "admin:pw:1", "--user", "Ann:+111:on"}), 0);
+    QCOMPARE(setup({"--user", "Bob:+222"}), 1);
+    QCOMPARE(setup({}), 1);
+    QCOMPARE(setup({"--autostart"}), 0);
+    ProgramFolder::set(folder);
+    Connection cn;
+    cn.Open();
+    Recordset rs;
+    rs.Open("SELECT* From USERS", cn);
+    QCOMPARE(rs.RecordCount(), 1);
+
+    QFile entry(home.filePath("config/autostart/vantrel.desktop"));
+    QVERIFY(entry.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(entry.readAll());
+    QVERIFY(text.startsWith("[Desktop Entry]\nType=Application\nName=Vantrel\n"));
+    QVERIFY(text.contains("\nExec=\"" + QDir(folder).absolutePath().replace("$", "\\$").replace("\"", "\\\"")
+                          + "/vantrel\"\n"));
+    QVERIFY(text.contains("\nPath=" + QDir(folder).absolutePath() + "\n"));
 }
 
 QTEST_GUILESS_MAIN(tst_store)

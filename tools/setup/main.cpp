@@ -1,20 +1,22 @@
-// vantrel-setup: creates a new Config.mdb for Vantrel in a folder.
+// vantrel-setup: creates a new Config.mdb for Vantrel in a folder, and
+// installs the entry that starts Vantrel with the desk's session.
 
 #include "store/Database.h"
 #include "store/ProgramFolder.h"
 #include "store/Schema.h"
+#include "tools/setup/Autostart.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
-#include <QSqlDatabase>
-#include <QSqlQuery>
+#include <QFileInfo>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
 
-void fail(const QString &text)
+[[noreturn]] void fail(const QString &text)
 {
     std::fprintf(stderr, "vantrel-setup: %s\n", qPrintable(text));
     std::exit(1);
@@ -68,6 +70,65 @@ void addRows(const QStringList &users, const QStringList &paths)
     }
 }
 
+// The options that make a new Config.mdb.
+struct NewDatabase {
+    QCommandLineOption port{QStringLiteral("port"), QStringLiteral("Serial port number (default 1)."),
+                            QStringLiteral("N"), QStringLiteral("1")};
+    QCommandLineOption baud{QStringLiteral("baud"), QStringLiteral("Baud rate (default 9600)."), QStringLiteral("RATE"),
+                            QStringLiteral("9600")};
+    QCommandLineOption dataBits{QStringLiteral("databits"), QStringLiteral("Data bits (default 8)."),
+                                QStringLiteral("BITS"), QStringLiteral("8")};
+    QCommandLineOption parity{QStringLiteral("parity"), QStringLiteral("Parity N, E or O (default N)."),
+                              QStringLiteral("P"), QStringLiteral("N")};
+    QCommandLineOption stopBits{QStringLiteral("stopbits"), QStringLiteral("Stop bits (default 1)."),
+                                QStringLiteral("BITS"), QStringLiteral("1")};
+    QCommandLineOption flow{QStringLiteral("flow"), QStringLiteral("Flow control (default None)."),
+                            QStringLiteral("FLOW"), QStringLiteral("None")};
+    QCommandLineOption account{QStringLiteral("account"),
+                               QStringLiteral("A login account; rank 1 or 2 may log in (default rank 1). "
+                                              "Repeat for more accounts."),
+                               QStringLiteral("NAME:PASSWORD[:RANK]")};
+    QCommandLineOption user{QStringLiteral("user"),
+                            QStringLiteral("A user who receives alerts, on duty with \":on\". Repeatable."),
+                            QStringLiteral("NAME:PHONE[:on]")};
+    QCommandLineOption path{QStringLiteral("path"), QStringLiteral("A watched MT4 folder. Repeatable."),
+                            QStringLiteral("FOLDER")};
+
+    QList<QCommandLineOption> all() const { return {port, baud, dataBits, parity, stopBits, flow, account, user, path}; }
+
+    bool anySet(const QCommandLineParser &parser) const
+    {
+        const QList<QCommandLineOption> options = all();
+        return std::any_of(options.cbegin(), options.cend(),
+                           [&](const QCommandLineOption &option) { return parser.isSet(option); });
+    }
+
+    void create(const QCommandLineParser &parser) const
+    {
+        Schema::ComRow com;
+        bool ok = false;
+        com.port = parser.value(port).toInt(&ok);
+        if (!ok || com.port < 1 || com.port > 32767)
+            fail(QStringLiteral("--port wants a number from 1 up"));
+        com.baud = parser.value(baud);
+        com.dataBits = parser.value(dataBits);
+        com.parity = parser.value(parity).left(1).toUpper();
+        com.stopBit = parser.value(stopBits);
+        com.flowControl = parser.value(flow);
+
+        QList<Schema::AccountRow> accounts;
+        for (const QString &text : parser.values(account))
+            accounts << parseAccount(text);
+        try {
+            Schema::create(Database::path(), com, accounts);
+            addRows(parser.values(user), parser.values(path));
+        } catch (const DbError &error) {
+            fail(error.description());
+        }
+        std::printf("Created %s with %lld account(s).\n", qPrintable(Database::path()), qlonglong(accounts.size()));
+    }
+};
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -78,31 +139,16 @@ int main(int argc, char *argv[])
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Creates a new Config.mdb for Vantrel in FOLDER (the folder of the vantrel program).\n"
-                       "An existing Config.mdb is never overwritten."));
+                       "An existing Config.mdb is never overwritten; options that only set up the desk "
+                       "(--autostart) leave it as it is."));
     parser.addHelpOption();
     parser.addPositionalArgument(QStringLiteral("FOLDER"), QStringLiteral("Folder that receives Config.mdb."));
-    const QCommandLineOption port(QStringLiteral("port"), QStringLiteral("Serial port number (default 1)."),
-                                  QStringLiteral("N"), QStringLiteral("1"));
-    const QCommandLineOption baud(QStringLiteral("baud"), QStringLiteral("Baud rate (default 9600)."),
-                                  QStringLiteral("RATE"), QStringLiteral("9600"));
-    const QCommandLineOption dataBits(QStringLiteral("databits"), QStringLiteral("Data bits (default 8)."),
-                                      QStringLiteral("BITS"), QStringLiteral("8"));
-    const QCommandLineOption parity(QStringLiteral("parity"), QStringLiteral("Parity N, E or O (default N)."),
-                                    QStringLiteral("P"), QStringLiteral("N"));
-    const QCommandLineOption stopBits(QStringLiteral("stopbits"), QStringLiteral("Stop bits (default 1)."),
-                                      QStringLiteral("BITS"), QStringLiteral("1"));
-    const QCommandLineOption flow(QStringLiteral("flow"), QStringLiteral("Flow control (default None)."),
-                                  QStringLiteral("FLOW"), QStringLiteral("None"));
-    const QCommandLineOption account(QStringLiteral("account"),
-                                     QStringLiteral("A login account; rank 1 or 2 may log in (default rank 1). "
-                                                    "Repeat for more accounts."),
-                                     QStringLiteral("NAME:PASSWORD[:RANK]"));
-    const QCommandLineOption user(QStringLiteral("user"),
-                                  QStringLiteral("A user who receives alerts, on duty with \":on\". Repeatable."),
-                                  QStringLiteral("NAME:PHONE[:on]"));
-    const QCommandLineOption path(QStringLiteral("path"), QStringLiteral("A watched MT4 folder. Repeatable."),
-                                  QStringLiteral("FOLDER"));
-    parser.addOptions({port, baud, dataBits, parity, stopBits, flow, account, user, path});
+    const NewDatabase database;
+    parser.addOptions(database.all());
+    const QCommandLineOption autostart(QStringLiteral("autostart"),
+                                       QStringLiteral("Start FOLDER/vantrel with the desktop session "
+                                                      "(~/.config/autostart/vantrel.desktop)."));
+    parser.addOption(autostart);
     parser.process(app);
 
     if (parser.positionalArguments().size() != 1)
@@ -112,27 +158,17 @@ int main(int argc, char *argv[])
         fail(QStringLiteral("folder %1 does not exist").arg(folder));
     ProgramFolder::set(folder);
 
-    Schema::ComRow com;
-    bool ok = false;
-    com.port = parser.value(port).toInt(&ok);
-    if (!ok || com.port < 1 || com.port > 32767)
-        fail(QStringLiteral("--port wants a number from 1 up"));
-    com.baud = parser.value(baud);
-    com.dataBits = parser.value(dataBits);
-    com.parity = parser.value(parity).left(1).toUpper();
-    com.stopBit = parser.value(stopBits);
-    com.flowControl = parser.value(flow);
+    if (!QFileInfo::exists(Database::path()))
+        database.create(parser);
+    else if (database.anySet(parser) || !parser.isSet(autostart))
+        fail(QStringLiteral("%1 already exists; it is left as it is.").arg(Database::path()));
 
-    QList<Schema::AccountRow> accounts;
-    for (const QString &text : parser.values(account))
-        accounts << parseAccount(text);
-
-    try {
-        Schema::create(Database::path(), com, accounts);
-        addRows(parser.values(user), parser.values(path));
-    } catch (const DbError &error) {
-        fail(error.description());
+    if (parser.isSet(autostart)) {
+        QString error;
+        const QString entry = Autostart::install(folder, &error);
+        if (entry.isEmpty())
+            fail(error);
+        std::printf("Vantrel starts with the desktop session: %s\n", qPrintable(entry));
     }
-    std::printf("Created %s with %lld account(s).\n", qPrintable(Database::path()), qlonglong(accounts.size()));
     return 0;
 }
