@@ -31,6 +31,8 @@ frmSettings::frmSettings(MainLink &main, QWidget *parent)
     // The trace belongs to the relay, which writes it whether or not this
     // window exists; the list only shows it.
     ui->lstResponse->setModel(&m_main.relay().trace());
+    // The newest line of the dialogue is the one to see.
+    connect(&m_main.relay().trace(), &QAbstractItemModel::rowsInserted, ui->lstResponse, &QListView::scrollToBottom);
 
     connect(ui->SSTab1, &QTabWidget::currentChanged, this, &frmSettings::SSTab1_Click);
 

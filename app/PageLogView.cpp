@@ -10,6 +10,9 @@ PageLogView::PageLogView(const PageLog &log, QPlainTextEdit &box)
     : QObject(&box)
     , m_box(box)
 {
+    // The newest lines of the page log, as many as it keeps; the daily
+    // files have them all.
+    box.setMaximumBlockCount(PageLog::KeptLines / LinesPerParagraph);
     connect(&log, &PageLog::appended, this, &PageLogView::append);
 }
 

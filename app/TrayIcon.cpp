@@ -50,6 +50,18 @@ void TrayIcon::remove()
     m_registered = false;
 }
 
+void TrayIcon::setTip(const QString &tip)
+{
+    m_tip = tip;
+    m_icon->setToolTip(tip);
+}
+
+void TrayIcon::showBalloon(const QString &title, const QString &text)
+{
+    if (m_registered && m_icon->isVisible())
+        m_icon->showMessage(title, text, QSystemTrayIcon::Warning);
+}
+
 void TrayIcon::mouseMessage(int message)
 {
     if (message == LeftDoubleClick)

@@ -28,6 +28,10 @@ public:
     // Puts the icon back, with the program file's name as tip, if it went away.
     void ShowTrayIcon();
     void remove();
+    // The tip of an icon in place: how the relay stands.
+    void setTip(const QString &tip);
+    // A message from the icon that goes away by itself.
+    void showBalloon(const QString &title, const QString &text);
 
     bool isRegistered() const { return m_registered; }
     QString tip() const { return m_tip; }

@@ -1,7 +1,6 @@
 #include "app/WidgetMessageBoxes.h"
 
 #include <QApplication>
-#include <QMessageBox>
 
 WidgetMessageBoxes::WidgetMessageBoxes()
 {
@@ -33,4 +32,16 @@ MessageBoxes::Answer WidgetMessageBoxes::show(const QString &text, const QString
     box.setStandardButtons(QMessageBox::Ok);
     box.exec();
     return Ok;
+}
+
+bool WidgetMessageBoxes::notify(const QString &text, const QString &title)
+{
+    if (m_notice)
+        return false;
+    // No parent and no modality: nothing waits for it, nothing is blocked by it.
+    m_notice = new QMessageBox(QMessageBox::NoIcon, title, text, QMessageBox::Ok);
+    m_notice->setAttribute(Qt::WA_DeleteOnClose);
+    m_notice->setWindowModality(Qt::NonModal);
+    m_notice->show();
+    return true;
 }

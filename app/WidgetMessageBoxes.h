@@ -2,6 +2,9 @@
 
 #include "store/MessageBoxes.h"
 
+#include <QMessageBox>
+#include <QPointer>
+
 // Message boxes as real modal QMessageBox windows, in use while this
 // object lives.
 class WidgetMessageBoxes : public MessageBoxes
@@ -14,4 +17,8 @@ public:
 
     Answer show(const QString &text, const QString &title, Buttons buttons, Icon icon,
                 Answer defaultButton) override;
+    bool notify(const QString &text, const QString &title) override;
+
+private:
+    QPointer<QMessageBox> m_notice;
 };

@@ -29,7 +29,6 @@ frmMain::frmMain(QWidget *parent)
     ui->mPopupSys->setDefaultAction(ui->mPopRestore);
     // The labels lie under the page log, which covers them.
     ui->txtPageLog->raise();
-    ui->txtPageLog->setMaximumBlockCount(0);
     // Centred when it first appears, whichever code shows it.
     centreWhenFirstShown(*this);
 
@@ -49,6 +48,12 @@ frmMain::frmMain(QWidget *parent)
         ui->Label4->setText(history.label4());
     });
     new PageLogView(m_relay.pageLog(), *ui->txtPageLog); // owned by the text box
+    // The tray tells at a glance whether every SMS went out.
+    connect(&m_relay, &AlertRelay::deliveryChanged, this,
+            [this](int retrying, int givenUp) { m_tray.setTip(trayTip(retrying, givenUp)); });
+    connect(&m_relay, &AlertRelay::gaveUp, this, [this](const QString &name, const QString &number, const QString &reason) {
+        m_tray.showBalloon(AppInfo::title(), QStringLiteral("Given up sending to %1 (%2): %3").arg(name, number, reason));
+    });
 
     connect(qApp, &QGuiApplication::commitDataRequest, this, [this] { endSession(); });
 }
@@ -61,7 +66,21 @@ void frmMain::Form_Load()
     // that fails takes no alert file.
     m_relay.load();
     m_tray.add(AppInfo::title());
+    const Outbox::Counts counts = m_relay.deliveryCounts();
+    m_tray.setTip(trayTip(counts.retrying, counts.givenUp));
     m_relay.start();
+}
+
+QString frmMain::trayTip(int retrying, int givenUp)
+{
+    QStringList troubles;
+    if (retrying > 0)
+        troubles << QStringLiteral("%1 SMS waiting to be retried").arg(retrying);
+    if (givenUp > 0)
+        troubles << (retrying > 0 ? QStringLiteral("%1 given up") : QStringLiteral("%1 SMS given up")).arg(givenUp);
+    if (troubles.isEmpty())
+        return AppInfo::title();
+    return AppInfo::title() + QStringLiteral(": ") + troubles.join(QStringLiteral(", "));
 }
 
 void frmMain::showMainWindow()

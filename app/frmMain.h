@@ -50,6 +50,9 @@ public:
     void setNormalState() override;
 
     TrayIcon &tray() { return m_tray; }
+    // "Vantrel", or what has not gone out: "Vantrel: 2 SMS waiting to be
+    // retried, 1 given up".
+    static QString trayTip(int retrying, int givenUp);
     // The Settings window, created hidden when it does not exist yet.
     frmSettings &settingsWindow();
 

@@ -81,7 +81,7 @@ int main(int argc, char *argv[])
             outbox.beginDispatch(alert.id, {QStringLiteral("Desk 1"), QStringLiteral("+15550001")});
         std::vector<double> outcome;
         for (const Outbox::Alert &alert : alerts) {
-            const qint64 sms = outbox.waitingSms(alert.id).first().id;
+            const qint64 sms = outbox.dueSms(alert.id, QDateTime::currentDateTimeUtc()).first().id;
             QElapsedTimer clock;
             clock.start();
             outbox.recordSent(sms);
@@ -106,7 +106,7 @@ int main(int argc, char *argv[])
         TestRelay relay(8640, 1, false);
         const qint64 idleKb = Bench::rssKb();
         for (int cycle = 0; cycle < 100; ++cycle)
-            relay.Timer1_Timer();
+            relay.cycle();
         const qint64 waiting =
             program.outboxRows(QStringLiteral("SELECT count(*) FROM alert WHERE logged = 0")).first().first().toLongLong();
         const double growthMb = double(Bench::rssKb() - idleKb) / 1024.0;

@@ -2,6 +2,7 @@
 
 #include "modem/PageLog.h"
 #include "modem/TraceList.h"
+#include "store/Clock.h"
 #include "store/UpdateCom.h"
 
 #include <QDateTime>
@@ -51,9 +52,12 @@ void AlarmSender::SendAlarm(const QString &AlarmMsg, const QString &UserName, co
 
 void AlarmSender::releaseLine()
 {
+    if (--m_holds > 0)
+        return;
     // Sends asked for while the line was held go out once it is free.
-    if (--m_holds == 0 && !m_waiting.isEmpty())
+    if (!m_waiting.isEmpty())
         QTimer::singleShot(0, this, &AlarmSender::runWaiting);
+    emit lineFree();
 }
 
 void AlarmSender::runWaiting()
@@ -62,7 +66,11 @@ void AlarmSender::runWaiting()
     // requests wait; they go out as soon as the line is free.
     while (!m_waiting.isEmpty() && !busy()) {
         const Request next = m_waiting.dequeue();
-        runOne(next.message, next.userName, next.number);
+        if (sendableText(next.message) != next.message)
+            reportTextChanged(next.message);
+        const SendOutcome outcome = runOne(next.message, next.userName, next.number);
+        if (!outcome.sent)
+            reportNotSent(next.message, next.userName, next.number, outcome.reason);
         if (next.whenDone)
             next.whenDone();
     }
@@ -73,7 +81,7 @@ SendOutcome AlarmSender::runOne(const QString &AlarmMsg, const QString &UserName
     SendOutcome outcome;
     {
         const QScopedValueRollback<bool> sending(m_sending, true);
-        outcome = runSend(AlarmMsg, UserName, Ph_No);
+        outcome = runSend(sendableText(AlarmMsg), UserName, Ph_No);
     }
     emit sent(outcome.sent);
     // Requests that came in during this dialogue's waits.
@@ -91,13 +99,14 @@ SendOutcome AlarmSender::runSend(const QString &AlarmMsg, const QString &UserNam
     } catch (const CommError &error) {
         if (error.number() == CommError::InvalidOnOpenPort && MSComm1.portOpen())
             MSComm1.setPortOpen(false);
-        error.report();
+        // Shown without waiting for a click: the relay goes on meanwhile.
+        error.notify();
         return {false, error.description()};
     }
     m_trace.AddItem(QStringLiteral("Port Opened"));
 
     bool r = false;
-    QString reason = QStringLiteral("the modem did not acknowledge the message");
+    QString reason;
     try {
         // A dialogue cut short (the program killed while the modem waited
         // for a message text) may have left the modem at its prompt: ESC
@@ -110,12 +119,13 @@ SendOutcome AlarmSender::runSend(const QString &AlarmMsg, const QString &UserNam
                                 QStringLiteral("ERROR"), 1);
         if (r)
             r = m_dialogue.sendIt(AlarmMsg + QChar(26), QStringLiteral("OK"), QStringLiteral("ERROR"), 1);
+        if (!r)
+            reason = m_dialogue.failure();
     } catch (const CommError &error) {
         // A step cut short by the port was not acknowledged, whatever the
         // steps before it said.
         r = false;
-        reason = error.description();
-        m_pageLog.report(QStringLiteral("Send to %1 (%2) broken off: %3").arg(UserName, Ph_No, error.description()));
+        reason = QStringLiteral("the line to the modem was lost (%1)").arg(error.description());
     }
 
     if (MSComm1.portOpen())
@@ -130,13 +140,42 @@ SendOutcome AlarmSender::runSend(const QString &AlarmMsg, const QString &UserNam
 
 void AlarmSender::logSend(const QString &AlarmMsg, const QString &UserName, const QString &Ph_No)
 {
-    m_pageLog.append(generalDateTime(QDateTime::currentDateTime()) + QStringLiteral("\r\n"));
+    m_pageLog.append(generalDateTime(Clock::now()) + QStringLiteral("\r\n"));
     m_pageLog.append(QStringLiteral("Sending to ") + UserName + QStringLiteral(" (") + Ph_No + QStringLiteral(")\r\n"));
     m_pageLog.append(QStringLiteral("Message: ") + AlarmMsg + QStringLiteral("\r\n"));
     UpdateCom::AlarmRecord = UserName + QStringLiteral(" (") + Ph_No + QStringLiteral(")") + QStringLiteral("*** ") + AlarmMsg;
+    // A history that cannot be written is said once, until it can again.
     try {
         m_history.AlarmLog();
     } catch (const AlarmHistory::Failure &failure) {
-        m_pageLog.report(QStringLiteral("History not written: %1").arg(QString::fromStdString(failure.what())));
+        m_pageLog.reportOnce(QStringLiteral("history"),
+                             QStringLiteral("History not written: %1").arg(QString::fromStdString(failure.what())));
+        return;
     }
+    m_pageLog.clearReport(QStringLiteral("history"));
+}
+
+void AlarmSender::reportNotSent(const QString &AlarmMsg, const QString &UserName, const QString &Ph_No,
+                                const QString &reason)
+{
+    m_pageLog.append(generalDateTime(Clock::now()) + QStringLiteral("\r\n"));
+    m_pageLog.append(QStringLiteral("Not sent to %1 (%2): %3\r\n").arg(UserName, Ph_No, reason));
+    m_pageLog.append(QStringLiteral("Message: ") + sendableText(AlarmMsg) + QStringLiteral("\r\n"));
+}
+
+QString AlarmSender::sendableText(const QString &text)
+{
+    QString sendable = text;
+    for (QChar &c : sendable) {
+        if (c == QChar(0x1A) || c == QChar(0x1B) || c == QChar(0))
+            c = QLatin1Char(' ');
+    }
+    return sendable;
+}
+
+void AlarmSender::reportTextChanged(const QString &text)
+{
+    m_pageLog.report(QStringLiteral("The text \"%1\" held Ctrl-Z, ESC or NUL, which would end or cancel the message at "
+                                    "the modem; they are sent as spaces.")
+                         .arg(sendableText(text).left(80)));
 }

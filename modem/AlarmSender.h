@@ -21,6 +21,10 @@ struct SendOutcome {
 // settings, runs the three AT steps, closes the port, and writes an
 // acknowledged send to the page log and the history files. One dialogue at
 // a time: a send asked for while another runs waits for it.
+//
+// A port that cannot be opened is shown in a box that waits for nobody: the
+// send has ended when it appears, and while one such box is on screen
+// further port errors go to the page log only.
 class AlarmSender : public QObject
 {
     Q_OBJECT
@@ -29,14 +33,25 @@ public:
     AlarmSender(TraceList &trace, PageLog &pageLog, QObject *parent = nullptr);
 
     // Sends at once; for a caller that knows no dialogue is under way (the
-    // dispatcher, between its sends). Sends that were waiting go first.
+    // dispatcher, between its sends). Sends that were waiting go first. The
+    // caller says in the page log what became of a failed send.
     SendOutcome send(const QString &AlarmMsg, const QString &UserName, const QString &Ph_No);
 
     // Runs the send now or, while another dialogue is under way or the line
-    // is held, right after that; never inside another dialogue's wait.
-    // `whenDone` is called once the send has run.
+    // is held, right after that; never inside another dialogue's wait. A
+    // send that fails is said in the page log. `whenDone` is called once the
+    // send has run.
     void SendAlarm(const QString &AlarmMsg, const QString &UserName, const QString &Ph_No,
                    const std::function<void()> &whenDone = {});
+
+    // The page log block of an SMS that did not go out.
+    void reportNotSent(const QString &AlarmMsg, const QString &UserName, const QString &Ph_No, const QString &reason);
+
+    // The text as it goes to the modem: Ctrl-Z, ESC and NUL, which would end,
+    // cancel or cut the message there, become spaces.
+    static QString sendableText(const QString &text);
+    // Says once in the page log that a text was changed so.
+    void reportTextChanged(const QString &text);
 
     // A dialogue is under way, or the line is held by a modem test.
     bool busy() const { return m_sending || m_holds > 0; }
@@ -54,6 +69,8 @@ public:
 signals:
     // Emitted after every send with whether the modem acknowledged it.
     void sent(bool acknowledged);
+    // The line is free again after being held.
+    void lineFree();
 
 private:
     struct Request {

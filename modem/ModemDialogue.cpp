@@ -1,11 +1,10 @@
 #include "modem/ModemDialogue.h"
 
 #include "modem/TraceList.h"
+#include "store/EventWait.h"
 #include "store/MSComm.h"
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QTimer>
+#include <QRegularExpression>
 
 namespace {
 
@@ -33,35 +32,28 @@ ModemDialogue::ModemDialogue(MSComm &port, TraceList &trace, QObject *parent)
 
 bool ModemDialogue::sendIt(const QString &s, const QString &ok, const QString & /*eror*/, int TOut)
 {
-    ExpectedReply = ok;
+    m_expectedReply = ok;
     m_trace.AddItem(QStringLiteral("Sending..") + s);
     m_sent = s + QLatin1Char('\r');
     m_port.output(m_sent);
     const qint64 limit = qint64(TOut) * m_timeUnitMs;
     // No event runs between the write and here, so every byte of the answer
     // lands in the emptied buffer.
-    ReplyDone = false;
-    ReplyBuffer.clear();
+    m_replyDone = false;
+    m_refused = false;
+    m_failure.clear();
+    m_replyBuffer.clear();
 
-    QElapsedTimer clock;
-    clock.start();
-    QTimer deadline;
-    deadline.setSingleShot(true);
-    deadline.setTimerType(Qt::PreciseTimer);
-    deadline.start(int(qMax<qint64>(limit, 0)));
-    for (;;) {
-        if (ReplyDone)
-            return true;
-        if (clock.elapsed() >= limit) {
-            m_trace.AddItem(QStringLiteral("Timeout..."));
-            ReplyDone = true;
-            return false;
-        }
-        if (!m_port.portOpen())
-            throw CommError(CommError::ReadFailed);
-        // Sleeps until the modem, the deadline or anything else has news.
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
+    const bool ended =
+        EventWait::until([this] { return m_replyDone || !m_port.portOpen(); }, limit, EventWait::NoUserInput);
+    if (ended && m_replyDone)
+        return !m_refused;
+    if (ended)
+        throw CommError(CommError::ReadFailed);
+    m_trace.AddItem(QStringLiteral("Timeout..."));
+    m_replyDone = true;
+    m_failure = QStringLiteral("no answer from the modem within %1 s").arg(double(limit) / 1000.0);
+    return false;
 }
 
 void ModemDialogue::MSComm1_OnComm()
@@ -69,23 +61,48 @@ void ModemDialogue::MSComm1_OnComm()
     m_trace.AddItem(QStringLiteral("In OnComm"));
     if (m_port.commEvent() != MSComm::comEvReceive || !m_port.portOpen())
         return;
-    ReplyBuffer += m_port.input();
+    m_replyBuffer += m_port.input();
 
-    // Only what the modem says after its echo counts: an alert text holding
-    // "OK" or ">" must not pass for the modem's answer.
-    const QString reply = afterEcho(ReplyBuffer, m_sent);
-    if (reply.contains(ExpectedReply)) {
-        ReplyDone = true;
-        m_trace.AddItem(QStringLiteral("--> ") + shownReply(ReplyBuffer));
-    } else if (reply.contains(QLatin1String("ERROR"))) {
-        ReplyDone = false;
-        m_trace.AddItem(QStringLiteral("Err--->") + shownReply(ReplyBuffer));
-    } else if (reply.contains(QLatin1Char('>'))) {
-        ReplyDone = true;
-        m_trace.AddItem(QStringLiteral(">>---> ") + shownReply(ReplyBuffer));
-    } else {
-        m_trace.AddItem(QStringLiteral("?---> ") + shownReply(ReplyBuffer));
+    switch (judge(afterEcho(m_replyBuffer, m_sent))) {
+    case Outcome::Given:
+        m_replyDone = true;
+        m_trace.AddItem(QStringLiteral("--> ") + shownReply(m_replyBuffer));
+        break;
+    case Outcome::Refused:
+        m_replyDone = true;
+        m_refused = true;
+        m_trace.AddItem(QStringLiteral("Err--->") + shownReply(m_replyBuffer));
+        break;
+    case Outcome::Pending:
+        m_trace.AddItem(QStringLiteral("?---> ") + shownReply(m_replyBuffer));
+        break;
     }
+}
+
+ModemDialogue::Outcome ModemDialogue::judge(const QString &reply)
+{
+    // What the modem said, line by line; a line counts once its end is in.
+    static const QRegularExpression finalError(QStringLiteral(R"((?:^|[\r\n])(\+CM[ES] ERROR:[^\r\n]*|ERROR)[\r\n])"));
+    const bool message = m_sent.endsWith(QStringLiteral("\x1a\r"));
+    if (message) {
+        static const QRegularExpression sent(QStringLiteral(R"(\+CMGS:[^\r\n]*[\r\n](.*[\r\n])?OK)"),
+                                             QRegularExpression::DotMatchesEverythingOption);
+        static const QRegularExpression okLine(QStringLiteral(R"((?:^|[\r\n])OK(?:[\r\n]|$))"));
+        if (sent.match(reply).hasMatch())
+            return Outcome::Given;
+        if (okLine.match(reply).hasMatch()) {
+            m_failure = QStringLiteral("the modem answered OK without a message reference: the message was not sent");
+            return Outcome::Refused;
+        }
+    } else if (reply.contains(m_expectedReply)) {
+        return Outcome::Given;
+    }
+    const QRegularExpressionMatch error = finalError.match(reply);
+    if (error.hasMatch()) {
+        m_failure = error.captured(1).trimmed();
+        return Outcome::Refused;
+    }
+    return Outcome::Pending;
 }
 
 QString ModemDialogue::afterEcho(const QString &buffer, const QString &sent)

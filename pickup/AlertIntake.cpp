@@ -68,9 +68,10 @@ void AlertIntake::claim(const QString &folder, const QString &name)
     QFile alerts(file);
     if (!alerts.rename(taken)) {
         if (!QFileInfo(folder).isDir()) {
-            // The folder went away after its file was seen.
-            MsgBox(QStringLiteral("File path (") + folder + QStringLiteral(") not found."), MessageBoxes::OkOnly,
-                   QStringLiteral("File Error"));
+            // The folder went away after its file was seen. Said in a box
+            // that waits for nobody: the relay goes on meanwhile.
+            MessageBoxes::current().notify(QStringLiteral("File path (") + folder + QStringLiteral(") not found."),
+                                           QStringLiteral("File Error"));
         } else if (QFileInfo::exists(file)) {
             m_pageLog.reportOnce(QStringLiteral("claim:") + file,
                                  QStringLiteral("Alert file %1 cannot be taken (%2); its alerts wait until it can.")

@@ -1,10 +1,9 @@
 #include "pickup/AlertRelay.h"
 
+#include "store/Clock.h"
 #include "store/DbError.h"
 #include "store/LogTable.h"
 #include "store/UpdateCom.h"
-
-#include <QScopedValueRollback>
 
 namespace {
 
@@ -12,6 +11,11 @@ namespace {
 // see what became of them, then they go.
 constexpr qint64 KeepDoneDays = 7;
 constexpr qint64 PurgeEveryMs = 3600 * 1000;
+// While a modem test or a test message has the line, the dispatch looks
+// again this often.
+constexpr int LineBusyRetryMs = 20;
+// An SMS given up is counted, for the tray's tip, this long.
+constexpr qint64 GivenUpShownSecs = 24 * 3600;
 
 } // namespace
 
@@ -22,12 +26,15 @@ AlertRelay::AlertRelay(QObject *parent)
     , m_intake(m_outbox, m_pageLog)
     , m_sender(m_trace, m_pageLog, this)
     , m_timer(this)
+    , m_nextSend(this)
 {
     m_timer.setInterval(TickIntervalMs);
     // A coarse timer may fire up to 5 % late to share wake-ups; an alert
     // should wait no longer than one tick.
     m_timer.setTimerType(Qt::PreciseTimer);
     connect(&m_timer, &QTimer::timeout, this, &AlertRelay::Timer1_Timer);
+    m_nextSend.setSingleShot(true);
+    connect(&m_nextSend, &QTimer::timeout, this, &AlertRelay::dispatchNext);
 }
 
 void AlertRelay::load()
@@ -41,7 +48,9 @@ void AlertRelay::load()
         m_outbox.open();
     } catch (const DbError &error) {
         reportJournal(error.text());
+        return;
     }
+    updateCounts();
 }
 
 void AlertRelay::start()
@@ -69,37 +78,34 @@ void AlertRelay::runCycle()
     // is skipped: the files wait on disk, the alerts in the outbox.
     if (m_stopping || m_cycleRunning || m_sender.busy())
         return;
-    {
-        const QScopedValueRollback<bool> running(m_cycleRunning, true);
-        for (const QString &path : m_paths.PathList)
-            m_intake.ProcessSmsFile(path);
-        DispatchAlerts();
-        purgeOld();
-    }
-    if (m_stopping)
-        emit finished();
+    m_cycleRunning = true;
+    for (const QString &path : m_paths.PathList)
+        m_intake.ProcessSmsFile(path);
+    DispatchAlerts();
 }
 
 void AlertRelay::DispatchAlerts()
 {
     // LOG rows that waited for the database go first, in their order.
     writeDueLogs();
-    if (!fillBatch())
+    if (!fillBatch()) {
+        endCycle();
         return;
-    const short n = m_smsCount;
-    for (short i = 1; i <= n && !m_stopping; ++i) {
-        if (!dispatchRecord(m_smsBatch[i]))
-            break;
-        writeDueLogs();
     }
-    m_smsCount = 0;
+    m_slot = 1;
+    m_slotOpen = false;
+    dispatchNext();
 }
 
 bool AlertRelay::fillBatch()
 {
+    // New alerts' first tries first; SMS due to be tried again take the
+    // places left.
     QList<Outbox::Alert> alerts;
     try {
         alerts = m_outbox.firstTries(BatchSize);
+        if (alerts.size() < BatchSize)
+            alerts += m_outbox.retriesDue(Clock::nowUtc(), BatchSize - int(alerts.size()));
     } catch (const DbError &error) {
         reportJournal(error.text());
         return false;
@@ -110,32 +116,104 @@ bool AlertRelay::fillBatch()
     return true;
 }
 
-bool AlertRelay::dispatchRecord(Outbox::Alert &alert)
+void AlertRelay::dispatchNext()
+{
+    // Ending: nothing more is sent, but the LOG rows of alerts whose sends
+    // are done are written.
+    if (m_stopping) {
+        writeDueLogs();
+        endCycle();
+        return;
+    }
+    // A modem test or a test message has the line: the batch waits for it.
+    if (m_sender.busy()) {
+        m_nextSend.start(LineBusyRetryMs);
+        return;
+    }
+    while (m_slot <= m_smsCount) {
+        Outbox::Alert &alert = m_smsBatch[m_slot];
+        if (!m_slotOpen && !openRecord(alert)) {
+            endCycle();
+            return;
+        }
+        m_slotOpen = true;
+        if (!m_due.isEmpty()) {
+            sendOne(alert, m_due.takeFirst());
+            // The next send once the event loop has had its turn.
+            m_nextSend.start(0);
+            return;
+        }
+        // Every recipient of this record had its try: then its LOG row.
+        m_slotOpen = false;
+        writeDueLogs();
+        ++m_slot;
+    }
+    endCycle();
+}
+
+bool AlertRelay::openRecord(Outbox::Alert &alert)
 {
     try {
         if (!alert.dispatched) {
-            // The recipients of an alert are those on duty when its dispatch begins.
+            // The recipients of an alert are those on duty when its dispatch
+            // begins.
             m_outbox.beginDispatch(alert.id, m_recipients.PhoneList.mid(0, m_recipients.PhoneCount));
             alert.dispatched = true;
+            if (AlarmSender::sendableText(alert.record.Message) != alert.record.Message)
+                m_sender.reportTextChanged(alert.record.Message);
         }
-        for (const Outbox::Sms &sms : m_outbox.waitingSms(alert.id)) {
-            // Only one dialogue at a time; Exit and the end of the session
-            // end the dispatch after the dialogue under way.
-            if (m_stopping || m_sender.busy())
-                return false;
-            const SendOutcome outcome = m_sender.send(alert.record.Message, sms.name, sms.number);
-            if (outcome.sent)
-                m_outbox.recordSent(sms.id);
-            else
-                m_outbox.recordFailed(sms.id, outcome.reason);
-        }
+        m_due = m_outbox.dueSms(alert.id, Clock::nowUtc());
     } catch (const DbError &error) {
-        // What cannot be recorded is not sent on: it waits in the outbox.
         reportJournal(error.text());
         return false;
     }
     AlertIntake::clearJournalReport(m_pageLog);
     return true;
+}
+
+void AlertRelay::sendOne(const Outbox::Alert &alert, const Outbox::Sms &sms)
+{
+    const QString &message = alert.record.Message;
+    const SendOutcome outcome = m_sender.send(message, sms.name, sms.number);
+    const int tries = sms.tries + 1;
+    try {
+        if (outcome.sent) {
+            m_outbox.recordSent(sms.id);
+        } else if (tries >= maxTries()) {
+            m_outbox.giveUp(sms.id, outcome.reason);
+            m_pageLog.report(QStringLiteral("Given up sending to %1 (%2) after %3 tries: %4")
+                                 .arg(sms.name, sms.number)
+                                 .arg(tries)
+                                 .arg(outcome.reason));
+            emit gaveUp(sms.name, sms.number, outcome.reason);
+        } else {
+            m_outbox.recordFailed(sms.id, outcome.reason, Clock::nowUtc().addMSecs(m_retryDelaysMs[tries - 1]));
+            // Said once, at its first failure; a later try that succeeds is
+            // said as any send is, the last that fails as given up.
+            if (tries == 1)
+                m_sender.reportNotSent(message, sms.name, sms.number, outcome.reason);
+        }
+    } catch (const DbError &error) {
+        // Sent or not, the outbox cannot say so: nothing more is sent until
+        // it can, and this SMS is tried again then.
+        reportJournal(error.text());
+        m_due.clear();
+        m_smsCount = 0;
+    }
+}
+
+void AlertRelay::endCycle()
+{
+    m_nextSend.stop();
+    m_smsCount = 0;
+    m_slot = 0;
+    m_slotOpen = false;
+    m_due.clear();
+    purgeOld();
+    updateCounts();
+    m_cycleRunning = false;
+    if (m_stopping)
+        emit finished();
 }
 
 bool AlertRelay::writeDueLogs()
@@ -207,13 +285,27 @@ void AlertRelay::reportJournal(const QString &error)
     AlertIntake::reportJournal(m_pageLog, error);
 }
 
+void AlertRelay::updateCounts()
+{
+    Outbox::Counts counts;
+    try {
+        counts = m_outbox.counts(Clock::nowUtc().addSecs(-GivenUpShownSecs));
+    } catch (const DbError &) {
+        return; // said where the outbox failed
+    }
+    if (counts.retrying == m_counts.retrying && counts.givenUp == m_counts.givenUp)
+        return;
+    m_counts = counts;
+    emit deliveryChanged(counts.retrying, counts.givenUp);
+}
+
 void AlertRelay::purgeOld()
 {
     if (m_sincePurge.isValid() && m_sincePurge.elapsed() < PurgeEveryMs)
         return;
     m_sincePurge.start();
     try {
-        m_outbox.purgeDone(QDateTime::currentDateTimeUtc().addDays(-KeepDoneDays));
+        m_outbox.purgeDone(Clock::nowUtc().addDays(-KeepDoneDays));
     } catch (const DbError &) {
         // Tried again in an hour; nothing waits on it.
     }

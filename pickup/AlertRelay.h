@@ -9,6 +9,7 @@
 #include "store/Outbox.h"
 
 #include <QElapsedTimer>
+#include <QList>
 #include <QObject>
 #include <QTimer>
 #include <QVector>
@@ -18,6 +19,12 @@
 // alerts from it: each to every on-duty recipient, then its LOG row. What
 // the outbox holds survives the program; on the next start the relay goes
 // on where it stopped.
+//
+// A batch is dispatched one SMS at a time, the event loop running at its
+// own level between two sends, so that windows and boxes opened meanwhile
+// never hold a dialogue up, nor a dialogue them for longer than its own
+// wait. An SMS that fails is tried again after each of the retry delays;
+// after the last it is given up.
 class AlertRelay : public QObject
 {
     Q_OBJECT
@@ -43,10 +50,16 @@ public:
     void Timer1_Timer();
     void DispatchAlerts();
 
+    // The waits before the second, third ... try of a failed SMS: 30 s,
+    // 2 min, 10 min and 30 min, so five tries in all. Tests shorten them.
+    void setRetryDelays(const QList<qint64> &ms) { m_retryDelaysMs = ms; }
+    int maxTries() const { return int(m_retryDelaysMs.size()) + 1; }
+
     // A polling cycle is taking files or sending right now.
     bool cycleRunning() const { return m_cycleRunning; }
     short TickCount() const { return m_tickCount; }
     short SmsCount() const { return m_smsCount; }
+    Outbox::Counts deliveryCounts() const { return m_counts; }
 
     PageLog &pageLog() { return m_pageLog; }
     TraceList &trace() { return m_trace; }
@@ -57,16 +70,24 @@ public:
 
 signals:
     void tickCounted(short TickCount);
-    // A dispatch that was under way when stop() came has ended.
+    // After stop(): the dispatch that was under way has ended.
     void finished();
+    // How many SMS wait to be tried again, and how many were given up.
+    void deliveryChanged(int retrying, int givenUp);
+    // An SMS was tried for the last time and did not go out.
+    void gaveUp(const QString &name, const QString &number, const QString &reason);
 
 private:
     void runCycle();
     bool fillBatch();
-    bool dispatchRecord(Outbox::Alert &alert);
+    void dispatchNext();
+    bool openRecord(Outbox::Alert &alert);
+    void sendOne(const Outbox::Alert &alert, const Outbox::Sms &sms);
+    void endCycle();
     bool writeDueLogs();
     bool writeLog(const Outbox::Alert &alert);
     void reportJournal(const QString &error);
+    void updateCounts();
     void purgeOld();
 
     PageLog m_pageLog;
@@ -78,13 +99,21 @@ private:
     AlarmSender m_sender;
     QTimer m_timer;
     short m_tickCount = 0;
+    QList<qint64> m_retryDelaysMs = {30000, 120000, 600000, 1800000};
 
     // Slots 1 to m_smsCount hold the alerts of this cycle; slot 0 is unused.
     QVector<Outbox::Alert> m_smsBatch = QVector<Outbox::Alert>(BatchSize + 1);
     short m_smsCount = 0;
+    // Where the dispatch of the batch stands: the slot, and its SMS still
+    // to try in this cycle.
+    short m_slot = 0;
+    bool m_slotOpen = false;
+    QList<Outbox::Sms> m_due;
+    QTimer m_nextSend;
 
     bool m_cycleRunning = false;
     bool m_stopping = false;
+    Outbox::Counts m_counts;
     QElapsedTimer m_logPause; // running while the database refuses LOG rows
     int m_logsWaited = 0;
     QElapsedTimer m_sincePurge;

@@ -1,5 +1,6 @@
 #include "store/CommError.h"
 
+#include "store/AppInfo.h"
 #include "store/MessageBoxes.h"
 
 QString CommError::knownText(int number)
@@ -50,4 +51,13 @@ void CommError::report() const
         MsgBox(known);
     else
         MsgBox(m_description, MessageBoxes::OkOnly, QString::number(m_number));
+}
+
+void CommError::notify() const
+{
+    const QString known = knownText(m_number);
+    if (!known.isEmpty())
+        MessageBoxes::current().notify(known, AppInfo::title());
+    else
+        MessageBoxes::current().notify(m_description, QString::number(m_number));
 }

@@ -35,8 +35,10 @@ public:
 
     // Shows the error in a message box: a known number with its fixed text
     // under the application's title, any other with its own description
-    // under its number.
+    // under its number. report() waits for OK; notify() does not wait, and
+    // shows nothing while an earlier notice is still on screen.
     void report() const;
+    void notify() const;
 
 private:
     int m_number;

@@ -14,6 +14,11 @@ public:
         qWarning().noquote() << title + QStringLiteral(": ") + text;
         return buttons == OkOnly ? Ok : defaultButton;
     }
+    bool notify(const QString &text, const QString &title) override
+    {
+        qWarning().noquote() << title + QStringLiteral(": ") + text;
+        return true;
+    }
 };
 
 MessageBoxes *&installed()

@@ -17,6 +17,11 @@ public:
     virtual Answer show(const QString &text, const QString &title, Buttons buttons, Icon icon,
                         Answer defaultButton) = 0;
 
+    // Shows a box with an OK button and returns at once, without waiting for
+    // anybody: for what goes wrong while nobody may be at the desk. While one
+    // such box is on screen no other is shown; false then.
+    virtual bool notify(const QString &text, const QString &title) = 0;
+
     // The boxes in use; until one is installed, boxes go to the error stream.
     static MessageBoxes &current();
     static void install(MessageBoxes *boxes);

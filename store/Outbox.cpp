@@ -1,5 +1,6 @@
 #include "store/Outbox.h"
 
+#include "store/Clock.h"
 #include "store/ProgramFolder.h"
 #include "store/Sql.h"
 
@@ -36,8 +37,11 @@ const char *const Tables[] = {
     " name TEXT NOT NULL, number TEXT NOT NULL,"
     " state TEXT NOT NULL DEFAULT 'waiting' CHECK (state IN ('waiting', 'sent', 'failed')),"
     " tries INTEGER NOT NULL DEFAULT 0,"
-    " reason TEXT)",
+    " reason TEXT,"         // why the last try failed
+    " next_try INTEGER,"    // after a failed try: when the next is due, ms since 1970 UTC
+    " finished_at INTEGER)", // when it was sent or given up, ms since 1970 UTC
     "CREATE INDEX sms_of_alert ON sms(alert_id)",
+    "CREATE INDEX sms_retries ON sms(next_try) WHERE state = 'waiting' AND tries > 0",
     // How far each taken alert file has been read into the journal.
     "CREATE TABLE taken_file ("
     " path TEXT PRIMARY KEY, device INTEGER NOT NULL, inode INTEGER NOT NULL, bytes INTEGER NOT NULL)",
@@ -191,11 +195,19 @@ void Outbox::beginDispatch(qint64 alertId, const QStringList &phoneList)
     transaction.commit();
 }
 
-QList<Outbox::Sms> Outbox::waitingSms(qint64 alertId)
+QList<Outbox::Alert> Outbox::retriesDue(const QDateTime &now, int max)
 {
-    QSqlQuery query = Sql::run(
-        db(), QStringLiteral("SELECT id, name, number, tries FROM sms WHERE alert_id = ? AND state = 'waiting' ORDER BY id"),
-        {alertId});
+    return alerts(QStringLiteral("id IN (SELECT alert_id FROM sms WHERE state = 'waiting' AND tries > 0 AND next_try <= ? "
+                                 "GROUP BY alert_id ORDER BY min(next_try) LIMIT ?) ORDER BY id"),
+                  {now.toMSecsSinceEpoch(), max});
+}
+
+QList<Outbox::Sms> Outbox::dueSms(qint64 alertId, const QDateTime &now)
+{
+    QSqlQuery query = Sql::run(db(),
+                               QStringLiteral("SELECT id, name, number, tries FROM sms WHERE alert_id = ? AND state = "
+                                              "'waiting' AND (tries = 0 OR next_try <= ?) ORDER BY id"),
+                               {alertId, now.toMSecsSinceEpoch()});
     QList<Sms> list;
     while (query.next())
         list << Sms{query.value(0).toLongLong(), query.value(1).toString(), query.value(2).toString(),
@@ -205,26 +217,48 @@ QList<Outbox::Sms> Outbox::waitingSms(qint64 alertId)
 
 void Outbox::recordSent(qint64 smsId)
 {
-    recordTry(smsId, QStringLiteral("sent"), QString());
+    recordTry(smsId, QStringLiteral("sent"), QString(), QDateTime());
 }
 
-void Outbox::recordFailed(qint64 smsId, const QString &reason)
+void Outbox::recordFailed(qint64 smsId, const QString &reason, const QDateTime &nextTry)
 {
-    recordTry(smsId, QStringLiteral("failed"), reason);
+    recordTry(smsId, QStringLiteral("waiting"), reason, nextTry);
 }
 
-void Outbox::recordTry(qint64 smsId, const QString &state, const QString &reason)
+void Outbox::giveUp(qint64 smsId, const QString &reason)
+{
+    recordTry(smsId, QStringLiteral("failed"), reason, QDateTime());
+}
+
+void Outbox::recordTry(qint64 smsId, const QString &state, const QString &reason, const QDateTime &nextTry)
 {
     const QSqlDatabase database = db();
     Sql::Transaction transaction(database);
-    Sql::run(database, QStringLiteral("UPDATE sms SET state = ?, tries = tries + 1, reason = ? WHERE id = ?"),
-             {state, reason.isNull() ? QVariant() : QVariant(reason), smsId});
+    const bool finished = state != QLatin1String("waiting");
+    Sql::run(database,
+             QStringLiteral("UPDATE sms SET state = ?, tries = tries + 1, reason = ?, next_try = ?, finished_at = ? "
+                            "WHERE id = ?"),
+             {state, reason.isNull() ? QVariant() : QVariant(reason),
+              nextTry.isValid() ? QVariant(nextTry.toMSecsSinceEpoch()) : QVariant(),
+              finished ? QVariant(Clock::nowUtc().toMSecsSinceEpoch()) : QVariant(), smsId});
     // The alert's LOG row is due once every SMS of it has had a first try.
     Sql::run(database,
              QStringLiteral("UPDATE alert SET first_done = 1 WHERE id = (SELECT alert_id FROM sms WHERE id = ?) "
                             "AND NOT EXISTS (SELECT 1 FROM sms WHERE alert_id = alert.id AND tries = 0)"),
              {smsId});
     transaction.commit();
+}
+
+Outbox::Counts Outbox::counts(const QDateTime &givenUpSince)
+{
+    QSqlQuery query = Sql::run(db(),
+                               QStringLiteral("SELECT count(*) FILTER (WHERE state = 'waiting' AND tries > 0), "
+                                              "count(*) FILTER (WHERE state = 'failed' AND finished_at >= ?) FROM sms"),
+                               {givenUpSince.toMSecsSinceEpoch()});
+    Counts counts;
+    if (query.next())
+        counts = {query.value(0).toInt(), query.value(1).toInt()};
+    return counts;
 }
 
 QList<Outbox::Alert> Outbox::logDue(int max)

@@ -63,14 +63,26 @@ public:
 
     // Dispatch. Alerts whose first sends are still to be tried, oldest first.
     QList<Alert> firstTries(int max);
+    // Alerts with an SMS whose next try after a failure is due, the longest
+    // due first.
+    QList<Alert> retriesDue(const QDateTime &now, int max);
     // Fixes an alert's recipients, given as name/number pairs, when its
     // dispatch begins: one SMS each, waiting.
     void beginDispatch(qint64 alertId, const QStringList &phoneList);
-    // The SMS of an alert that are waiting for a try, in recipient order.
-    QList<Sms> waitingSms(qint64 alertId);
-    // The outcome of one try, committed as soon as the modem has answered.
+    // The SMS of an alert whose try is due: the first, or the next after a
+    // failure. In recipient order.
+    QList<Sms> dueSms(qint64 alertId, const QDateTime &now);
+    // The outcome of one try, committed as soon as the modem has answered:
+    // sent; failed, to be tried again at `nextTry`; or failed for the last time.
     void recordSent(qint64 smsId);
-    void recordFailed(qint64 smsId, const QString &reason);
+    void recordFailed(qint64 smsId, const QString &reason, const QDateTime &nextTry);
+    void giveUp(qint64 smsId, const QString &reason);
+
+    struct Counts {
+        int retrying = 0; // failed, waiting for their next try
+        int givenUp = 0;  // failed for the last time since the time given
+    };
+    Counts counts(const QDateTime &givenUpSince);
 
     // The LOG table. Alerts whose first sends have all been tried and whose
     // LOG row is not written yet, oldest first.
@@ -87,7 +99,7 @@ public:
 private:
     QSqlDatabase db();
     void createTables(const QSqlDatabase &db);
-    void recordTry(qint64 smsId, const QString &state, const QString &reason);
+    void recordTry(qint64 smsId, const QString &state, const QString &reason, const QDateTime &nextTry);
     QList<Alert> alerts(const QString &where, const QVariantList &values);
 
     QString m_connection;

@@ -1,13 +1,9 @@
 #include "store/UpdateCom.h"
 
 #include "store/Database.h"
+#include "store/EventWait.h"
 #include "store/MSComm.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
-#include <QElapsedTimer>
-#include <QEventLoop>
-#include <QTimer>
 
 namespace {
 
@@ -163,18 +159,9 @@ bool UpdateUser(const QString &userName, const QString &phoneNo, bool onDuty)
 
 void Delay(float ms)
 {
-    QElapsedTimer clock;
-    clock.start();
-    QTimer wake;
-    wake.setSingleShot(true);
-    wake.setTimerType(Qt::PreciseTimer);
-    do {
-        const qint64 left = qint64(ms) + 1 - clock.elapsed();
-        if (left > 0)
-            wake.start(int(left));
-        // Blocks until an event arrives or the wake-up timer fires.
-        QCoreApplication::processEvents(left > 0 ? QEventLoop::WaitForMoreEvents : QEventLoop::AllEvents);
-    } while (float(clock.elapsed()) <= ms);
+    // More than `ms` must have passed; the user started this wait, so every
+    // event runs meanwhile.
+    EventWait::until([] { return false; }, qint64(ms) + 1, EventWait::EveryEvent);
 }
 
 } // namespace UpdateCom

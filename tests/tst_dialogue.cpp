@@ -1,7 +1,8 @@
 // One command and its reply over a real pseudo-terminal, with the test
-// playing the modem byte by byte: echo, replies in pieces, ERROR before OK,
-// a lowercase "ok", a stray ">", an alert text holding "OK", and silence
-// for the full 8.64 seconds.
+// playing the modem byte by byte: echo, replies in pieces, final error
+// results that end a step at once, a lowercase "ok", a stray ">", a message
+// text answered with a bare "OK" or echoed with "OK" in it, and silence for
+// the full 8.64 seconds.
 
 #include "modem/ModemDialogue.h"
 #include "modem/TraceList.h"
@@ -36,10 +37,9 @@ private slots:
     void cleanup();
     void echoThenReply();
     void replyInPieces();
-    void errorThenOk();
-    void lowercaseOkIsNoReply();
-    void strayPromptEndsAnyExchange();
-    void echoedTextIsNotTheAnswer();
+    void finalErrorsEndTheStepAtOnce();
+    void lowercaseOkAndStrayPromptAreNoReply();
+    void messageNeedsItsReference();
     void silenceTimesOutAfterTheFullLimit();
     void afterEcho();
 
@@ -90,7 +90,7 @@ void tst_dialogue::echoThenReply()
     QVERIFY(m_dialogue->sendIt("AT+CMGF=1", "OK", "ERROR", 1));
     QCOMPARE(m_trace->lines(), QStringList({"Sending..AT+CMGF=1", "In OnComm", "?---> AT+CMGF=1\r", "In OnComm",
                                             "--> AT+CMGF=1\r\r\nOK\r\n"}));
-    QVERIFY(m_dialogue->ReplyDone);
+    QVERIFY(m_dialogue->ReplyDone());
 }
 
 void tst_dialogue::replyInPieces()
@@ -100,50 +100,70 @@ void tst_dialogue::replyInPieces()
     QCOMPARE(m_trace->lines().mid(1), QStringList({"In OnComm", "?---> \r\nO", "In OnComm", "--> \r\nOK\r\n"}));
 }
 
-void tst_dialogue::errorThenOk()
+void tst_dialogue::finalErrorsEndTheStepAtOnce()
 {
-    answer({"\r\nERROR\r\n", "\r\nOK\r\n"}, 100);
-    QVERIFY(m_dialogue->sendIt("AT", "OK", "ERROR", 1));
-    QCOMPARE(m_trace->lines().mid(1),
-             QStringList({"In OnComm", "Err--->\r\nERROR\r\n", "In OnComm", "--> \r\nERROR\r\n\r\nOK\r\n"}));
-
-    // ERROR alone waits for the time-out and fails; +CMS ERROR too.
+    // With the full 8.64 s limit, each final error ends its step at once,
+    // in the modem's own words; a line counts once its end has come.
+    m_dialogue->setTimeUnitMs(ModemDialogue::DefaultTimeUnitMs);
+    const QList<QPair<QByteArray, QString>> errors = {{"\r\nERROR\r\n", "ERROR"},
+                                                     {"\r\n+CMS ERROR: 500\r\n", "+CMS ERROR: 500"},
+                                                     {"\r\n+CME ERROR: 10\r\n", "+CME ERROR: 10"}};
+    for (const auto &[reply, reason] : errors) {
+        m_pty->disconnect(this);
+        answer({reply.left(5), reply.mid(5)});
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(!m_dialogue->sendIt("AT+CMGS=\"555\"", ">", "ERROR", 1));
+        QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(m_dialogue->failure(), reason);
+        QCOMPARE(m_trace->lines().last(), "Err--->" + QString::fromLatin1(reply));
+        m_trace->Clear();
+    }
+    // Its expected reply counts before an error in the same reply.
     m_pty->disconnect(this);
-    answer({"\r\n+CMS ERROR: 500\r\n"});
-    QVERIFY(!m_dialogue->sendIt("text\x1a", "OK", "ERROR", 1));
-    QCOMPARE(m_trace->lines().last(), QString("Timeout..."));
-    QVERIFY(m_trace->lines().contains("Err--->\r\n+CMS ERROR: 500\r\n"));
+    answer({"\r\nERROR\r\n\r\nOK\r\n"});
+    QVERIFY(m_dialogue->sendIt("AT", "OK", "ERROR", 1));
 }
 
-void tst_dialogue::lowercaseOkIsNoReply()
+void tst_dialogue::lowercaseOkAndStrayPromptAreNoReply()
 {
     answer({"\r\nok\r\n"});
     QVERIFY(!m_dialogue->sendIt("AT", "OK", "ERROR", 1));
     QCOMPARE(m_trace->lines().last(), QString("Timeout..."));
-}
+    QCOMPARE(m_dialogue->failure(), QString("no answer from the modem within 0.6 s"));
 
-void tst_dialogue::strayPromptEndsAnyExchange()
-{
+    // A ">" ends only the step that waits for the prompt.
+    m_pty->disconnect(this);
     answer({"\r\n> "});
-    QVERIFY(m_dialogue->sendIt("AT+CMGF=1", "OK", "ERROR", 1));
-    QCOMPARE(m_trace->lines().last(), QString(">>---> \r\n> "));
+    QVERIFY(!m_dialogue->sendIt("AT+CMGF=1", "OK", "ERROR", 1));
+    QCOMPARE(m_trace->lines().last(), QString("Timeout..."));
+    QVERIFY(m_dialogue->sendIt("AT+CMGS=\"555\"", ">", "ERROR", 1));
+    QCOMPARE(m_trace->lines().last(), QString("--> \r\n> "));
 }
 
-void tst_dialogue::echoedTextIsNotTheAnswer()
+void tst_dialogue::messageNeedsItsReference()
 {
-    // The modem echoes the text, in pieces, and then says nothing.
+    // The modem echoes the text, in pieces, and then says nothing: an "OK"
+    // or ">" in the text is no answer.
     const QByteArray text = "Gold OK > 1900\x1a";
     answer({"Gold O", "K > 1", "900"});
     QVERIFY(!m_dialogue->sendIt(QString::fromLatin1(text), "OK", "ERROR", 1));
     QCOMPARE(m_trace->lines().last(), QString("Timeout..."));
     QVERIFY(m_trace->lines().contains("?---> Gold OK > 1900"));
 
-    // With its own answer after the echo the step succeeds; the tail of the
-    // previous reply in front of the echo changes nothing.
+    // A bare "OK" is how a modem answers a message it cancelled.
     m_pty->disconnect(this);
-    answer({"\r\n", "Gold OK > 1900", "\r\n+CMGS: 7\r\n\r\nOK\r\n"});
+    answer({"Gold OK > 1900", "\r\nOK\r\n"});
+    QVERIFY(!m_dialogue->sendIt(QString::fromLatin1(text), "OK", "ERROR", 1));
+    QVERIFY(m_dialogue->failure().contains("OK without a message reference"));
+
+    // "+CMGS: n" and "OK" after the echo: sent. The tail of the previous
+    // reply in front of the echo changes nothing.
+    m_pty->disconnect(this);
+    answer({"\r\n", "Gold OK > 1900", "\r\n+CMGS: 7\r\n", "\r\nOK\r\n"});
     QVERIFY(m_dialogue->sendIt(QString::fromLatin1(text), "OK", "ERROR", 1));
     QVERIFY(m_trace->lines().last().startsWith("--> \r\nGold OK > 1900\r\n+CMGS: 7"));
+    QVERIFY(m_trace->lines().contains("?---> \r\nGold OK > 1900\r\n+CMGS: 7\r\n"));
 }
 
 void tst_dialogue::silenceTimesOutAfterTheFullLimit()
@@ -157,6 +177,7 @@ void tst_dialogue::silenceTimesOutAfterTheFullLimit()
     const double cpu = cpuSeconds() - cpuBefore;
     QVERIFY2(elapsed >= 8000 && elapsed <= 9000, qPrintable(QString::number(elapsed)));
     QCOMPARE(m_trace->lines(), QStringList({"Sending..AT+CMGF=1", "Timeout..."}));
+    QCOMPARE(m_dialogue->failure(), QString("no answer from the modem within 8.64 s"));
     // The wait sleeps in the event loop: a busy loop would burn the core.
     QVERIFY2(cpu < 0.5, qPrintable(QString::number(cpu)));
 }
@@ -168,6 +189,7 @@ void tst_dialogue::afterEcho()
     QCOMPARE(ModemDialogue::afterEcho("A", "AT\r"), QString());
     QCOMPARE(ModemDialogue::afterEcho(" OK", " OK\x1a\r"), QString());
     QCOMPARE(ModemDialogue::afterEcho("\r\n OK\r\nOK", " OK\x1a\r"), QString("\r\nOK"));
+    QCOMPARE(ModemDialogue::afterEcho("\x1b" "AT\r\r\nOK", "AT\r"), QString("\r\nOK"));
 }
 
 QTEST_GUILESS_MAIN(tst_dialogue)

@@ -1,10 +1,16 @@
-// The ring of ALARM history files in a real program folder: first file,
-// the size limit, the switch to the next file, rotation, gaps, files put
-// there by hand, and a folder that cannot be written.
+// What the relay keeps on disk in a real program folder. The ring of ALARM
+// history files: first file, the size limit, the switch to the next file,
+// rotation, gaps and files put there by hand. The page log's daily files:
+// a file per day by the wall clock, midnight included, a file that cannot
+// be written, and the bound on what is kept in memory.
 
 #include "modem/AlarmHistory.h"
+#include "modem/AlarmSender.h"
+#include "modem/PageLog.h"
+#include "modem/TraceList.h"
 #include "store/ProgramFolder.h"
 #include "store/UpdateCom.h"
+#include "support/TestClock.h"
 
 #include <QDir>
 #include <QFile>
@@ -48,6 +54,7 @@ private slots:
     void firstFileAndLimit();
     void rotation();
     void gapsAndHandPlacedFiles();
+    void pageLogDailyFiles();
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -135,6 +142,49 @@ void tst_history::gapsAndHandPlacedFiles()
     // A history that cannot be written says so.
     ProgramFolder::set(m_dir->filePath("missing-folder"));
     QVERIFY_THROWS_EXCEPTION(AlarmHistory::Failure, history.AlarmLog());
+}
+
+void tst_history::pageLogDailyFiles()
+{
+    // A block dated by the wall clock: at exactly midnight the date alone,
+    // and the day's own file.
+    TestClock clock(QDateTime(QDate(2026, 12, 7), QTime(23, 59, 59)));
+    PageLog pageLog;
+    TraceList trace;
+    AlarmSender sender(trace, pageLog);
+    UpdateCom::ComPort = 9; // nothing there: a failure block, dated like a sent one
+    sender.SendAlarm("late", "Desk1", "555");
+    clock.set(QDateTime(QDate(2026, 12, 8), QTime(0, 0)));
+    sender.SendAlarm("midnight", "Desk1", "555");
+    const QLocale locale = QLocale::system();
+    const QString day8 = locale.toString(QDate(2026, 12, 8), QLocale::ShortFormat);
+    QVERIFY(pageLog.text().contains("\r\n" + day8 + "\r\nNot sent to Desk1 (555): "));
+    QVERIFY(pageLog.text().startsWith(locale.toString(QDate(2026, 12, 7), QLocale::ShortFormat) + ' '));
+
+    const auto daily = [](const char *date) {
+        QFile file(ProgramFolder::file(QString("Logs/PageLog-%1.txt").arg(date)));
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    };
+    QVERIFY(daily("2026-12-07").contains("Message: late\r\n"));
+    QVERIFY(!daily("2026-12-07").contains("midnight"));
+    QVERIFY(daily("2026-12-08").contains("Message: midnight\r\n"));
+
+    // A day's file that cannot be written is said once; the page log goes on.
+    QVERIFY(QDir(ProgramFolder::path()).mkpath("Logs/PageLog-2026-12-09.txt"));
+    clock.set(QDateTime(QDate(2026, 12, 9), QTime(8, 0)));
+    pageLog.report("one");
+    pageLog.report("two");
+    QCOMPARE(pageLog.text().count("The page log cannot be written to"), 1);
+    QVERIFY(pageLog.text().endsWith("two\r\n"));
+
+    // In memory only the newest lines are kept; the day's file has them all.
+    clock.set(QDateTime(QDate(2026, 12, 10), QTime(8, 0)));
+    for (int i = 1; i <= PageLog::KeptLines + PageLog::KeptLines / 5; ++i)
+        pageLog.report(QString("line %1").arg(i));
+    QVERIFY(pageLog.text().count('\n') <= PageLog::KeptLines + PageLog::KeptLines / 10);
+    QVERIFY(pageLog.text().endsWith(QString("line %1\r\n").arg(PageLog::KeptLines + PageLog::KeptLines / 5)));
+    QVERIFY(!pageLog.text().contains("line 1\r\n"));
+    QVERIFY(daily("2026-12-10").startsWith("line 1\r\n"));
 }
 
 QTEST_GUILESS_MAIN(tst_history)

@@ -83,7 +83,7 @@ void tst_intake::lineRules()
                                         "\r\n"
                                         "only|four|fields|here\r\n"
                                         "L|10:03|EA4|T4|\xe9t\xe9");
-    relay.Timer1_Timer();
+    relay.cycle();
     QCOMPARE(folder.rows("SELECT Time, EA_Name, Title, Message FROM LOG ORDER BY SMS_ID").first(),
              QVariantList({" 10:00 ", "EA 1", " T ", ""}));
     QCOMPARE(folder.loggedMessages(), QStringList({"", "two\nlines", "cut", QString::fromLatin1("\xe9t\xe9")}));
@@ -95,10 +95,10 @@ void tst_intake::lineRules()
     // A file of LF-ended lines is one line; an empty file yields nothing;
     // nothing is left in the folder.
     writeFile(MT4Paths::alertFile(mt4), "L|1|EA|T|a\nL|2|EA|T|b\n");
-    relay.Timer1_Timer();
+    relay.cycle();
     QCOMPARE(folder.loggedMessages().last(), QString("a\nL"));
     writeFile(MT4Paths::alertFile(mt4), "");
-    relay.Timer1_Timer();
+    relay.cycle();
     QCOMPARE(folder.loggedMessages().size(), 5);
     QCOMPARE(folderEntries(mt4), QStringList());
     QCOMPARE(relay.SmsCount(), short(0));
@@ -116,7 +116,7 @@ void tst_intake::tenPerCycleTheRestWaitsInTheOutbox()
     // once and both files are gone; ten are dispatched now, eight wait.
     writeFile(MT4Paths::alertFile(a), lines(1, 12, "a"));
     writeFile(MT4Paths::alertFile(b), lines(1, 6, "b"));
-    relay.Timer1_Timer();
+    relay.cycle();
     QCOMPARE(folder.loggedMessages().size(), 10);
     QCOMPARE(folder.outboxRows("SELECT count(*) FROM alert WHERE logged = 0").first().first().toInt(), 8);
     QCOMPARE(folderEntries(a), QStringList());
@@ -124,8 +124,8 @@ void tst_intake::tenPerCycleTheRestWaitsInTheOutbox()
 
     // A new file queues behind the waiting alerts.
     writeFile(MT4Paths::alertFile(a), lines(13, 14, "a"));
-    relay.Timer1_Timer();
-    relay.Timer1_Timer();
+    relay.cycle();
+    relay.cycle();
     QStringList expected;
     for (int i = 1; i <= 12; ++i)
         expected << QStringLiteral("msg %1").arg(i);
@@ -166,11 +166,11 @@ void tst_intake::takenFileAlreadyInTheOutbox()
     }
 
     TestRelay relay(1500, 60, false);
-    relay.Timer1_Timer();
+    relay.cycle();
     QCOMPARE(folder.loggedMessages(), QStringList({"msg 2", "msg 3", "msg 1", "msg 4", "msg 5"}));
     QCOMPARE(folderEntries(mt4), QStringList());
     QVERIFY(folder.outboxRows("SELECT * FROM taken_file").isEmpty());
-    relay.Timer1_Timer();
+    relay.cycle();
     QCOMPARE(folder.loggedMessages().size(), 5);
 }
 
@@ -187,15 +187,15 @@ void tst_intake::fileThatCannotBeRead()
     // but never removed unread: it is said once and read once it can be.
     writeFile(MT4Paths::alertFile(mt4), lines(1, 2, "locked"));
     QVERIFY(QFile::setPermissions(MT4Paths::alertFile(mt4), QFileDevice::WriteOwner));
-    relay.Timer1_Timer();
-    relay.Timer1_Timer();
+    relay.cycle();
+    relay.cycle();
     QVERIFY(folder.loggedMessages().isEmpty());
     const QString taken = takenFile(mt4);
     QVERIFY(!taken.isEmpty());
     QCOMPARE(relay.pageLog().text().count("cannot be read"), 1);
 
     QVERIFY(QFile::setPermissions(taken, QFileDevice::ReadOwner | QFileDevice::WriteOwner));
-    relay.Timer1_Timer();
+    relay.cycle();
     QCOMPARE(folder.loggedMessages(), QStringList({"msg 1", "msg 2"}));
     QCOMPARE(folderEntries(mt4), QStringList());
 }
@@ -210,12 +210,12 @@ void tst_intake::outboxThatCannotBeWritten()
     QVERIFY(QDir(folder.path()).mkdir(Outbox::FileName));
     TestRelay relay(1500, 60, false);
     writeFile(MT4Paths::alertFile(mt4), lines(1, 1, "first"));
-    relay.Timer1_Timer();
-    relay.Timer1_Timer();
+    relay.cycle();
+    relay.cycle();
     QCOMPARE(folderEntries(mt4), QStringList({"Sms.csv"}));
     QCOMPARE(relay.pageLog().text().count("The outbox cannot be written"), 1);
     QVERIFY(QDir(folder.path()).rmdir(Outbox::FileName));
-    relay.Timer1_Timer();
+    relay.cycle();
     QCOMPARE(folder.loggedMessages(), QStringList({"msg 1"}));
 
     // An outbox another program holds locked: the taken file stays unread
@@ -224,13 +224,13 @@ void tst_intake::outboxThatCannotBeWritten()
         LockHolder holder(folder.file(Outbox::FileName));
         QVERIFY(holder.locked());
         writeFile(MT4Paths::alertFile(mt4), lines(2, 3, "second"));
-        relay.Timer1_Timer();
+        relay.cycle();
         QVERIFY(!takenFile(mt4).isEmpty());
         QCOMPARE(folder.loggedMessages().size(), 1);
         QCOMPARE(relay.pageLog().text().count("The outbox cannot be written"), 2);
     }
-    relay.Timer1_Timer();
-    relay.Timer1_Timer();
+    relay.cycle();
+    relay.cycle();
     QCOMPARE(folder.loggedMessages(), QStringList({"msg 1", "msg 2", "msg 3"}));
     QCOMPARE(folderEntries(mt4), QStringList());
 }

@@ -3,6 +3,7 @@
 // that ends, and Exit in the middle of a batch.
 
 #include "app/TahomaFont.h"
+#include "app/WidgetMessageBoxes.h"
 #include "app/frmMain.h"
 #include "store/UpdateCom.h"
 #include "support/ProgramFolderFixture.h"
@@ -15,6 +16,7 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QtTest>
 
@@ -31,6 +33,7 @@ private slots:
     void trayMessages();
     void sessionEndDoesNotAsk();
     void exitInTheMiddleOfABatch();
+    void noBoxHoldsUpTheRelay();
 };
 
 void tst_mainwindow::startUpAndLayout()
@@ -237,6 +240,46 @@ void tst_mainwindow::exitInTheMiddleOfABatch()
     for (const SimulatedModem::Sms &sms : modem.messages())
         texts << sms.text;
     QCOMPARE(texts, QStringList({"Alert 1", "Alert 2", "Alert 3", "Alert 4", "Alert 5"}));
+}
+
+void tst_mainwindow::noBoxHoldsUpTheRelay()
+{
+    Schema::ComRow com;
+    com.port = 9; // COM9 names a device that is not there
+    ProgramFolderFixture folder(com);
+    const WidgetMessageBoxes boxes; // the program's own, real boxes
+    folder.addUser("Ann", "+111", true);
+    const QString mt4 = folder.addWatchedFolder("mt4");
+    frmMain window;
+    window.Form_Load();
+    window.showMainWindow();
+    window.relay().Timer1().setInterval(50);
+    window.relay().setRetryDelays({300, 300, 300, 300});
+    const auto portBoxes = [] {
+        const QWidgetList windows = QApplication::topLevelWidgets();
+        return std::count_if(windows.cbegin(), windows.cend(), [](QWidget *w) {
+            auto *box = qobject_cast<QMessageBox *>(w);
+            return box && box->isVisible() && box->text() == "Invalid port number";
+        });
+    };
+
+    // No modem on COM9: one box, which waits for nobody; the next alert is
+    // taken and tried all the same, and said in the page log.
+    writeAlerts(mt4, 1, 1);
+    QTRY_COMPARE_WITH_TIMEOUT(portBoxes(), 1, 10000);
+    writeAlerts(mt4, 2, 2);
+    QTRY_COMPARE_WITH_TIMEOUT(window.relay().pageLog().text().count("Not sent to Ann (+111): Invalid port number"), 2,
+                              10000);
+    QCOMPARE(portBoxes(), 1);
+    QTRY_COMPARE(window.tray().tip(), QString("Vantrel: 2 SMS waiting to be retried"));
+
+    // The modem comes: both go out on their next try, the box still up.
+    SimulatedModem modem({"--quiet"}, folder.path(), 9);
+    QTRY_COMPARE_WITH_TIMEOUT(modem.messages().size(), 2, 10000);
+    QCOMPARE(portBoxes(), 1);
+    QTRY_COMPARE(window.tray().tip(), QString("Vantrel"));
+    QCOMPARE(frmMain::trayTip(0, 3), QString("Vantrel: 3 SMS given up"));
+    QCOMPARE(frmMain::trayTip(2, 1), QString("Vantrel: 2 SMS waiting to be retried, 1 given up"));
 }
 
 QTEST_MAIN(tst_mainwindow)

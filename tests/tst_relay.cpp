@@ -9,6 +9,7 @@
 #include "support/SimulatedModem.h"
 #include "support/TestRelay.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QtTest>
 
@@ -19,6 +20,8 @@ class tst_relay : public QObject
 private slots:
     void alertsReachEveryOnDutyPhoneOnce();
     void portThatCannotOpenStillLogs();
+    void failedSmsAreTriedAgainThenGivenUp();
+    void retryAfterTheRealWait();
     void logRowsWaitForTheDatabase();
 };
 
@@ -82,12 +85,75 @@ void tst_relay::portThatCannotOpenStillLogs()
 
     TestRelay relay(1500, 60, false);
     UpdateCom::ComPort = 8; // nothing is bound as COM8
-    relay.Timer1_Timer();
+    relay.cycle();
     QCOMPARE(folder.loggedMessages(), QStringList({"Alert 1"}));
-    QCOMPARE(boxes.texts(), QStringList({"Invalid port number", "Invalid port number"}));
+    // One box, which waits for nobody; both failures are in the page log.
+    QCOMPARE(boxes.texts(), QStringList({"Invalid port number"}));
+    QCOMPARE(relay.pageLog().text().count(": Invalid port number\r\n"), 2);
     QVERIFY(!relay.pageLog().text().contains("Sending to"));
     QCOMPARE(folder.outboxRows("SELECT name, state, tries, reason FROM sms ORDER BY id"),
-             QList<QVariantList>({{"Ann", "failed", 1, "Invalid port number"}, {"Cid", "failed", 1, "Invalid port number"}}));
+             QList<QVariantList>({{"Ann", "waiting", 1, "Invalid port number"}, {"Cid", "waiting", 1, "Invalid port number"}}));
+}
+
+void tst_relay::failedSmsAreTriedAgainThenGivenUp()
+{
+    ProgramFolderFixture folder;
+    folder.addUser("Ann", "+111", true);
+    folder.addUser("Cid", "+333", true);
+    const QString a = folder.addWatchedFolder("terminal-a");
+    // The network refuses Ann's number for a second, and Bob's for good.
+    SimulatedModem modem({"--quiet", "--reject-for", "+111:1000", "--reject", "+222"}, folder.path(), 1);
+    TestRelay relay;
+    relay.setRetryDelays({400, 400, 400, 400});
+    QSignalSpy counts(&relay, &AlertRelay::deliveryChanged);
+    QSignalSpy gaveUp(&relay, &AlertRelay::gaveUp);
+
+    // Ann's SMS fails, is said once, goes out on a later try as any SMS
+    // does, and is not sent twice; the LOG row came after the first tries.
+    writeAlerts(a, 1, 1);
+    QVERIFY(relay.waitUntilIdle());
+    QCOMPARE(modem.messages().size(), 2);
+    QCOMPARE(modem.messages().last().number, QString("+111"));
+    const QString log = relay.pageLog().text();
+    QCOMPARE(log.count("Not sent to Ann (+111): +CMS ERROR: 500"), 1);
+    QCOMPARE(log.count("Sending to Ann (+111)"), 1);
+    QVERIFY(log.indexOf("Sending to Cid (+333)") < log.indexOf("Sending to Ann (+111)"));
+    QFile history(folder.file("ALARM1.csv"));
+    QVERIFY(history.open(QIODevice::ReadOnly));
+    QCOMPARE(history.readAll().count("Ann (+111)*** Alert 1"), 1);
+    QCOMPARE(folder.loggedMessages(), QStringList({"Alert 1"}));
+    QVERIFY(folder.outboxRows("SELECT tries FROM sms WHERE name = 'Ann'").first().first().toInt() >= 2);
+    QVERIFY(!counts.isEmpty() && counts.first() == QVariantList({1, 0}));
+    QCOMPARE(counts.last(), QVariantList({0, 0}));
+
+    // Bob's never goes: tried five times, then given up, said once.
+    folder.addUser("Bob", "+222", true);
+    relay.recipients().GetPhoneNo();
+    writeAlerts(a, 2, 2);
+    QVERIFY(relay.waitUntilIdle());
+    QCOMPARE(relay.pageLog().text().count("Not sent to Bob (+222)"), 1);
+    QCOMPARE(relay.pageLog().text().count("Given up sending to Bob (+222) after 5 tries: +CMS ERROR: 500"), 1);
+    QCOMPARE(gaveUp.size(), 1);
+    QCOMPARE(folder.outboxRows("SELECT state, tries FROM sms WHERE name = 'Bob'").first(), QVariantList({"failed", 5}));
+    QCOMPARE(counts.last(), QVariantList({0, 1}));
+    QCOMPARE(relay.deliveryCounts().givenUp, 1);
+}
+
+void tst_relay::retryAfterTheRealWait()
+{
+    // The first retry, after its real 30 seconds.
+    ProgramFolderFixture folder;
+    folder.addUser("Ann", "+111", true);
+    const QString a = folder.addWatchedFolder("terminal-a");
+    SimulatedModem modem({"--quiet", "--reject-for", "+111:20000"}, folder.path(), 1);
+    TestRelay relay;
+    writeAlerts(a, 1, 1);
+    QTRY_VERIFY_WITH_TIMEOUT(relay.pageLog().text().contains("Not sent to Ann (+111)"), 10000);
+    QElapsedTimer clock;
+    clock.start();
+    QTRY_COMPARE_WITH_TIMEOUT(modem.messages().size(), 1, 45000);
+    QVERIFY2(clock.elapsed() > 28000, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(relay.pageLog().text().count("Sending to Ann (+111)"), 1);
 }
 
 void tst_relay::logRowsWaitForTheDatabase()

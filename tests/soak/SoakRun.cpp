@@ -88,13 +88,13 @@ QString alertText(int n)
 QString SoakOutcome::summary() const
 {
     return QStringLiteral("%1 alerts, %2 LOG rows, %3 sends: %4 acknowledged, %5 accepted by the modem, %6 refused "
-                          "(%7 seen in the trace), %8 time-outs, %9 broken off, %10 hang-ups, %11 ignored commands, "
-                          "%12 accepted but not acknowledged, %13 not delivered, %14 message boxes; RSS %15 -> %16 kB; "
-                          "%17 s")
+                          "(%7 seen in the trace), %8 time-outs, %9 lines lost, %10 hang-ups, %11 ignored commands, "
+                          "%12 accepted but not acknowledged, %13 accepted twice after a lost answer, %14 given up, "
+                          "%15 not delivered, %16 message boxes; RSS %17 -> %18 kB; %19 s")
         .arg(alerts).arg(logRows).arg(sends).arg(acknowledged).arg(accepted).arg(refusedByModem)
         .arg(refusalsInTrace).arg(timeouts).arg(brokenOff).arg(hangUps).arg(ignoredCommands)
-        .arg(acceptedNotAcknowledged).arg(notDelivered).arg(messageBoxes).arg(rssStartKb).arg(rssEndKb)
-        .arg(seconds, 0, 'f', 1);
+        .arg(acceptedNotAcknowledged).arg(acceptedTwice).arg(givenUp).arg(notDelivered).arg(messageBoxes)
+        .arg(rssStartKb).arg(rssEndKb).arg(seconds, 0, 'f', 1);
 }
 
 SoakOutcome runSoak(const SoakPlan &plan)
@@ -127,6 +127,7 @@ SoakOutcome runSoak(const SoakPlan &plan)
     QHash<Pair, int> acknowledged;
     {
         TestRelay relay(plan.timeUnitMs, plan.tickMs, false);
+        relay.setRetryDelays(plan.retryDelaysMs);
         // The trace keeps only the latest send: read it as each send ends.
         QObject::connect(&relay.sender(), &AlarmSender::sent, &relay, [&](bool ok) {
             sends << readTrace(relay.trace().lines(), ok);
@@ -151,7 +152,9 @@ SoakOutcome runSoak(const SoakPlan &plan)
                 if (QFile::exists(MT4Paths::alertFile(folder)))
                     return;
             }
-            if (program.rows(QStringLiteral("SELECT SMS_ID FROM LOG")).size() >= plan.alerts)
+            // Done when every alert is logged and every SMS sent or given up.
+            if (program.rows(QStringLiteral("SELECT SMS_ID FROM LOG")).size() >= plan.alerts
+                && program.outboxRows(QStringLiteral("SELECT id FROM sms WHERE state = 'waiting'")).isEmpty())
                 QCoreApplication::exit();
         });
         check.start(200);
@@ -163,9 +166,11 @@ SoakOutcome runSoak(const SoakPlan &plan)
             out.problems << QStringLiteral("records left in the batch");
         if (!program.outboxRows(QStringLiteral("SELECT id FROM alert WHERE logged = 0")).isEmpty())
             out.problems << QStringLiteral("alerts left in the outbox");
-        if (relay.pageLog().text().count(QLatin1String("Sending to ")) != sends.size() - std::count_if(sends.cbegin(), sends.cend(), [](const SendSeen &s) { return !s.acknowledged; }))
+        const QString pageLog = relay.pageLog().text();
+        if (pageLog.count(QLatin1String("Sending to ")) != sends.size() - std::count_if(sends.cbegin(), sends.cend(), [](const SendSeen &s) { return !s.acknowledged; }))
             out.problems << QStringLiteral("page log and acknowledged sends disagree");
-        out.brokenOff = int(relay.pageLog().text().count(QLatin1String("broken off")));
+        out.brokenOff = int(pageLog.count(QLatin1String("the line to the modem was lost")));
+        out.givenUp = int(pageLog.count(QLatin1String("Given up sending to ")));
     }
     out.rssEndKb = processStatusKb("VmRSS:");
     out.sends = int(sends.size());
@@ -195,34 +200,39 @@ SoakOutcome runSoak(const SoakPlan &plan)
     if (out.logRows != plan.alerts)
         out.problems << QStringLiteral("%1 LOG rows for %2 alerts").arg(out.logRows).arg(plan.alerts);
 
-    // Every SMS the modem accepted was wanted, and accepted once.
+    // What the trace showed of each send. A send cut off after its text
+    // was written (a time-out or a lost line) may have reached the phone
+    // all the same; it is the only kind of send that may be tried again and
+    // so reach the modem twice.
+    QHash<Pair, int> cutOff;
+    for (const SendSeen &send : std::as_const(sends)) {
+        out.timeouts += send.timedOut ? 1 : 0;
+        out.refusalsInTrace += send.refused ? 1 : 0;
+        if (!send.acknowledged && !send.refused && !send.text.isEmpty())
+            ++cutOff[{send.number, send.text}];
+    }
+
+    // Every SMS the modem accepted was wanted, and accepted once, but for
+    // those cut off.
     QHash<Pair, int> accepted;
     for (const SimulatedModem::Sms &sms : modem.messages()) {
         const Pair pair{sms.number, sms.text};
         if (!numbers.contains(sms.number) || !wantedTexts.contains(sms.text))
             out.problems << QStringLiteral("unwanted SMS to %1: %2").arg(sms.number, sms.text);
-        if (++accepted[pair] == 2)
+        if (++accepted[pair] > 1 + cutOff.value(pair))
             out.problems << QStringLiteral("SMS accepted twice: %1 to %2").arg(sms.text, sms.number);
+        out.acceptedTwice += accepted[pair] == 2 ? 1 : 0;
         ++out.accepted;
     }
 
-    // An acknowledged send was accepted; one accepted but not acknowledged
-    // had its answer cut off by a time-out or a lost line after the text.
+    // An acknowledged send was accepted, and never sent again; one accepted
+    // but not acknowledged had its answer cut off.
     for (auto it = acknowledged.cbegin(); it != acknowledged.cend(); ++it) {
         out.acknowledged += it.value();
         if (it.value() > 1)
             out.problems << QStringLiteral("acknowledged twice: %1 to %2").arg(it.key().second, it.key().first);
         if (!accepted.contains(it.key()))
             out.problems << QStringLiteral("acknowledged but never accepted: %1 to %2").arg(it.key().second, it.key().first);
-    }
-    QHash<Pair, const SendSeen *> cutOff;
-    for (const SendSeen &send : std::as_const(sends)) {
-        out.timeouts += send.timedOut ? 1 : 0;
-        out.refusalsInTrace += send.refused ? 1 : 0;
-        if (!send.acknowledged && !send.refused && !send.text.isEmpty())
-            cutOff.insert({send.number, send.text}, &send);
-        if (send.refused && accepted.contains({send.number, send.text}))
-            out.problems << QStringLiteral("refused and accepted: %1 to %2").arg(send.text, send.number);
     }
     for (auto it = accepted.cbegin(); it != accepted.cend(); ++it) {
         if (acknowledged.contains(it.key()))
@@ -231,7 +241,11 @@ SoakOutcome runSoak(const SoakPlan &plan)
         if (!cutOff.contains(it.key()))
             out.problems << QStringLiteral("accepted without its send reaching the text: %1 to %2").arg(it.key().second, it.key().first);
     }
-    out.notDelivered = plan.alerts * plan.onDuty - out.accepted;
+    // Every SMS went out in the end, or was given up and said so.
+    if (acknowledged.size() + out.givenUp < plan.alerts * plan.onDuty)
+        out.problems << QStringLiteral("%1 SMS acknowledged and %2 given up of %3")
+                            .arg(acknowledged.size()).arg(out.givenUp).arg(plan.alerts * plan.onDuty);
+    out.notDelivered = plan.alerts * plan.onDuty - int(accepted.size());
 
     // Every refusal the modem made shows in the trace of its send.
     const QString log = modem.log();

@@ -19,6 +19,15 @@ MessageBoxes::Answer ScriptedMessageBoxes::show(const QString &text, const QStri
     return m_answers.isEmpty() ? No : m_answers.dequeue();
 }
 
+bool ScriptedMessageBoxes::notify(const QString &text, const QString &title)
+{
+    if (m_noticeUp)
+        return false;
+    m_noticeUp = true;
+    shown.append({text, title, OkOnly, NoIcon, Ok, true});
+    return true;
+}
+
 QStringList ScriptedMessageBoxes::texts() const
 {
     QStringList list;

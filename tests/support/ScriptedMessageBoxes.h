@@ -17,6 +17,7 @@ public:
         Buttons buttons;
         Icon icon;
         Answer defaultButton;
+        bool notice = false; // shown without waiting (notify)
     };
 
     ScriptedMessageBoxes();
@@ -24,6 +25,9 @@ public:
 
     Answer show(const QString &text, const QString &title, Buttons buttons, Icon icon,
                 Answer defaultButton) override;
+    // A notice stays "on screen" until dismissNotice().
+    bool notify(const QString &text, const QString &title) override;
+    void dismissNotice() { m_noticeUp = false; }
 
     void answer(Answer next) { m_answers.enqueue(next); }
     QList<Shown> shown;
@@ -32,4 +36,5 @@ public:
 
 private:
     QQueue<Answer> m_answers;
+    bool m_noticeUp = false;
 };

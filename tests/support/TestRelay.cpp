@@ -45,6 +45,12 @@ TestRelay::TestRelay(int timeUnitMs, int tickMs, bool polling)
         start();
 }
 
+void TestRelay::cycle()
+{
+    Timer1_Timer();
+    QTRY_VERIFY_WITH_TIMEOUT(!cycleRunning(), 60000);
+}
+
 bool TestRelay::waitUntilIdle(int ms)
 {
     const QDeadlineTimer deadline(ms);

@@ -14,6 +14,8 @@ class TestRelay : public AlertRelay
 public:
     explicit TestRelay(int timeUnitMs = 1500, int tickMs = 60, bool polling = true);
 
+    // One tick, and the event loop running until its cycle has ended.
+    void cycle();
     // Waits, the event loop running, until no cycle runs and the outbox has
     // no alert left to send or to log.
     bool waitUntilIdle(int ms = 20000);
