@@ -14,6 +14,8 @@ public:
     virtual AlertRelay &relay() = 0;
     // Reloads the on-duty recipients after the users changed.
     virtual void GetPhoneNo() = 0;
+    // Reloads the watched folders after they changed; they are watched at once.
+    virtual void GetPathList() = 0;
     // Sends one SMS; while another dialogue is under way it waits for it.
     virtual void SendAlarm(const QString &AlarmMsg, const QString &UserName, const QString &Ph_No,
                            const std::function<void()> &whenDone = {}) = 0;

@@ -1,10 +1,11 @@
 // The "MT4 Path List" page: the folders in which MT4 terminals leave their
-// alert files. The relay reads the list at start-up only, so a change here
-// is watched from the next start of the program.
+// alert files. The relay follows every change at once: a folder saved here
+// is watched from that moment, one removed is no longer.
 
 #include "admin/frmSettings.h"
 #include "ui_frmSettings.h"
 
+#include "admin/MainLink.h"
 #include "admin/SettingsGrid.h"
 #include "store/Database.h"
 #include "store/MessageBoxes.h"
@@ -77,6 +78,7 @@ void frmSettings::cmdSavePath_Click()
         rs.Update();
         ReleaseRecordset();
 
+        m_main.GetPathList();
         MsgBox(QStringLiteral("Already added new path."), MessageBoxes::OkOnly, QStringLiteral("Adding MT4 Path"));
         // The frame stays open for the next folder.
         ui->txtMT4Path->clear();
@@ -105,6 +107,7 @@ void frmSettings::cmdRemovePath_Click()
         if (row >= 0)
             DeleteMatching(rs, QStringLiteral("MT4_PATH"), SettingsGrid::text(grid, row, PathColumn));
         ReleaseRecordset();
+        m_main.GetPathList();
         SSTab1_Click();
     });
 }

@@ -95,7 +95,7 @@ void frmMain::showMainWindow()
 
 void frmMain::GetPathList()
 {
-    m_relay.paths().GetPathList();
+    m_relay.reloadPaths();
 }
 
 void frmMain::GetPhoneNo()

@@ -42,7 +42,7 @@ public:
     // The session is ending: unload without asking.
     void endSession();
 
-    void GetPathList();
+    void GetPathList() override;
     void GetPhoneNo() override;
     void SendAlarm(const QString &AlarmMsg, const QString &UserName, const QString &Ph_No,
                    const std::function<void()> &whenDone = {}) override;

@@ -76,7 +76,7 @@ int main(int argc, char *argv[])
         Bench::note(name, QStringLiteral("file to commit, median / p95"),
                     Bench::ms(percentile(cost, 0.5)) + QStringLiteral(" / ") + Bench::ms(percentile(cost, 0.95)));
 
-        const QList<Outbox::Alert> alerts = outbox.firstTries(200);
+        const QList<Outbox::Alert> alerts = outbox.firstTries(folder, 200);
         for (const Outbox::Alert &alert : alerts)
             outbox.beginDispatch(alert.id, {QStringLiteral("Desk 1"), QStringLiteral("+15550001")});
         std::vector<double> outcome;

@@ -71,7 +71,7 @@ void PageLog::reportOnce(const QString &key, const QString &line)
     report(line);
 }
 
-void PageLog::clearReport(const QString &key)
+bool PageLog::clearReport(const QString &key)
 {
-    m_reported.remove(key);
+    return m_reported.remove(key);
 }

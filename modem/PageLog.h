@@ -24,9 +24,9 @@ public:
     // A report of our own, one line with its own line end.
     void report(const QString &line);
     // A report of a lasting condition, said once until clearReport(key)
-    // says the condition is over.
+    // says the condition is over; clearReport tells whether it had been said.
     void reportOnce(const QString &key, const QString &line);
-    void clearReport(const QString &key);
+    bool clearReport(const QString &key);
 
     // The newest lines, oldest first.
     const QString &text() const { return m_text; }

@@ -35,8 +35,16 @@ void AlertIntake::ProcessSmsFile(const QString &path)
                                  .arg(QDir::toNativeSeparators(path), reason));
         return;
     }
-    m_pageLog.clearReport(QStringLiteral("folder:") + path);
+    if (m_pageLog.clearReport(QStringLiteral("folder:") + path))
+        m_pageLog.report(QStringLiteral("Watched folder %1 can be read again.").arg(QDir::toNativeSeparators(path)));
     const QDir folder(path);
+    // Files gone by other hands are no longer waited for.
+    for (auto it = m_heldOpen.begin(); it != m_heldOpen.end();) {
+        if (QFileInfo(it.key()).dir() == folder && !names.takenFiles.contains(QFileInfo(it.key()).fileName()))
+            it = m_heldOpen.erase(it);
+        else
+            ++it;
+    }
     for (const QString &taken : std::as_const(names.takenFiles))
         readTaken(path, folder.filePath(taken));
     for (const QString &name : std::as_const(names.alertFiles))
@@ -95,16 +103,9 @@ void AlertIntake::readTaken(const QString &folder, const QString &file)
                              QStringLiteral("%1 is not a plain file; it is left alone.").arg(shownName));
         return;
     }
-    // A robot still writing its lines finishes them into the taken file;
-    // it is read once the robot has closed it.
-    if (AlertFile::openForWriting(file)) {
-        m_pageLog.reportOnce(QStringLiteral("writing:") + file,
-                             QStringLiteral("Alert file %1 is still open for writing; its alerts are read when the "
-                                            "writer closes it.")
-                                 .arg(shownName));
+    bool writerDone = true;
+    if (!mayRead(file, writerDone))
         return;
-    }
-    m_pageLog.clearReport(QStringLiteral("writing:") + file);
 
     QFile alerts(file);
     if (!alerts.open(QIODevice::ReadOnly)) {
@@ -120,7 +121,7 @@ void AlertIntake::readTaken(const QString &folder, const QString &file)
         reportJournal(m_pageLog, error.text());
         return;
     }
-    if (!readSlice(folder, file, id, alerts, done))
+    if (!readSlice(folder, file, id, alerts, done, writerDone) || !writerDone)
         return;
     alerts.close();
 
@@ -138,8 +139,32 @@ void AlertIntake::readTaken(const QString &folder, const QString &file)
     }
 }
 
+bool AlertIntake::mayRead(const QString &file, bool &writerDone)
+{
+    // A robot still writing its lines finishes them into the taken file;
+    // it is read once the robot has closed it, or, should it keep it open
+    // for long, line by line as they are complete.
+    writerDone = !AlertFile::openForWriting(file);
+    if (writerDone) {
+        m_heldOpen.remove(file);
+        m_pageLog.clearReport(QStringLiteral("writing:") + file);
+        return true;
+    }
+    QElapsedTimer &since = m_heldOpen[file];
+    if (!since.isValid())
+        since.start();
+    if (since.elapsed() >= m_heldOpenMs)
+        return true;
+    m_pageLog.reportOnce(QStringLiteral("writing:") + file,
+                         QStringLiteral("Alert file %1 is still open for writing; its alerts are read when the writer "
+                                        "closes it, or in %2 s, line by line.")
+                             .arg(QDir::toNativeSeparators(file))
+                             .arg(m_heldOpenMs / 1000));
+    return false;
+}
+
 bool AlertIntake::readSlice(const QString &folder, const QString &file, const Outbox::FileId &id, QFile &alerts,
-                            qint64 done)
+                            qint64 done, bool writerDone)
 {
     // Resuming after a CR: a LF first still belongs to that line's end.
     bool afterCr = false;
@@ -163,7 +188,9 @@ bool AlertIntake::readSlice(const QString &folder, const QString &file, const Ou
             return false;
         }
         const bool atEnd = got == 0;
-        if (atEnd)
+        // A last line without its line end is complete only when its
+        // writer is done with the file.
+        if (atEnd && writerDone)
             reader.finish();
         else
             reader.feed(QByteArrayView(buffer.constData(), got));

@@ -2,6 +2,8 @@
 
 #include "store/Outbox.h"
 
+#include <QElapsedTimer>
+#include <QHash>
 #include <QString>
 
 class PageLog;
@@ -12,7 +14,10 @@ class QFile;
 // with how far it was read, and only then removed; so an alert is never lost
 // and, the outbox knowing how far each taken file went, never taken twice.
 // A file that cannot be read or removed, or a journal that cannot be
-// written, leaves the file where it is, said once in the page log.
+// written, leaves the file where it is, said once in the page log. Only
+// plain files are taken: nothing named like an alert file can block the
+// program. Each file is claimed on its own, so one robot still writing its
+// file never holds up another's.
 class AlertIntake
 {
 public:
@@ -21,12 +26,20 @@ public:
     static constexpr int RecordsPerCommit = 1000;
     // Skipped lines reported per file; a file of garbage gets a count after.
     static constexpr int ReportedSkips = 20;
+    // A file its writer holds open longer than this has its complete lines
+    // taken; what the writer adds later is taken later.
+    static constexpr int HeldOpenMs = 30000;
 
     AlertIntake(Outbox &outbox, PageLog &pageLog);
 
     // Takes the alert files of one watched folder: files taken before and
     // not yet read to their end first, then a new Sms.csv.
     void ProcessSmsFile(const QString &path);
+
+    // Files whose writer still holds them open; the relay looks at them
+    // again soon rather than at the next tick.
+    bool filesHeldOpen() const { return !m_heldOpen.isEmpty(); }
+    void setHeldOpenMs(int ms) { m_heldOpenMs = ms; }
 
     // Says once in the page log that the outbox cannot be written, and
     // that the alerts wait meanwhile; the key clears it when it can again.
@@ -38,9 +51,16 @@ private:
     void readTaken(const QString &folder, const QString &file);
     // Reads on from `done`, committing as it goes; true at the file's end.
     bool readSlice(const QString &folder, const QString &file, const Outbox::FileId &id, QFile &alerts,
-                   qint64 done);
+                   qint64 done, bool writerDone);
+    // Whether the writer of a taken file is done with it, or has held it
+    // open so long that its complete lines are taken meanwhile; false while
+    // it waits.
+    bool mayRead(const QString &file, bool &writerDone);
     void reportUnreadable(const QString &file, const QString &reason);
 
     Outbox &m_outbox;
     PageLog &m_pageLog;
+    // Since when each taken file has been seen held open by its writer.
+    QHash<QString, QElapsedTimer> m_heldOpen;
+    int m_heldOpenMs = HeldOpenMs;
 };

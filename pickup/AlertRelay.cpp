@@ -5,6 +5,9 @@
 #include "store/LogTable.h"
 #include "store/UpdateCom.h"
 
+#include <QDir>
+#include <QFileInfo>
+
 namespace {
 
 // Alerts that are done stay in the outbox this long, for whoever wants to
@@ -14,6 +17,8 @@ constexpr qint64 PurgeEveryMs = 3600 * 1000;
 // While a modem test or a test message has the line, the dispatch looks
 // again this often.
 constexpr int LineBusyRetryMs = 20;
+// While a robot holds its taken file open, the relay looks again this often.
+constexpr int HeldOpenLookMs = 200;
 // An SMS given up is counted, for the tray's tip, this long.
 constexpr qint64 GivenUpShownSecs = 24 * 3600;
 
@@ -26,6 +31,8 @@ AlertRelay::AlertRelay(QObject *parent)
     , m_intake(m_outbox, m_pageLog)
     , m_sender(m_trace, m_pageLog, this)
     , m_timer(this)
+    , m_watcher(this)
+    , m_soon(this)
     , m_nextSend(this)
 {
     m_timer.setInterval(TickIntervalMs);
@@ -35,12 +42,18 @@ AlertRelay::AlertRelay(QObject *parent)
     connect(&m_timer, &QTimer::timeout, this, &AlertRelay::Timer1_Timer);
     m_nextSend.setSingleShot(true);
     connect(&m_nextSend, &QTimer::timeout, this, &AlertRelay::dispatchNext);
+
+    // A file that appears in a watched folder is taken at once.
+    m_soon.setSingleShot(true);
+    m_soon.setTimerType(Qt::PreciseTimer);
+    connect(&m_soon, &QTimer::timeout, this, &AlertRelay::runCycle);
+    connect(&m_watcher, &QFileSystemWatcher::directoryChanged, this, [this] { cycleSoon(NotifiedCycleMs); });
 }
 
 void AlertRelay::load()
 {
     UpdateCom::LoadComSettings();
-    m_paths.GetPathList();
+    reloadPaths();
     m_recipients.GetPhoneNo();
     // An outbox that cannot be opened yet is said and tried on every tick;
     // the alert files wait on disk meanwhile.
@@ -53,6 +66,44 @@ void AlertRelay::load()
     updateCounts();
 }
 
+void AlertRelay::reloadPaths()
+{
+    m_paths.GetPathList();
+    watchFolders();
+}
+
+void AlertRelay::setFolderNotifications(bool on)
+{
+    m_notified = on;
+    watchFolders();
+}
+
+void AlertRelay::watchFolders()
+{
+    // A folder that does not exist yet is watched from the first tick that
+    // finds it.
+    const QStringList watched = m_watcher.directories();
+    QStringList wanted;
+    for (const QString &path : std::as_const(m_paths.PathList)) {
+        const QString folder = QDir::cleanPath(path);
+        if (!m_notified)
+            break;
+        wanted << folder;
+        if (!watched.contains(folder) && QFileInfo(folder).isDir())
+            m_watcher.addPath(folder);
+    }
+    for (const QString &folder : watched) {
+        if (!wanted.contains(folder))
+            m_watcher.removePath(folder);
+    }
+}
+
+void AlertRelay::cycleSoon(int ms)
+{
+    if (!m_soon.isActive() || m_soon.remainingTime() > ms)
+        m_soon.start(ms);
+}
+
 void AlertRelay::start()
 {
     m_sincePurge.start();
@@ -63,21 +114,28 @@ void AlertRelay::stop()
 {
     m_stopping = true;
     m_timer.stop();
+    m_soon.stop();
 }
 
 void AlertRelay::Timer1_Timer()
 {
     m_tickCount = m_tickCount == 32767 ? 0 : short(m_tickCount + 1);
     emit tickCounted(m_tickCount);
+    watchFolders();
     runCycle();
 }
 
 void AlertRelay::runCycle()
 {
-    // A tick that falls due while a cycle or a dialogue is still under way
-    // is skipped: the files wait on disk, the alerts in the outbox.
-    if (m_stopping || m_cycleRunning || m_sender.busy())
+    if (m_stopping)
         return;
+    // A cycle asked for while one is under way, or while a modem test or a
+    // test message has the line, follows it.
+    if (m_cycleRunning || m_sender.busy()) {
+        m_cycleWanted = true;
+        return;
+    }
+    m_cycleWanted = false;
     m_cycleRunning = true;
     for (const QString &path : m_paths.PathList)
         m_intake.ProcessSmsFile(path);
@@ -99,11 +157,22 @@ void AlertRelay::DispatchAlerts()
 
 bool AlertRelay::fillBatch()
 {
-    // New alerts' first tries first; SMS due to be tried again take the
+    // New alerts' first tries first, taken in turn from the folders that
+    // have any, each in its file order; SMS due to be tried again take the
     // places left.
     QList<Outbox::Alert> alerts;
     try {
-        alerts = m_outbox.firstTries(BatchSize);
+        QStringList folders = m_outbox.foldersWaiting();
+        QList<QList<Outbox::Alert>> waiting;
+        for (qsizetype i = 0; i < folders.size(); ++i)
+            waiting << m_outbox.firstTries(folders[(i + m_turn) % folders.size()], BatchSize);
+        ++m_turn;
+        for (qsizetype round = 0; round < BatchSize && alerts.size() < BatchSize; ++round) {
+            for (const QList<Outbox::Alert> &folder : std::as_const(waiting)) {
+                if (round < folder.size() && alerts.size() < BatchSize)
+                    alerts << folder[round];
+            }
+        }
         if (alerts.size() < BatchSize)
             alerts += m_outbox.retriesDue(Clock::nowUtc(), BatchSize - int(alerts.size()));
     } catch (const DbError &error) {
@@ -212,8 +281,14 @@ void AlertRelay::endCycle()
     purgeOld();
     updateCounts();
     m_cycleRunning = false;
-    if (m_stopping)
+    if (m_stopping) {
         emit finished();
+        return;
+    }
+    if (m_cycleWanted)
+        cycleSoon(0);
+    else if (m_intake.filesHeldOpen())
+        cycleSoon(HeldOpenLookMs); // a writer that closes its file is not notified
 }
 
 bool AlertRelay::writeDueLogs()

@@ -9,16 +9,23 @@
 #include "store/Outbox.h"
 
 #include <QElapsedTimer>
+#include <QFileSystemWatcher>
 #include <QList>
 #include <QObject>
 #include <QTimer>
 #include <QVector>
 
-// The alert relay: every tick of Timer1 takes the alert files of the
-// watched folders into the outbox, then dispatches a batch of at most ten
-// alerts from it: each to every on-duty recipient, then its LOG row. What
-// the outbox holds survives the program; on the next start the relay goes
-// on where it stopped.
+// The alert relay: a polling cycle takes the alert files of the watched
+// folders into the outbox, then dispatches a batch of at most ten alerts
+// from it: each to every on-duty recipient, then its LOG row. What the
+// outbox holds survives the program; on the next start the relay goes on
+// where it stopped.
+//
+// A cycle runs on every tick of Timer1, and within moments of the system
+// telling that something changed in a watched folder; so a missed
+// notification costs at most one tick. A cycle asked for while one runs
+// follows it. The batch is taken in turn from the folders with alerts
+// waiting, so a backlog in one never holds up another.
 //
 // A batch is dispatched one SMS at a time, the event loop running at its
 // own level between two sends, so that windows and boxes opened meanwhile
@@ -37,9 +44,19 @@ public:
 
     explicit AlertRelay(QObject *parent = nullptr);
 
+    // After a folder notification, the cycle runs this soon, so that a burst
+    // of notifications gives one cycle.
+    static constexpr int NotifiedCycleMs = 20;
+
     // The relay's part of the start-up sequence: port settings, watched
     // folders and on-duty recipients. Database failures are thrown as DbError.
     void load();
+    // The watched folders anew from the database, watched at once.
+    void reloadPaths();
+    // Whether folder notifications start cycles (they do unless told not
+    // to); without them the tick alone finds the files, as the benchmark
+    // compares.
+    void setFolderNotifications(bool on);
     // Polling from now on.
     void start();
     // No cycle starts any more; a dispatch under way ends after the dialogue
@@ -65,6 +82,7 @@ public:
     TraceList &trace() { return m_trace; }
     MT4Paths &paths() { return m_paths; }
     Recipients &recipients() { return m_recipients; }
+    AlertIntake &intake() { return m_intake; }
     AlarmSender &sender() { return m_sender; }
     QTimer &Timer1() { return m_timer; }
 
@@ -79,6 +97,8 @@ signals:
 
 private:
     void runCycle();
+    void cycleSoon(int ms);
+    void watchFolders();
     bool fillBatch();
     void dispatchNext();
     bool openRecord(Outbox::Alert &alert);
@@ -99,6 +119,11 @@ private:
     AlarmSender m_sender;
     QTimer m_timer;
     short m_tickCount = 0;
+    QFileSystemWatcher m_watcher;
+    QTimer m_soon;
+    bool m_cycleWanted = false;
+    bool m_notified = true;
+    int m_turn = 0; // which folder's alerts come first in the next batch
     QList<qint64> m_retryDelaysMs = {30000, 120000, 600000, 1800000};
 
     // Slots 1 to m_smsCount hold the alerts of this cycle; slot 0 is unused.

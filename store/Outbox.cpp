@@ -28,7 +28,7 @@ const char *const Tables[] = {
     " first_done INTEGER NOT NULL DEFAULT 0," // every SMS of it has had its first try
     " log_after INTEGER,"                     // LOG.SMS_ID last seen before its LOG row was written
     " logged INTEGER NOT NULL DEFAULT 0)",
-    "CREATE INDEX alert_first_tries ON alert(id) WHERE first_done = 0",
+    "CREATE INDEX alert_first_tries ON alert(folder, id) WHERE first_done = 0",
     "CREATE INDEX alert_log_due ON alert(id) WHERE first_done = 1 AND logged = 0",
     // One row per SMS: an alert to one recipient.
     "CREATE TABLE sms ("
@@ -177,9 +177,25 @@ QList<Outbox::Alert> Outbox::alerts(const QString &where, const QVariantList &va
     return list;
 }
 
-QList<Outbox::Alert> Outbox::firstTries(int max)
+QStringList Outbox::foldersWaiting()
 {
-    return alerts(QStringLiteral("first_done = 0 ORDER BY id LIMIT ?"), {max});
+    // One index step per folder however many alerts wait in each.
+    QSqlQuery query = Sql::run(
+        db(), QStringLiteral("WITH RECURSIVE f(folder) AS ("
+                             " SELECT (SELECT min(folder) FROM alert WHERE first_done = 0)"
+                             " UNION ALL"
+                             " SELECT (SELECT min(folder) FROM alert WHERE first_done = 0 AND folder > f.folder)"
+                             " FROM f WHERE f.folder IS NOT NULL)"
+                             " SELECT folder FROM f WHERE folder IS NOT NULL"));
+    QStringList folders;
+    while (query.next())
+        folders << query.value(0).toString();
+    return folders;
+}
+
+QList<Outbox::Alert> Outbox::firstTries(const QString &folder, int max)
+{
+    return alerts(QStringLiteral("first_done = 0 AND folder = ? ORDER BY id LIMIT ?"), {folder, max});
 }
 
 void Outbox::beginDispatch(qint64 alertId, const QStringList &phoneList)

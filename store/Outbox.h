@@ -6,6 +6,7 @@
 #include <QList>
 #include <QSqlDatabase>
 #include <QString>
+#include <QStringList>
 
 // The outbox journal, Outbox.db beside the program: every alert from the
 // moment its file is read until its last SMS has gone out and its LOG row is
@@ -61,8 +62,10 @@ public:
     // The taken file has been removed.
     void forgetFile(const QString &takenFile);
 
-    // Dispatch. Alerts whose first sends are still to be tried, oldest first.
-    QList<Alert> firstTries(int max);
+    // Dispatch. The folders with alerts whose first sends are still to be
+    // tried, and those alerts of one folder, oldest first.
+    QStringList foldersWaiting();
+    QList<Alert> firstTries(const QString &folder, int max);
     // Alerts with an SMS whose next try after a failure is due, the longest
     // due first.
     QList<Alert> retriesDue(const QDateTime &now, int max);

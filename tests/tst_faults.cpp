@@ -21,6 +21,8 @@
 
 #include <memory>
 
+#include <sys/stat.h>
+
 namespace {
 
 void writeAlert(const QString &folder, const QString &message)
@@ -39,7 +41,8 @@ private slots:
     void modemVanishesMidDialogue();
     void historyCannotBeWritten();
     void watchedFolderRemoved();
-    void alertFileStillOpenForWriting();
+    void robotsStillWriting();
+    void specialFilesNamedLikeAlertFiles();
     void hostileAlertFiles();
     void modemTalkingNoise();
 };
@@ -153,36 +156,80 @@ void tst_faults::watchedFolderRemoved()
     QCOMPARE(modem.messages().size(), 2);
 }
 
-void tst_faults::alertFileStillOpenForWriting()
+void tst_faults::robotsStillWriting()
 {
     ProgramFolderFixture folder;
     folder.addUser("Ann", "+111", true);
     const QString a = folder.addWatchedFolder("terminal-a");
     SimulatedModem modem({"--quiet"}, folder.path(), 1);
+    const auto sent = [&] {
+        QStringList texts;
+        for (const SimulatedModem::Sms &sms : modem.messages())
+            texts << sms.text;
+        return texts;
+    };
 
-    // The robot has written one line and half of the next.
+    // One robot has written one line and half of the next, and holds its
+    // file open.
     QFile robot(MT4Paths::alertFile(a));
     QVERIFY(robot.open(QIODevice::WriteOnly));
     robot.write("L|10:15|EA|Title|one\r\nL|10:16|EA|Title|tw");
     robot.flush();
     if (!AlertFile::openForWriting(robot.fileName()))
         QSKIP("this file system cannot tell whether a file is open for writing");
-
     TestRelay relay(400);
+    relay.intake().setHeldOpenMs(1500);
     QTRY_VERIFY_WITH_TIMEOUT(relay.pageLog().text().contains("is still open for writing"), 5000);
-    QTest::qWait(300);
-    QVERIFY(folder.loggedMessages().isEmpty());
-    QCOMPARE(folderEntries(a).size(), 1);
-    QVERIFY(folderEntries(a).first().startsWith("Sms.csv.taken-"));
+    QVERIFY(sent().isEmpty());
 
-    // It finishes the line, into the file it holds, and closes it.
-    robot.write("o\r\n");
+    // Another robot's alert in the same folder goes out meanwhile.
+    writeAlert(a, "other robot");
+    QTRY_COMPARE_WITH_TIMEOUT(sent(), QStringList({"other robot"}), 5000);
+
+    // Held open that long, the file gives its complete lines; the half line
+    // waits for its end.
+    QTRY_COMPARE_WITH_TIMEOUT(sent(), QStringList({"other robot", "one"}), 5000);
+    QTest::qWait(500);
+    QCOMPARE(sent().size(), 2);
+
+    // The robot finishes the line, adds one without its end, and closes:
+    // both go, nothing twice, nothing left.
+    robot.write("o\r\nL|10:17|EA|Title|three");
     robot.close();
-    QTRY_COMPARE_WITH_TIMEOUT(folder.loggedMessages(), QStringList({"one", "two"}), 10000);
-    QCOMPARE(modem.messages().size(), 2);
+    QTRY_COMPARE_WITH_TIMEOUT(sent(), QStringList({"other robot", "one", "two", "three"}), 10000);
+    QTRY_COMPARE(folder.loggedMessages().size(), 4);
     QCOMPARE(folderEntries(a), QStringList());
     QCOMPARE(relay.pageLog().text().count("is still open for writing"), 1);
     QVERIFY(!relay.pageLog().text().contains("skipped"));
+}
+
+void tst_faults::specialFilesNamedLikeAlertFiles()
+{
+    ProgramFolderFixture folder;
+    folder.addUser("Ann", "+111", true);
+    const QString fifo = folder.addWatchedFolder("fifo");
+    const QString zero = folder.addWatchedFolder("zero");
+    const QString dir = folder.addWatchedFolder("dir");
+    const QString link = folder.addWatchedFolder("link");
+    const QString plain = folder.addWatchedFolder("plain");
+    SimulatedModem modem({"--quiet"}, folder.path(), 1);
+    QVERIFY(::mkfifo(QFile::encodeName(MT4Paths::alertFile(fifo)).constData(), 0600) == 0);
+    QVERIFY(QFile::link("/dev/zero", MT4Paths::alertFile(zero)));
+    QVERIFY(QDir(dir).mkdir("Sms.csv"));
+    writeFile(folder.file("secret.txt"), "L|1|EA|T|a secret of another file\r\n");
+    QVERIFY(QFile::link(folder.file("secret.txt"), MT4Paths::alertFile(link)));
+
+    // Nothing named like an alert file but a plain file is opened: each is
+    // said once, and the program goes on with the other folders.
+    TestRelay relay(400);
+    writeAlert(plain, "plain one");
+    QTRY_COMPARE_WITH_TIMEOUT(folder.loggedMessages(), QStringList({"plain one"}), 10000);
+    QTest::qWait(300);
+    writeAlert(plain, "plain two");
+    QTRY_COMPARE_WITH_TIMEOUT(folder.loggedMessages(), QStringList({"plain one", "plain two"}), 10000);
+    QCOMPARE(relay.pageLog().text().count("is not a plain file; it is left alone."), 4);
+    QVERIFY(!relay.pageLog().text().contains("a secret"));
+    QCOMPARE(modem.messages().size(), 2);
 }
 
 void tst_faults::hostileAlertFiles()

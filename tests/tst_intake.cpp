@@ -15,6 +15,7 @@
 #include "support/TestRelay.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QtTest>
 
@@ -42,10 +43,12 @@ class tst_intake : public QObject
 
 private slots:
     void lineRules();
-    void tenPerCycleTheRestWaitsInTheOutbox();
+    void tenPerCycleTakenInTurn();
     void takenFileAlreadyInTheOutbox();
     void fileThatCannotBeRead();
     void outboxThatCannotBeWritten();
+    void takenAsSoonAsTheyLand();
+    void namesMatchedWithoutCase();
 };
 
 void tst_intake::lineRules()
@@ -105,7 +108,7 @@ void tst_intake::lineRules()
     QVERIFY(boxes.shown.isEmpty());
 }
 
-void tst_intake::tenPerCycleTheRestWaitsInTheOutbox()
+void tst_intake::tenPerCycleTakenInTurn()
 {
     ProgramFolderFixture folder;
     const QString a = folder.addWatchedFolder("a");
@@ -113,27 +116,34 @@ void tst_intake::tenPerCycleTheRestWaitsInTheOutbox()
     TestRelay relay(1500, 60, false);
 
     // Twelve lines in one file and six in another: all are in the outbox at
-    // once and both files are gone; ten are dispatched now, eight wait.
+    // once and both files are gone; ten are dispatched now, taken in turn
+    // from the two folders, eight wait.
     writeFile(MT4Paths::alertFile(a), lines(1, 12, "a"));
     writeFile(MT4Paths::alertFile(b), lines(1, 6, "b"));
     relay.cycle();
-    QCOMPARE(folder.loggedMessages().size(), 10);
+    const auto logged = [&] {
+        QStringList rows;
+        for (const QVariantList &row : folder.rows("SELECT Title, Message FROM LOG ORDER BY SMS_ID"))
+            rows << row[0].toString() + ' ' + row[1].toString().mid(4);
+        return rows;
+    };
+    QCOMPARE(logged(), QStringList({"a 1", "b 1", "a 2", "b 2", "a 3", "b 3", "a 4", "b 4", "a 5", "b 5"}));
     QCOMPARE(folder.outboxRows("SELECT count(*) FROM alert WHERE logged = 0").first().first().toInt(), 8);
     QCOMPARE(folderEntries(a), QStringList());
     QCOMPARE(folderEntries(b), QStringList());
 
-    // A new file queues behind the waiting alerts.
+    // A new file queues behind its folder's waiting alerts; the next cycle
+    // begins with the other folder.
     writeFile(MT4Paths::alertFile(a), lines(13, 14, "a"));
     relay.cycle();
+    QCOMPARE(logged().mid(10), QStringList({"b 6", "a 6", "a 7", "a 8", "a 9", "a 10", "a 11", "a 12", "a 13", "a 14"}));
+
+    // A backlog of a thousand in one folder holds up no other folder.
+    writeFile(MT4Paths::alertFile(a), lines(1, 1000, "backlog"));
     relay.cycle();
-    QStringList expected;
-    for (int i = 1; i <= 12; ++i)
-        expected << QStringLiteral("msg %1").arg(i);
-    for (int i = 1; i <= 6; ++i)
-        expected << QStringLiteral("msg %1").arg(i);
-    expected << "msg 13" << "msg 14";
-    QCOMPARE(folder.loggedMessages(), expected);
-    QCOMPARE(folder.rows("SELECT Title FROM LOG WHERE SMS_ID = 13").first().first().toString(), QString("b"));
+    writeFile(MT4Paths::alertFile(b), lines(1, 1, "other"));
+    relay.cycle();
+    QVERIFY(logged().contains("other 1"));
     QCOMPARE(relay.SmsCount(), short(0));
 }
 
@@ -232,6 +242,49 @@ void tst_intake::outboxThatCannotBeWritten()
     relay.cycle();
     relay.cycle();
     QCOMPARE(folder.loggedMessages(), QStringList({"msg 1", "msg 2", "msg 3"}));
+    QCOMPARE(folderEntries(mt4), QStringList());
+}
+
+void tst_intake::takenAsSoonAsTheyLand()
+{
+    ProgramFolderFixture folder;
+    QStringList folders;
+    for (int i = 1; i <= 20; ++i)
+        folders << folder.addWatchedFolder(QString("terminal-%1").arg(i));
+    // The 21st folder does not exist yet: its notifications are missed.
+    const QString late = folder.file("late");
+    folder.exec("INSERT INTO Mt4Path (MT4_PATH) VALUES (?)", {late});
+    TestRelay relay(1500, AlertRelay::TickIntervalMs);
+    QTest::qWait(200);
+
+    // With the real three-second tick, a file is taken on the folder's
+    // notification, well within one tick.
+    for (const QString &watched : {folders[4], folders[19]}) {
+        QElapsedTimer clock;
+        clock.start();
+        writeAlerts(watched, 1, 1, watched.right(2));
+        QTRY_VERIFY_WITH_TIMEOUT(folderEntries(watched).isEmpty(), 5000);
+        QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+    }
+    // A missed notification costs at most one tick.
+    QVERIFY(QDir().mkpath(late));
+    writeAlerts(late, 1, 1, "late");
+    QTRY_VERIFY_WITH_TIMEOUT(folderEntries(late).isEmpty(), AlertRelay::TickIntervalMs + 1000);
+    QTRY_COMPARE(folder.loggedMessages().size(), 3);
+}
+
+void tst_intake::namesMatchedWithoutCase()
+{
+    ProgramFolderFixture folder;
+    const QString mt4 = folder.addWatchedFolder("mt4");
+    TestRelay relay(1500, 60, false);
+    // Robots under Wine write the name as their code spells it.
+    writeFile(QDir(mt4).filePath("SMS.CSV"), lines(1, 1, "upper"));
+    writeFile(QDir(mt4).filePath("sms.csv"), lines(2, 2, "lower"));
+    relay.cycle();
+    QStringList messages = folder.loggedMessages();
+    messages.sort();
+    QCOMPARE(messages, QStringList({"msg 1", "msg 2"}));
     QCOMPARE(folderEntries(mt4), QStringList());
 }
 

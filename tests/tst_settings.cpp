@@ -12,6 +12,7 @@
 #include "support/PtyPair.h"
 #include "support/ScriptedMessageBoxes.h"
 #include "support/SimulatedModem.h"
+#include "support/TestRelay.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -34,6 +35,7 @@ class TestMain : public MainLink
 public:
     AlertRelay &relay() override { return m_relay; }
     void GetPhoneNo() override { m_relay.recipients().GetPhoneNo(); }
+    void GetPathList() override { m_relay.reloadPaths(); }
     void SendAlarm(const QString &AlarmMsg, const QString &UserName, const QString &Ph_No,
                    const std::function<void()> &whenDone) override
     {
@@ -323,6 +325,7 @@ void tst_settings::watchedFolders()
     QCOMPARE(boxes.shown[1].text, QString("Already added new path."));
     QCOMPARE(boxes.shown[1].title, QString("Adding MT4 Path"));
     QCOMPARE(stored(), QStringList({kept, "/mt4/one", "/mt4/one"}));
+    QCOMPARE(main.relay().paths().PathList, stored()); // watched at once
     QCOMPARE(grid->rowCount(), 1);
     click(window, "cmdCancelPath");
     QVERIFY(grid->isEnabled() && !path->isEnabled() && !path->isReadOnly());
@@ -336,7 +339,28 @@ void tst_settings::watchedFolders()
     boxes.answer(MessageBoxes::Yes);
     click(window, "cmdRemovePath");
     QCOMPARE(stored(), QStringList({kept}));
+    QCOMPARE(main.relay().paths().PathList, stored());
     QCOMPARE(column(window, "MT4PathList", 0), QStringList({"1"}));
+
+    // A folder saved while the relay runs has its alerts taken without a
+    // restart; once removed, no more.
+    const QString added = folder.file("added");
+    QVERIFY(QDir().mkpath(added));
+    picks << added;
+    click(window, "cmdAddPath");
+    click(window, "cmdBrowse");
+    click(window, "cmdSavePath");
+    click(window, "cmdCancelPath");
+    writeAlerts(added, 1, 1);
+    main.relay().Timer1_Timer();
+    QCOMPARE(folder.loggedMessages(), QStringList({"Alert 1"}));
+    grid->setCurrentCell(1, 0);
+    boxes.answer(MessageBoxes::Yes);
+    click(window, "cmdRemovePath");
+    writeAlerts(added, 2, 2);
+    main.relay().Timer1_Timer();
+    QCOMPARE(folder.loggedMessages(), QStringList({"Alert 1"}));
+    QCOMPARE(folderEntries(added), QStringList({"Sms.csv"}));
 
     // Without a current row, as on the header, nothing goes; nor does a
     // folder stored in other letters than the grid shows.

@@ -54,6 +54,8 @@ void LineModem::feed(const char *bytes, size_t size, Clock::time_point at)
             answer += "\r\n+CMGS: 1\r\n\r\nOK\r\n";
             continue;
         }
+        if (c == 0x1B) // cancels a message being typed; nothing in command state
+            continue;
         answer += c; // echo, as modems do by default
         if (c == '\n')
             continue;
