@@ -57,7 +57,7 @@ void AlarmHistory::WriteDATA(const QString &F)
     QFile file(ProgramFolder::file(F));
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
         throw Failure(QStringLiteral("cannot open %1: %2").arg(file.fileName(), file.errorString()).toStdString());
-    const QByteArray line = UpdateCom::AlarmRecord.toLatin1() + "\r\n";
+    const QByteArray line = UpdateCom::AlarmRecord + "\r\n";
     if (file.write(line) != line.size() || !file.flush())
         throw Failure(QStringLiteral("cannot write %1: %2").arg(file.fileName(), file.errorString()).toStdString());
 }

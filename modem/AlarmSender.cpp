@@ -2,6 +2,7 @@
 
 #include "modem/PageLog.h"
 #include "modem/TraceList.h"
+#include "modem/SmsPdu.h"
 #include "store/Clock.h"
 #include "store/UpdateCom.h"
 
@@ -37,16 +38,17 @@ AlarmSender::AlarmSender(TraceList &trace, PageLog &pageLog, QObject *parent)
 {
 }
 
-SendOutcome AlarmSender::send(const QString &AlarmMsg, const QString &UserName, const QString &Ph_No)
+SendOutcome AlarmSender::send(const SmsJob &job)
 {
     runWaiting();
-    return runOne(AlarmMsg, UserName, Ph_No);
+    return runOne(job);
 }
 
 void AlarmSender::SendAlarm(const QString &AlarmMsg, const QString &UserName, const QString &Ph_No,
                             const std::function<void()> &whenDone)
 {
-    m_waiting.enqueue({AlarmMsg, UserName, Ph_No, whenDone});
+    SmsJob job{AlarmMsg, UserName, Ph_No, {}, ++m_nextReference, 0};
+    m_waiting.enqueue({job, whenDone});
     runWaiting();
 }
 
@@ -66,22 +68,23 @@ void AlarmSender::runWaiting()
     // requests wait; they go out as soon as the line is free.
     while (!m_waiting.isEmpty() && !busy()) {
         const Request next = m_waiting.dequeue();
-        if (sendableText(next.message) != next.message)
-            reportTextChanged(next.message);
-        const SendOutcome outcome = runOne(next.message, next.userName, next.number);
+        reportAlterations(next.job.text);
+        const SendOutcome outcome = runOne(next.job);
         if (!outcome.sent)
-            reportNotSent(next.message, next.userName, next.number, outcome.reason);
+            reportNotSent(next.job.text, next.job.name, next.job.number, outcome.reason);
         if (next.whenDone)
             next.whenDone();
     }
 }
 
-SendOutcome AlarmSender::runOne(const QString &AlarmMsg, const QString &UserName, const QString &Ph_No)
+SendOutcome AlarmSender::runOne(const SmsJob &job)
 {
+    SmsJob sendable = job;
+    sendable.text = sendableText(job.text);
     SendOutcome outcome;
     {
         const QScopedValueRollback<bool> sending(m_sending, true);
-        outcome = runSend(sendableText(AlarmMsg), UserName, Ph_No);
+        outcome = runSend(sendable);
     }
     emit sent(outcome.sent);
     // Requests that came in during this dialogue's waits.
@@ -90,10 +93,22 @@ SendOutcome AlarmSender::runOne(const QString &AlarmMsg, const QString &UserName
     return outcome;
 }
 
-SendOutcome AlarmSender::runSend(const QString &AlarmMsg, const QString &UserName, const QString &Ph_No)
+SendOutcome AlarmSender::runSend(const SmsJob &job)
 {
     m_trace.Clear();
     m_trace.AddItem(QStringLiteral("Starting..."));
+    const bool pdu = SmsPdu::needsPduMode(job.text);
+    QList<QByteArray> parts;
+    QList<int> lengths;
+    if (pdu) {
+        const SmsPdu::Message message = SmsPdu::encode(job.number, job.text, job.reference);
+        if (!message.error.isEmpty())
+            return {false, message.error, job.partsSent};
+        for (const SmsPdu::Part &part : message.parts) {
+            parts << part.hex;
+            lengths << part.tpduLength;
+        }
+    }
     try {
         UpdateCom::OpenModemPort(MSComm1, UpdateCom::ComPort);
     } catch (const CommError &error) {
@@ -101,24 +116,20 @@ SendOutcome AlarmSender::runSend(const QString &AlarmMsg, const QString &UserNam
             MSComm1.setPortOpen(false);
         // Shown without waiting for a click: the relay goes on meanwhile.
         error.notify();
-        return {false, error.description()};
+        return {false, error.description(), job.partsSent};
     }
     m_trace.AddItem(QStringLiteral("Port Opened"));
 
     bool r = false;
     QString reason;
+    quint32 partsSent = job.partsSent;
     try {
         // A dialogue cut short (the program killed while the modem waited
         // for a message text) may have left the modem at its prompt: ESC
         // cancels that message, so that nothing of this dialogue becomes its
         // text. A modem in command state ignores it.
         MSComm1.output(QString(QChar(27)));
-        r = m_dialogue.sendIt(QStringLiteral("AT+CMGF=1"), QStringLiteral("OK"), QStringLiteral("ERROR"), 1);
-        if (r)
-            r = m_dialogue.sendIt(QStringLiteral("AT+CMGS=\"") + Ph_No + QLatin1Char('"'), QStringLiteral(">"),
-                                QStringLiteral("ERROR"), 1);
-        if (r)
-            r = m_dialogue.sendIt(AlarmMsg + QChar(26), QStringLiteral("OK"), QStringLiteral("ERROR"), 1);
+        r = pdu ? pduSteps(parts, lengths, partsSent) : textSteps(job);
         if (!r)
             reason = m_dialogue.failure();
     } catch (const CommError &error) {
@@ -133,17 +144,48 @@ SendOutcome AlarmSender::runSend(const QString &AlarmMsg, const QString &UserNam
     m_trace.AddItem(QStringLiteral("Done..."));
 
     if (!r)
-        return {false, reason};
-    logSend(AlarmMsg, UserName, Ph_No);
-    return {true, QString()};
+        return {false, reason, partsSent};
+    logSend(job);
+    return {true, QString(), partsSent};
 }
 
-void AlarmSender::logSend(const QString &AlarmMsg, const QString &UserName, const QString &Ph_No)
+bool AlarmSender::textSteps(const SmsJob &job)
+{
+    return m_dialogue.sendIt(QStringLiteral("AT+CMGF=1"), QStringLiteral("OK"), QStringLiteral("ERROR"), 1)
+           && m_dialogue.sendIt(QStringLiteral("AT+CMGS=\"") + job.number + QLatin1Char('"'), QStringLiteral(">"),
+                                QStringLiteral("ERROR"), 1)
+           && m_dialogue.sendIt(job.text + QChar(26), QStringLiteral("OK"), QStringLiteral("ERROR"), 1);
+}
+
+bool AlarmSender::pduSteps(const QList<QByteArray> &parts, const QList<int> &lengths, quint32 &partsSent)
+{
+    if (!m_dialogue.sendIt(QStringLiteral("AT+CMGF=0"), QStringLiteral("OK"), QStringLiteral("ERROR"), 1))
+        return false;
+    // Each part its own step with its own acknowledgement; a part that went
+    // out on an earlier try is not sent again.
+    for (qsizetype i = 0; i < parts.size(); ++i) {
+        const quint32 bit = 1u << i;
+        if (partsSent & bit)
+            continue;
+        if (!m_dialogue.sendIt(QStringLiteral("AT+CMGS=%1").arg(lengths[i]), QStringLiteral(">"), QStringLiteral("ERROR"), 1)
+            || !m_dialogue.sendIt(QString::fromLatin1(parts[i]) + QChar(26), QStringLiteral("OK"), QStringLiteral("ERROR"), 1))
+            return false;
+        partsSent |= bit;
+    }
+    return true;
+}
+
+void AlarmSender::logSend(const SmsJob &job)
 {
     m_pageLog.append(generalDateTime(Clock::now()) + QStringLiteral("\r\n"));
-    m_pageLog.append(QStringLiteral("Sending to ") + UserName + QStringLiteral(" (") + Ph_No + QStringLiteral(")\r\n"));
-    m_pageLog.append(QStringLiteral("Message: ") + AlarmMsg + QStringLiteral("\r\n"));
-    UpdateCom::AlarmRecord = UserName + QStringLiteral(" (") + Ph_No + QStringLiteral(")") + QStringLiteral("*** ") + AlarmMsg;
+    m_pageLog.append(QStringLiteral("Sending to ") + job.name + QStringLiteral(" (") + job.number + QStringLiteral(")\r\n"));
+    m_pageLog.append(QStringLiteral("Message: ") + job.text + QStringLiteral("\r\n"));
+    // The history keeps the alert's own bytes; a text typed in the Settings
+    // window in Latin-1 where it can be, else in UTF-8.
+    const QByteArray message = !job.messageBytes.isEmpty() ? job.messageBytes
+                               : QString::fromLatin1(job.text.toLatin1()) == job.text ? job.text.toLatin1()
+                                                                                       : job.text.toUtf8();
+    UpdateCom::AlarmRecord = job.name.toLatin1() + " (" + job.number.toLatin1() + ")*** " + message;
     // A history that cannot be written is said once, until it can again.
     try {
         m_history.AlarmLog();
@@ -173,9 +215,16 @@ QString AlarmSender::sendableText(const QString &text)
     return sendable;
 }
 
-void AlarmSender::reportTextChanged(const QString &text)
+void AlarmSender::reportAlterations(const QString &text)
 {
-    m_pageLog.report(QStringLiteral("The text \"%1\" held Ctrl-Z, ESC or NUL, which would end or cancel the message at "
-                                    "the modem; they are sent as spaces.")
-                         .arg(sendableText(text).left(80)));
+    const QString sendable = sendableText(text);
+    if (sendable != text)
+        m_pageLog.report(QStringLiteral("The text \"%1\" held Ctrl-Z, ESC or NUL, which would end or cancel the message "
+                                        "at the modem; they are sent as spaces.")
+                             .arg(sendable.left(80)));
+    if (SmsPdu::needsPduMode(sendable) && SmsPdu::encode(QStringLiteral("0"), sendable, 0).cut)
+        m_pageLog.report(QStringLiteral("The text \"%1...\" is longer than %2 SMS; it is cut at the end of the last "
+                                        "with \"...\".")
+                             .arg(sendable.left(80))
+                             .arg(SmsPdu::MaxParts));
 }

@@ -11,16 +11,34 @@
 class PageLog;
 class TraceList;
 
+// One SMS to send.
+struct SmsJob {
+    QString text;
+    QString name;
+    QString number;
+    QByteArray messageBytes; // the text as its robot wrote it, for the history line; empty: from the text
+    quint8 reference = 0;    // tells the parts of a long message from another's
+    quint32 partsSent = 0;   // parts of a long message that an earlier try got out
+};
+
 // What became of one send.
 struct SendOutcome {
     bool sent = false;
-    QString reason; // why not, in words for the page log
+    QString reason;        // why not, in words for the page log
+    quint32 partsSent = 0; // of a long message, those that went out by now
 };
 
 // Sends one text as one SMS to one number: opens the port from the current
-// settings, runs the three AT steps, closes the port, and writes an
-// acknowledged send to the page log and the history files. One dialogue at
-// a time: a send asked for while another runs waits for it.
+// settings, runs the AT steps, closes the port, and writes an acknowledged
+// send to the page log and the history files. One dialogue at a time: a
+// send asked for while another runs waits for it.
+//
+// A short text of plain ASCII goes in text mode, byte for byte: the three
+// steps AT+CMGF=1, AT+CMGS="number", the text and Ctrl-Z. Any other text
+// goes in PDU mode (AT+CMGF=0), in the GSM alphabet where it fits and in
+// UCS-2 otherwise, split into up to eight concatenated parts, each one
+// AT+CMGS step with its own acknowledgement; the SMS is sent when every
+// part is.
 //
 // A port that cannot be opened is shown in a box that waits for nobody: the
 // send has ended when it appears, and while one such box is on screen
@@ -35,7 +53,7 @@ public:
     // Sends at once; for a caller that knows no dialogue is under way (the
     // dispatcher, between its sends). Sends that were waiting go first. The
     // caller says in the page log what became of a failed send.
-    SendOutcome send(const QString &AlarmMsg, const QString &UserName, const QString &Ph_No);
+    SendOutcome send(const SmsJob &job);
 
     // Runs the send now or, while another dialogue is under way or the line
     // is held, right after that; never inside another dialogue's wait. A
@@ -50,8 +68,9 @@ public:
     // The text as it goes to the modem: Ctrl-Z, ESC and NUL, which would end,
     // cancel or cut the message there, become spaces.
     static QString sendableText(const QString &text);
-    // Says once in the page log that a text was changed so.
-    void reportTextChanged(const QString &text);
+    // Says in the page log what a text loses on its way: control bytes sent
+    // as spaces, the end of a text longer than eight SMS.
+    void reportAlterations(const QString &text);
 
     // A dialogue is under way, or the line is held by a modem test.
     bool busy() const { return m_sending || m_holds > 0; }
@@ -74,16 +93,18 @@ signals:
 
 private:
     struct Request {
-        QString message;
-        QString userName;
-        QString number;
+        SmsJob job;
         std::function<void()> whenDone;
     };
 
     void runWaiting();
-    SendOutcome runOne(const QString &AlarmMsg, const QString &UserName, const QString &Ph_No);
-    SendOutcome runSend(const QString &AlarmMsg, const QString &UserName, const QString &Ph_No);
-    void logSend(const QString &AlarmMsg, const QString &UserName, const QString &Ph_No);
+    SendOutcome runOne(const SmsJob &job);
+    SendOutcome runSend(const SmsJob &job);
+    // The steps of a text-mode or PDU-mode send, on the open port; false
+    // and the reason when a step fails.
+    bool textSteps(const SmsJob &job);
+    bool pduSteps(const QList<QByteArray> &parts, const QList<int> &lengths, quint32 &partsSent);
+    void logSend(const SmsJob &job);
 
     MSComm MSComm1;
     ModemDialogue m_dialogue;
@@ -93,4 +114,5 @@ private:
     bool m_sending = false;
     int m_holds = 0;
     QQueue<Request> m_waiting;
+    quint8 m_nextReference = 0;
 };

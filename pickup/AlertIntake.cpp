@@ -132,11 +132,24 @@ void AlertIntake::readTaken(const QString &folder, const QString &file)
         return;
     }
     m_pageLog.clearReport(QStringLiteral("remove:") + file);
+    m_encodings.remove(file);
     try {
         m_outbox.forgetFile(file);
     } catch (const DbError &) {
         // The file is gone, and its row names no file any more.
     }
+}
+
+AlertEncoding AlertIntake::encodingOf(const QString &file, const Outbox::FileId &id, QFile &alerts)
+{
+    // Decided once per file, on all its bytes: a file a robot goes on
+    // writing keeps the encoding of its start.
+    const auto known = m_encodings.constFind(file);
+    if (known != m_encodings.cend() && known->first == id)
+        return known->second;
+    const AlertEncoding encoding = AlertEncoding::detect(alerts, m_codePage);
+    m_encodings.insert(file, {id, encoding});
+    return encoding;
 }
 
 bool AlertIntake::mayRead(const QString &file, bool &writerDone)
@@ -166,17 +179,19 @@ bool AlertIntake::mayRead(const QString &file, bool &writerDone)
 bool AlertIntake::readSlice(const QString &folder, const QString &file, const Outbox::FileId &id, QFile &alerts,
                             qint64 done, bool writerDone)
 {
+    const AlertEncoding encoding = encodingOf(file, id, alerts);
+    done = qMax<qint64>(done, encoding.markSize());
     // Resuming after a CR: a LF first still belongs to that line's end.
     bool afterCr = false;
-    if (done > 0) {
-        char before = 0;
-        afterCr = alerts.seek(done - 1) && alerts.getChar(&before) && before == '\r';
+    if (done > encoding.markSize() && alerts.seek(done - encoding.unitSize())) {
+        const QByteArray before = alerts.read(encoding.unitSize());
+        afterCr = before.size() == encoding.unitSize() && encoding.isCr(before.constData());
     }
     if (!alerts.seek(done))
         return false;
 
-    AlertLineReader reader(afterCr);
-    QList<SmsRecord> records;
+    AlertLineReader reader(encoding, afterCr);
+    QList<TakenAlert> records;
     qint64 committed = 0;
     int skipped = 0;
     qint64 left = SliceBytes;

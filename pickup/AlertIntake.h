@@ -1,5 +1,7 @@
 #pragma once
 
+#include "pickup/AlertEncoding.h"
+#include "store/CodePage.h"
 #include "store/Outbox.h"
 
 #include <QElapsedTimer>
@@ -40,6 +42,8 @@ public:
     // again soon rather than at the next tick.
     bool filesHeldOpen() const { return !m_heldOpen.isEmpty(); }
     void setHeldOpenMs(int ms) { m_heldOpenMs = ms; }
+    // The code page of alert files that are neither UTF-8 nor UTF-16.
+    void setCodePage(const QString &name) { m_codePage = name; }
 
     // Says once in the page log that the outbox cannot be written, and
     // that the alerts wait meanwhile; the key clears it when it can again.
@@ -56,6 +60,7 @@ private:
     // open so long that its complete lines are taken meanwhile; false while
     // it waits.
     bool mayRead(const QString &file, bool &writerDone);
+    AlertEncoding encodingOf(const QString &file, const Outbox::FileId &id, QFile &alerts);
     void reportUnreadable(const QString &file, const QString &reason);
 
     Outbox &m_outbox;
@@ -63,4 +68,6 @@ private:
     // Since when each taken file has been seen held open by its writer.
     QHash<QString, QElapsedTimer> m_heldOpen;
     int m_heldOpenMs = HeldOpenMs;
+    QString m_codePage = QString::fromLatin1(CodePage::Default);
+    QHash<QString, std::pair<Outbox::FileId, AlertEncoding>> m_encodings;
 };

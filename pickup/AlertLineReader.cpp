@@ -16,37 +16,63 @@ QString shown(const QString &line, bool cut)
 
 } // namespace
 
-AlertLineReader::AlertLineReader(bool afterCr)
-    : m_afterCr(afterCr)
+AlertLineReader::AlertLineReader(const AlertEncoding &encoding, bool afterCr)
+    : m_encoding(encoding)
+    , m_afterCr(afterCr)
 {
+}
+
+qsizetype AlertLineReader::nextCr(QByteArrayView units, qsizetype from) const
+{
+    const int unit = m_encoding.unitSize();
+    if (unit == 1)
+        return units.indexOf('\r', from);
+    for (qsizetype at = from; at + unit <= units.size(); at += unit) {
+        if (m_encoding.isCr(units.data() + at))
+            return at;
+    }
+    return -1;
 }
 
 void AlertLineReader::feed(QByteArrayView bytes)
 {
-    qsizetype start = 0;
-    if (m_afterCr && bytes.startsWith('\n')) {
-        start = 1;
-        m_consumed = m_fed + 1;
+    // Whole units only; a unit split between two pieces waits for its rest.
+    QByteArray joined;
+    if (!m_carry.isEmpty()) {
+        joined = m_carry + bytes.toByteArray();
+        bytes = joined;
     }
-    if (!bytes.isEmpty())
+    const int unit = m_encoding.unitSize();
+    const qsizetype whole = bytes.size() / unit * unit;
+    m_carry = bytes.sliced(whole).toByteArray();
+    const QByteArrayView units = bytes.first(whole);
+
+    qsizetype start = 0;
+    if (m_afterCr && units.size() >= unit) {
+        if (m_encoding.isLf(units.data())) {
+            start = unit;
+            m_consumed = m_fed + unit;
+        }
         m_afterCr = false;
-    while (start < bytes.size()) {
-        const qsizetype end = bytes.indexOf('\r', start);
-        const qsizetype stop = end < 0 ? bytes.size() : end;
-        const qsizetype room = qMax<qsizetype>(0, LongestLine - m_line.size());
-        m_line += QString::fromLatin1(bytes.data() + start, qMin(room, stop - start));
-        m_overflow += qMax<qsizetype>(0, stop - start - room);
+    }
+    const qsizetype longest = LongestLine * unit;
+    while (start < units.size()) {
+        const qsizetype end = nextCr(units, start);
+        const qsizetype stop = end < 0 ? units.size() : end;
+        const qsizetype room = qMax<qsizetype>(0, longest - m_line.size());
+        m_line.append(units.data() + start, qMin(room, stop - start));
+        m_overflow += qMax<qsizetype>(0, stop - start - room) / unit;
         if (end < 0)
             break;
         endLine();
-        start = end + 1;
-        if (start == bytes.size())
+        start = end + unit;
+        if (start == units.size())
             m_afterCr = true;
-        else if (bytes[start] == '\n')
-            ++start;
+        else if (m_encoding.isLf(units.data() + start))
+            start += unit;
         m_consumed = m_fed + start;
     }
-    m_fed += bytes.size();
+    m_fed += whole;
 }
 
 void AlertLineReader::finish()
@@ -61,24 +87,25 @@ void AlertLineReader::endLine()
     ++m_lineNumber;
     if (m_line.isEmpty() && m_overflow == 0)
         return;
+    const QString line = m_encoding.decode(m_line);
     QString why;
     QStringList pieces;
     if (m_overflow > 0) {
         why = QStringLiteral("it is longer than %1 characters").arg(LongestLine);
     } else {
-        pieces = SplitText(m_line, QStringLiteral("|"));
+        pieces = SplitText(line, QStringLiteral("|"));
         if (pieces.size() < 5)
             why = QStringLiteral("it has fewer than five fields");
     }
     if (why.isEmpty())
-        m_records.append({pieces[0], pieces[1], pieces[2], pieces[3], pieces[4]});
+        m_records.append({{pieces[0], pieces[1], pieces[2], pieces[3], pieces[4]}, m_encoding.encode(pieces[4])});
     else
-        m_skipped.append({m_lineNumber, why, shown(m_line, m_overflow > 0)});
+        m_skipped.append({m_lineNumber, why, shown(line, m_overflow > 0)});
     m_line.clear();
     m_overflow = 0;
 }
 
-QList<SmsRecord> AlertLineReader::takeRecords()
+QList<TakenAlert> AlertLineReader::takeRecords()
 {
     return std::exchange(m_records, {});
 }

@@ -1,6 +1,7 @@
 #include "pickup/AlertRelay.h"
 
 #include "store/Clock.h"
+#include "store/CodePage.h"
 #include "store/DbError.h"
 #include "store/LogTable.h"
 #include "store/UpdateCom.h"
@@ -55,6 +56,14 @@ void AlertRelay::load()
     UpdateCom::LoadComSettings();
     reloadPaths();
     m_recipients.GetPhoneNo();
+    const QString codePage = CodePage::load();
+    if (AlertEncoding::knownCodePage(codePage)) {
+        m_intake.setCodePage(codePage);
+    } else {
+        m_pageLog.report(QStringLiteral("The alert code page \"%1\" is not known here; alert files that are not UTF-8 "
+                                        "are read as %2.")
+                             .arg(codePage, QString::fromLatin1(CodePage::Default)));
+    }
     // An outbox that cannot be opened yet is said and tried on every tick;
     // the alert files wait on disk meanwhile.
     try {
@@ -228,8 +237,7 @@ bool AlertRelay::openRecord(Outbox::Alert &alert)
             // begins.
             m_outbox.beginDispatch(alert.id, m_recipients.PhoneList.mid(0, m_recipients.PhoneCount));
             alert.dispatched = true;
-            if (AlarmSender::sendableText(alert.record.Message) != alert.record.Message)
-                m_sender.reportTextChanged(alert.record.Message);
+            m_sender.reportAlterations(alert.record.Message);
         }
         m_due = m_outbox.dueSms(alert.id, Clock::nowUtc());
     } catch (const DbError &error) {
@@ -243,20 +251,24 @@ bool AlertRelay::openRecord(Outbox::Alert &alert)
 void AlertRelay::sendOne(const Outbox::Alert &alert, const Outbox::Sms &sms)
 {
     const QString &message = alert.record.Message;
-    const SendOutcome outcome = m_sender.send(message, sms.name, sms.number);
+    // The parts of a long message keep their reference number, so that a
+    // part sent again joins those that went out before.
+    const SendOutcome outcome = m_sender.send(
+        {message, sms.name, sms.number, alert.messageBytes, quint8(sms.id), sms.partsSent});
     const int tries = sms.tries + 1;
     try {
         if (outcome.sent) {
             m_outbox.recordSent(sms.id);
         } else if (tries >= maxTries()) {
-            m_outbox.giveUp(sms.id, outcome.reason);
+            m_outbox.giveUp(sms.id, outcome.reason, outcome.partsSent);
             m_pageLog.report(QStringLiteral("Given up sending to %1 (%2) after %3 tries: %4")
                                  .arg(sms.name, sms.number)
                                  .arg(tries)
                                  .arg(outcome.reason));
             emit gaveUp(sms.name, sms.number, outcome.reason);
         } else {
-            m_outbox.recordFailed(sms.id, outcome.reason, Clock::nowUtc().addMSecs(m_retryDelaysMs[tries - 1]));
+            m_outbox.recordFailed(sms.id, outcome.reason, Clock::nowUtc().addMSecs(m_retryDelaysMs[tries - 1]),
+                                  outcome.partsSent);
             // Said once, at its first failure; a later try that succeeds is
             // said as any send is, the last that fails as given up.
             if (tries == 1)

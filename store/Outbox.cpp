@@ -23,6 +23,7 @@ const char *const Tables[] = {
     " id INTEGER PRIMARY KEY AUTOINCREMENT,"
     " folder TEXT NOT NULL,"
     " lead TEXT NOT NULL, time TEXT NOT NULL, ea_name TEXT NOT NULL, title TEXT NOT NULL, message TEXT NOT NULL,"
+    " message_bytes BLOB NOT NULL,"           // the message as the robot wrote it, for the history files
     " taken_at TEXT NOT NULL,"                // UTC, ISO 8601
     " dispatched INTEGER NOT NULL DEFAULT 0," // its SMS rows exist: the recipients are fixed
     " first_done INTEGER NOT NULL DEFAULT 0," // every SMS of it has had its first try
@@ -37,6 +38,7 @@ const char *const Tables[] = {
     " name TEXT NOT NULL, number TEXT NOT NULL,"
     " state TEXT NOT NULL DEFAULT 'waiting' CHECK (state IN ('waiting', 'sent', 'failed')),"
     " tries INTEGER NOT NULL DEFAULT 0,"
+    " parts_sent INTEGER NOT NULL DEFAULT 0,"  // of a long message: the parts acknowledged, one bit each
     " reason TEXT,"         // why the last try failed
     " next_try INTEGER,"    // after a failed try: when the next is due, ms since 1970 UTC
     " finished_at INTEGER)", // when it was sent or given up, ms since 1970 UTC
@@ -128,19 +130,20 @@ qint64 Outbox::committedBytes(const QString &takenFile, const FileId &id)
 }
 
 void Outbox::commitAlerts(const QString &folder, const QString &takenFile, const FileId &id, qint64 bytes,
-                          const QList<SmsRecord> &records)
+                          const QList<TakenAlert> &alerts)
 {
     const QSqlDatabase database = db();
     Sql::Transaction transaction(database);
     QSqlQuery insert(database);
-    if (!insert.prepare(QStringLiteral("INSERT INTO alert (folder, lead, time, ea_name, title, message, taken_at) "
-                                       "VALUES (?, ?, ?, ?, ?, ?, ?)")))
+    if (!insert.prepare(QStringLiteral("INSERT INTO alert (folder, lead, time, ea_name, title, message, message_bytes, "
+                                       "taken_at) VALUES (?, ?, ?, ?, ?, ?, ?, ?)")))
         throw Sql::error(insert.lastError());
     const QString takenAt = utcNow();
-    for (const SmsRecord &record : records) {
+    for (const TakenAlert &alert : alerts) {
+        const SmsRecord &record = alert.record;
         for (const QVariant &value : {QVariant(folder), QVariant(record.Lead), QVariant(record.Time),
                                       QVariant(record.EA_Name), QVariant(record.Title), QVariant(record.Message),
-                                      QVariant(takenAt)})
+                                      QVariant(alert.messageBytes), QVariant(takenAt)})
             insert.addBindValue(value);
         if (!insert.exec())
             throw Sql::error(insert.lastError());
@@ -160,7 +163,7 @@ QList<Outbox::Alert> Outbox::alerts(const QString &where, const QVariantList &va
 {
     QSqlQuery query = Sql::run(db(),
                                QStringLiteral("SELECT id, folder, lead, time, ea_name, title, message, dispatched, "
-                                              "log_after FROM alert WHERE ")
+                                              "log_after, message_bytes FROM alert WHERE ")
                                    + where,
                                values);
     QList<Alert> list;
@@ -172,6 +175,7 @@ QList<Outbox::Alert> Outbox::alerts(const QString &where, const QVariantList &va
                         query.value(5).toString(), query.value(6).toString()};
         alert.dispatched = query.value(7).toBool();
         alert.logAfter = query.value(8).isNull() ? -1 : query.value(8).toLongLong();
+        alert.messageBytes = query.value(9).toByteArray();
         list << alert;
     }
     return list;
@@ -221,42 +225,43 @@ QList<Outbox::Alert> Outbox::retriesDue(const QDateTime &now, int max)
 QList<Outbox::Sms> Outbox::dueSms(qint64 alertId, const QDateTime &now)
 {
     QSqlQuery query = Sql::run(db(),
-                               QStringLiteral("SELECT id, name, number, tries FROM sms WHERE alert_id = ? AND state = "
-                                              "'waiting' AND (tries = 0 OR next_try <= ?) ORDER BY id"),
+                               QStringLiteral("SELECT id, name, number, tries, parts_sent FROM sms WHERE alert_id = ? AND "
+                                              "state = 'waiting' AND (tries = 0 OR next_try <= ?) ORDER BY id"),
                                {alertId, now.toMSecsSinceEpoch()});
     QList<Sms> list;
     while (query.next())
         list << Sms{query.value(0).toLongLong(), query.value(1).toString(), query.value(2).toString(),
-                    query.value(3).toInt()};
+                    query.value(3).toInt(), quint32(query.value(4).toLongLong())};
     return list;
 }
 
 void Outbox::recordSent(qint64 smsId)
 {
-    recordTry(smsId, QStringLiteral("sent"), QString(), QDateTime());
+    recordTry(smsId, QStringLiteral("sent"), QString(), QDateTime(), 0);
 }
 
-void Outbox::recordFailed(qint64 smsId, const QString &reason, const QDateTime &nextTry)
+void Outbox::recordFailed(qint64 smsId, const QString &reason, const QDateTime &nextTry, quint32 partsSent)
 {
-    recordTry(smsId, QStringLiteral("waiting"), reason, nextTry);
+    recordTry(smsId, QStringLiteral("waiting"), reason, nextTry, partsSent);
 }
 
-void Outbox::giveUp(qint64 smsId, const QString &reason)
+void Outbox::giveUp(qint64 smsId, const QString &reason, quint32 partsSent)
 {
-    recordTry(smsId, QStringLiteral("failed"), reason, QDateTime());
+    recordTry(smsId, QStringLiteral("failed"), reason, QDateTime(), partsSent);
 }
 
-void Outbox::recordTry(qint64 smsId, const QString &state, const QString &reason, const QDateTime &nextTry)
+void Outbox::recordTry(qint64 smsId, const QString &state, const QString &reason, const QDateTime &nextTry,
+                       quint32 partsSent)
 {
     const QSqlDatabase database = db();
     Sql::Transaction transaction(database);
     const bool finished = state != QLatin1String("waiting");
     Sql::run(database,
-             QStringLiteral("UPDATE sms SET state = ?, tries = tries + 1, reason = ?, next_try = ?, finished_at = ? "
-                            "WHERE id = ?"),
+             QStringLiteral("UPDATE sms SET state = ?, tries = tries + 1, reason = ?, next_try = ?, finished_at = ?, "
+                            "parts_sent = ? WHERE id = ?"),
              {state, reason.isNull() ? QVariant() : QVariant(reason),
               nextTry.isValid() ? QVariant(nextTry.toMSecsSinceEpoch()) : QVariant(),
-              finished ? QVariant(Clock::nowUtc().toMSecsSinceEpoch()) : QVariant(), smsId});
+              finished ? QVariant(Clock::nowUtc().toMSecsSinceEpoch()) : QVariant(), qint64(partsSent), smsId});
     // The alert's LOG row is due once every SMS of it has had a first try.
     Sql::run(database,
              QStringLiteral("UPDATE alert SET first_done = 1 WHERE id = (SELECT alert_id FROM sms WHERE id = ?) "

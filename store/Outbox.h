@@ -33,6 +33,7 @@ public:
         qint64 id = 0;
         QString folder;
         SmsRecord record;
+        QByteArray messageBytes; // the message as the robot wrote it
         bool dispatched = false; // its recipients are fixed
         qint64 logAfter = -1;    // the LOG row was being written after this SMS_ID
     };
@@ -42,6 +43,7 @@ public:
         QString name;
         QString number;
         int tries = 0;
+        quint32 partsSent = 0; // of a long message: the parts acknowledged, one bit each
     };
 
     Outbox();
@@ -58,7 +60,7 @@ public:
     // In one transaction: the alerts read from a taken file and how far the
     // file has been read.
     void commitAlerts(const QString &folder, const QString &takenFile, const FileId &id, qint64 bytes,
-                      const QList<SmsRecord> &records);
+                      const QList<TakenAlert> &alerts);
     // The taken file has been removed.
     void forgetFile(const QString &takenFile);
 
@@ -76,10 +78,12 @@ public:
     // failure. In recipient order.
     QList<Sms> dueSms(qint64 alertId, const QDateTime &now);
     // The outcome of one try, committed as soon as the modem has answered:
-    // sent; failed, to be tried again at `nextTry`; or failed for the last time.
+    // sent; failed, to be tried again at `nextTry`; or failed for the last
+    // time. A long message keeps the parts that went out, so that a retry
+    // sends only the others.
     void recordSent(qint64 smsId);
-    void recordFailed(qint64 smsId, const QString &reason, const QDateTime &nextTry);
-    void giveUp(qint64 smsId, const QString &reason);
+    void recordFailed(qint64 smsId, const QString &reason, const QDateTime &nextTry, quint32 partsSent);
+    void giveUp(qint64 smsId, const QString &reason, quint32 partsSent);
 
     struct Counts {
         int retrying = 0; // failed, waiting for their next try
@@ -102,7 +106,8 @@ public:
 private:
     QSqlDatabase db();
     void createTables(const QSqlDatabase &db);
-    void recordTry(qint64 smsId, const QString &state, const QString &reason, const QDateTime &nextTry);
+    void recordTry(qint64 smsId, const QString &state, const QString &reason, const QDateTime &nextTry,
+                   quint32 partsSent);
     QList<Alert> alerts(const QString &where, const QVariantList &values);
 
     QString m_connection;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 // One alert as a robot wrote it: the five fields of its line, in order.
@@ -9,4 +10,11 @@ struct SmsRecord {
     QString EA_Name;
     QString Title;
     QString Message;
+};
+
+// An alert as taken from its file: its record, and its message in the bytes
+// the robot wrote, which the history files keep.
+struct TakenAlert {
+    SmsRecord record;
+    QByteArray messageBytes;
 };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 class MSComm;
@@ -16,8 +17,8 @@ inline QString Parity;
 inline QString FlowControl;
 inline QString StopBit;
 
-// History line of the last acknowledged send.
-inline QString AlarmRecord;
+// History line of the last acknowledged send, in the bytes it is written as.
+inline QByteArray AlarmRecord;
 
 // Baud, parity, data bits and stop bits joined by commas, nothing trimmed.
 QString SettingsString();

@@ -69,7 +69,7 @@ void tst_history::init()
 void tst_history::firstFileAndLimit()
 {
     AlarmHistory history;
-    UpdateCom::AlarmRecord = QStringLiteral("Desk1 (555)*** Gold, above ") + QChar(0xE9);
+    UpdateCom::AlarmRecord = "Desk1 (555)*** Gold, above \xe9";
     history.AlarmLog();
     QCOMPARE(present(), QStringList({"ALARM1.csv"}));
     QCOMPARE(content("ALARM1.csv"), QByteArray("Desk1 (555)*** Gold, above \xe9\r\n"));

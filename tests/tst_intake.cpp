@@ -58,7 +58,7 @@ void tst_intake::lineRules()
 
     // A CR at the end of one piece and its LF at the start of the next are
     // one line end; what was read counts up to the last complete line.
-    AlertLineReader reader;
+    AlertLineReader reader{AlertEncoding()};
     reader.feed("L|1|EA|T|one\r");
     QCOMPARE(reader.consumed(), qint64(13));
     reader.feed("\nL|2|EA|T|tw");
@@ -66,11 +66,11 @@ void tst_intake::lineRules()
     QCOMPARE(reader.takeRecords().size(), 1);
     reader.finish();
     QCOMPARE(reader.consumed(), qint64(25));
-    QCOMPARE(reader.takeRecords().first().Message, QString("tw"));
+    QCOMPARE(reader.takeRecords().first().record.Message, QString("tw"));
     // Reading resumed right after a CR: a LF first still ends that line.
-    AlertLineReader resumed(true);
+    AlertLineReader resumed(AlertEncoding(), true);
     resumed.feed("\nL|3|EA|T|three\r\n");
-    QCOMPARE(resumed.takeRecords().first().Lead, QString("L"));
+    QCOMPARE(resumed.takeRecords().first().record.Lead, QString("L"));
 
     ProgramFolderFixture folder;
     ScriptedMessageBoxes boxes;
@@ -169,7 +169,7 @@ void tst_intake::takenFileAlreadyInTheOutbox()
             Outbox::FileId id;
             bool plain = false;
             QVERIFY(AlertFile::identify(file, id, plain));
-            outbox.commitAlerts(mt4, file, id, bytes, {{"L", "2", "EA", "T", message}});
+            outbox.commitAlerts(mt4, file, id, bytes, {{{"L", "2", "EA", "T", message}, message.toLatin1()}});
         };
         commit(whole, QFileInfo(whole).size(), "msg 2");
         commit(half, lines(3, 3, "half").size(), "msg 3");

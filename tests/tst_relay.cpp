@@ -1,7 +1,10 @@
 // Alerts end to end: robots' files in real watched folders, a real
-// Config.mdb with three users of whom two are on duty, the real polling
-// timer, the outbox, and the modem simulator on a pseudo-terminal.
+// Config.mdb, the real polling timer, the outbox, and the modem simulator on
+// a pseudo-terminal: every on-duty phone served once, failed SMS tried again
+// and given up, LOG rows that wait for the database, and long and non-Latin
+// alerts that arrive as written.
 
+#include "store/CodePage.h"
 #include "store/UpdateCom.h"
 #include "support/LockHolder.h"
 #include "support/ProgramFolderFixture.h"
@@ -11,6 +14,7 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QStringEncoder>
 #include <QtTest>
 
 class tst_relay : public QObject
@@ -23,6 +27,7 @@ private slots:
     void failedSmsAreTriedAgainThenGivenUp();
     void retryAfterTheRealWait();
     void logRowsWaitForTheDatabase();
+    void longAndNonLatinAlertsArriveAsWritten();
 };
 
 void tst_relay::alertsReachEveryOnDutyPhoneOnce()
@@ -202,6 +207,56 @@ void tst_relay::logRowsWaitForTheDatabase()
     relay = std::make_unique<TestRelay>();
     QVERIFY(relay->waitUntilIdle());
     QCOMPARE(folder.loggedMessages(), QStringList({"short lock 1", "long lock 2", "long lock 3"}));
+}
+
+void tst_relay::longAndNonLatinAlertsArriveAsWritten()
+{
+    ProgramFolderFixture folder;
+    folder.addUser("Ann", "+111", true);
+    const QString ascii = folder.addWatchedFolder("ascii");
+    const QString cyrillic = folder.addWatchedFolder("cyrillic");
+    const QString utf8 = folder.addWatchedFolder("utf8");
+    CodePage::save("windows-1251"); // the desk's terminals write Cyrillic
+    // Part 2 of a long message is refused the first time it is offered.
+    SimulatedModem modem({"--reject-part", "2"}, folder.path(), 1);
+
+    const QString longText = QString("Gold broke out. ").repeated(25); // 400 characters
+    const QString russian = QString::fromUtf8("Курс рубля упал: продать");
+    const QString rocket = QString::fromUtf8("BTC 🚀 up, café");
+    QStringEncoder cp1251("windows-1251");
+    writeFile(MT4Paths::alertFile(ascii), "L|1|EA|T|" + longText.toLatin1() + "\r\n");
+    const QByteArray russianBytes = cp1251.encode(russian);
+    writeFile(MT4Paths::alertFile(cyrillic), "L|2|EA|T|" + russianBytes + "\r\n");
+    writeFile(MT4Paths::alertFile(utf8), "L|3|EA|T|" + rocket.toUtf8() + "\r\n");
+
+    TestRelay relay;
+    relay.setRetryDelays({200, 200, 200, 200});
+    QVERIFY(relay.waitUntilIdle());
+    QHash<QString, SimulatedModem::Sms> arrived;
+    for (const SimulatedModem::Sms &sms : modem.messages())
+        arrived.insert(sms.text, sms);
+    QCOMPARE(arrived.size(), 3);
+    QCOMPARE(arrived.value(longText).parts, 3);
+    QVERIFY(arrived.contains(russian) && arrived.contains(rocket));
+    QStringList logged = folder.loggedMessages();
+    logged.sort();
+    QStringList written = {longText, russian, rocket};
+    written.sort();
+    QCOMPARE(logged, written);
+
+    // The refused part alone was offered again, once; the others once.
+    const QString log = modem.log();
+    QCOMPARE(log.count("part 1 of 3"), 1);
+    QCOMPARE(log.count("part 2 of 3"), 2);
+    QCOMPARE(log.count("part 3 of 3"), 1);
+    QCOMPARE(relay.pageLog().text().count("Not sent to Ann (+111): +CMS ERROR: 500"), 1);
+    QVERIFY(relay.pageLog().text().contains("Message: " + russian + "\r\n"));
+    // The history keeps the robot's own bytes.
+    QFile history(folder.file("ALARM1.csv"));
+    QVERIFY(history.open(QIODevice::ReadOnly));
+    const QByteArray lines = history.readAll();
+    QVERIFY(lines.contains("Ann (+111)*** " + russianBytes + "\r\n"));
+    QVERIFY(lines.contains("Ann (+111)*** " + rocket.toUtf8() + "\r\n"));
 }
 
 QTEST_GUILESS_MAIN(tst_relay)

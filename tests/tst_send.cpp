@@ -9,6 +9,7 @@
 #include "modem/TraceList.h"
 #include "store/UpdateCom.h"
 #include "support/ProgramFolderFixture.h"
+#include "support/PtyPair.h"
 #include "support/ScriptedMessageBoxes.h"
 #include "support/SimulatedModem.h"
 
@@ -40,6 +41,7 @@ class tst_send : public QObject
 
 private slots:
     void acknowledgedSend();
+    void textModeBytesAsEver();
     void failedSendsSayWhy();
     void echoOfTheTextIsNoAcknowledgement();
     void whatTheModemMustNotMisread();
@@ -55,19 +57,21 @@ void tst_send::acknowledgedSend()
     QVERIFY(modem.isReady());
     Sender s;
 
-    const QString text = QStringLiteral("Gold above 1900, caf") + QChar(0xE9);
+    // A short text of plain ASCII: text mode.
+    const QString text = QStringLiteral("Gold above 1900, {OK}");
     s.sender.SendAlarm(text, "Desk1", "555");
     QCOMPARE(modem.messages().size(), 1);
     QCOMPARE(modem.messages()[0].number, QString("555"));
     QCOMPARE(modem.messages()[0].text, text);
+    QVERIFY(!modem.messages()[0].pdu);
 
     const QStringList lines = s.pageLog.text().split("\r\n");
     QCOMPARE(lines.size(), 4);
     QVERIFY(!lines[0].isEmpty());
     QCOMPARE(lines[1], QString("Sending to Desk1 (555)"));
     QCOMPARE(lines[2], "Message: " + text);
-    QCOMPARE(history(folder), QByteArray("Desk1 (555)*** Gold above 1900, caf\xe9\r\n"));
-    QCOMPARE(UpdateCom::AlarmRecord, "Desk1 (555)*** " + text);
+    QCOMPARE(history(folder), "Desk1 (555)*** " + text.toLatin1() + "\r\n");
+    QCOMPARE(UpdateCom::AlarmRecord, "Desk1 (555)*** " + text.toLatin1());
 
     const QStringList trace = s.trace.lines();
     QCOMPARE(trace.mid(0, 3), QStringList({"Starting...", "Port Opened", "Sending..AT+CMGF=1"}));
@@ -76,6 +80,21 @@ void tst_send::acknowledgedSend()
     QVERIFY(trace.contains("In OnComm"));
     QCOMPARE(trace.last(), QString("Done..."));
     QVERIFY(!s.sender.portOpen());
+
+    // A letter outside ASCII, or a text longer than one SMS: PDU mode, the
+    // long one in parts; each arrives whole, as it was written.
+    const QString cafe = QStringLiteral("caf") + QChar(0xE9);
+    const QString longText = QString(400, 'x');
+    s.sender.SendAlarm(cafe, "Desk1", "+555");
+    s.sender.SendAlarm(longText, "Desk1", "+555");
+    QCOMPARE(modem.messages().size(), 3);
+    QCOMPARE(modem.messages()[1].text, cafe);
+    QVERIFY(modem.messages()[1].pdu);
+    QCOMPARE(modem.messages()[2].text, longText);
+    QCOMPARE(modem.messages()[2].parts, 3);
+    QCOMPARE(s.trace.lines().count("Sending..AT+CMGF=0"), 1);
+    QCOMPARE(s.trace.lines().filter("Sending..AT+CMGS=").size(), 3);
+    QVERIFY(history(folder).contains("Desk1 (+555)*** caf\xe9\r\n"));
 
     // A second send empties the trace first; replies split into single
     // bytes change nothing but the number of trace lines.
@@ -86,7 +105,30 @@ void tst_send::acknowledgedSend()
     QCOMPARE(s.trace.lines().first(), QString("Starting..."));
     QCOMPARE(s.trace.lines().count("Starting..."), 1);
     QVERIFY(s.trace.lines().count("In OnComm") > 10);
-    QCOMPARE(history(folder).count("\r\n"), 2);
+    QCOMPARE(history(folder).count("\r\n"), 4);
+}
+
+void tst_send::textModeBytesAsEver()
+{
+    // Short ASCII texts reach the modem byte for byte as they always did,
+    // after the ESC that clears a prompt left open.
+    ProgramFolderFixture folder;
+    PtyPair device(folder.path(), 1);
+    device.listen();
+    QByteArray heard;
+    connect(&device, &PtyPair::received, this, [&](const QByteArray &bytes) {
+        heard += bytes;
+        if (heard.endsWith("AT+CMGF=1\r"))
+            device.write("\r\nOK\r\n");
+        else if (heard.endsWith("\"\r"))
+            device.write("\r\n> ");
+        else if (heard.endsWith("\x1a\r"))
+            device.write("\r\n+CMGS: 4\r\n\r\nOK\r\n");
+    });
+    Sender s;
+    s.sender.SendAlarm("Gold above 1900", "Desk1", "555");
+    QCOMPARE(heard, QByteArray("\x1b" "AT+CMGF=1\rAT+CMGS=\"555\"\rGold above 1900\x1a\r"));
+    QVERIFY(s.pageLog.text().contains("Sending to Desk1 (555)"));
 }
 
 void tst_send::failedSendsSayWhy()

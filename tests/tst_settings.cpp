@@ -645,6 +645,14 @@ void tst_settings::testMessage()
     QCOMPARE(trace.last(), QString("Done..."));
     QCOMPARE(find<QListView>(window, "lstResponse")->model()->rowCount(), trace.size());
 
+    // A Cyrillic test goes by the alerts' rules: in PDU mode, arriving as typed.
+    const QString russian = QString::fromUtf8("Курс рубля");
+    find<QPlainTextEdit>(window, "txtMessage")->setPlainText(russian);
+    send->click();
+    QCOMPARE(modem.messages().size(), 2);
+    QCOMPARE(modem.messages()[1].text, russian);
+    QVERIFY(modem.messages()[1].pdu);
+
     // Pressed during an alert's send, the test goes out after it, and SEND
     // comes back only then.
     bool enabledMeanwhile = true;
@@ -654,15 +662,15 @@ void tst_settings::testMessage()
     });
     main.SendAlarm("Alert", "Ann", "111", {});
     QVERIFY(!enabledMeanwhile && send->isEnabled());
-    QCOMPARE(modem.messages().size(), 3);
-    QCOMPARE(modem.messages()[2].number, QString("+15550100"));
+    QCOMPARE(modem.messages().size(), 4);
+    QCOMPARE(modem.messages()[3].number, QString("+15550100"));
 
     // Closed in the middle of its send, a window lasts until the send is over.
     QPointer<frmSettings> closing = new frmSettings(main);
     type(*closing, "txtTestPhNo", "+15550199");
     QTimer::singleShot(50, closing, [&] { closing->close(); });
     click(*closing, "cmdSend");
-    QCOMPARE(modem.messages().size(), 4);
+    QCOMPARE(modem.messages().size(), 5);
     QVERIFY(closing);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QVERIFY(!closing);

@@ -4,6 +4,7 @@
 
 #include "modem/Recipients.h"
 #include "pickup/MT4Paths.h"
+#include "store/CodePage.h"
 #include "store/Database.h"
 #include "store/MSComm.h"
 #include "store/ProgramFolder.h"
@@ -260,7 +261,10 @@ void tst_store::setupTool()
     QCOMPARE(setup({"--user", "Bob:+222"}), 1);
     QCOMPARE(setup({}), 1);
     QCOMPARE(setup({"--autostart"}), 0);
+    QCOMPARE(setup({"--codepage", "no-such-page"}), 1);
+    QCOMPARE(setup({"--codepage", "windows-1251"}), 0);
     ProgramFolder::set(folder);
+    QCOMPARE(CodePage::load(), QString("windows-1251"));
     Connection cn;
     cn.Open();
     Recordset rs;

@@ -1,5 +1,6 @@
 #include "SoakRun.h"
 
+#include "modem/SmsPdu.h"
 #include "pickup/MT4Paths.h"
 #include "support/ProcessStatus.h"
 #include "support/ProgramFolderFixture.h"
@@ -39,15 +40,25 @@ SendSeen readTrace(const QStringList &trace, bool acknowledged)
     SendSeen seen;
     seen.acknowledged = acknowledged;
     const QString cmgs = QStringLiteral("Sending..AT+CMGS=\"");
+    bool pdu = false;
     for (const QString &line : trace) {
-        if (line.startsWith(cmgs))
+        if (line == QLatin1String("Sending..AT+CMGF=0")) {
+            pdu = true;
+        } else if (line.startsWith(cmgs)) {
             seen.number = line.mid(cmgs.size()).chopped(1);
-        else if (line.startsWith(QLatin1String("Sending..")) && line.endsWith(QChar(26)))
+        } else if (line.startsWith(QLatin1String("Sending..")) && line.endsWith(QChar(26))) {
             seen.text = line.mid(9).chopped(1);
-        else if (line.startsWith(QLatin1String("Err--->")) && line.contains(QLatin1String("+CMS ERROR")))
+            // In PDU mode the text and the number travel inside the PDU.
+            if (pdu) {
+                const SmsPdu::Submit submit = SmsPdu::decode(seen.text.toLatin1());
+                seen.number = submit.number;
+                seen.text = submit.text;
+            }
+        } else if (line.startsWith(QLatin1String("Err--->")) && line.contains(QLatin1String("+CMS ERROR"))) {
             seen.refused = true;
-        else if (line == QLatin1String("Timeout..."))
+        } else if (line == QLatin1String("Timeout...")) {
             seen.timedOut = true;
+        }
     }
     return seen;
 }

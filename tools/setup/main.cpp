@@ -1,6 +1,8 @@
 // vantrel-setup: creates a new Config.mdb for Vantrel in a folder, and
 // installs the entry that starts Vantrel with the desk's session.
 
+#include "pickup/AlertEncoding.h"
+#include "store/CodePage.h"
 #include "store/Database.h"
 #include "store/ProgramFolder.h"
 #include "store/Schema.h"
@@ -140,7 +142,7 @@ int main(int argc, char *argv[])
     parser.setApplicationDescription(
         QStringLiteral("Creates a new Config.mdb for Vantrel in FOLDER (the folder of the vantrel program).\n"
                        "An existing Config.mdb is never overwritten; options that only set up the desk "
-                       "(--autostart) leave it as it is."));
+                       "(--autostart, --codepage) leave the rest of it as it is."));
     parser.addHelpOption();
     parser.addPositionalArgument(QStringLiteral("FOLDER"), QStringLiteral("Folder that receives Config.mdb."));
     const NewDatabase database;
@@ -148,7 +150,11 @@ int main(int argc, char *argv[])
     const QCommandLineOption autostart(QStringLiteral("autostart"),
                                        QStringLiteral("Start FOLDER/vantrel with the desktop session "
                                                       "(~/.config/autostart/vantrel.desktop)."));
-    parser.addOption(autostart);
+    const QCommandLineOption codePage(QStringLiteral("codepage"),
+                                      QStringLiteral("Code page of alert files that are neither UTF-8 nor UTF-16, "
+                                                     "e.g. windows-1251 (default Windows-1252)."),
+                                      QStringLiteral("NAME"));
+    parser.addOptions({autostart, codePage});
     parser.process(app);
 
     if (parser.positionalArguments().size() != 1)
@@ -160,8 +166,20 @@ int main(int argc, char *argv[])
 
     if (!QFileInfo::exists(Database::path()))
         database.create(parser);
-    else if (database.anySet(parser) || !parser.isSet(autostart))
+    else if (database.anySet(parser) || !(parser.isSet(autostart) || parser.isSet(codePage)))
         fail(QStringLiteral("%1 already exists; it is left as it is.").arg(Database::path()));
+
+    if (parser.isSet(codePage)) {
+        const QString name = parser.value(codePage);
+        if (!AlertEncoding::knownCodePage(name))
+            fail(QStringLiteral("code page %1 is not known here").arg(name));
+        try {
+            CodePage::save(name);
+        } catch (const DbError &error) {
+            fail(error.description());
+        }
+        std::printf("Alert files that are not UTF-8 are read as %s.\n", qPrintable(name));
+    }
 
     if (parser.isSet(autostart)) {
         QString error;

@@ -1,0 +1,37 @@
+#include "store/CodePage.h"
+
+#include "store/Database.h"
+#include "store/Sql.h"
+
+namespace CodePage {
+
+QString load()
+{
+    try {
+        Connection cn;
+        cn.Open();
+        Recordset rs;
+        rs.Open(QStringLiteral("SELECT* From AlertCodePage"), cn);
+        if (!rs.Eof() && !rs.Field(QStringLiteral("CodePage")).toString().isEmpty())
+            return rs.Field(QStringLiteral("CodePage")).toString();
+    } catch (const DbError &) {
+        // An older Config.mdb without the table: the default it has always had.
+    }
+    return QString::fromLatin1(Default);
+}
+
+void save(const QString &name)
+{
+    Connection cn;
+    cn.Open();
+    Sql::run(QSqlDatabase::database(cn.name(), false),
+             QStringLiteral("CREATE TABLE IF NOT EXISTS AlertCodePage (CodePage TEXT)"));
+    Recordset rs;
+    rs.Open(QStringLiteral("SELECT* From AlertCodePage"), cn);
+    if (rs.Eof())
+        rs.AddNew();
+    rs.SetField(QStringLiteral("CodePage"), name);
+    rs.Update();
+}
+
+} // namespace CodePage
