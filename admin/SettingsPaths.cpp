@@ -9,6 +9,7 @@
 #include "admin/SettingsGrid.h"
 #include "store/Database.h"
 #include "store/MessageBoxes.h"
+#include "store/Statements.h"
 
 #include <QDir>
 #include <QFileDialog>
@@ -72,7 +73,7 @@ void frmSettings::cmdSavePath_Click()
     }
     DbOperation([this] {
         // A folder stored already is stored again.
-        Recordset &rs = OpenRecordset(QStringLiteral("SELECT* From Mt4Path order by ID"));
+        Recordset &rs = OpenRecordset(QString::fromLatin1(Statements::Mt4Paths));
         rs.AddNew();
         rs.SetField(QStringLiteral("MT4_PATH"), ui->txtMT4Path->text());
         rs.Update();
@@ -98,7 +99,7 @@ void frmSettings::cmdRemovePath_Click()
         != MessageBoxes::Yes)
         return;
     DbOperation([this] {
-        Recordset &rs = OpenRecordset(QStringLiteral("SELECT* From Mt4Path order by ID"));
+        Recordset &rs = OpenRecordset(QString::fromLatin1(Statements::Mt4Paths));
         if (rs.Eof())
             return;
         // Every row of that folder goes, spelled exactly as the grid shows it.

@@ -10,6 +10,7 @@
 #include "store/Database.h"
 #include "store/MessageBoxes.h"
 #include "store/UpdateCom.h"
+#include "store/Statements.h"
 
 namespace {
 
@@ -54,7 +55,7 @@ void frmSettings::cmdADD_Click()
     DbOperation([this] {
         // Names need not be unique. On_Duty takes the table's default: a
         // new user is off duty until edited.
-        Recordset &rs = OpenRecordset(QStringLiteral("SELECT* From USERS"));
+        Recordset &rs = OpenRecordset(QString::fromLatin1(Statements::Users));
         rs.AddNew();
         rs.SetField(QStringLiteral("name"), ui->txtAddUser->text());
         rs.SetField(QStringLiteral("Phone_No"), ui->txtAddPhone->text());
@@ -92,7 +93,7 @@ void frmSettings::cmdEditUser_Click()
     DbOperation([this] {
         // The table is asked only whether it holds anyone; the values come
         // from the grid as it was last filled.
-        if (OpenRecordset(QStringLiteral("SELECT* From USERS")).Eof())
+        if (OpenRecordset(QString::fromLatin1(Statements::Users)).Eof())
             return;
         const QTableWidget &grid = *ui->UserList;
         const int row = grid.currentRow();
@@ -121,7 +122,7 @@ void frmSettings::cmdRemoveUser_Click()
         != MessageBoxes::Yes)
         return;
     DbOperation([this] {
-        Recordset &rs = OpenRecordset(QStringLiteral("SELECT* From USERS"));
+        Recordset &rs = OpenRecordset(QString::fromLatin1(Statements::Users));
         if (rs.Eof())
             return;
         // Every user of that name goes, the name compared letter for letter.

@@ -6,6 +6,7 @@
 #include "pickup/AlertRelay.h"
 #include "store/Database.h"
 #include "store/MessageBoxes.h"
+#include "store/Statements.h"
 
 #include <QCloseEvent>
 
@@ -109,7 +110,7 @@ void frmSettings::FillUserList()
     SettingsGrid::dress(grid, {QStringLiteral("SR NO."), QStringLiteral("NAME"), QStringLiteral("Phone No."),
                                QStringLiteral("SMS ENABLE")},
                         450, {SettingsGrid::FitHeader, 2000, 2000, 2000});
-    Recordset &rs = OpenRecordset(QStringLiteral("SELECT* From USERS"));
+    Recordset &rs = OpenRecordset(QString::fromLatin1(Statements::Users));
     if (rs.Bof() && rs.Eof())
         return;
     grid.setRowCount(rs.RecordCount());
@@ -130,7 +131,7 @@ void frmSettings::FillMT4PathList()
     QTableWidget &grid = *ui->MT4PathList;
     grid.clearContents();
     SettingsGrid::dress(grid, {QStringLiteral("ID"), QStringLiteral("Monitor MT4 Path")}, 450, {1000, 5000});
-    Recordset &rs = OpenRecordset(QStringLiteral("SELECT* From Mt4Path order by ID"));
+    Recordset &rs = OpenRecordset(QString::fromLatin1(Statements::Mt4Paths));
     if (rs.Bof() && rs.Eof())
         return;
     grid.setRowCount(rs.RecordCount());

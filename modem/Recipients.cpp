@@ -1,6 +1,7 @@
 #include "modem/Recipients.h"
 
 #include "store/Database.h"
+#include "store/Statements.h"
 
 void Recipients::GetPhoneNo()
 {
@@ -10,7 +11,7 @@ void Recipients::GetPhoneNo()
     Connection cn;
     cn.Open();
     Recordset rs;
-    rs.Open(QStringLiteral("SELECT* From Users"), cn);
+    rs.Open(QString::fromLatin1(Statements::Recipients), cn);
     while (!rs.Eof()) {
         // A null On_Duty counts as off duty.
         if (rs.Field(QStringLiteral("On_Duty")).toBool()) {

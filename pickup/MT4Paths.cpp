@@ -1,6 +1,7 @@
 #include "pickup/MT4Paths.h"
 
 #include "store/Database.h"
+#include "store/Statements.h"
 
 #include <QDir>
 
@@ -11,7 +12,7 @@ void MT4Paths::GetPathList()
     Connection cn;
     cn.Open();
     Recordset rs;
-    rs.Open(QStringLiteral("SELECT* From Mt4Path order by ID"), cn);
+    rs.Open(QString::fromLatin1(Statements::Mt4Paths), cn);
     // Every stored folder is watched, however many there are.
     while (!rs.Eof()) {
         PathList << rs.Field(QStringLiteral("MT4_PATH")).toString();

@@ -2,6 +2,7 @@
 
 #include "store/Database.h"
 #include "store/Sql.h"
+#include "store/Statements.h"
 
 namespace CodePage {
 
@@ -11,7 +12,7 @@ QString load()
         Connection cn;
         cn.Open();
         Recordset rs;
-        rs.Open(QStringLiteral("SELECT* From AlertCodePage"), cn);
+        rs.Open(QString::fromLatin1(Statements::AlertCodePage), cn);
         if (!rs.Eof() && !rs.Field(QStringLiteral("CodePage")).toString().isEmpty())
             return rs.Field(QStringLiteral("CodePage")).toString();
     } catch (const DbError &) {
@@ -27,7 +28,7 @@ void save(const QString &name)
     Sql::run(QSqlDatabase::database(cn.name(), false),
              QStringLiteral("CREATE TABLE IF NOT EXISTS AlertCodePage (CodePage TEXT)"));
     Recordset rs;
-    rs.Open(QStringLiteral("SELECT* From AlertCodePage"), cn);
+    rs.Open(QString::fromLatin1(Statements::AlertCodePage), cn);
     if (rs.Eof())
         rs.AddNew();
     rs.SetField(QStringLiteral("CodePage"), name);

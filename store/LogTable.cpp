@@ -2,6 +2,7 @@
 
 #include "store/Database.h"
 #include "store/Sql.h"
+#include "store/Statements.h"
 
 #include <QSqlQuery>
 #include <QVariant>
@@ -13,7 +14,7 @@ void WriteLog(const QString &Time, const QString &EA_Name, const QString &Title,
     Connection cn;
     cn.Open();
     Recordset rs;
-    rs.Open(QStringLiteral("SELECT* From LOG order by SMS_ID"), cn);
+    rs.Open(QString::fromLatin1(Statements::Log), cn);
     rs.AddNew();
     rs.SetField(QStringLiteral("Time"), Time);
     rs.SetField(QStringLiteral("EA_Name"), EA_Name);

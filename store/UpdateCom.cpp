@@ -3,6 +3,7 @@
 #include "store/Database.h"
 #include "store/EventWait.h"
 #include "store/MSComm.h"
+#include "store/Statements.h"
 
 
 namespace {
@@ -50,7 +51,7 @@ void LoadComSettings()
     Connection cn;
     cn.Open();
     Recordset rs;
-    rs.Open(QStringLiteral("SELECT* From Com"), cn);
+    rs.Open(QString::fromLatin1(Statements::Com), cn);
     // Fields are read in this order; a missing row or a COM or StopBit
     // without value ends start-up with the error.
     const short port = toShort(rs.Field(QStringLiteral("COM")), "COM");
@@ -92,7 +93,7 @@ void SaveComSettings(const QString &portText, const QString &baudText, const QSt
         Connection cn;
         cn.Open();
         Recordset rs;
-        rs.Open(QStringLiteral("SELECT* From Com"), cn);
+        rs.Open(QString::fromLatin1(Statements::Com), cn);
         rs.SetField(QStringLiteral("COM"), QString::number(port));
         rs.SetField(QStringLiteral("Buad"), baudText);
         rs.SetField(QStringLiteral("DataBits"), dataBitsText);
@@ -125,7 +126,7 @@ short CheckLogin(const QString &userName, const QString &password)
     Connection cn;
     cn.Open();
     Recordset rs;
-    rs.Open(QStringLiteral("SELECT* From Account "), cn);
+    rs.Open(QString::fromLatin1(Statements::Accounts), cn);
     short rank = 0;
     while (!rs.Eof()) {
         const QVariant name = rs.Field(QStringLiteral("UserName"));
@@ -147,7 +148,7 @@ bool UpdateUser(const QString &userName, const QString &phoneNo, bool onDuty)
     Recordset rs;
     // The name is bound, never pasted into the statement: an apostrophe in a
     // name is an ordinary character and typed text cannot widen the lookup.
-    rs.Open(QStringLiteral("SELECT* From USERS WHERE NAME =  ? "), cn, {userName});
+    rs.Open(QString::fromLatin1(Statements::UserByName), cn, {userName});
     if (rs.Eof())
         return false;
     rs.SetField(QStringLiteral("name"), userName);

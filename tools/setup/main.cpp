@@ -7,6 +7,7 @@
 #include "store/ProgramFolder.h"
 #include "store/Schema.h"
 #include "tools/setup/Autostart.h"
+#include "store/Statements.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -56,7 +57,7 @@ void addRows(const QStringList &users, const QStringList &paths)
         if (parts.size() < 2)
             fail(QStringLiteral("--user wants NAME:PHONE[:on], not \"%1\"").arg(user));
         Recordset rs;
-        rs.Open(QStringLiteral("SELECT* From USERS"), cn);
+        rs.Open(QString::fromLatin1(Statements::Users), cn);
         rs.AddNew();
         rs.SetField(QStringLiteral("name"), parts[0]);
         rs.SetField(QStringLiteral("Phone_No"), parts[1]);
@@ -65,7 +66,7 @@ void addRows(const QStringList &users, const QStringList &paths)
     }
     for (const QString &path : paths) {
         Recordset rs;
-        rs.Open(QStringLiteral("SELECT* From Mt4Path order by ID"), cn);
+        rs.Open(QString::fromLatin1(Statements::Mt4Paths), cn);
         rs.AddNew();
         rs.SetField(QStringLiteral("MT4_PATH"), QDir(path).absolutePath());
         rs.Update();
