@@ -39,11 +39,6 @@ AlertEncoding AlertEncoding::detect(QIODevice &file, const QString &codePage)
     return encoding;
 }
 
-bool AlertEncoding::knownCodePage(const QString &name)
-{
-    return QStringDecoder(name.toLatin1().constData()).isValid();
-}
-
 QString AlertEncoding::name() const
 {
     switch (m_kind) {

@@ -16,9 +16,6 @@ public:
     // Looks at the whole file; the device is left at its start.
     static AlertEncoding detect(QIODevice &file, const QString &codePage);
 
-    // Whether a code page name is one this system can read.
-    static bool knownCodePage(const QString &name);
-
     QString name() const;
     // Bytes of the byte-order mark at the start of the file, to skip.
     int markSize() const { return m_markSize; }

@@ -3,6 +3,7 @@
 #include "modem/PageLog.h"
 #include "pickup/AlertFile.h"
 #include "pickup/AlertLineReader.h"
+#include "pickup/OutboxReport.h"
 #include "store/DbError.h"
 #include "store/MessageBoxes.h"
 #include "store/Outbox.h"
@@ -14,8 +15,6 @@
 namespace {
 
 constexpr qint64 ChunkSize = 65536;
-
-const QLatin1String JournalKey("journal");
 
 } // namespace
 
@@ -69,7 +68,7 @@ void AlertIntake::claim(const QString &folder, const QString &name)
     try {
         m_outbox.open();
     } catch (const DbError &error) {
-        reportJournal(m_pageLog, error.text());
+        OutboxReport::failed(m_pageLog, error.text());
         return;
     }
     const QString taken = dir.filePath(AlertFile::newTakenName(folder, name));
@@ -118,7 +117,7 @@ void AlertIntake::readTaken(const QString &folder, const QString &file)
     try {
         done = m_outbox.committedBytes(file, id);
     } catch (const DbError &error) {
-        reportJournal(m_pageLog, error.text());
+        OutboxReport::failed(m_pageLog, error.text());
         return;
     }
     if (!readSlice(folder, file, id, alerts, done, writerDone) || !writerDone)
@@ -225,10 +224,10 @@ bool AlertIntake::readSlice(const QString &folder, const QString &file, const Ou
             try {
                 m_outbox.commitAlerts(folder, file, id, done + reader.consumed(), records);
             } catch (const DbError &error) {
-                reportJournal(m_pageLog, error.text());
+                OutboxReport::failed(m_pageLog, error.text());
                 return false;
             }
-            clearJournalReport(m_pageLog);
+            OutboxReport::works(m_pageLog);
             committed = reader.consumed();
             records.clear();
         }
@@ -248,16 +247,4 @@ void AlertIntake::reportUnreadable(const QString &file, const QString &reason)
                          QStringLiteral("Alert file %1 cannot be read (%2); it stays where it is and is read once "
                                         "it can be.")
                              .arg(QDir::toNativeSeparators(file), reason));
-}
-
-void AlertIntake::reportJournal(PageLog &pageLog, const QString &error)
-{
-    pageLog.reportOnce(JournalKey, QStringLiteral("The outbox cannot be written (%1); alert files stay where they are "
-                                                  "and alerts wait until it can.")
-                                       .arg(error));
-}
-
-void AlertIntake::clearJournalReport(PageLog &pageLog)
-{
-    pageLog.clearReport(JournalKey);
 }

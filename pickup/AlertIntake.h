@@ -45,10 +45,6 @@ public:
     // The code page of alert files that are neither UTF-8 nor UTF-16.
     void setCodePage(const QString &name) { m_codePage = name; }
 
-    // Says once in the page log that the outbox cannot be written, and
-    // that the alerts wait meanwhile; the key clears it when it can again.
-    static void reportJournal(PageLog &pageLog, const QString &error);
-    static void clearJournalReport(PageLog &pageLog);
 
 private:
     void claim(const QString &folder, const QString &name);

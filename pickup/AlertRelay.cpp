@@ -1,9 +1,9 @@
 #include "pickup/AlertRelay.h"
 
+#include "pickup/OutboxReport.h"
 #include "store/Clock.h"
 #include "store/CodePage.h"
 #include "store/DbError.h"
-#include "store/LogTable.h"
 #include "store/UpdateCom.h"
 
 #include <QDir>
@@ -30,6 +30,7 @@ AlertRelay::AlertRelay(QObject *parent)
     , m_pageLog(this)
     , m_trace(this)
     , m_intake(m_outbox, m_pageLog)
+    , m_logs(m_outbox, m_pageLog)
     , m_sender(m_trace, m_pageLog, this)
     , m_timer(this)
     , m_watcher(this)
@@ -57,7 +58,7 @@ void AlertRelay::load()
     reloadPaths();
     m_recipients.GetPhoneNo();
     const QString codePage = CodePage::load();
-    if (AlertEncoding::knownCodePage(codePage)) {
+    if (CodePage::known(codePage)) {
         m_intake.setCodePage(codePage);
     } else {
         m_pageLog.report(QStringLiteral("The alert code page \"%1\" is not known here; alert files that are not UTF-8 "
@@ -69,7 +70,7 @@ void AlertRelay::load()
     try {
         m_outbox.open();
     } catch (const DbError &error) {
-        reportJournal(error.text());
+        OutboxReport::failed(m_pageLog, error.text());
         return;
     }
     updateCounts();
@@ -154,7 +155,7 @@ void AlertRelay::runCycle()
 void AlertRelay::DispatchAlerts()
 {
     // LOG rows that waited for the database go first, in their order.
-    writeDueLogs();
+    m_logs.writeDue();
     if (!fillBatch()) {
         endCycle();
         return;
@@ -185,7 +186,7 @@ bool AlertRelay::fillBatch()
         if (alerts.size() < BatchSize)
             alerts += m_outbox.retriesDue(Clock::nowUtc(), BatchSize - int(alerts.size()));
     } catch (const DbError &error) {
-        reportJournal(error.text());
+        OutboxReport::failed(m_pageLog, error.text());
         return false;
     }
     m_smsCount = 0;
@@ -199,7 +200,7 @@ void AlertRelay::dispatchNext()
     // Ending: nothing more is sent, but the LOG rows of alerts whose sends
     // are done are written.
     if (m_stopping) {
-        writeDueLogs();
+        m_logs.writeDue();
         endCycle();
         return;
     }
@@ -223,7 +224,7 @@ void AlertRelay::dispatchNext()
         }
         // Every recipient of this record had its try: then its LOG row.
         m_slotOpen = false;
-        writeDueLogs();
+        m_logs.writeDue();
         ++m_slot;
     }
     endCycle();
@@ -241,10 +242,10 @@ bool AlertRelay::openRecord(Outbox::Alert &alert)
         }
         m_due = m_outbox.dueSms(alert.id, Clock::nowUtc());
     } catch (const DbError &error) {
-        reportJournal(error.text());
+        OutboxReport::failed(m_pageLog, error.text());
         return false;
     }
-    AlertIntake::clearJournalReport(m_pageLog);
+    OutboxReport::works(m_pageLog);
     return true;
 }
 
@@ -277,7 +278,7 @@ void AlertRelay::sendOne(const Outbox::Alert &alert, const Outbox::Sms &sms)
     } catch (const DbError &error) {
         // Sent or not, the outbox cannot say so: nothing more is sent until
         // it can, and this SMS is tried again then.
-        reportJournal(error.text());
+        OutboxReport::failed(m_pageLog, error.text());
         m_due.clear();
         m_smsCount = 0;
     }
@@ -301,75 +302,6 @@ void AlertRelay::endCycle()
         cycleSoon(0);
     else if (m_intake.filesHeldOpen())
         cycleSoon(HeldOpenLookMs); // a writer that closes its file is not notified
-}
-
-bool AlertRelay::writeDueLogs()
-{
-    if (m_logPause.isValid() && m_logPause.elapsed() < LogRetryMs)
-        return false;
-    for (;;) {
-        QList<Outbox::Alert> due;
-        try {
-            due = m_outbox.logDue(BatchSize);
-        } catch (const DbError &error) {
-            reportJournal(error.text());
-            return false;
-        }
-        if (due.isEmpty())
-            break;
-        for (const Outbox::Alert &alert : std::as_const(due)) {
-            if (!writeLog(alert))
-                return false;
-        }
-    }
-    if (m_logPause.isValid()) {
-        m_logPause.invalidate();
-        m_pageLog.clearReport(QStringLiteral("log"));
-        m_pageLog.report(QStringLiteral("%1 LOG rows that had waited for the database are written.").arg(m_logsWaited));
-    }
-    m_logsWaited = 0;
-    return true;
-}
-
-bool AlertRelay::writeLog(const Outbox::Alert &alert)
-{
-    const SmsRecord &record = alert.record;
-    try {
-        // The row may have reached the table just before the program
-        // stopped: then it is there, and only the outbox has to learn it.
-        if (alert.logAfter < 0 || !LogTable::writtenAfter(alert.logAfter, record)) {
-            const qint64 last = LogTable::lastId();
-            try {
-                m_outbox.setLogAfter(alert.id, last);
-            } catch (const DbError &error) {
-                reportJournal(error.text());
-                return false;
-            }
-            LogTable::WriteLog(record.Time, record.EA_Name, record.Title, record.Message);
-        }
-    } catch (const DbError &error) {
-        m_pageLog.reportOnce(QStringLiteral("log"),
-                             QStringLiteral("LOG row not written for alert \"%1\" of %2 at %3: %4; the row is kept and "
-                                            "written when the database takes it.")
-                                 .arg(record.Message.left(80), record.EA_Name, record.Time, error.text()));
-        m_logPause.start();
-        return false;
-    }
-    if (m_logPause.isValid())
-        ++m_logsWaited;
-    try {
-        m_outbox.setLogged(alert.id);
-    } catch (const DbError &error) {
-        // Found again in the table on the next try.
-        reportJournal(error.text());
-        return false;
-    }
-    return true;
-}
-
-void AlertRelay::reportJournal(const QString &error)
-{
-    AlertIntake::reportJournal(m_pageLog, error);
 }
 
 void AlertRelay::updateCounts()

@@ -5,6 +5,7 @@
 #include "modem/Recipients.h"
 #include "modem/TraceList.h"
 #include "pickup/AlertIntake.h"
+#include "pickup/LogWriter.h"
 #include "pickup/MT4Paths.h"
 #include "store/Outbox.h"
 
@@ -39,8 +40,6 @@ class AlertRelay : public QObject
 public:
     static constexpr int TickIntervalMs = 3000;
     static constexpr int BatchSize = 10;
-    // A LOG row the database refused is tried again after this long.
-    static constexpr int LogRetryMs = 10000;
 
     explicit AlertRelay(QObject *parent = nullptr);
 
@@ -104,9 +103,6 @@ private:
     bool openRecord(Outbox::Alert &alert);
     void sendOne(const Outbox::Alert &alert, const Outbox::Sms &sms);
     void endCycle();
-    bool writeDueLogs();
-    bool writeLog(const Outbox::Alert &alert);
-    void reportJournal(const QString &error);
     void updateCounts();
     void purgeOld();
 
@@ -116,6 +112,7 @@ private:
     Recipients m_recipients;
     Outbox m_outbox;
     AlertIntake m_intake;
+    LogWriter m_logs;
     AlarmSender m_sender;
     QTimer m_timer;
     short m_tickCount = 0;
@@ -139,7 +136,5 @@ private:
     bool m_cycleRunning = false;
     bool m_stopping = false;
     Outbox::Counts m_counts;
-    QElapsedTimer m_logPause; // running while the database refuses LOG rows
-    int m_logsWaited = 0;
     QElapsedTimer m_sincePurge;
 };

@@ -2,6 +2,8 @@
 
 #include "store/Database.h"
 #include "store/Sql.h"
+
+#include <QStringDecoder>
 #include "store/Statements.h"
 
 namespace CodePage {
@@ -19,6 +21,11 @@ QString load()
         // An older Config.mdb without the table: the default it has always had.
     }
     return QString::fromLatin1(Default);
+}
+
+bool known(const QString &name)
+{
+    return QStringDecoder(name.toLatin1().constData()).isValid();
 }
 
 void save(const QString &name)

@@ -12,6 +12,9 @@ constexpr auto Default = "Windows-1252";
 // The stored code page; the default where the table or its row is missing.
 QString load();
 
+// Whether a code page name is one this system can read.
+bool known(const QString &name);
+
 // Stores the code page, making the table where it is missing. Failures are
 // thrown as DbError.
 void save(const QString &name);

@@ -1,4 +1,5 @@
 #include "store/EventWait.h"
+#include "store/UpdateCom.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -31,3 +32,14 @@ bool until(const std::function<bool()> &done, qint64 ms, Events events)
 }
 
 } // namespace EventWait
+
+namespace UpdateCom {
+
+void Delay(float ms)
+{
+    // More than `ms` must have passed; the user started this wait, so every
+    // event runs meanwhile.
+    EventWait::until([] { return false; }, qint64(ms) + 1, EventWait::EveryEvent);
+}
+
+} // namespace UpdateCom

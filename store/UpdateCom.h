@@ -6,7 +6,9 @@
 class MSComm;
 
 // The program-wide module: the current serial settings, the history line of
-// the last acknowledged send, and the routines every window shares.
+// the last acknowledged send, and the routines every window shares. Its
+// routines live by their job: the port settings in PortSettings.cpp, the
+// accounts and users in Accounts.cpp, the wait in EventWait.cpp.
 namespace UpdateCom {
 
 // Current serial settings, loaded at start-up from the Com row.

@@ -1,7 +1,6 @@
 // vantrel-setup: creates a new Config.mdb for Vantrel in a folder, and
 // installs the entry that starts Vantrel with the desk's session.
 
-#include "pickup/AlertEncoding.h"
 #include "store/CodePage.h"
 #include "store/Database.h"
 #include "store/ProgramFolder.h"
@@ -172,7 +171,7 @@ int main(int argc, char *argv[])
 
     if (parser.isSet(codePage)) {
         const QString name = parser.value(codePage);
-        if (!AlertEncoding::knownCodePage(name))
+        if (!CodePage::known(name))
             fail(QStringLiteral("code page %1 is not known here").arg(name));
         try {
             CodePage::save(name);

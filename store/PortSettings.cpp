@@ -1,43 +1,13 @@
+// The port settings of UpdateCom: the Com row loaded into the current
+// settings and stored from the COM page, and a port configured and opened
+// from them.
+
 #include "store/UpdateCom.h"
 
 #include "store/Database.h"
-#include "store/EventWait.h"
+#include "store/FieldValues.h"
 #include "store/MSComm.h"
 #include "store/Statements.h"
-
-
-namespace {
-
-// The numbers the program has always reported for failed conversions.
-constexpr int Overflow = 6;
-constexpr int TypeMismatch = 13;
-constexpr int InvalidUseOfNull = 94;
-
-void requireValue(const QVariant &value, const char *field)
-{
-    if (value.isNull())
-        throw DbError(InvalidUseOfNull, QStringLiteral("Invalid use of Null (field %1)").arg(QLatin1String(field)));
-}
-
-short toShort(const QVariant &value, const char *field)
-{
-    requireValue(value, field);
-    bool ok = false;
-    const qlonglong number = value.toLongLong(&ok);
-    if (!ok)
-        throw DbError(TypeMismatch, QStringLiteral("Type mismatch (field %1)").arg(QLatin1String(field)));
-    if (number < -32768 || number > 32767)
-        throw DbError(Overflow, QStringLiteral("Overflow (field %1)").arg(QLatin1String(field)));
-    return short(number);
-}
-
-QString toText(const QVariant &value, const char *field)
-{
-    requireValue(value, field);
-    return value.toString();
-}
-
-} // namespace
 
 namespace UpdateCom {
 
@@ -54,12 +24,12 @@ void LoadComSettings()
     rs.Open(QString::fromLatin1(Statements::Com), cn);
     // Fields are read in this order; a missing row or a COM or StopBit
     // without value ends start-up with the error.
-    const short port = toShort(rs.Field(QStringLiteral("COM")), "COM");
+    const short port = FieldValues::toShort(rs.Field(QStringLiteral("COM")), "COM");
     const QString baud = rs.Field(QStringLiteral("Buad")).toString();
     const QString dataBits = rs.Field(QStringLiteral("DataBits")).toString();
     const QString parity = rs.Field(QStringLiteral("Parity")).toString();
     const QString flow = rs.Field(QStringLiteral("FlowControl")).toString();
-    const QString stop = toText(rs.Field(QStringLiteral("StopBit")), "StopBit");
+    const QString stop = FieldValues::toText(rs.Field(QStringLiteral("StopBit")), "StopBit");
     ComPort = port;
     Baud = baud;
     DataBits = dataBits;
@@ -119,50 +89,6 @@ void OpenModemPort(MSComm &port, short portNumber)
     port.setCommPort(portNumber);
     port.setRTSEnable(true);
     port.setPortOpen(true);
-}
-
-short CheckLogin(const QString &userName, const QString &password)
-{
-    Connection cn;
-    cn.Open();
-    Recordset rs;
-    rs.Open(QString::fromLatin1(Statements::Accounts), cn);
-    short rank = 0;
-    while (!rs.Eof()) {
-        const QVariant name = rs.Field(QStringLiteral("UserName"));
-        const QVariant pass = rs.Field(QStringLiteral("Password"));
-        // A field without value never matches.
-        if (!name.isNull() && !pass.isNull() && name.toString() == userName && pass.toString() == password) {
-            rank = toShort(rs.Field(QStringLiteral("Rank")), "Rank");
-            break;
-        }
-        rs.MoveNext();
-    }
-    return rank;
-}
-
-bool UpdateUser(const QString &userName, const QString &phoneNo, bool onDuty)
-{
-    Connection cn;
-    cn.Open();
-    Recordset rs;
-    // The name is bound, never pasted into the statement: an apostrophe in a
-    // name is an ordinary character and typed text cannot widen the lookup.
-    rs.Open(QString::fromLatin1(Statements::UserByName), cn, {userName});
-    if (rs.Eof())
-        return false;
-    rs.SetField(QStringLiteral("name"), userName);
-    rs.SetField(QStringLiteral("Phone_No"), phoneNo);
-    rs.SetField(QStringLiteral("On_Duty"), onDuty);
-    rs.Update();
-    return true;
-}
-
-void Delay(float ms)
-{
-    // More than `ms` must have passed; the user started this wait, so every
-    // event runs meanwhile.
-    EventWait::until([] { return false; }, qint64(ms) + 1, EventWait::EveryEvent);
 }
 
 } // namespace UpdateCom

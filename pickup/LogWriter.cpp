@@ -1,0 +1,80 @@
+#include "pickup/LogWriter.h"
+
+#include "modem/PageLog.h"
+#include "pickup/OutboxReport.h"
+#include "store/DbError.h"
+#include "store/LogTable.h"
+
+namespace {
+constexpr int RowsAtOnce = 10;
+} // namespace
+
+LogWriter::LogWriter(Outbox &outbox, PageLog &pageLog)
+    : m_outbox(outbox)
+    , m_pageLog(pageLog)
+{
+}
+
+bool LogWriter::writeDue()
+{
+    if (m_pause.isValid() && m_pause.elapsed() < RetryMs)
+        return false;
+    for (;;) {
+        QList<Outbox::Alert> due;
+        try {
+            due = m_outbox.logDue(RowsAtOnce);
+        } catch (const DbError &error) {
+            OutboxReport::failed(m_pageLog, error.text());
+            return false;
+        }
+        if (due.isEmpty())
+            break;
+        for (const Outbox::Alert &alert : std::as_const(due)) {
+            if (!write(alert))
+                return false;
+        }
+    }
+    if (m_pause.isValid()) {
+        m_pause.invalidate();
+        m_pageLog.clearReport(QStringLiteral("log"));
+        m_pageLog.report(QStringLiteral("%1 LOG rows that had waited for the database are written.").arg(m_waited));
+    }
+    m_waited = 0;
+    return true;
+}
+
+bool LogWriter::write(const Outbox::Alert &alert)
+{
+    const SmsRecord &record = alert.record;
+    try {
+        // The row may have reached the table just before the program
+        // stopped: then it is there, and only the outbox has to learn it.
+        if (alert.logAfter < 0 || !LogTable::writtenAfter(alert.logAfter, record)) {
+            const qint64 last = LogTable::lastId();
+            try {
+                m_outbox.setLogAfter(alert.id, last);
+            } catch (const DbError &error) {
+                OutboxReport::failed(m_pageLog, error.text());
+                return false;
+            }
+            LogTable::WriteLog(record.Time, record.EA_Name, record.Title, record.Message);
+        }
+    } catch (const DbError &error) {
+        m_pageLog.reportOnce(QStringLiteral("log"),
+                             QStringLiteral("LOG row not written for alert \"%1\" of %2 at %3: %4; the row is kept and "
+                                            "written when the database takes it.")
+                                 .arg(record.Message.left(80), record.EA_Name, record.Time, error.text()));
+        m_pause.start();
+        return false;
+    }
+    if (m_pause.isValid())
+        ++m_waited;
+    try {
+        m_outbox.setLogged(alert.id);
+    } catch (const DbError &error) {
+        // Found again in the table on the next try.
+        OutboxReport::failed(m_pageLog, error.text());
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+#include "store/Outbox.h"
+
+#include <QElapsedTimer>
+
+class PageLog;
+
+// Writes the LOG rows that are due, in the order of their alerts: an
+// alert's row once every one of its SMS has had its first try. A row the
+// database refuses waits in the outbox, said once and tried again after
+// RetryMs; a row that reached the table just before the program stopped is
+// found there and not written twice.
+class LogWriter
+{
+public:
+    static constexpr int RetryMs = 10000;
+
+    LogWriter(Outbox &outbox, PageLog &pageLog);
+
+    // Writes the rows that are due; false when one was refused.
+    bool writeDue();
+
+private:
+    bool write(const Outbox::Alert &alert);
+
+    Outbox &m_outbox;
+    PageLog &m_pageLog;
+    QElapsedTimer m_pause; // running while the database refuses rows
+    int m_waited = 0;
+};

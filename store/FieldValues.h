@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QString>
+#include <QVariant>
+
+// Field values of Config.mdb as the program reads them: a value that is not
+// there, not a number or too big for a 16-bit number ends the operation with
+// the error numbers the program has always reported for those cases.
+namespace FieldValues {
+
+short toShort(const QVariant &value, const char *field);
+QString toText(const QVariant &value, const char *field);
+
+} // namespace FieldValues
