@@ -23,6 +23,6 @@ void Recipients::GetPhoneNo()
         }
         rs.MoveNext();
     }
-    PhoneList = list;
-    PhoneCount = short(qMin<qsizetype>(list.size(), 32766));
+    m_phoneList = list;
+    m_phoneCount = short(qMin<qsizetype>(list.size(), 32766));
 }

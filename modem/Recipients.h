@@ -10,6 +10,12 @@ class Recipients
 public:
     void GetPhoneNo();
 
-    QStringList PhoneList;
-    short PhoneCount = 0;
+    const QStringList &PhoneList() const { return m_phoneList; }
+    short PhoneCount() const { return m_phoneCount; }
+    // The pairs in use: the first PhoneCount entries.
+    QStringList onDuty() const { return m_phoneList.mid(0, m_phoneCount); }
+
+private:
+    QStringList m_phoneList;
+    short m_phoneCount = 0;
 };

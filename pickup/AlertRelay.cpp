@@ -94,7 +94,7 @@ void AlertRelay::watchFolders()
     // finds it.
     const QStringList watched = m_watcher.directories();
     QStringList wanted;
-    for (const QString &path : std::as_const(m_paths.PathList)) {
+    for (const QString &path : std::as_const(m_paths.PathList())) {
         const QString folder = QDir::cleanPath(path);
         if (!m_notified)
             break;
@@ -147,7 +147,7 @@ void AlertRelay::runCycle()
     }
     m_cycleWanted = false;
     m_cycleRunning = true;
-    for (const QString &path : m_paths.PathList)
+    for (const QString &path : m_paths.PathList())
         m_intake.ProcessSmsFile(path);
     DispatchAlerts();
 }
@@ -236,7 +236,7 @@ bool AlertRelay::openRecord(Outbox::Alert &alert)
         if (!alert.dispatched) {
             // The recipients of an alert are those on duty when its dispatch
             // begins.
-            m_outbox.beginDispatch(alert.id, m_recipients.PhoneList.mid(0, m_recipients.PhoneCount));
+            m_outbox.beginDispatch(alert.id, m_recipients.onDuty());
             alert.dispatched = true;
             m_sender.reportAlterations(alert.record.Message);
         }

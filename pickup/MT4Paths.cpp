@@ -7,18 +7,17 @@
 
 void MT4Paths::GetPathList()
 {
-    PathCount = 0;
-    PathList.clear();
+    // Built aside, so that a failing read leaves the old list in use rather
+    // than half of a new one. Every stored folder is watched, however many.
+    QStringList list;
     Connection cn;
     cn.Open();
     Recordset rs;
     rs.Open(QString::fromLatin1(Statements::Mt4Paths), cn);
-    // Every stored folder is watched, however many there are.
-    while (!rs.Eof()) {
-        PathList << rs.Field(QStringLiteral("MT4_PATH")).toString();
-        ++PathCount;
-        rs.MoveNext();
-    }
+    for (; !rs.Eof(); rs.MoveNext())
+        list << rs.Field(QStringLiteral("MT4_PATH")).toString();
+    m_pathList = list;
+    m_pathCount = short(qMin<qsizetype>(list.size(), 32767));
 }
 
 QString MT4Paths::alertFile(const QString &path)

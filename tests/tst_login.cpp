@@ -324,7 +324,7 @@ void tst_login::startRelaysBeforeLogin()
     frmMain *window = start.mainWindow();
     QVERIFY(window && !window->isVisible());
     QVERIFY(window->relay().Timer1().isActive());
-    QCOMPARE(window->relay().recipients().PhoneCount, short(2));
+    QCOMPARE(window->relay().recipients().PhoneCount(), short(2));
     QVERIFY(window->tray().isRegistered());
     QPointer<frmLogin> login = start.loginWindow();
     QVERIFY(login && login->isVisible());

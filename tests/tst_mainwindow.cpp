@@ -55,8 +55,8 @@ void tst_mainwindow::startUpAndLayout()
     QVERIFY(window.isVisible());
     QCOMPARE(window.windowTitle(), QString("Vantrel"));
     QCOMPARE(UpdateCom::ComPort, short(6));
-    QCOMPARE(window.relay().paths().PathCount, short(1));
-    QCOMPARE(window.relay().recipients().PhoneList, QStringList({"Ann", "111"}));
+    QCOMPARE(window.relay().paths().PathCount(), short(1));
+    QCOMPARE(window.relay().recipients().PhoneList(), QStringList({"Ann", "111"}));
     QVERIFY(window.relay().Timer1().isActive());
     QCOMPARE(window.relay().Timer1().interval(), 3000);
     QVERIFY(window.tray().isRegistered());

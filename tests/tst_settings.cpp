@@ -181,7 +181,7 @@ void tst_settings::users()
     QVERIFY(QTest::qWaitForWindowActive(&window));
     showPage(window, 1);
     auto *grid = find<QTableWidget>(window, "UserList");
-    const auto recipients = [&] { return main.relay().recipients().PhoneList; };
+    const auto recipients = [&] { return main.relay().recipients().PhoneList(); };
     const auto users = [&] { return values(folder, "SELECT name FROM USERS ORDER BY rowid"); };
 
     // The name is checked first, the number only when there is a name.
@@ -325,7 +325,7 @@ void tst_settings::watchedFolders()
     QCOMPARE(boxes.shown[1].text, QString("Already added new path."));
     QCOMPARE(boxes.shown[1].title, QString("Adding MT4 Path"));
     QCOMPARE(stored(), QStringList({kept, "/mt4/one", "/mt4/one"}));
-    QCOMPARE(main.relay().paths().PathList, stored()); // watched at once
+    QCOMPARE(main.relay().paths().PathList(), stored()); // watched at once
     QCOMPARE(grid->rowCount(), 1);
     click(window, "cmdCancelPath");
     QVERIFY(grid->isEnabled() && !path->isEnabled() && !path->isReadOnly());
@@ -339,7 +339,7 @@ void tst_settings::watchedFolders()
     boxes.answer(MessageBoxes::Yes);
     click(window, "cmdRemovePath");
     QCOMPARE(stored(), QStringList({kept}));
-    QCOMPARE(main.relay().paths().PathList, stored());
+    QCOMPARE(main.relay().paths().PathList(), stored());
     QCOMPARE(column(window, "MT4PathList", 0), QStringList({"1"}));
 
     // A folder saved while the relay runs has its alerts taken without a

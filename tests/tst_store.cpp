@@ -58,8 +58,8 @@ void tst_store::rowPatterns()
     // A null On_Duty counts as off duty; the recipient list keeps pairs.
     Recipients recipients;
     recipients.GetPhoneNo();
-    QCOMPARE(recipients.PhoneList, QStringList({"Ann", "111", "Cid", "444"}));
-    QCOMPARE(recipients.PhoneCount, short(4));
+    QCOMPARE(recipients.PhoneList(), QStringList({"Ann", "111", "Cid", "444"}));
+    QCOMPARE(recipients.PhoneCount(), short(4));
 
     // Append: auto-numbered ID, default On_Duty.
     {
@@ -84,8 +84,8 @@ void tst_store::rowPatterns()
     QCOMPARE(folder.rows("SELECT On_Duty FROM USERS WHERE name = 'Dee'"), QList<QVariantList>({{0}}));
     MT4Paths paths;
     paths.GetPathList();
-    QCOMPARE(paths.PathList, QStringList({"/a", "/b/"}));
-    QCOMPARE(paths.PathCount, short(2));
+    QCOMPARE(paths.PathList(), QStringList({"/a", "/b/"}));
+    QCOMPARE(paths.PathCount(), short(2));
     // With or without a trailing separator the alert file is the same.
     QCOMPARE(MT4Paths::alertFile("/a"), QString("/a/Sms.csv"));
     QCOMPARE(MT4Paths::alertFile("/b/"), QString("/b/Sms.csv"));
@@ -128,7 +128,7 @@ void tst_store::rowPatterns()
         QVERIFY_THROWS_EXCEPTION(DbError, rs.Field("name"));
     }
     recipients.GetPhoneNo();
-    QCOMPARE(recipients.PhoneCount, short(0));
+    QCOMPARE(recipients.PhoneCount(), short(0));
 }
 
 void tst_store::caseRules()

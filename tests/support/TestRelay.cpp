@@ -55,7 +55,7 @@ bool TestRelay::waitUntilIdle(int ms)
 {
     const QDeadlineTimer deadline(ms);
     const auto filesWaiting = [this] {
-        return std::any_of(paths().PathList.cbegin(), paths().PathList.cend(),
+        return std::any_of(paths().PathList().cbegin(), paths().PathList().cend(),
                            [](const QString &folder) { return !folderEntries(folder).isEmpty(); });
     };
     while (!deadline.hasExpired()) {
