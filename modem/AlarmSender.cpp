@@ -18,7 +18,7 @@ namespace {
 QString generalDateTime(const QDateTime &now)
 {
     const QLocale locale = QLocale::system();
-    const QString date = locale.toString(now.date(), QLocale::ShortFormat);
+    QString date = locale.toString(now.date(), QLocale::ShortFormat);
     if (now.time() == QTime(0, 0))
         return date;
     QString timeFormat = locale.timeFormat(QLocale::LongFormat);

@@ -56,7 +56,7 @@ QString newTakenName(const QString &folder, const QString &name)
 {
     const QDir dir(folder);
     for (qint64 stamp = QDateTime::currentMSecsSinceEpoch();; ++stamp) {
-        const QString taken = name + TakenMark + QLatin1Char('-') + QStringLiteral("%1").arg(stamp, 13, 10, QLatin1Char('0'));
+        QString taken = name + TakenMark + QLatin1Char('-') + QStringLiteral("%1").arg(stamp, 13, 10, QLatin1Char('0'));
         if (!QFileInfo::exists(dir.filePath(taken)) && !QFileInfo(dir.filePath(taken)).isSymLink())
             return taken;
     }

@@ -146,7 +146,7 @@ AlertEncoding AlertIntake::encodingOf(const QString &file, const Outbox::FileId 
     const auto known = m_encodings.constFind(file);
     if (known != m_encodings.cend() && known->first == id)
         return known->second;
-    const AlertEncoding encoding = AlertEncoding::detect(alerts, m_codePage);
+    AlertEncoding encoding = AlertEncoding::detect(alerts, m_codePage);
     m_encodings.insert(file, {id, encoding});
     return encoding;
 }

@@ -14,14 +14,14 @@ namespace {
 // Alerts that are done stay in the outbox this long, for whoever wants to
 // see what became of them, then they go.
 constexpr qint64 KeepDoneDays = 7;
-constexpr qint64 PurgeEveryMs = 3600 * 1000;
+constexpr qint64 PurgeEveryMs = qint64(3600) * 1000;
 // While a modem test or a test message has the line, the dispatch looks
 // again this often.
 constexpr int LineBusyRetryMs = 20;
 // While a robot holds its taken file open, the relay looks again this often.
 constexpr int HeldOpenLookMs = 200;
 // An SMS given up is counted, for the tray's tip, this long.
-constexpr qint64 GivenUpShownSecs = 24 * 3600;
+constexpr qint64 GivenUpShownSecs = qint64(24) * 3600;
 
 } // namespace
 
@@ -129,7 +129,7 @@ void AlertRelay::stop()
 
 void AlertRelay::Timer1_Timer()
 {
-    m_tickCount = m_tickCount == 32767 ? 0 : short(m_tickCount + 1);
+    m_tickCount = m_tickCount == 32767 ? short(0) : short(m_tickCount + 1);
     emit tickCounted(m_tickCount);
     watchFolders();
     runCycle();

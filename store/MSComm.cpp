@@ -89,7 +89,7 @@ MSComm::~MSComm()
 
 QString MSComm::devicePath(short port)
 {
-    const QString link = ProgramFolder::file(QStringLiteral("COM%1").arg(port));
+    QString link = ProgramFolder::file(QStringLiteral("COM%1").arg(port));
     const QFileInfo info(link);
     if (info.exists())
         return info.canonicalFilePath();

@@ -42,7 +42,7 @@ short PortNumber(const QString &portText)
 {
     QString text = portText;
     text.remove(QLatin1Char(' '));
-    const int at = text.indexOf(QLatin1String("COM"), 0, Qt::CaseInsensitive);
+    const qsizetype at = text.indexOf(QLatin1String("COM"), 0, Qt::CaseInsensitive);
     if (at >= 0)
         text = text.mid(at + 3);
     // The leading digits count, like a conversion that stops at the first

@@ -31,7 +31,7 @@ QSqlQuery run(const QSqlDatabase &db, const QString &statement, const QVariantLi
 QVariant value(const QSqlDatabase &db, const QString &statement, const QVariantList &values)
 {
     QSqlQuery query = run(db, statement, values);
-    const QVariant first = query.next() ? query.value(0) : QVariant();
+    QVariant first = query.next() ? query.value(0) : QVariant();
     query.finish();
     return first;
 }

@@ -82,7 +82,7 @@ void ModemEngine::commandByte(char c, QByteArray &out)
     }
     const QByteArray line = std::exchange(m_line, {}).trimmed();
     if (std::exchange(m_lineTooLong, false)) {
-        const QByteArray reply = result("ERROR");
+        QByteArray reply = result("ERROR");
         say("(command line too long)", reply);
         out += reply;
     } else if (!line.isEmpty()) {
@@ -96,10 +96,14 @@ QByteArray ModemEngine::execute(const QByteArray &line)
     const QByteArray body = upper.mid(2);
     const auto info = [this](const QByteArray &text) { return "\r\n" + text + "\r\n" + result("OK"); };
 
-    QByteArray reply = result("OK");
     if (!upper.startsWith("AT")) {
-        reply = result("ERROR");
-    } else if (body.isEmpty()) {
+        QByteArray refusal = result("ERROR");
+        say(line, refusal);
+        return refusal;
+    }
+    QByteArray reply = result("OK");
+    if (body.isEmpty()) {
+        // "AT" alone, the modem's "are you there": OK.
     } else if (body == "E0" || body == "E") {
         m_echo = false;
     } else if (body == "E1") {
@@ -184,7 +188,7 @@ void ModemEngine::textByte(char c, QByteArray &out)
     if (c == Esc) {
         m_state = State::Command;
         m_text.clear();
-        const QByteArray reply = result("OK");
+        QByteArray reply = result("OK");
         say("(message to " + entryName() + " cancelled)", reply);
         out += reply;
         return;
@@ -297,7 +301,7 @@ QByteArray ModemEngine::refuse(const QByteArray &what, const QByteArray &number,
 // A bare OK is what a modem says to a cancelled message: nothing went out.
 QByteArray ModemEngine::answerBare(const QByteArray &what)
 {
-    const QByteArray reply = result("OK");
+    QByteArray reply = result("OK");
     say(what + " not sent", reply);
     return reply;
 }
@@ -325,7 +329,7 @@ QByteArray ModemEngine::entryName() const
     return m_pduLength < 0 ? m_number : "a PDU of " + QByteArray::number(m_pduLength) + " octets";
 }
 
-QByteArray ModemEngine::result(QByteArray code) const
+QByteArray ModemEngine::result(const QByteArray &code) const
 {
     return "\r\n" + (m_options.lowercase ? code.toLower() : code) + "\r\n";
 }

@@ -91,7 +91,7 @@ private:
     int nextReference();
     QByteArray acknowledge(const QByteArray &what, int reference);
     QByteArray entryName() const;
-    QByteArray result(QByteArray code) const;
+    QByteArray result(const QByteArray &code) const;
     void say(const QByteArray &command, const QByteArray &reply);
     bool chance(double p);
 

@@ -41,7 +41,7 @@ QString install(const QString &folder, QString *error)
 {
     const QString dir = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
                         + QStringLiteral("/autostart");
-    const QString path = dir + QStringLiteral("/vantrel.desktop");
+    QString path = dir + QStringLiteral("/vantrel.desktop");
     QSaveFile file(path);
     if (!QDir().mkpath(dir) || !file.open(QIODevice::WriteOnly) || file.write(entry(folder).toUtf8()) < 0
         || !file.commit()) {
