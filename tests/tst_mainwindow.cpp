@@ -272,6 +272,8 @@ void tst_mainwindow::noBoxHoldsUpTheRelay()
                               10000);
     QCOMPARE(portBoxes(), 1);
     QTRY_COMPARE(window.tray().tip(), QString("Vantrel: 2 SMS waiting to be retried"));
+    // Their LOG rows are written all the same, after their first tries.
+    QCOMPARE(folder.loggedMessages(), QStringList({"Alert 1", "Alert 2"}));
 
     // The modem comes: both go out on their next try, the box still up.
     SimulatedModem modem({"--quiet"}, folder.path(), 9);

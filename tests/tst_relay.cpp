@@ -23,7 +23,6 @@ class tst_relay : public QObject
 
 private slots:
     void alertsReachEveryOnDutyPhoneOnce();
-    void portThatCannotOpenStillLogs();
     void failedSmsAreTriedAgainThenGivenUp();
     void retryAfterTheRealWait();
     void logRowsWaitForTheDatabase();
@@ -79,27 +78,6 @@ void tst_relay::alertsReachEveryOnDutyPhoneOnce()
     QVERIFY(relay.waitUntilIdle());
     QCOMPARE(modem.messages().size(), 25);
     QCOMPARE(modem.messages().last().number, QString("+333"));
-}
-
-void tst_relay::portThatCannotOpenStillLogs()
-{
-    ProgramFolderFixture folder;
-    ScriptedMessageBoxes boxes;
-    folder.addUser("Ann", "+111", true);
-    folder.addUser("Cid", "+333", true);
-    const QString a = folder.addWatchedFolder("terminal-a");
-    writeAlerts(a, 1, 1);
-
-    TestRelay relay(1500, 60, false);
-    UpdateCom::ComPort = 8; // nothing is bound as COM8
-    relay.cycle();
-    QCOMPARE(folder.loggedMessages(), QStringList({"Alert 1"}));
-    // One box, which waits for nobody; both failures are in the page log.
-    QCOMPARE(boxes.texts(), QStringList({"Invalid port number"}));
-    QCOMPARE(relay.pageLog().text().count(": Invalid port number\r\n"), 2);
-    QVERIFY(!relay.pageLog().text().contains("Sending to"));
-    QCOMPARE(folder.outboxRows("SELECT name, state, tries, reason FROM sms ORDER BY id"),
-             QList<QVariantList>({{"Ann", "waiting", 1, "Invalid port number"}, {"Cid", "waiting", 1, "Invalid port number"}}));
 }
 
 void tst_relay::failedSmsAreTriedAgainThenGivenUp()

@@ -2,7 +2,8 @@
 // pseudo-terminal: the exact bytes, the page log, the history line, the
 // trace, failures said with their reason, an alert text that the echo must
 // not acknowledge, a modem left at its prompt, control bytes in a text, port
-// set-up errors, a line that goes away, and one dialogue at a time.
+// set-up errors, and one dialogue at a time. (A line that goes away in the
+// middle of a dialogue: tst_faults.)
 
 #include "modem/AlarmSender.h"
 #include "modem/PageLog.h"
@@ -46,7 +47,6 @@ private slots:
     void echoOfTheTextIsNoAcknowledgement();
     void whatTheModemMustNotMisread();
     void portSetUpErrors();
-    void lineLostInTheMiddle();
     void oneDialogueAtATime();
 };
 
@@ -253,22 +253,6 @@ void tst_send::portSetUpErrors()
     QCOMPARE(boxes.texts().last(), QString("Error in default parameters"));
     QCOMPARE(boxes.shown.size(), 2);
     QVERIFY(modem.messages().isEmpty());
-}
-
-void tst_send::lineLostInTheMiddle()
-{
-    ProgramFolderFixture folder;
-    ScriptedMessageBoxes boxes;
-    SimulatedModem modem({"--quiet", "--hangup-rate", "1", "--seed", "3"}, folder.path(), 1);
-    Sender s;
-    s.sender.SendAlarm("a text long enough to be cut off in the middle of its entry", "Desk1", "555");
-    // Steps one and two were acknowledged, the third was cut off: not sent.
-    QVERIFY(modem.messages().isEmpty());
-    QVERIFY(!s.pageLog.text().contains("Sending to"));
-    QVERIFY(s.pageLog.text().contains("Not sent to Desk1 (555): the line to the modem was lost"));
-    QCOMPARE(s.trace.lines().last(), QString("Done..."));
-    QVERIFY(!s.sender.portOpen());
-    QVERIFY(boxes.shown.isEmpty());
 }
 
 void tst_send::oneDialogueAtATime()
