@@ -12,17 +12,6 @@ demo=$build/demo
 "$top/scripts/setup-machine.sh"
 "$top/scripts/build.sh" "$build"
 
-# A fresh demo folder every run: the program lives in it, as it would
-# beside its Config.mdb on a trading desk.
-pkill -f "$demo/vantrel" 2>/dev/null || true
-rm -rf "$demo"
-mkdir -p "$demo/terminal-1" "$demo/terminal-2"
-cp "$build/bin/vantrel" "$demo/"
-"$build/bin/vantrel-setup" "$demo" --port 1 --baud 9600 \
-    --account demo:demo:1 \
-    --user "Desk One:+15550001:on" --user "Desk Two:+15550002:on" --user "Night Desk:+15550003" \
-    --path "$demo/terminal-1" --path "$demo/terminal-2" >/dev/null
-
 pids=()
 cleanup() {
     for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
@@ -31,11 +20,10 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 0' INT TERM
 
-# The modem: answers like a GSM modem in text mode and records every SMS.
-"$build/bin/vantrel-modemsim" --folder "$demo" --port 1 --record "$demo/sms-sent.txt" \
-    > "$demo/modemsim.ready" 2> >(sed -u 's/^/[modem] /' >&2) &
-pids+=($!)
-for _ in $(seq 50); do grep -q '^ready' "$demo/modemsim.ready" 2>/dev/null && break; sleep 0.1; done
+# A fresh demo folder every run: the program lives in it, as it would
+# beside its Config.mdb on a trading desk.
+pkill -f "$demo/vantrel" 2>/dev/null || true
+source "$top/scripts/demo-desk.sh" "$demo"
 
 # The robot: an alert line every few seconds, now in one terminal's folder,
 # now in the other's.

@@ -14,14 +14,7 @@ docs=$top/docs
 "$top/scripts/setup-machine.sh"
 "$top/scripts/build.sh" "$build"
 
-rm -rf "$demo"
-mkdir -p "$demo/terminal-1" "$demo/terminal-2" "$docs"
-cp "$build/bin/vantrel" "$demo/"
-"$build/bin/vantrel-setup" "$demo" --port 1 --baud 9600 \
-    --account demo:demo:1 \
-    --user "Desk One:+15550001:on" --user "Desk Two:+15550002:on" --user "Night Desk:+15550003" \
-    --path "$demo/terminal-1" --path "$demo/terminal-2" >/dev/null
-
+mkdir -p "$docs"
 pids=()
 cleanup() {
     for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
@@ -34,11 +27,7 @@ fail() {
     exit 1
 }
 
-"$build/bin/vantrel-modemsim" --folder "$demo" --port 1 --record "$demo/sms-sent.txt" \
-    > "$demo/modemsim.ready" 2> "$demo/modemsim.log" &
-pids+=($!)
-for _ in $(seq 50); do grep -q '^ready' "$demo/modemsim.ready" 2>/dev/null && break; sleep 0.1; done
-grep -q '^ready' "$demo/modemsim.ready" || fail "the modem simulator did not start"
+DESK_MODEM_LOG=$demo/modemsim.log source "$top/scripts/demo-desk.sh" "$demo"
 
 # A screen of its own at 96 dpi, the resolution the windows are laid out for;
 # Xvfb picks a free display number and tells it.
