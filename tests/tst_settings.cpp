@@ -33,7 +33,9 @@ namespace {
 class TestMain : public MainLink
 {
 public:
-    AlertRelay &relay() override { return m_relay; }
+    TraceList &trace() override { return m_relay.trace(); }
+    void holdLine() override { m_relay.sender().holdLine(); }
+    void releaseLine() override { m_relay.sender().releaseLine(); }
     void GetPhoneNo() override { m_relay.recipients().GetPhoneNo(); }
     void GetPathList() override { m_relay.reloadPaths(); }
     void SendAlarm(const QString &AlarmMsg, const QString &UserName, const QString &Ph_No,
@@ -42,6 +44,7 @@ public:
         m_relay.sender().SendAlarm(AlarmMsg, UserName, Ph_No, whenDone);
     }
     void setNormalState() override { ++normalStates; }
+    AlertRelay &relay() { return m_relay; }
 
     AlertRelay m_relay;
     int normalStates = 0;
