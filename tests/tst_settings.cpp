@@ -451,7 +451,6 @@ void tst_settings::modemTestAndTestMessage()
     auto *port = find<QComboBox>(window, "cboCom");
     auto *comm = find<MSComm>(window, "MSComm1");
     auto *send = find<QPushButton>(window, "cmdSend");
-    auto *message = find<QPlainTextEdit>(window, "txtMessage");
     const auto stored = [&] { return folder.rows("SELECT COM, Buad FROM Com")[0]; };
 
     // The modem test uses the current line settings and, when the modem
@@ -511,7 +510,7 @@ void tst_settings::modemTestAndTestMessage()
     connect(&main.trace(), &QAbstractItemModel::rowsInserted, &window,
             [&] { enabledWhileTracing << send->isEnabled(); });
     type(window, "txtTestPhNo", "+15550100");
-    message->setPlainText("Gold up\nSilver down");
+    find<QPlainTextEdit>(window, "txtMessage")->setPlainText("Gold up\nSilver down");
     send->click();
     QVERIFY(!enabledWhileTracing.isEmpty() && !enabledWhileTracing.contains(true) && send->isEnabled());
     QCOMPARE(modem.messages().size(), 3);
