@@ -1,17 +1,20 @@
 #pragma once
 
+#include "modem/LineHolder.h"
+
 #include <QString>
 #include <functional>
 
-class AlertRelay;
+class TraceList;
 
-// What the administration windows may ask of the main window.
-class MainLink
+// What the administration windows may ask of the main window. Holding the
+// line (LineHolder) is for the modem test.
+class MainLink : public LineHolder
 {
 public:
-    virtual ~MainLink() = default;
-
-    virtual AlertRelay &relay() = 0;
+    // The trace of the latest modem dialogue, which the senders write
+    // whether or not a window shows it.
+    virtual TraceList &trace() = 0;
     // Reloads the on-duty recipients after the users changed.
     virtual void GetPhoneNo() = 0;
     // Reloads the watched folders after they changed; they are watched at once.

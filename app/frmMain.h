@@ -46,8 +46,12 @@ public:
     void GetPhoneNo() override;
     void SendAlarm(const QString &AlarmMsg, const QString &UserName, const QString &Ph_No,
                    const std::function<void()> &whenDone = {}) override;
-    AlertRelay &relay() override { return m_relay; }
+    TraceList &trace() override { return m_relay.trace(); }
+    void holdLine() override { m_relay.sender().holdLine(); }
+    void releaseLine() override { m_relay.sender().releaseLine(); }
     void setNormalState() override;
+
+    AlertRelay &relay() { return m_relay; }
 
     TrayIcon &tray() { return m_tray; }
     // "Vantrel", or what has not gone out: "Vantrel: 2 SMS waiting to be

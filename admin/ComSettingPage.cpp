@@ -1,11 +1,9 @@
-// The "COM Setting" page: the ports that can be opened, the stored line
-// settings, and the modem test on the window's own port.
+#include "admin/ComSettingPage.h"
+#include "ui_ComSettingPage.h"
 
-#include "admin/frmSettings.h"
-#include "ui_frmSettings.h"
-
+#include "admin/DbOperation.h"
 #include "admin/MainLink.h"
-#include "pickup/AlertRelay.h"
+#include "admin/WaitingHandlers.h"
 #include "store/CommError.h"
 #include "store/MessageBoxes.h"
 #include "store/UpdateCom.h"
@@ -14,8 +12,6 @@ namespace {
 
 constexpr short HighestPort = 16;
 
-// A known port error shows its fixed text under the application's title,
-// any other its own description under its number.
 // Anything but N and E, a lower-case letter too, shows as "Odd".
 QString parityText(const QString &parity)
 {
@@ -28,7 +24,29 @@ QString parityText(const QString &parity)
 
 } // namespace
 
-void frmSettings::EnumeratePorts()
+ComSettingPage::ComSettingPage(QWidget *parent)
+    : QWidget(parent)
+    , ui(std::make_unique<Ui::ComSettingPage>())
+    , MSComm1(this)
+    , m_modemTest(MSComm1, this)
+{
+    ui->setupUi(this);
+    MSComm1.setObjectName(QStringLiteral("MSComm1"));
+    connect(ui->cmdAdvancedSetup, &QPushButton::clicked, this, &ComSettingPage::cmdAdvancedSetup_Click);
+    connect(ui->cmdComOK, &QPushButton::clicked, this, &ComSettingPage::cmdComOK_Click);
+    connect(ui->cmdComCancel, &QPushButton::clicked, this, &ComSettingPage::cmdComCancel_Click);
+    connect(ui->cmdTestModem, &QPushButton::clicked, this, &ComSettingPage::cmdTestModem_Click);
+}
+
+ComSettingPage::~ComSettingPage() = default;
+
+void ComSettingPage::attach(MainLink &main, WaitingHandlers &waits)
+{
+    m_main = &main;
+    m_waits = &waits;
+}
+
+void ComSettingPage::EnumeratePorts()
 {
     for (short n = 1; n <= HighestPort; ++n)
         TryPort(n);
@@ -36,7 +54,7 @@ void frmSettings::EnumeratePorts()
         ui->cboCom->setCurrentIndex(0);
 }
 
-void frmSettings::TryPort(short n)
+void ComSettingPage::TryPort(short n)
 {
     // Only a port that opens is offered. Its line settings are left alone:
     // opening is the whole test.
@@ -50,7 +68,7 @@ void frmSettings::TryPort(short n)
     }
 }
 
-void frmSettings::showComSettings()
+void ComSettingPage::showComSettings()
 {
     // The port box shows the stored number even when that port is not in
     // the list.
@@ -63,7 +81,7 @@ void frmSettings::showComSettings()
     ui->CboStopBits->setEditText(UpdateCom::StopBit);
 }
 
-void frmSettings::saveComBoxes()
+void ComSettingPage::saveComBoxes()
 {
     // The flow-control box is offered but never stored.
     UpdateCom::SaveComSettings(ui->cboCom->currentText(), ui->CboBuadRate->currentText(),
@@ -71,7 +89,7 @@ void frmSettings::saveComBoxes()
                                ui->CboStopBits->currentText());
 }
 
-void frmSettings::cmdAdvancedSetup_Click()
+void ComSettingPage::cmdAdvancedSetup_Click()
 {
     const QList<QWidget *> advanced = {ui->lblBits,        ui->lblParity, ui->lblStopBits, ui->lblFlowControl,
                                        ui->CboBits,        ui->CboParity, ui->CboStopBits, ui->CboFlow};
@@ -80,33 +98,36 @@ void frmSettings::cmdAdvancedSetup_Click()
         control->setVisible(show);
 }
 
-void frmSettings::cmdComOK_Click()
+void ComSettingPage::cmdComOK_Click()
 {
-    const Waiting waiting(*this);
+    const auto waiting = m_waits->enter();
     ui->cmdComOK->setEnabled(false);
     DbOperation([this] { saveComBoxes(); });
     UpdateCom::Delay(100);
     ui->cmdComOK->setEnabled(true);
 }
 
-void frmSettings::cmdComCancel_Click()
+void ComSettingPage::cmdComCancel_Click()
 {
     // Nothing is stored or undone; the window comes back as it is.
-    hide();
+    window()->hide();
 }
 
-void frmSettings::cmdTestModem_Click()
+void ComSettingPage::cmdTestModem_Click()
 {
-    const Waiting waiting(*this);
+    const auto waiting = m_waits->enter();
     ui->cmdTestModem->setEnabled(false);
     ReadModemSerial();
     ui->cmdTestModem->setEnabled(true);
 }
 
-void frmSettings::ReadModemSerial()
+void ComSettingPage::ReadModemSerial()
 {
+    bool answered = false;
     try {
-        AskModem();
+        // The number comes from the port box, the line settings are the
+        // current ones.
+        answered = m_modemTest.AskModem(*m_main, UpdateCom::PortNumber(ui->cboCom->currentText()));
     } catch (const CommError &error) {
         // 8000: the port was still open, and closing it was all there was to do.
         if (error.number() != CommError::InvalidOnOpenPort)
@@ -114,52 +135,10 @@ void frmSettings::ReadModemSerial()
         return;
     }
     // The boxes are stored only when the modem answered.
-    if (!ModemReplied) {
+    if (!answered) {
         MsgBox(QStringLiteral("Modem No Response."));
         return;
     }
     MsgBox(QStringLiteral("Modem Test is OK"));
     DbOperation([this] { saveComBoxes(); });
-}
-
-void frmSettings::AskModem()
-{
-    // No alert send may start on the port while the test has it. A send
-    // already under way keeps the port, and opening it here reports that.
-    AlarmSender &sender = m_main.relay().sender();
-    sender.holdLine();
-    struct Release {
-        AlarmSender &sender;
-        ~Release() { sender.releaseLine(); }
-    } release{sender};
-    // The port never stays open after a test, whatever its outcome: the
-    // main window's next send would find it taken.
-    struct Close {
-        MSComm &port;
-        ~Close()
-        {
-            if (port.portOpen())
-                port.setPortOpen(false);
-        }
-    } close{MSComm1};
-
-    // The number comes from the port box, the line settings are the
-    // current ones.
-    UpdateCom::OpenModemPort(MSComm1, UpdateCom::PortNumber(ui->cboCom->currentText()));
-    ModemReplied = false;
-    MSComm1.output(QStringLiteral("AT+GSN") + QChar(13));
-    UpdateCom::Delay(300);
-}
-
-void frmSettings::MSComm1_OnComm()
-{
-    if (MSComm1.commEvent() != MSComm::comEvReceive)
-        return;
-    // Each arrival is searched on its own; an answer later than the test's
-    // wait finds the port closed and counts for nothing.
-    if (MSComm1.input().contains(QLatin1String("OK"))) {
-        ModemReplied = true;
-        if (MSComm1.portOpen())
-            MSComm1.setPortOpen(false);
-    }
 }

@@ -1,16 +1,12 @@
-// The "User List" page: the users who receive alerts, added, edited and
-// removed by name. After every change the main window reloads its on-duty
-// recipients, so the next alert goes to the new set of numbers.
+#include "admin/UserListPage.h"
+#include "ui_UserListPage.h"
 
-#include "admin/frmSettings.h"
-#include "ui_frmSettings.h"
-
+#include "admin/DbOperation.h"
 #include "admin/MainLink.h"
 #include "admin/SettingsGrid.h"
-#include "store/Database.h"
 #include "store/MessageBoxes.h"
 #include "store/UpdateCom.h"
-#include "store/Statements.h"
+#include "store/UserTable.h"
 
 namespace {
 
@@ -21,7 +17,53 @@ constexpr int DutyColumn = 3;
 
 } // namespace
 
-void frmSettings::showUserState(UserState state)
+UserListPage::UserListPage(QWidget *parent)
+    : QWidget(parent)
+    , ui(std::make_unique<Ui::UserListPage>())
+{
+    ui->setupUi(this);
+    connect(ui->cmdAddUser, &QPushButton::clicked, this, &UserListPage::cmdAddUser_Click);
+    connect(ui->cmdEditUser, &QPushButton::clicked, this, &UserListPage::cmdEditUser_Click);
+    connect(ui->UserList, &QTableWidget::cellDoubleClicked, this, &UserListPage::UserList_DblClick);
+    connect(ui->cmdRemoveUser, &QPushButton::clicked, this, &UserListPage::cmdRemoveUser_Click);
+    connect(ui->cmdADD, &QPushButton::clicked, this, &UserListPage::cmdADD_Click);
+    connect(ui->cmdCancelAdd, &QPushButton::clicked, this, &UserListPage::cmdCancelAdd_Click);
+    connect(ui->cmdSaveUser, &QPushButton::clicked, this, &UserListPage::cmdSaveUser_Click);
+    connect(ui->Command3, &QPushButton::clicked, this, &UserListPage::Command3_Click);
+}
+
+UserListPage::~UserListPage() = default;
+
+void UserListPage::attach(MainLink &main)
+{
+    m_main = &main;
+}
+
+void UserListPage::FillUserList()
+{
+    QTableWidget &grid = *ui->UserList;
+    // Only the cells are blanked: an empty table leaves the old number of
+    // rows, all of them blank.
+    grid.clearContents();
+    SettingsGrid::dress(grid, {QStringLiteral("SR NO."), QStringLiteral("NAME"), QStringLiteral("Phone No."),
+                               QStringLiteral("SMS ENABLE")},
+                        450, {SettingsGrid::FitHeader, 2000, 2000, 2000});
+    const QList<UserTable::User> users = UserTable::rows();
+    if (users.isEmpty())
+        return;
+    grid.setRowCount(int(users.size()));
+    // The first column numbers the rows; the users have no key of their own.
+    for (int row = 0; row < users.size(); ++row) {
+        const UserTable::User &user = users[row];
+        SettingsGrid::setText(grid, row, 0, QString::number(row + 1));
+        SettingsGrid::setText(grid, row, NameColumn, user.name);
+        SettingsGrid::setText(grid, row, PhoneColumn, user.phoneNo);
+        SettingsGrid::setText(grid, row, DutyColumn, user.onDuty ? QStringLiteral("ON") : QStringLiteral("OFF"));
+    }
+    SettingsGrid::keepCurrentRow(grid);
+}
+
+void UserListPage::showUserState(UserState state)
 {
     // The grid and the two frames share one place: one of them is shown.
     ui->UserList->setVisible(state == UserState::Browsing);
@@ -33,13 +75,13 @@ void frmSettings::showUserState(UserState state)
     ui->cmdEditUser->setEnabled(browsing);
 }
 
-void frmSettings::cmdAddUser_Click()
+void UserListPage::cmdAddUser_Click()
 {
     // The add boxes keep what was typed last time.
     showUserState(UserState::Adding);
 }
 
-void frmSettings::cmdADD_Click()
+void UserListPage::cmdADD_Click()
 {
     // Only empty text is blank: a name of spaces is a name.
     if (ui->txtAddUser->text().isEmpty()) {
@@ -53,47 +95,40 @@ void frmSettings::cmdADD_Click()
         return;
     }
     DbOperation([this] {
-        // Names need not be unique. On_Duty takes the table's default: a
-        // new user is off duty until edited.
-        Recordset &rs = OpenRecordset(QString::fromLatin1(Statements::Users));
-        rs.AddNew();
-        rs.SetField(QStringLiteral("name"), ui->txtAddUser->text());
-        rs.SetField(QStringLiteral("Phone_No"), ui->txtAddPhone->text());
-        rs.Update();
-        ReleaseRecordset();
-
+        // Names need not be unique.
+        UserTable::add(ui->txtAddUser->text(), ui->txtAddPhone->text());
         MsgBox(QStringLiteral("Already added new user."), MessageBoxes::OkOnly, QStringLiteral("Adding User"));
         // The frame stays open for the next user.
         ui->txtAddUser->clear();
         ui->txtAddPhone->clear();
         ui->txtAddUser->setFocus();
-        m_main.GetPhoneNo();
+        m_main->GetPhoneNo();
     });
 }
 
-void frmSettings::cmdCancelAdd_Click()
+void UserListPage::cmdCancelAdd_Click()
 {
     showUserState(UserState::Browsing);
-    SSTab1_Click();
+    emit refillWanted();
 }
 
-void frmSettings::Command3_Click()
+void UserListPage::Command3_Click()
 {
     cmdCancelAdd_Click();
 }
 
-void frmSettings::UserList_DblClick()
+void UserListPage::UserList_DblClick()
 {
     cmdEditUser_Click();
 }
 
-void frmSettings::cmdEditUser_Click()
+void UserListPage::cmdEditUser_Click()
 {
     showUserState(UserState::Editing);
     DbOperation([this] {
         // The table is asked only whether it holds anyone; the values come
         // from the grid as it was last filled.
-        if (OpenRecordset(QString::fromLatin1(Statements::Users)).Eof())
+        if (UserTable::isEmpty())
             return;
         const QTableWidget &grid = *ui->UserList;
         const int row = grid.currentRow();
@@ -103,7 +138,7 @@ void frmSettings::cmdEditUser_Click()
     });
 }
 
-void frmSettings::cmdSaveUser_Click()
+void UserListPage::cmdSaveUser_Click()
 {
     if (ui->txtEditPhone->text().isEmpty())
         return;
@@ -111,28 +146,26 @@ void frmSettings::cmdSaveUser_Click()
         // A name that is no longer there is passed over without a word.
         if (UpdateCom::UpdateUser(ui->txtEditUserName->text(), ui->txtEditPhone->text(), ui->chkDuty->isChecked()))
             MsgBox(QStringLiteral("Updated User!"));
-        m_main.GetPhoneNo();
+        m_main->GetPhoneNo();
     });
 }
 
-void frmSettings::cmdRemoveUser_Click()
+void UserListPage::cmdRemoveUser_Click()
 {
     if (MsgBox(QStringLiteral("Are you sure to delete user?"), MessageBoxes::YesNo, QStringLiteral("Confirm Delete"),
                MessageBoxes::NoIcon, MessageBoxes::Yes)
         != MessageBoxes::Yes)
         return;
     DbOperation([this] {
-        Recordset &rs = OpenRecordset(QString::fromLatin1(Statements::Users));
-        if (rs.Eof())
+        if (UserTable::isEmpty())
             return;
         // Every user of that name goes, the name compared letter for letter.
         // Without a current row there is no name, and nobody goes.
         const QTableWidget &grid = *ui->UserList;
         const int row = grid.currentRow();
         if (row >= 0)
-            DeleteMatching(rs, QStringLiteral("name"), SettingsGrid::text(grid, row, NameColumn));
-        ReleaseRecordset();
-        m_main.GetPhoneNo();
-        SSTab1_Click();
+            UserTable::removeNamed(SettingsGrid::text(grid, row, NameColumn));
+        m_main->GetPhoneNo();
+        emit refillWanted();
     });
 }
