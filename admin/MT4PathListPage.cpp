@@ -75,7 +75,7 @@ QString MT4PathListPage::browseStartFolder() const
 {
     // A new MT4 folder usually lies near the ones already watched.
     const QTableWidget &grid = *ui->MT4PathList;
-    const QString selected = QDir::fromNativeSeparators(SettingsGrid::text(grid, grid.currentRow(), PathColumn));
+    QString selected = QDir::fromNativeSeparators(SettingsGrid::text(grid, grid.currentRow(), PathColumn));
     if (!selected.isEmpty() && QFileInfo(selected).isDir())
         return selected;
     return QDir::homePath();

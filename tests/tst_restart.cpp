@@ -149,7 +149,7 @@ void tst_restart::killedAtRandomMoments()
         QVERIFY2(thisKill <= 1, "more than one SMS was in flight at a kill");
     }
     robot.join();
-    QTRY_VERIFY_WITH_TIMEOUT(idle(), 60000);
+    QTRY_VERIFY_WITH_TIMEOUT(idle(), 120000);
     QVERIFY(host.kill(SIGTERM));
     QCOMPARE(host.process().exitCode(), 0);
     QVERIFY2(kills >= 10, qPrintable(QStringLiteral("only %1 kills").arg(kills)));
@@ -179,7 +179,7 @@ void tst_restart::sigtermInTheMiddleOfABatch()
     const QString mt4 = folder.addWatchedFolder("mt4");
     // Each answer takes a while, so that a dialogue is under way when the
     // signal comes.
-    SimulatedModem modem({"--quiet", "--delay", "150"}, folder.path(), 1);
+    SimulatedModem modem({"--quiet", "--delay", "300"}, folder.path(), 1);
     QVERIFY(modem.isReady());
     const QString program = folder.file("vantrel");
     QVERIFY(QFile::copy(QCoreApplication::applicationDirPath() + "/vantrel", program));
@@ -195,14 +195,14 @@ void tst_restart::sigtermInTheMiddleOfABatch()
     QProcess first;
     run(first);
     // The real tick: the first alert goes out some three seconds after start.
-    QTRY_VERIFY_WITH_TIMEOUT(!modem.messages().isEmpty(), 15000);
+    QTRY_VERIFY_WITH_TIMEOUT(!modem.messages().isEmpty(), 60000);
     QElapsedTimer clock;
     clock.start();
     ::kill(pid_t(first.processId()), SIGTERM);
-    // It ends after the dialogue under way: three steps of 150 ms, and far
-    // from the whole batch of six.
-    QVERIFY(first.waitForFinished(5000));
-    QVERIFY2(clock.elapsed() < 3000, qPrintable(QStringLiteral("%1 ms to end").arg(clock.elapsed())));
+    // It ends after the dialogue under way: three steps of 300 ms, and far
+    // from the whole batch of six (some 6 s).
+    QVERIFY(first.waitForFinished(10000));
+    QVERIFY2(clock.elapsed() < 4000, qPrintable(QStringLiteral("%1 ms to end").arg(clock.elapsed())));
     QCOMPARE(first.exitStatus(), QProcess::NormalExit);
     QCOMPARE(first.exitCode(), 0);
     const qsizetype before = modem.messages().size();
@@ -211,7 +211,7 @@ void tst_restart::sigtermInTheMiddleOfABatch()
     // Started again, it sends the rest, once.
     QProcess second;
     run(second);
-    QTRY_COMPARE_WITH_TIMEOUT(folder.loggedMessages().size(), 6, 30000);
+    QTRY_COMPARE_WITH_TIMEOUT(folder.loggedMessages().size(), 6, 60000);
     QStringList texts;
     for (const SimulatedModem::Sms &sms : modem.messages())
         texts << sms.text;
