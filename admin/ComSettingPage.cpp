@@ -84,15 +84,14 @@ void ComSettingPage::showComSettings()
 void ComSettingPage::saveComBoxes()
 {
     // The flow-control box is offered but never stored.
-    UpdateCom::SaveComSettings(ui->cboCom->currentText(), ui->CboBuadRate->currentText(),
-                               ui->CboBits->currentText(), ui->CboParity->currentText(),
-                               ui->CboStopBits->currentText());
+    UpdateCom::SaveComSettings(ui->cboCom->currentText(), ui->CboBuadRate->currentText(), ui->CboBits->currentText(),
+                               ui->CboParity->currentText(), ui->CboStopBits->currentText());
 }
 
 void ComSettingPage::cmdAdvancedSetup_Click()
 {
-    const QList<QWidget *> advanced = {ui->lblBits,        ui->lblParity, ui->lblStopBits, ui->lblFlowControl,
-                                       ui->CboBits,        ui->CboParity, ui->CboStopBits, ui->CboFlow};
+    const QList<QWidget *> advanced = {ui->lblBits, ui->lblParity, ui->lblStopBits, ui->lblFlowControl,
+                                       ui->CboBits, ui->CboParity, ui->CboStopBits, ui->CboFlow};
     const bool show = ui->CboBits->isHidden();
     for (QWidget *control : advanced)
         control->setVisible(show);

@@ -45,9 +45,10 @@ void UserListPage::FillUserList()
     // Only the cells are blanked: an empty table leaves the old number of
     // rows, all of them blank.
     grid.clearContents();
-    SettingsGrid::dress(grid, {QStringLiteral("SR NO."), QStringLiteral("NAME"), QStringLiteral("Phone No."),
-                               QStringLiteral("SMS ENABLE")},
-                        450, {SettingsGrid::FitHeader, 2000, 2000, 2000});
+    SettingsGrid::dress(
+        grid,
+        {QStringLiteral("SR NO."), QStringLiteral("NAME"), QStringLiteral("Phone No."), QStringLiteral("SMS ENABLE")},
+        450, {SettingsGrid::FitHeader, 2000, 2000, 2000});
     const QList<UserTable::User> users = UserTable::rows();
     if (users.isEmpty())
         return;

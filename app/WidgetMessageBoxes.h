@@ -15,8 +15,7 @@ public:
     WidgetMessageBoxes(const WidgetMessageBoxes &) = delete;
     WidgetMessageBoxes &operator=(const WidgetMessageBoxes &) = delete;
 
-    Answer show(const QString &text, const QString &title, Buttons buttons, Icon icon,
-                Answer defaultButton) override;
+    Answer show(const QString &text, const QString &title, Buttons buttons, Icon icon, Answer defaultButton) override;
     bool notify(const QString &text, const QString &title) override;
 
 private:

@@ -51,9 +51,11 @@ frmMain::frmMain(QWidget *parent)
     // The tray tells at a glance whether every SMS went out.
     connect(&m_relay, &AlertRelay::deliveryChanged, this,
             [this](int retrying, int givenUp) { m_tray.setTip(trayTip(retrying, givenUp)); });
-    connect(&m_relay, &AlertRelay::gaveUp, this, [this](const QString &name, const QString &number, const QString &reason) {
-        m_tray.showBalloon(AppInfo::title(), QStringLiteral("Given up sending to %1 (%2): %3").arg(name, number, reason));
-    });
+    connect(&m_relay, &AlertRelay::gaveUp, this,
+            [this](const QString &name, const QString &number, const QString &reason) {
+                m_tray.showBalloon(AppInfo::title(),
+                                   QStringLiteral("Given up sending to %1 (%2): %3").arg(name, number, reason));
+            });
 
     connect(qApp, &QGuiApplication::commitDataRequest, this, [this] { endSession(); });
 }

@@ -69,7 +69,9 @@ int main(int argc, char *argv[])
         QFile file(MT4Paths::alertFile(folder));
         file.open(QIODevice::WriteOnly | QIODevice::Append);
         for (int i = 0; i < 10 && written < alerts; ++i, ++written)
-            file.write(QStringLiteral("ALERT|10:15:02|GoldScalper|Price alert|XAUUSD crossed 1905.20 (alert %1)\r\n").arg(written).toLatin1());
+            file.write(QStringLiteral("ALERT|10:15:02|GoldScalper|Price alert|XAUUSD crossed 1905.20 (alert %1)\r\n")
+                           .arg(written)
+                           .toLatin1());
     });
     robot.start(20);
 

@@ -36,7 +36,8 @@ void writeBigFile(const QString &folder, int megabytes, int *lines)
     QByteArray block;
     int n = 0;
     for (; block.size() < 1024 * 1024; ++n)
-        block += "ALERT|10:15:02|GoldScalper|Price alert|XAUUSD crossed 1905.20 (alert " + QByteArray::number(n) + ")\r\n";
+        block +=
+            "ALERT|10:15:02|GoldScalper|Price alert|XAUUSD crossed 1905.20 (alert " + QByteArray::number(n) + ")\r\n";
     for (int i = 0; i < megabytes; ++i)
         file.write(block);
     *lines = n * megabytes;
@@ -97,7 +98,8 @@ int main(int argc, char *argv[])
         qFatal("the modem simulator did not start");
     QByteArray many;
     for (int i = 0; i < 10000; ++i)
-        many += "ALERT|10:15:02|GoldScalper|Price alert|XAUUSD crossed 1905.20 (alert " + QByteArray::number(i) + ")\r\n";
+        many +=
+            "ALERT|10:15:02|GoldScalper|Price alert|XAUUSD crossed 1905.20 (alert " + QByteArray::number(i) + ")\r\n";
     QFile file(MT4Paths::alertFile(folder));
     file.open(QIODevice::WriteOnly);
     file.write(many);
@@ -107,12 +109,15 @@ int main(int argc, char *argv[])
         const qint64 idleKb = Bench::rssKb();
         for (int cycle = 0; cycle < 100; ++cycle)
             relay.cycle();
-        const qint64 waiting =
-            program.outboxRows(QStringLiteral("SELECT count(*) FROM alert WHERE logged = 0")).first().first().toLongLong();
+        const qint64 waiting = program.outboxRows(QStringLiteral("SELECT count(*) FROM alert WHERE logged = 0"))
+                                   .first()
+                                   .first()
+                                   .toLongLong();
         const double growthMb = double(Bench::rssKb() - idleKb) / 1024.0;
         Bench::note(name, QStringLiteral("alerts waiting after 100 cycles"), QString::number(waiting));
-        Bench::result(name, QStringLiteral("RSS above idle with them waiting"), QStringLiteral("%1 MB").arg(growthMb, 0, 'f', 1),
-                      QStringLiteral("< 20 MB"), growthMb < 20 && waiting >= 8000);
+        Bench::result(name, QStringLiteral("RSS above idle with them waiting"),
+                      QStringLiteral("%1 MB").arg(growthMb, 0, 'f', 1), QStringLiteral("< 20 MB"),
+                      growthMb < 20 && waiting >= 8000);
     }
 
     // A valid 50 MB alert file, taken in slice by slice.
@@ -133,10 +138,12 @@ int main(int argc, char *argv[])
             ++cycles;
         }
         const double peakGrowthMb = double(highest - before) / 1024.0;
-        Bench::note(name, QStringLiteral("50 MB file: alerts / cycles / time"),
-                    QStringLiteral("%1 / %2 / %3 s").arg(lines).arg(cycles).arg(double(clock.elapsed()) / 1000.0, 0, 'f', 1));
-        Bench::result(name, QStringLiteral("50 MB file: highest RSS growth"), QStringLiteral("%1 MB").arg(peakGrowthMb, 0, 'f', 1),
-                      QStringLiteral("< 20 MB"), peakGrowthMb < 20);
+        Bench::note(
+            name, QStringLiteral("50 MB file: alerts / cycles / time"),
+            QStringLiteral("%1 / %2 / %3 s").arg(lines).arg(cycles).arg(double(clock.elapsed()) / 1000.0, 0, 'f', 1));
+        Bench::result(name, QStringLiteral("50 MB file: highest RSS growth"),
+                      QStringLiteral("%1 MB").arg(peakGrowthMb, 0, 'f', 1), QStringLiteral("< 20 MB"),
+                      peakGrowthMb < 20);
     }
     return 0;
 }

@@ -30,11 +30,12 @@ int main(int argc, char *argv[])
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     const int appends = Bench::intOption(app.arguments(), QStringLiteral("--appends"), 10100);
-    Bench::heading(QStringLiteral("page log"),
-                   QStringLiteral("%1 appends of the lines of a logged send (date, \"Sending to\", \"Message:\") through "
-                                  "PageLog into frmMain's txtPageLog, window shown offscreen; each append timed with "
-                                  "the processEvents() that follows it; medians of appends 50-150 and 9950-10050")
-                       .arg(appends));
+    Bench::heading(
+        QStringLiteral("page log"),
+        QStringLiteral("%1 appends of the lines of a logged send (date, \"Sending to\", \"Message:\") through "
+                       "PageLog into frmMain's txtPageLog, window shown offscreen; each append timed with "
+                       "the processEvents() that follows it; medians of appends 50-150 and 9950-10050")
+            .arg(appends));
 
     ProgramFolderFixture program;
     ScriptedMessageBoxes boxes;
@@ -67,10 +68,12 @@ int main(int argc, char *argv[])
                 QStringLiteral("%1 / %2").arg(Bench::ms(cost[99]), Bench::ms(cost[std::min(9999, appends - 1)])));
     Bench::note(QStringLiteral("page log"), QStringLiteral("median around 100th / 10,000th"),
                 QStringLiteral("%1 / %2").arg(Bench::ms(early), Bench::ms(late)));
-    Bench::note(QStringLiteral("page log"), QStringLiteral("lines / paragraphs in txtPageLog"),
-                QStringLiteral("%1 / %2").arg(pageLog.text().count(QLatin1String("\r\n"))).arg(edit ? edit->blockCount() : -1));
+    Bench::note(
+        QStringLiteral("page log"), QStringLiteral("lines / paragraphs in txtPageLog"),
+        QStringLiteral("%1 / %2").arg(pageLog.text().count(QLatin1String("\r\n"))).arg(edit ? edit->blockCount() : -1));
     const double ratio = early > 0 ? late / early : 0;
-    Bench::result(QStringLiteral("page log"), QStringLiteral("10,000th append / 100th"), QStringLiteral("%1 x").arg(ratio, 0, 'f', 2),
-                  QStringLiteral("<= 2 x"), ratio <= 2.0 && appends >= 10050);
+    Bench::result(QStringLiteral("page log"), QStringLiteral("10,000th append / 100th"),
+                  QStringLiteral("%1 x").arg(ratio, 0, 'f', 2), QStringLiteral("<= 2 x"),
+                  ratio <= 2.0 && appends >= 10050);
     return 0;
 }

@@ -53,7 +53,8 @@ std::vector<double> measure(const QStringList &watched, LineModem &modem, int al
     for (const LineModem::Message &message : modem.messages()) {
         const int i = message.text.mid(message.text.lastIndexOf(' ') + 1).toInt() - first;
         if (i >= 0)
-            latency.push_back(std::chrono::duration<double, std::milli>(message.textModeAt - written[size_t(i)]).count());
+            latency.push_back(
+                std::chrono::duration<double, std::milli>(message.textModeAt - written[size_t(i)]).count());
     }
     std::sort(latency.begin(), latency.end());
     if (int(latency.size()) != alerts)
@@ -64,7 +65,8 @@ std::vector<double> measure(const QStringList &watched, LineModem &modem, int al
 QString figures(const std::vector<double> &latency)
 {
     const auto at = [&](double q) { return latency[size_t(q * double(latency.size() - 1))]; };
-    return QStringLiteral("%1 / %2 / %3 / %4").arg(Bench::ms(at(0)), Bench::ms(at(0.5)), Bench::ms(at(0.95)), Bench::ms(at(1)));
+    return QStringLiteral("%1 / %2 / %3 / %4")
+        .arg(Bench::ms(at(0)), Bench::ms(at(0.5)), Bench::ms(at(0.95)), Bench::ms(at(1)));
 }
 
 } // namespace

@@ -23,25 +23,35 @@ int main(int argc, char *argv[])
     if (dashes >= 0)
         plan.modemOptions = arguments.mid(dashes + 1);
     else
-        plan.modemOptions = {QStringLiteral("--reject-rate"), QStringLiteral("0.03"), QStringLiteral("--silent-rate"),
-                             QStringLiteral("0.004"), QStringLiteral("--split-rate"), QStringLiteral("0.3"),
-                             QStringLiteral("--hangup-rate"), QStringLiteral("0.004"), QStringLiteral("--reopen-ms"),
-                             QStringLiteral("50")};
+        plan.modemOptions = {QStringLiteral("--reject-rate"), QStringLiteral("0.03"),
+                             QStringLiteral("--silent-rate"), QStringLiteral("0.004"),
+                             QStringLiteral("--split-rate"),  QStringLiteral("0.3"),
+                             QStringLiteral("--hangup-rate"), QStringLiteral("0.004"),
+                             QStringLiteral("--reopen-ms"),   QStringLiteral("50")};
 
-    Bench::heading(QStringLiteral("long soak"),
-                   QStringLiteral("%1 alerts from a robot thread into %2 watched folders, %3 on-duty users; tick %4 ms, "
-                                  "time-out %5 ms; vantrel-modemsim %6")
-                       .arg(plan.alerts).arg(plan.folders).arg(plan.onDuty).arg(plan.tickMs).arg(plan.timeUnitMs)
-                       .arg(plan.modemOptions.join(QLatin1Char(' '))));
+    Bench::heading(
+        QStringLiteral("long soak"),
+        QStringLiteral("%1 alerts from a robot thread into %2 watched folders, %3 on-duty users; tick %4 ms, "
+                       "time-out %5 ms; vantrel-modemsim %6")
+            .arg(plan.alerts)
+            .arg(plan.folders)
+            .arg(plan.onDuty)
+            .arg(plan.tickMs)
+            .arg(plan.timeUnitMs)
+            .arg(plan.modemOptions.join(QLatin1Char(' '))));
     const SoakOutcome outcome = runSoak(plan);
     std::printf("%s\n", qPrintable(outcome.summary()));
     for (const QString &problem : outcome.problems)
         std::printf("problem: %s\n", qPrintable(problem));
     Bench::note(QStringLiteral("long soak"), QStringLiteral("sends / accepted / refused / time-outs"),
-                QStringLiteral("%1 / %2 / %3 / %4").arg(outcome.sends).arg(outcome.accepted).arg(outcome.refusedByModem)
+                QStringLiteral("%1 / %2 / %3 / %4")
+                    .arg(outcome.sends)
+                    .arg(outcome.accepted)
+                    .arg(outcome.refusedByModem)
                     .arg(outcome.timeouts));
     Bench::note(QStringLiteral("long soak"), QStringLiteral("RSS start / end"),
-                QStringLiteral("%1 / %2 MB").arg(double(outcome.rssStartKb) / 1024, 0, 'f', 1)
+                QStringLiteral("%1 / %2 MB")
+                    .arg(double(outcome.rssStartKb) / 1024, 0, 'f', 1)
                     .arg(double(outcome.rssEndKb) / 1024, 0, 'f', 1));
     Bench::result(QStringLiteral("long soak"), QStringLiteral("alerts, SMS and refusals accounted for"),
                   QStringLiteral("%1 problems in %2 s").arg(outcome.problems.size()).arg(outcome.seconds, 0, 'f', 0),

@@ -26,12 +26,13 @@ void writeAlerts(const QString &folder, int from, int count)
     QFile file(MT4Paths::alertFile(folder));
     file.open(QIODevice::WriteOnly | QIODevice::Append);
     for (int i = from; i < from + count; ++i)
-        file.write(QStringLiteral("ALERT|10:15:02|GoldScalper|Price alert|XAUUSD crossed 1905.20 (alert %1)\r\n").arg(i).toLatin1());
+        file.write(QStringLiteral("ALERT|10:15:02|GoldScalper|Price alert|XAUUSD crossed 1905.20 (alert %1)\r\n")
+                       .arg(i)
+                       .toLatin1());
 }
 
 // Runs `work` `count` times and prints the mean wall time per run.
-template <typename Work>
-void part(const QString &figure, int count, Work work)
+template <typename Work> void part(const QString &figure, int count, Work work)
 {
     QElapsedTimer clock;
     clock.start();
@@ -107,8 +108,8 @@ int main(int argc, char *argv[])
         Bench::note(name, QStringLiteral("Vantrel CPU per SMS"), Bench::ms(cpuMs / sent));
         Bench::note(name, QStringLiteral("share of a 2 s GSM send"),
                     QStringLiteral("%1 %").arg(100.0 * (wallMs / sent) / 2000.0, 0, 'f', 2));
-        Bench::result(name, QStringLiteral("SMS per second, whole path"),
-                      QString::number(perSecond, 'f', 1), QStringLiteral(">= 100"),
+        Bench::result(name, QStringLiteral("SMS per second, whole path"), QString::number(perSecond, 'f', 1),
+                      QStringLiteral(">= 100"),
                       perSecond >= 100 && acknowledged == alerts * users && logRows == alerts);
     }
 
@@ -136,8 +137,8 @@ int main(int argc, char *argv[])
         part(QStringLiteral("PDU encoding, 400+ ASCII characters, 3 parts"), 10000,
              [&](int i) { SmsPdu::encode(QStringLiteral("+15550001"), longText.arg(i), quint8(i)); });
         part(QStringLiteral("SendAlarm (open, 3 steps, close, page log, history)"), 200, [&](int i) {
-            relay.sender().SendAlarm(QStringLiteral("XAUUSD crossed 1905.20 (part %1)").arg(i), QStringLiteral("Desk One"),
-                                   QStringLiteral("+15550001"));
+            relay.sender().SendAlarm(QStringLiteral("XAUUSD crossed 1905.20 (part %1)").arg(i),
+                                     QStringLiteral("Desk One"), QStringLiteral("+15550001"));
         });
     }
     return 0;

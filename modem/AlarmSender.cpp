@@ -1,8 +1,8 @@
 #include "modem/AlarmSender.h"
 
 #include "modem/PageLog.h"
-#include "modem/TraceList.h"
 #include "modem/SmsPdu.h"
+#include "modem/TraceList.h"
 #include "store/Clock.h"
 #include "store/UpdateCom.h"
 
@@ -167,8 +167,10 @@ bool AlarmSender::pduSteps(const QList<QByteArray> &parts, const QList<int> &len
         const quint32 bit = 1u << i;
         if (partsSent & bit)
             continue;
-        if (!m_dialogue.sendIt(QStringLiteral("AT+CMGS=%1").arg(lengths[i]), QStringLiteral(">"), QStringLiteral("ERROR"), 1)
-            || !m_dialogue.sendIt(QString::fromLatin1(parts[i]) + QChar(26), QStringLiteral("OK"), QStringLiteral("ERROR"), 1))
+        if (!m_dialogue.sendIt(QStringLiteral("AT+CMGS=%1").arg(lengths[i]), QStringLiteral(">"),
+                               QStringLiteral("ERROR"), 1)
+            || !m_dialogue.sendIt(QString::fromLatin1(parts[i]) + QChar(26), QStringLiteral("OK"),
+                                  QStringLiteral("ERROR"), 1))
             return false;
         partsSent |= bit;
     }
@@ -178,13 +180,14 @@ bool AlarmSender::pduSteps(const QList<QByteArray> &parts, const QList<int> &len
 void AlarmSender::logSend(const SmsJob &job)
 {
     m_pageLog.append(generalDateTime(Clock::now()) + QStringLiteral("\r\n"));
-    m_pageLog.append(QStringLiteral("Sending to ") + job.name + QStringLiteral(" (") + job.number + QStringLiteral(")\r\n"));
+    m_pageLog.append(QStringLiteral("Sending to ") + job.name + QStringLiteral(" (") + job.number
+                     + QStringLiteral(")\r\n"));
     m_pageLog.append(QStringLiteral("Message: ") + job.text + QStringLiteral("\r\n"));
     // The history keeps the alert's own bytes; a text typed in the Settings
     // window in Latin-1 where it can be, else in UTF-8.
-    const QByteArray message = !job.messageBytes.isEmpty() ? job.messageBytes
+    const QByteArray message = !job.messageBytes.isEmpty()                            ? job.messageBytes
                                : QString::fromLatin1(job.text.toLatin1()) == job.text ? job.text.toLatin1()
-                                                                                       : job.text.toUtf8();
+                                                                                      : job.text.toUtf8();
     UpdateCom::AlarmRecord = job.name.toLatin1() + " (" + job.number.toLatin1() + ")*** " + message;
     // A history that cannot be written is said once, until it can again.
     try {
@@ -219,9 +222,10 @@ void AlarmSender::reportAlterations(const QString &text)
 {
     const QString sendable = sendableText(text);
     if (sendable != text)
-        m_pageLog.report(QStringLiteral("The text \"%1\" held Ctrl-Z, ESC or NUL, which would end or cancel the message "
-                                        "at the modem; they are sent as spaces.")
-                             .arg(sendable.left(80)));
+        m_pageLog.report(
+            QStringLiteral("The text \"%1\" held Ctrl-Z, ESC or NUL, which would end or cancel the message "
+                           "at the modem; they are sent as spaces.")
+                .arg(sendable.left(80)));
     if (SmsPdu::needsPduMode(sendable) && SmsPdu::encode(QStringLiteral("0"), sendable, 0).cut)
         m_pageLog.report(QStringLiteral("The text \"%1...\" is longer than %2 SMS; it is cut at the end of the last "
                                         "with \"...\".")

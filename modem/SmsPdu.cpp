@@ -19,8 +19,7 @@ static_assert(std::size(Basic) == 128 + 1);
 
 constexpr char Escape = 0x1B;
 
-struct Extension
-{
+struct Extension {
     char septet;
     char16_t character;
 };
@@ -29,9 +28,9 @@ constexpr Extension Extensions[] = {
     {0x3C, u'['},  {0x3D, u'~'}, {0x3E, u']'}, {0x40, u'|'}, {0x65, u'€'},
 };
 
-constexpr quint8 FirstOctetSubmit = 0x01;   // TP-MTI: SMS-SUBMIT
+constexpr quint8 FirstOctetSubmit = 0x01;     // TP-MTI: SMS-SUBMIT
 constexpr quint8 FirstOctetRelativeVp = 0x10; // TP-VPF: one octet of validity
-constexpr quint8 FirstOctetHeader = 0x40;   // TP-UDHI: user data starts with a header
+constexpr quint8 FirstOctetHeader = 0x40;     // TP-UDHI: user data starts with a header
 constexpr quint8 DcsGsm7 = 0x00;
 constexpr quint8 DcsUcs2 = 0x08;
 // A day: an alert that could not be delivered by then is no longer news.
@@ -71,8 +70,7 @@ QChar extensionCharacter(int septet)
 
 // A character that no part boundary may cut: one or two septets (escape and
 // extension), or one or two UTF-16 code units (a surrogate pair).
-struct Unit
-{
+struct Unit {
     char16_t codes[2] = {};
     int width = 1;
 };
@@ -210,8 +208,8 @@ QByteArray address(const QString &number, QString *error)
     }
     for (const QChar c : digits) {
         if (c < QLatin1Char('0') || c > QLatin1Char('9')) {
-            *error = QStringLiteral("the number \"%1\" holds \"%2\": only digits can follow the optional +")
-                         .arg(number, c);
+            *error =
+                QStringLiteral("the number \"%1\" holds \"%2\": only digits can follow the optional +").arg(number, c);
             return {};
         }
     }
@@ -258,9 +256,8 @@ Message encode(const QString &number, const QString &text, quint8 reference)
         units = ucs2Units(text);
     }
     const bool gsm = message.encoding == Encoding::Gsm7;
-    const QList<QList<Unit>> parts =
-        splitUnits(units, gsm ? SingleSeptets : SingleUnits, gsm ? PartSeptets : PartUnits,
-                   Unit{{char16_t(gsm ? gsmCode(u'.') : u'.'), 0}, 1}, &message.cut);
+    const QList<QList<Unit>> parts = splitUnits(units, gsm ? SingleSeptets : SingleUnits, gsm ? PartSeptets : PartUnits,
+                                                Unit{{char16_t(gsm ? gsmCode(u'.') : u'.'), 0}, 1}, &message.cut);
 
     for (qsizetype i = 0; i < parts.size(); ++i) {
         const bool concatenated = parts.size() > 1;
@@ -360,7 +357,9 @@ Submit decode(QByteArrayView hex)
         return fail(QStringLiteral("user data length %1 is too long").arg(dataLength));
     if (pdu.size() - at != dataOctets)
         return fail(QStringLiteral("user data length %1 wants %2 octets, %3 follow")
-                        .arg(dataLength).arg(dataOctets).arg(pdu.size() - at));
+                        .arg(dataLength)
+                        .arg(dataOctets)
+                        .arg(pdu.size() - at));
     const QByteArrayView data = QByteArrayView(pdu).sliced(at);
 
     int headerOctets = 0;
@@ -382,7 +381,8 @@ Submit decode(QByteArrayView hex)
                 submit.partCount = uchar(content[tail]);
                 submit.partNumber = uchar(content[tail + 1]);
                 if (submit.partCount == 0 || submit.partNumber == 0 || submit.partNumber > submit.partCount)
-                    return fail(QStringLiteral("part %1 of %2 makes no sense").arg(submit.partNumber).arg(submit.partCount));
+                    return fail(
+                        QStringLiteral("part %1 of %2 makes no sense").arg(submit.partNumber).arg(submit.partCount));
             }
             i += 2 + size;
         }
@@ -406,7 +406,8 @@ Submit decode(QByteArrayView hex)
         }
     } else {
         if (headerOctets > dataLength || (dataLength - headerOctets) % 2 != 0)
-            return fail(QStringLiteral("UCS-2 text of %1 octets is not whole code units").arg(dataLength - headerOctets));
+            return fail(
+                QStringLiteral("UCS-2 text of %1 octets is not whole code units").arg(dataLength - headerOctets));
         for (int i = headerOctets; i < dataLength; i += 2)
             submit.text += QChar(char16_t(uchar(data[i]) << 8 | uchar(data[i + 1])));
     }

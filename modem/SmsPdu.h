@@ -24,18 +24,16 @@ constexpr int MaxParts = 8;        // a longer text is cut to end in "..."
 
 // One SMS-SUBMIT as the modem wants it: "AT+CMGS=<tpduLength>", then the hex
 // after the prompt, then Ctrl-Z.
-struct Part
-{
+struct Part {
     int tpduLength = 0; // octets of the TPDU, without the SMSC part
     QByteArray hex;     // "00" (the SMSC stored in the SIM), then the TPDU in upper-case hex
 };
 
-struct Message
-{
+struct Message {
     QList<Part> parts; // in sending order; empty when error is set
     Encoding encoding = Encoding::Gsm7;
-    bool cut = false;  // the text did not fit MaxParts; the last part ends in "..."
-    QString error;     // why the message cannot be encoded; empty when it can
+    bool cut = false; // the text did not fit MaxParts; the last part ends in "..."
+    QString error;    // why the message cannot be encoded; empty when it can
 };
 
 // False exactly when text mode carries the text unchanged: printable ASCII
@@ -50,15 +48,14 @@ Message encode(const QString &number, const QString &text, quint8 reference);
 
 // What an SMS-SUBMIT holds: the PDU in hex with its SMSC part first, as
 // written after the AT+CMGS prompt.
-struct Submit
-{
-    QString error;        // why the PDU was rejected; nothing else is set then
-    int tpduLength = 0;   // octets after the SMSC part, to check against AT+CMGS=<n>
-    QString number;       // "+" first when international
+struct Submit {
+    QString error;      // why the PDU was rejected; nothing else is set then
+    int tpduLength = 0; // octets after the SMSC part, to check against AT+CMGS=<n>
+    QString number;     // "+" first when international
     Encoding encoding = Encoding::Gsm7;
-    int reference = -1;   // concatenation reference number; -1 for a message in one piece
+    int reference = -1; // concatenation reference number; -1 for a message in one piece
     int partCount = 1;
-    int partNumber = 1;   // from 1
+    int partNumber = 1; // from 1
     QString text;
 };
 

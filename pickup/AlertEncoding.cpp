@@ -28,7 +28,8 @@ AlertEncoding AlertEncoding::detect(QIODevice &file, const QString &codePage)
         // Valid UTF-8 throughout, or else the code page. Plain ASCII is both.
         // (The decoder decodes when its result is taken as text.)
         QStringDecoder utf8(QStringDecoder::Utf8);
-        for (QByteArray chunk = file.read(ScanChunk); !chunk.isEmpty() && !utf8.hasError(); chunk = file.read(ScanChunk))
+        for (QByteArray chunk = file.read(ScanChunk); !chunk.isEmpty() && !utf8.hasError();
+             chunk = file.read(ScanChunk))
             const QString text = utf8.decode(chunk);
         // A sequence the file leaves open at its end is broken too.
         const QString end = utf8.decode(QByteArrayView("\n"));
@@ -42,10 +43,14 @@ AlertEncoding AlertEncoding::detect(QIODevice &file, const QString &codePage)
 QString AlertEncoding::name() const
 {
     switch (m_kind) {
-    case Kind::Utf8: return QStringLiteral("UTF-8");
-    case Kind::Utf16LE: return QStringLiteral("UTF-16LE");
-    case Kind::Utf16BE: return QStringLiteral("UTF-16BE");
-    case Kind::CodePage: return m_codePage;
+    case Kind::Utf8:
+        return QStringLiteral("UTF-8");
+    case Kind::Utf16LE:
+        return QStringLiteral("UTF-16LE");
+    case Kind::Utf16BE:
+        return QStringLiteral("UTF-16BE");
+    case Kind::CodePage:
+        return m_codePage;
     }
     return QString();
 }
@@ -53,19 +58,26 @@ QString AlertEncoding::name() const
 bool AlertEncoding::isUnit(const char *bytes, char c) const
 {
     switch (m_kind) {
-    case Kind::Utf16LE: return bytes[0] == c && bytes[1] == 0;
-    case Kind::Utf16BE: return bytes[0] == 0 && bytes[1] == c;
-    default: return bytes[0] == c;
+    case Kind::Utf16LE:
+        return bytes[0] == c && bytes[1] == 0;
+    case Kind::Utf16BE:
+        return bytes[0] == 0 && bytes[1] == c;
+    default:
+        return bytes[0] == c;
     }
 }
 
 QString AlertEncoding::decode(QByteArrayView bytes) const
 {
     switch (m_kind) {
-    case Kind::Utf8: return QString::fromUtf8(bytes);
-    case Kind::Utf16LE: return QStringDecoder(QStringDecoder::Utf16LE).decode(bytes);
-    case Kind::Utf16BE: return QStringDecoder(QStringDecoder::Utf16BE).decode(bytes);
-    case Kind::CodePage: break;
+    case Kind::Utf8:
+        return QString::fromUtf8(bytes);
+    case Kind::Utf16LE:
+        return QStringDecoder(QStringDecoder::Utf16LE).decode(bytes);
+    case Kind::Utf16BE:
+        return QStringDecoder(QStringDecoder::Utf16BE).decode(bytes);
+    case Kind::CodePage:
+        break;
     }
     QStringDecoder decoder(m_codePage.toLatin1().constData());
     return decoder.isValid() ? decoder.decode(bytes) : QString::fromLatin1(bytes);

@@ -59,8 +59,9 @@ void AlertIntake::claim(const QString &folder, const QString &name)
     if (!AlertFile::identify(file, id, plainFile))
         return;
     if (!plainFile) {
-        m_pageLog.reportOnce(QStringLiteral("special:") + file,
-                             QStringLiteral("%1 is not a plain file; it is left alone.").arg(QDir::toNativeSeparators(file)));
+        m_pageLog.reportOnce(
+            QStringLiteral("special:") + file,
+            QStringLiteral("%1 is not a plain file; it is left alone.").arg(QDir::toNativeSeparators(file)));
         return;
     }
     // Without an outbox to put its alerts in, the file stays as the robot
@@ -125,9 +126,9 @@ void AlertIntake::readTaken(const QString &folder, const QString &file)
     alerts.close();
 
     if (!QFile::remove(file)) {
-        m_pageLog.reportOnce(QStringLiteral("remove:") + file,
-                             QStringLiteral("Alert file %1 was read but cannot be removed; it is not read again.")
-                                 .arg(shownName));
+        m_pageLog.reportOnce(
+            QStringLiteral("remove:") + file,
+            QStringLiteral("Alert file %1 was read but cannot be removed; it is not read again.").arg(shownName));
         return;
     }
     m_pageLog.clearReport(QStringLiteral("remove:") + file);

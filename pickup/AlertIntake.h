@@ -45,13 +45,12 @@ public:
     // The code page of alert files that are neither UTF-8 nor UTF-16.
     void setCodePage(const QString &name) { m_codePage = name; }
 
-
 private:
     void claim(const QString &folder, const QString &name);
     void readTaken(const QString &folder, const QString &file);
     // Reads on from `done`, committing as it goes; true at the file's end.
-    bool readSlice(const QString &folder, const QString &file, const Outbox::FileId &id, QFile &alerts,
-                   qint64 done, bool writerDone);
+    bool readSlice(const QString &folder, const QString &file, const Outbox::FileId &id, QFile &alerts, qint64 done,
+                   bool writerDone);
     // Whether the writer of a taken file is done with it, or has held it
     // open so long that its complete lines are taken meanwhile; false while
     // it waits.

@@ -254,8 +254,8 @@ void AlertRelay::sendOne(const Outbox::Alert &alert, const Outbox::Sms &sms)
     const QString &message = alert.record.Message;
     // The parts of a long message keep their reference number, so that a
     // part sent again joins those that went out before.
-    const SendOutcome outcome = m_sender.send(
-        {message, sms.name, sms.number, alert.messageBytes, quint8(sms.id), sms.partsSent});
+    const SendOutcome outcome =
+        m_sender.send({message, sms.name, sms.number, alert.messageBytes, quint8(sms.id), sms.partsSent});
     const int tries = sms.tries + 1;
     try {
         if (outcome.sent) {

@@ -6,9 +6,9 @@
 // name of its executable.
 namespace AppInfo {
 
-QString title();           // "Vantrel"
+QString title(); // "Vantrel"
 int major();
 int minor();
-QString exeName();         // the executable's file name without extension
+QString exeName(); // the executable's file name without extension
 
 } // namespace AppInfo

@@ -3,8 +3,8 @@
 #include "store/Database.h"
 #include "store/Sql.h"
 
-#include <QStringDecoder>
 #include "store/Statements.h"
+#include <QStringDecoder>
 
 namespace CodePage {
 

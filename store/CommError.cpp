@@ -6,17 +6,28 @@
 QString CommError::knownText(int number)
 {
     switch (number) {
-    case InvalidOnOpenPort: return QStringLiteral("Invalid operation on an opened port");
-    case TimeoutNotPositive: return QStringLiteral("Timeout value must be greater than zero");
-    case InvalidPortNumber: return QStringLiteral("Invalid port number");
-    case PortAlreadyOpen: return QStringLiteral("Port already open");
-    case InvalidDeviceId: return QStringLiteral("Device identifier is invalid");
-    case BadDefaultParameters: return QStringLiteral("Error in default parameters");
-    case DeviceNotOpen: return QStringLiteral("Device is not open");
-    case DeviceAlreadyOpen: return QStringLiteral("Device is already open");
-    case DeviceBusy: return QStringLiteral("Device busy");
-    case ReadFailed: return QStringLiteral("Error reading Comm device");
-    default: return QString();
+    case InvalidOnOpenPort:
+        return QStringLiteral("Invalid operation on an opened port");
+    case TimeoutNotPositive:
+        return QStringLiteral("Timeout value must be greater than zero");
+    case InvalidPortNumber:
+        return QStringLiteral("Invalid port number");
+    case PortAlreadyOpen:
+        return QStringLiteral("Port already open");
+    case InvalidDeviceId:
+        return QStringLiteral("Device identifier is invalid");
+    case BadDefaultParameters:
+        return QStringLiteral("Error in default parameters");
+    case DeviceNotOpen:
+        return QStringLiteral("Device is not open");
+    case DeviceAlreadyOpen:
+        return QStringLiteral("Device is already open");
+    case DeviceBusy:
+        return QStringLiteral("Device busy");
+    case ReadFailed:
+        return QStringLiteral("Error reading Comm device");
+    default:
+        return QString();
     }
 }
 
@@ -24,10 +35,14 @@ namespace {
 QString describe(int number)
 {
     switch (number) {
-    case CommError::HardwareNotAvailable: return QStringLiteral("The hardware is not available");
-    case CommError::CannotSetState: return QStringLiteral("Could not set comm state");
-    case CommError::WriteFailed: return QStringLiteral("Error writing Comm device");
-    default: return CommError::knownText(number);
+    case CommError::HardwareNotAvailable:
+        return QStringLiteral("The hardware is not available");
+    case CommError::CannotSetState:
+        return QStringLiteral("Could not set comm state");
+    case CommError::WriteFailed:
+        return QStringLiteral("Error writing Comm device");
+    default:
+        return CommError::knownText(number);
     }
 }
 } // namespace

@@ -69,8 +69,7 @@ void Connection::Open()
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
         // mode=rw: opening must never create the file.
         db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=3000"));
-        db.setDatabaseName(QUrl::fromLocalFile(file).toString(QUrl::FullyEncoded)
-                           + QStringLiteral("?mode=rw"));
+        db.setDatabaseName(QUrl::fromLocalFile(file).toString(QUrl::FullyEncoded) + QStringLiteral("?mode=rw"));
         if (!db.open()) {
             const DbError error = Sql::error(db.lastError());
             db = QSqlDatabase();
@@ -213,7 +212,8 @@ int Recordset::column(const QString &name) const
             return i;
     }
     fail(NoSuchField, QStringLiteral("Item cannot be found in the collection corresponding to the "
-                                     "requested name or ordinal (%1).").arg(name));
+                                     "requested name or ordinal (%1).")
+                          .arg(name));
 }
 
 QVariant Recordset::Field(const QString &name)

@@ -28,7 +28,8 @@ qint64 lastId()
 {
     Connection cn;
     cn.Open();
-    return Sql::value(QSqlDatabase::database(cn.name(), false), QStringLiteral("SELECT coalesce(max(SMS_ID), 0) FROM LOG"))
+    return Sql::value(QSqlDatabase::database(cn.name(), false),
+                      QStringLiteral("SELECT coalesce(max(SMS_ID), 0) FROM LOG"))
         .toLongLong();
 }
 

@@ -61,12 +61,18 @@ LineSettings parseSettings(const QString &text)
 int openFailure(QSerialPort::SerialPortError error)
 {
     switch (error) {
-    case QSerialPort::DeviceNotFoundError: return CommError::InvalidPortNumber;
-    case QSerialPort::PermissionError: return CommError::PortAlreadyOpen;
-    case QSerialPort::OpenError: return CommError::DeviceAlreadyOpen;
-    case QSerialPort::UnsupportedOperationError: return CommError::BadDefaultParameters;
-    case QSerialPort::ResourceError: return CommError::DeviceBusy;
-    default: return CommError::InvalidDeviceId;
+    case QSerialPort::DeviceNotFoundError:
+        return CommError::InvalidPortNumber;
+    case QSerialPort::PermissionError:
+        return CommError::PortAlreadyOpen;
+    case QSerialPort::OpenError:
+        return CommError::DeviceAlreadyOpen;
+    case QSerialPort::UnsupportedOperationError:
+        return CommError::BadDefaultParameters;
+    case QSerialPort::ResourceError:
+        return CommError::DeviceBusy;
+    default:
+        return CommError::InvalidDeviceId;
     }
 }
 

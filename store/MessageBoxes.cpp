@@ -46,6 +46,5 @@ MessageBoxes::Answer MsgBox(const QString &text, MessageBoxes::Buttons buttons, 
 {
     if (buttons == MessageBoxes::YesNo && defaultButton == MessageBoxes::Ok)
         defaultButton = MessageBoxes::Yes;
-    return MessageBoxes::current().show(text, title.isEmpty() ? AppInfo::title() : title, buttons, icon,
-                                        defaultButton);
+    return MessageBoxes::current().show(text, title.isEmpty() ? AppInfo::title() : title, buttons, icon, defaultButton);
 }

@@ -38,10 +38,10 @@ const char *const Tables[] = {
     " name TEXT NOT NULL, number TEXT NOT NULL,"
     " state TEXT NOT NULL DEFAULT 'waiting' CHECK (state IN ('waiting', 'sent', 'failed')),"
     " tries INTEGER NOT NULL DEFAULT 0,"
-    " parts_sent INTEGER NOT NULL DEFAULT 0,"  // of a long message: the parts acknowledged, one bit each
-    " reason TEXT,"         // why the last try failed
-    " next_try INTEGER,"    // after a failed try: when the next is due, ms since 1970 UTC
-    " finished_at INTEGER)", // when it was sent or given up, ms since 1970 UTC
+    " parts_sent INTEGER NOT NULL DEFAULT 0," // of a long message: the parts acknowledged, one bit each
+    " reason TEXT,"                           // why the last try failed
+    " next_try INTEGER,"                      // after a failed try: when the next is due, ms since 1970 UTC
+    " finished_at INTEGER)",                  // when it was sent or given up, ms since 1970 UTC
     "CREATE INDEX sms_of_alert ON sms(alert_id)",
     "CREATE INDEX sms_retries ON sms(next_try) WHERE state = 'waiting' AND tries > 0",
     // How far each taken alert file has been read into the journal.
@@ -119,8 +119,8 @@ void Outbox::createTables(const QSqlDatabase &db)
 
 qint64 Outbox::committedBytes(const QString &takenFile, const FileId &id)
 {
-    QSqlQuery query = Sql::run(db(), QStringLiteral("SELECT device, inode, bytes FROM taken_file WHERE path = ?"),
-                               {takenFile});
+    QSqlQuery query =
+        Sql::run(db(), QStringLiteral("SELECT device, inode, bytes FROM taken_file WHERE path = ?"), {takenFile});
     if (!query.next())
         return 0;
     // Another file under the same name starts from its beginning.
@@ -141,9 +141,9 @@ void Outbox::commitAlerts(const QString &folder, const QString &takenFile, const
     const QString takenAt = utcNow();
     for (const TakenAlert &alert : alerts) {
         const SmsRecord &record = alert.record;
-        for (const QVariant &value : {QVariant(folder), QVariant(record.Lead), QVariant(record.Time),
-                                      QVariant(record.EA_Name), QVariant(record.Title), QVariant(record.Message),
-                                      QVariant(alert.messageBytes), QVariant(takenAt)})
+        for (const QVariant &value :
+             {QVariant(folder), QVariant(record.Lead), QVariant(record.Time), QVariant(record.EA_Name),
+              QVariant(record.Title), QVariant(record.Message), QVariant(alert.messageBytes), QVariant(takenAt)})
             insert.addBindValue(value);
         if (!insert.exec())
             throw Sql::error(insert.lastError());
@@ -217,17 +217,19 @@ void Outbox::beginDispatch(qint64 alertId, const QStringList &phoneList)
 
 QList<Outbox::Alert> Outbox::retriesDue(const QDateTime &now, int max)
 {
-    return alerts(QStringLiteral("id IN (SELECT alert_id FROM sms WHERE state = 'waiting' AND tries > 0 AND next_try <= ? "
-                                 "GROUP BY alert_id ORDER BY min(next_try) LIMIT ?) ORDER BY id"),
-                  {now.toMSecsSinceEpoch(), max});
+    return alerts(
+        QStringLiteral("id IN (SELECT alert_id FROM sms WHERE state = 'waiting' AND tries > 0 AND next_try <= ? "
+                       "GROUP BY alert_id ORDER BY min(next_try) LIMIT ?) ORDER BY id"),
+        {now.toMSecsSinceEpoch(), max});
 }
 
 QList<Outbox::Sms> Outbox::dueSms(qint64 alertId, const QDateTime &now)
 {
-    QSqlQuery query = Sql::run(db(),
-                               QStringLiteral("SELECT id, name, number, tries, parts_sent FROM sms WHERE alert_id = ? AND "
-                                              "state = 'waiting' AND (tries = 0 OR next_try <= ?) ORDER BY id"),
-                               {alertId, now.toMSecsSinceEpoch()});
+    QSqlQuery query =
+        Sql::run(db(),
+                 QStringLiteral("SELECT id, name, number, tries, parts_sent FROM sms WHERE alert_id = ? AND "
+                                "state = 'waiting' AND (tries = 0 OR next_try <= ?) ORDER BY id"),
+                 {alertId, now.toMSecsSinceEpoch()});
     QList<Sms> list;
     while (query.next())
         list << Sms{query.value(0).toLongLong(), query.value(1).toString(), query.value(2).toString(),

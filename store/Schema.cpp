@@ -48,12 +48,12 @@ void create(const QString &file, const ComRow &com, const QList<AccountRow> &acc
             for (const char *table : Tables)
                 Sql::run(db, QString::fromLatin1(table));
             Sql::run(db,
-                QStringLiteral("INSERT INTO Com (COM, Buad, DataBits, Parity, StopBit, FlowControl) "
-                               "VALUES (?, ?, ?, ?, ?, ?)"),
-                {com.port, com.baud, com.dataBits, com.parity, com.stopBit, com.flowControl});
+                     QStringLiteral("INSERT INTO Com (COM, Buad, DataBits, Parity, StopBit, FlowControl) "
+                                    "VALUES (?, ?, ?, ?, ?, ?)"),
+                     {com.port, com.baud, com.dataBits, com.parity, com.stopBit, com.flowControl});
             for (const AccountRow &account : accounts)
                 Sql::run(db, QStringLiteral("INSERT INTO Account (UserName, Password, Rank) VALUES (?, ?, ?)"),
-                    {account.userName, account.password, account.rank});
+                         {account.userName, account.password, account.rank});
             db.commit();
         } catch (...) {
             db.close();

@@ -45,8 +45,7 @@ void tst_about::textsAndLayout()
     // Two numbers only, taken from the program's version, not from a literal.
     QVERIFY(QRegularExpression("^Version \\d+\\.\\d+$").match(version->text()).hasMatch());
     QCOMPARE(version->text(), QString("Version %1.%2").arg(AppInfo::major()).arg(AppInfo::minor()));
-    QCOMPARE(description->text(),
-             QString("Vantrel is designed to interface with Metatrader 4 for SMS add-on feature"));
+    QCOMPARE(description->text(), QString("Vantrel is designed to interface with Metatrader 4 for SMS add-on feature"));
     QCOMPARE(ok->text(), QString("OK"));
     QCOMPARE(line->frameShape(), QFrame::HLine);
 

@@ -106,8 +106,8 @@ void tst_dialogue::finalErrorsEndTheStepAtOnce()
     // in the modem's own words; a line counts once its end has come.
     m_dialogue->setTimeUnitMs(ModemDialogue::DefaultTimeUnitMs);
     const QList<QPair<QByteArray, QString>> errors = {{"\r\nERROR\r\n", "ERROR"},
-                                                     {"\r\n+CMS ERROR: 500\r\n", "+CMS ERROR: 500"},
-                                                     {"\r\n+CME ERROR: 10\r\n", "+CME ERROR: 10"}};
+                                                      {"\r\n+CMS ERROR: 500\r\n", "+CMS ERROR: 500"},
+                                                      {"\r\n+CME ERROR: 10\r\n", "+CME ERROR: 10"}};
     for (const auto &[reply, reason] : errors) {
         m_pty->disconnect(this);
         answer({reply.left(5), reply.mid(5)});
@@ -189,7 +189,10 @@ void tst_dialogue::afterEcho()
     QCOMPARE(ModemDialogue::afterEcho("A", "AT\r"), QString());
     QCOMPARE(ModemDialogue::afterEcho(" OK", " OK\x1a\r"), QString());
     QCOMPARE(ModemDialogue::afterEcho("\r\n OK\r\nOK", " OK\x1a\r"), QString("\r\nOK"));
-    QCOMPARE(ModemDialogue::afterEcho("\x1b" "AT\r\r\nOK", "AT\r"), QString("\r\nOK"));
+    QCOMPARE(ModemDialogue::afterEcho("\x1b"
+                                      "AT\r\r\nOK",
+                                      "AT\r"),
+             QString("\r\nOK"));
 }
 
 QTEST_GUILESS_MAIN(tst_dialogue)

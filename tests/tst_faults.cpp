@@ -251,7 +251,8 @@ void tst_faults::hostileAlertFiles()
     };
     const auto outboxMessages = [&](const char *where) {
         QStringList messages;
-        for (const QVariantList &row : folder.outboxRows(QByteArray("SELECT message FROM alert ") + where + " ORDER BY id"))
+        for (const QVariantList &row :
+             folder.outboxRows(QByteArray("SELECT message FROM alert ") + where + " ORDER BY id"))
             messages << row[0].toString();
         return messages;
     };
@@ -262,7 +263,8 @@ void tst_faults::hostileAlertFiles()
     const qint64 peakBefore = processStatusKb("VmHWM:");
     take(megabyte, 40);
     QVERIFY2(processStatusKb("VmHWM:") - peakBefore < 16 * 1024, "a huge line is held in memory");
-    QVERIFY(relay.pageLog().text().contains(" skipped, it is longer than 65536 characters: " + QString(200, 'x') + "..."));
+    QVERIFY(
+        relay.pageLog().text().contains(" skipped, it is longer than 65536 characters: " + QString(200, 'x') + "..."));
     QVERIFY(folder.loggedMessages().isEmpty());
 
     // A line end falling between two pieces of the read, and a line just
@@ -274,8 +276,8 @@ void tst_faults::hostileAlertFiles()
     relay.pageLog().report("--");
     take(edge);
     QCOMPARE(folder.loggedMessages(), QStringList({QString(65535 - 9, 'y'), "second"}));
-    QVERIFY(relay.pageLog().text().contains(" skipped, it is longer than 65536 characters: L|3|EA|T|" + QString(191, 'z')
-                                           + "...\r\n"));
+    QVERIFY(relay.pageLog().text().contains(" skipped, it is longer than 65536 characters: L|3|EA|T|"
+                                            + QString(191, 'z') + "...\r\n"));
 
     // NUL bytes, and bytes that are no valid UTF-8, are read in the code
     // page: Windows-1252 unless set otherwise.

@@ -136,7 +136,8 @@ void tst_intake::tenPerCycleTakenInTurn()
     // begins with the other folder.
     writeFile(MT4Paths::alertFile(a), lines(13, 14, "a"));
     relay.cycle();
-    QCOMPARE(logged().mid(10), QStringList({"b 6", "a 6", "a 7", "a 8", "a 9", "a 10", "a 11", "a 12", "a 13", "a 14"}));
+    QCOMPARE(logged().mid(10),
+             QStringList({"b 6", "a 6", "a 7", "a 8", "a 9", "a 10", "a 11", "a 12", "a 13", "a 14"}));
 
     // A backlog of a thousand in one folder holds up no other folder.
     writeFile(MT4Paths::alertFile(a), lines(1, 1000, "backlog"));

@@ -112,9 +112,9 @@ void tst_login::layout()
         QString text;
         QRect geometry;
     } controls[] = {
-        {"Label1", "User Name", {8, 24, 57, 25}},     {"Label2", "Password", {8, 64, 65, 17}},
-        {"txtUserName", "", {96, 24, 97, 25}},        {"txtPassword", "", {96, 56, 97, 25}},
-        {"cmdLogin", "Log In", {16, 120, 81, 25}},    {"cmdLoginCancel", "Cancel", {112, 120, 81, 25}},
+        {"Label1", "User Name", {8, 24, 57, 25}},  {"Label2", "Password", {8, 64, 65, 17}},
+        {"txtUserName", "", {96, 24, 97, 25}},     {"txtPassword", "", {96, 56, 97, 25}},
+        {"cmdLogin", "Log In", {16, 120, 81, 25}}, {"cmdLoginCancel", "Cancel", {112, 120, 81, 25}},
     };
     for (const auto &control : controls) {
         QWidget *widget = login.findChild<QWidget *>(control.name);
@@ -147,34 +147,48 @@ void tst_login::accounts_data()
     QTest::addColumn<QString>("password");
     QTest::addColumn<int>("outcome");
 
-    const QStringList several = {"('Ann', 'pw1', 1)", "('Bob', 'pw2', 2)", "('Cid', 'pw3', 0)",
-                                 "('Dan', 'pw4', 3)", "('Eve', 'pw5', -1)"};
-    QTest::newRow("rank 1") << several << "Ann" << "pw1" << int(Admitted);
-    QTest::newRow("rank 2") << several << "Bob" << "pw2" << int(Admitted);
-    QTest::newRow("rank 0 is like no match") << several << "Cid" << "pw3" << int(Refused);
-    QTest::newRow("rank 3 is silent") << several << "Dan" << "pw4" << int(Silent);
-    QTest::newRow("negative rank is silent") << several << "Eve" << "pw5" << int(Silent);
-    QTest::newRow("no such user") << several << "Zed" << "pw1" << int(Refused);
-    QTest::newRow("wrong password") << several << "Ann" << "pw2" << int(Refused);
-    QTest::newRow("name in other case") << several << "ann" << "pw1" << int(Refused);
-    QTest::newRow("password in other case") << several << "Ann" << "PW1" << int(Refused);
-    QTest::newRow("blanks are not trimmed") << several << "Ann " << "pw1" << int(Refused);
-    QTest::newRow("empty fields, no such account") << several << "" << "" << int(Refused);
-    QTest::newRow("empty table") << QStringList() << "Ann" << "pw1" << int(Refused);
+    const QStringList several = {"('Ann', 'pw1', 1)", "('Bob', 'pw2', 2)", "('Cid', 'pw3', 0)", "('Dan', 'pw4', 3)",
+                                 "('Eve', 'pw5', -1)"};
+    QTest::newRow("rank 1") << several << "Ann"
+                            << "pw1" << int(Admitted);
+    QTest::newRow("rank 2") << several << "Bob"
+                            << "pw2" << int(Admitted);
+    QTest::newRow("rank 0 is like no match") << several << "Cid"
+                                             << "pw3" << int(Refused);
+    QTest::newRow("rank 3 is silent") << several << "Dan"
+                                      << "pw4" << int(Silent);
+    QTest::newRow("negative rank is silent") << several << "Eve"
+                                             << "pw5" << int(Silent);
+    QTest::newRow("no such user") << several << "Zed"
+                                  << "pw1" << int(Refused);
+    QTest::newRow("wrong password") << several << "Ann"
+                                    << "pw2" << int(Refused);
+    QTest::newRow("name in other case") << several << "ann"
+                                        << "pw1" << int(Refused);
+    QTest::newRow("password in other case") << several << "Ann"
+                                            << "PW1" << int(Refused);
+    QTest::newRow("blanks are not trimmed") << several << "Ann "
+                                            << "pw1" << int(Refused);
+    QTest::newRow("empty fields, no such account") << several << ""
+                                                   << "" << int(Refused);
+    QTest::newRow("empty table") << QStringList() << "Ann"
+                                 << "pw1" << int(Refused);
 
-    QTest::newRow("first duplicate refuses silently")
-        << QStringList{"('Ann', 'pw', 3)", "('Ann', 'pw', 1)"} << "Ann" << "pw" << int(Silent);
-    QTest::newRow("first duplicate admits")
-        << QStringList{"('Ann', 'pw', 2)", "('Ann', 'pw', 0)"} << "Ann" << "pw" << int(Admitted);
-    QTest::newRow("first duplicate has rank 0")
-        << QStringList{"('Ann', 'pw', 0)", "('Ann', 'pw', 1)"} << "Ann" << "pw" << int(Refused);
+    QTest::newRow("first duplicate refuses silently") << QStringList{"('Ann', 'pw', 3)", "('Ann', 'pw', 1)"} << "Ann"
+                                                      << "pw" << int(Silent);
+    QTest::newRow("first duplicate admits") << QStringList{"('Ann', 'pw', 2)", "('Ann', 'pw', 0)"} << "Ann"
+                                            << "pw" << int(Admitted);
+    QTest::newRow("first duplicate has rank 0") << QStringList{"('Ann', 'pw', 0)", "('Ann', 'pw', 1)"} << "Ann"
+                                                << "pw" << int(Refused);
 
-    QTest::newRow("empty text account admits empty fields")
-        << QStringList{"(NULL, NULL, 3)", "('', '', 1)"} << "" << "" << int(Admitted);
+    QTest::newRow("empty text account admits empty fields") << QStringList{"(NULL, NULL, 3)", "('', '', 1)"} << ""
+                                                            << "" << int(Admitted);
     QTest::newRow("fields without value never match")
-        << QStringList{"(NULL, NULL, 1)", "('', NULL, 1)", "(NULL, '', 1)"} << "" << "" << int(Refused);
+        << QStringList{"(NULL, NULL, 1)", "('', NULL, 1)", "(NULL, '', 1)"} << ""
+        << "" << int(Refused);
     QTest::newRow("rank without value on another row is not read")
-        << QStringList{"('Ann', 'other', NULL)", "('Ann', 'pw', 1)"} << "Ann" << "pw" << int(Admitted);
+        << QStringList{"('Ann', 'other', NULL)", "('Ann', 'pw', 1)"} << "Ann"
+        << "pw" << int(Admitted);
 }
 
 void tst_login::accounts()
@@ -227,7 +241,8 @@ void tst_login::databaseFailures_data()
 {
     QTest::addColumn<QString>("damage");
     QTest::addColumn<QString>("repair");
-    QTest::newRow("missing Config.mdb") << "" << "";
+    QTest::newRow("missing Config.mdb") << ""
+                                        << "";
     QTest::newRow("missing Account table") << "DROP TABLE Account"
                                            << "CREATE TABLE Account (UserName TEXT, Password TEXT, Rank INTEGER)";
     QTest::newRow("matching row's Rank without value") << "UPDATE Account SET Rank = NULL"
@@ -375,8 +390,8 @@ void tst_login::startThatCannotGoOnTouchesNothing()
         QVERIFY(running.tryLock());
         ProgramStart second;
         QVERIFY(!second.begin());
-        QCOMPARE(boxes.texts(), QStringList({"Vantrel is already running from " + QDir::toNativeSeparators(folder.path())
-                                             + "."}));
+        QCOMPARE(boxes.texts(),
+                 QStringList({"Vantrel is already running from " + QDir::toNativeSeparators(folder.path()) + "."}));
         QVERIFY(!second.loginWindow());
         QVERIFY(untouched());
     }

@@ -48,24 +48,36 @@ void tst_pdu::knownPdus_data()
     QTest::addColumn<QByteArray>("hex"); // empty: the number cannot be encoded
     // SMSC "00", first octet 11 (submit, relative validity), TP-MR 00, TP-DA,
     // TP-PID 00, TP-DCS, TP-VP A7 (a day), TP-UDL, TP-UD.
-    QTest::newRow("hellohello") << "+15550001" << "hellohello"
-                                << QByteArray("0011000891515500100000A70AE8329BFD4697D9EC37");
-    QTest::newRow("national") << "5550002" << "Hello" << QByteArray("0011000781550500F20000A705C8329BFD06");
-    QTest::newRow("escape") << "+15550001" << "{" << QByteArray("0011000891515500100000A7021B14");
+    QTest::newRow("hellohello") << "+15550001"
+                                << "hellohello" << QByteArray("0011000891515500100000A70AE8329BFD4697D9EC37");
+    QTest::newRow("national") << "5550002"
+                              << "Hello" << QByteArray("0011000781550500F20000A705C8329BFD06");
+    QTest::newRow("escape") << "+15550001"
+                            << "{" << QByteArray("0011000891515500100000A7021B14");
     QTest::newRow("euro") << "+15550001" << QString::fromUtf16(u"€") << QByteArray("0011000891515500100000A7029B32");
     QTest::newRow("cyrillic") << "+15550001" << QString::fromUtf16(u"Привет")
                               << QByteArray("0011000891515500100008A70C041F04400438043204350442");
     QTest::newRow("emoji") << "+15550001" << Smile << QByteArray("0011000891515500100008A704D83DDE00");
-    QTest::newRow("backtick is no GSM character") << "+15550001" << "`" << QByteArray("0011000891515500100008A7020060");
-    QTest::newRow("empty text") << "+15550001" << "" << QByteArray("0011000891515500100000A700");
-    QTest::newRow("20 digits") << "+12345678901234567890" << "a"
-                               << QByteArray("00110014912143658709214365870900" "00A70161");
-    QTest::newRow("21 digits") << "+123456789012345678901" << "a" << QByteArray();
-    QTest::newRow("empty number") << "" << "a" << QByteArray();
-    QTest::newRow("plus alone") << "+" << "a" << QByteArray();
-    QTest::newRow("dash") << "555-0001" << "a" << QByteArray();
-    QTest::newRow("letters") << "+1555abc" << "a" << QByteArray();
-    QTest::newRow("inner plus") << "1+555" << "a" << QByteArray();
+    QTest::newRow("backtick is no GSM character") << "+15550001"
+                                                  << "`" << QByteArray("0011000891515500100008A7020060");
+    QTest::newRow("empty text") << "+15550001"
+                                << "" << QByteArray("0011000891515500100000A700");
+    QTest::newRow("20 digits") << "+12345678901234567890"
+                               << "a"
+                               << QByteArray("00110014912143658709214365870900"
+                                             "00A70161");
+    QTest::newRow("21 digits") << "+123456789012345678901"
+                               << "a" << QByteArray();
+    QTest::newRow("empty number") << ""
+                                  << "a" << QByteArray();
+    QTest::newRow("plus alone") << "+"
+                                << "a" << QByteArray();
+    QTest::newRow("dash") << "555-0001"
+                          << "a" << QByteArray();
+    QTest::newRow("letters") << "+1555abc"
+                             << "a" << QByteArray();
+    QTest::newRow("inner plus") << "1+555"
+                                << "a" << QByteArray();
     QTest::newRow("arabic digits") << QString::fromUtf16(u"١٢٣") << "a" << QByteArray();
 }
 
@@ -108,7 +120,8 @@ void tst_pdu::splitting_data()
     const QChar ya(u'я');
     const auto gsm = int(Encoding::Gsm7);
     const auto ucs2 = int(Encoding::Ucs2);
-    QTest::newRow("escapes") << QString::fromUtf16(u"{€} [^~|\\]") << gsm << QList<int>{19} << QString::fromUtf16(u"{€} [^~|\\]");
+    QTest::newRow("escapes") << QString::fromUtf16(u"{€} [^~|\\]") << gsm << QList<int>{19}
+                             << QString::fromUtf16(u"{€} [^~|\\]");
     const QString latin = QString::fromUtf16(u"Café £5 @ Δ\n¿Ñ?");
     QTest::newRow("latin") << latin << gsm << QList<int>{15} << latin;
     const QString cyrillic = QString::fromUtf16(u"Привет ") + Smile;
@@ -123,10 +136,11 @@ void tst_pdu::splitting_data()
     QTest::newRow("71 units") << QString(71, ya) << ucs2 << QList<int>{140, 14} << QString(71, ya);
     const QString pairAtBoundary = QString(66, ya) + Smile + QString(10, ya);
     QTest::newRow("pair at boundary") << pairAtBoundary << ucs2 << QList<int>{138, 30} << pairAtBoundary;
-    QTest::newRow("one accent makes it UCS-2") << QString(100, 'a') + QChar(0x0107) << ucs2 << QList<int>{140, 74}
-                                                << QString(100, 'a') + QChar(0x0107);
+    QTest::newRow("one accent makes it UCS-2")
+        << QString(100, 'a') + QChar(0x0107) << ucs2 << QList<int>{140, 74} << QString(100, 'a') + QChar(0x0107);
     QTest::newRow("exactly 8 parts") << QString(8 * 153, 'x') << gsm << QList<int>(8, 160) << QString(8 * 153, 'x');
-    QTest::newRow("7-bit cut") << QString(2000, 'x') << gsm << QList<int>(8, 160) << QString(7 * 153 + 150, 'x') + "...";
+    QTest::newRow("7-bit cut") << QString(2000, 'x') << gsm << QList<int>(8, 160)
+                               << QString(7 * 153 + 150, 'x') + "...";
     // The escape would straddle the room left for "...": it goes whole.
     QTest::newRow("escape at the cut") << QString(7 * 153 + 149, 'x') + "{" + QString(100, 'x') << gsm
                                        << (QList<int>(7, 160) << 159) << QString(7 * 153 + 149, 'x') + "...";
@@ -198,17 +212,23 @@ void tst_pdu::decoderRefusesGarbage()
 {
     const QByteArray valid = SmsPdu::encode("+15550001", QString(400, 'a'), 7).parts[1].hex;
     QList<QByteArray> garbage = {
-        "", "0", "00", "0011", "0G11000891515500100000A700", "00 11000891515500100000A700",
-        "0011000891515500100000A700" "00",        // one octet too many
-        "0010000891515500100000A700",              // SMS-DELIVER's type
-        "0011000891515500100004A70161",            // 8-bit data
-        "0011000891515500100020A70161",            // compressed
-        "0011000891515500100008A703004100",        // UCS-2 of an odd length
-        "0051000891515500100000A7020600",          // header longer than the data
-        "0051000891515500100000A70705000307020300", // part 3 of 2
+        "",
+        "0",
+        "00",
+        "0011",
+        "0G11000891515500100000A700",
+        "00 11000891515500100000A700",
+        "0011000891515500100000A700"
+        "00",                                         // one octet too many
+        "0010000891515500100000A700",                 // SMS-DELIVER's type
+        "0011000891515500100004A70161",               // 8-bit data
+        "0011000891515500100020A70161",               // compressed
+        "0011000891515500100008A703004100",           // UCS-2 of an odd length
+        "0051000891515500100000A7020600",             // header longer than the data
+        "0051000891515500100000A70705000307020300",   // part 3 of 2
         "0051000891515500100008A7080500040701020041", // element longer than the header
-        "0C11000891515500100000A700",              // SMSC part past the end
-        "00110016915155001000",                    // 22 digits
+        "0C11000891515500100000A700",                 // SMSC part past the end
+        "00110016915155001000",                       // 22 digits
     };
     // Every shorter cut of a valid PDU lacks octets its lengths announce.
     for (qsizetype size = 2; size < valid.size(); size += 2)
@@ -266,14 +286,15 @@ void tst_pdu::libgammuReadsWhatWeWrite()
         const QByteArray pdu = QByteArray::fromHex(message.parts[i].hex);
         GSM_SMSMessage sms{};
         size_t end = 0;
-        QCOMPARE(GSM_DecodePDUFrame(GSM_GetGlobalDebug(), &sms, reinterpret_cast<const unsigned char *>(pdu.constData()),
-                                    size_t(pdu.size()), &end, 1),
+        QCOMPARE(GSM_DecodePDUFrame(GSM_GetGlobalDebug(), &sms,
+                                    reinterpret_cast<const unsigned char *>(pdu.constData()), size_t(pdu.size()), &end,
+                                    1),
                  ERR_NONE);
         QCOMPARE(end, size_t(pdu.size()));
         QCOMPARE(sms.PDU, SMS_Submit);
         QCOMPARE(fromGammu(sms.Number), QString("+15550001"));
         QCOMPARE(sms.Coding, message.encoding == Encoding::Gsm7 ? SMS_Coding_Default_No_Compression
-                                                                 : SMS_Coding_Unicode_No_Compression);
+                                                                : SMS_Coding_Unicode_No_Compression);
         QCOMPARE(sms.UDH.Type, count > 1 ? UDH_ConcatenatedMessages : UDH_NoUDH);
         if (count > 1) {
             QCOMPARE(sms.UDH.ID8bit, 0x9E);

@@ -61,7 +61,8 @@ public:
     RelayHost(const QString &folder, int tickMs, int unitMs)
     {
         m_process.setProgram(QCoreApplication::applicationDirPath() + QStringLiteral("/vantrel-relayhost"));
-        m_process.setArguments({"--folder", folder, "--tick", QString::number(tickMs), "--unit", QString::number(unitMs)});
+        m_process.setArguments(
+            {"--folder", folder, "--tick", QString::number(tickMs), "--unit", QString::number(unitMs)});
         m_process.setStandardOutputFile(QProcess::nullDevice());
     }
     ~RelayHost() { kill(SIGKILL); }
@@ -123,7 +124,10 @@ void tst_restart::killedAtRandomMoments()
             if (!folderEntries(f).isEmpty())
                 return false;
         }
-        return folder.outboxRows("SELECT count(*) FROM alert WHERE first_done = 0 OR logged = 0").first().first().toInt()
+        return folder.outboxRows("SELECT count(*) FROM alert WHERE first_done = 0 OR logged = 0")
+                   .first()
+                   .first()
+                   .toInt()
                == 0;
     };
     while (clock.elapsed() < 120000) {
@@ -138,8 +142,8 @@ void tst_restart::killedAtRandomMoments()
         QTest::qWait(100); // the modem finishes what reached it before the kill
         const QHash<Sms, int> seen = accepted(modem);
         int thisKill = 0;
-        for (const QVariantList &row : folder.outboxRows(
-                 "SELECT sms.number, alert.message FROM sms JOIN alert ON alert.id = sms.alert_id WHERE state = 'waiting'")) {
+        for (const QVariantList &row : folder.outboxRows("SELECT sms.number, alert.message FROM sms JOIN alert ON "
+                                                         "alert.id = sms.alert_id WHERE state = 'waiting'")) {
             const Sms sms{row[0].toString(), row[1].toString()};
             if (seen.contains(sms) && !inFlight.contains(sms)) {
                 inFlight.insert(sms);

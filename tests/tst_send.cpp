@@ -127,7 +127,8 @@ void tst_send::textModeBytesAsEver()
     });
     Sender s;
     s.sender.SendAlarm("Gold above 1900", "Desk1", "555");
-    QCOMPARE(heard, QByteArray("\x1b" "AT+CMGF=1\rAT+CMGS=\"555\"\rGold above 1900\x1a\r"));
+    QCOMPARE(heard, QByteArray("\x1b"
+                               "AT+CMGF=1\rAT+CMGS=\"555\"\rGold above 1900\x1a\r"));
     QVERIFY(s.pageLog.text().contains("Sending to Desk1 (555)"));
 }
 
@@ -166,7 +167,8 @@ void tst_send::failedSendsSayWhy()
     SimulatedModem silent({"--quiet", "--silent"}, folder.path(), 4);
     UpdateCom::ComPort = 4;
     s.sender.SendAlarm("x", "Desk4", "555");
-    QCOMPARE(s.trace.lines(), QStringList({"Starting...", "Port Opened", "Sending..AT+CMGF=1", "Timeout...", "Done..."}));
+    QCOMPARE(s.trace.lines(),
+             QStringList({"Starting...", "Port Opened", "Sending..AT+CMGF=1", "Timeout...", "Done..."}));
     QVERIFY(said("Not sent to Desk4 (555): no answer from the modem within 1.2 s\r\n"));
     QVERIFY(!said("Sending to"));
 }
@@ -213,7 +215,8 @@ void tst_send::whatTheModemMustNotMisread()
 
     // ESC, Ctrl-Z and NUL in a text would cancel or cut the message at the
     // modem: they go as spaces, and the page log says so once.
-    s.sender.SendAlarm(QString("Stop hit") + QChar(0x1b) + "ATH, then" + QChar(0x1a) + "ATD+4470000; and" + QChar(0) + ".",
+    s.sender.SendAlarm(QString("Stop hit") + QChar(0x1b) + "ATH, then" + QChar(0x1a) + "ATD+4470000; and" + QChar(0)
+                           + ".",
                        "Desk1", "555");
     QCOMPARE(modem.messages().size(), 2);
     QCOMPARE(modem.messages()[1].text, QString("Stop hit ATH, then ATD+4470000; and ."));

@@ -52,8 +52,7 @@ private:
     int m_normalStates = 0;
 };
 
-template <typename T = QWidget>
-T *find(const QObject &window, const char *name)
+template <typename T = QWidget> T *find(const QObject &window, const char *name)
 {
     T *child = window.findChild<T *>(QString::fromLatin1(name));
     if (!child)
@@ -62,8 +61,7 @@ T *find(const QObject &window, const char *name)
 }
 
 // Presses the buttons one after the other.
-template <typename... Names>
-void click(const QObject &window, const Names *...names)
+template <typename... Names> void click(const QObject &window, const Names *...names)
 {
     (find<QPushButton>(window, names)->click(), ...);
 }

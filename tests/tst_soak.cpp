@@ -23,12 +23,12 @@ void tst_soak::thousandsOfAlertsWithAnUnreliableModem()
     plan.tickMs = 20;
     plan.timeUnitMs = 80;
     plan.timeLimitMs = 240000;
-    plan.modemOptions = {QStringLiteral("--seed"), QStringLiteral("5"),
+    plan.modemOptions = {QStringLiteral("--seed"),        QStringLiteral("5"),
                          QStringLiteral("--reject-rate"), QStringLiteral("0.03"),
                          QStringLiteral("--silent-rate"), QStringLiteral("0.004"),
-                         QStringLiteral("--split-rate"), QStringLiteral("0.1"),
+                         QStringLiteral("--split-rate"),  QStringLiteral("0.1"),
                          QStringLiteral("--hangup-rate"), QStringLiteral("0.002"),
-                         QStringLiteral("--reopen-ms"), QStringLiteral("50")};
+                         QStringLiteral("--reopen-ms"),   QStringLiteral("50")};
     const SoakOutcome outcome = runSoak(plan);
     qInfo().noquote() << outcome.summary();
     QVERIFY2(outcome.problems.isEmpty(), qPrintable(outcome.problems.join(QLatin1Char('\n'))));

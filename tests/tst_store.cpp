@@ -79,8 +79,7 @@ void tst_store::rowPatterns()
         users.SetField("Phone_No", "555");
         users.Update();
     }
-    QCOMPARE(folder.rows("SELECT ID, MT4_PATH FROM Mt4Path"),
-             QList<QVariantList>({{1, "/a"}, {2, "/b/"}}));
+    QCOMPARE(folder.rows("SELECT ID, MT4_PATH FROM Mt4Path"), QList<QVariantList>({{1, "/a"}, {2, "/b/"}}));
     QCOMPARE(folder.rows("SELECT On_Duty FROM USERS WHERE name = 'Dee'"), QList<QVariantList>({{0}}));
     MT4Paths paths;
     paths.GetPathList();

@@ -46,13 +46,17 @@ QString buildType()
 void heading(const QString &name, const QString &method)
 {
     printLine(QStringLiteral("== %1").arg(name));
-    printLine(QStringLiteral("machine: %1, %2 cores; build: %3").arg(cpuModel()).arg(QThread::idealThreadCount()).arg(buildType()));
+    printLine(QStringLiteral("machine: %1, %2 cores; build: %3")
+                  .arg(cpuModel())
+                  .arg(QThread::idealThreadCount())
+                  .arg(buildType()));
     printLine(QStringLiteral("method: %1").arg(method));
 }
 
 void result(const QString &benchmark, const QString &figure, const QString &value, const QString &target, bool met)
 {
-    printLine(QStringLiteral("RESULT\t%1\t%2\t%3\t%4\t%5").arg(benchmark, figure, value, target, met ? QStringLiteral("met") : QStringLiteral("MISSED")));
+    printLine(QStringLiteral("RESULT\t%1\t%2\t%3\t%4\t%5")
+                  .arg(benchmark, figure, value, target, met ? QStringLiteral("met") : QStringLiteral("MISSED")));
 }
 
 void note(const QString &benchmark, const QString &figure, const QString &value)

@@ -19,10 +19,11 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
-    parser.addOptions({{QStringLiteral("folder"), QStringLiteral("Program folder."), QStringLiteral("DIR")},
-                       {QStringLiteral("tick"), QStringLiteral("Tick in ms."), QStringLiteral("MS"), QStringLiteral("3000")},
-                       {QStringLiteral("unit"), QStringLiteral("Time-out unit in ms."), QStringLiteral("MS"),
-                        QStringLiteral("8640")}});
+    parser.addOptions(
+        {{QStringLiteral("folder"), QStringLiteral("Program folder."), QStringLiteral("DIR")},
+         {QStringLiteral("tick"), QStringLiteral("Tick in ms."), QStringLiteral("MS"), QStringLiteral("3000")},
+         {QStringLiteral("unit"), QStringLiteral("Time-out unit in ms."), QStringLiteral("MS"),
+          QStringLiteral("8640")}});
     parser.process(app);
     ProgramFolder::set(parser.value(QStringLiteral("folder")));
 

@@ -78,8 +78,8 @@ void robots(const QStringList &folders, int alerts, int tickMs, quint32 seed, st
             QByteArray lines;
             for (int i = burst(random); i > 0 && n < alerts; --i, ++n) {
                 // Commas, quotes and a Latin-1 letter are ordinary text.
-                lines += "L|" + QByteArray::number(n % 86400) + "|EA" + QByteArray::number(n % 7) + "|Title, \"" +
-                         QByteArray::number(n) + "\"|Soak alert " + QByteArray::number(n) + " caf\xe9\r\n";
+                lines += "L|" + QByteArray::number(n % 86400) + "|EA" + QByteArray::number(n % 7) + "|Title, \""
+                         + QByteArray::number(n) + "\"|Soak alert " + QByteArray::number(n) + " caf\xe9\r\n";
             }
             file.write(lines);
             file.close();
@@ -102,10 +102,25 @@ QString SoakOutcome::summary() const
                           "(%7 seen in the trace), %8 time-outs, %9 lines lost, %10 hang-ups, %11 ignored commands, "
                           "%12 accepted but not acknowledged, %13 accepted twice after a lost answer, %14 given up, "
                           "%15 not delivered, %16 message boxes; RSS %17 -> %18 kB; %19 s")
-        .arg(alerts).arg(logRows).arg(sends).arg(acknowledged).arg(accepted).arg(refusedByModem)
-        .arg(refusalsInTrace).arg(timeouts).arg(brokenOff).arg(hangUps).arg(ignoredCommands)
-        .arg(acceptedNotAcknowledged).arg(acceptedTwice).arg(givenUp).arg(notDelivered).arg(messageBoxes)
-        .arg(rssStartKb).arg(rssEndKb).arg(seconds, 0, 'f', 1);
+        .arg(alerts)
+        .arg(logRows)
+        .arg(sends)
+        .arg(acknowledged)
+        .arg(accepted)
+        .arg(refusedByModem)
+        .arg(refusalsInTrace)
+        .arg(timeouts)
+        .arg(brokenOff)
+        .arg(hangUps)
+        .arg(ignoredCommands)
+        .arg(acceptedNotAcknowledged)
+        .arg(acceptedTwice)
+        .arg(givenUp)
+        .arg(notDelivered)
+        .arg(messageBoxes)
+        .arg(rssStartKb)
+        .arg(rssEndKb)
+        .arg(seconds, 0, 'f', 1);
 }
 
 SoakOutcome runSoak(const SoakPlan &plan)
@@ -178,7 +193,9 @@ SoakOutcome runSoak(const SoakPlan &plan)
         if (!program.outboxRows(QStringLiteral("SELECT id FROM alert WHERE logged = 0")).isEmpty())
             out.problems << QStringLiteral("alerts left in the outbox");
         const QString pageLog = relay.pageLog().text();
-        if (pageLog.count(QLatin1String("Sending to ")) != sends.size() - std::count_if(sends.cbegin(), sends.cend(), [](const SendSeen &s) { return !s.acknowledged; }))
+        if (pageLog.count(QLatin1String("Sending to "))
+            != sends.size()
+                   - std::count_if(sends.cbegin(), sends.cend(), [](const SendSeen &s) { return !s.acknowledged; }))
             out.problems << QStringLiteral("page log and acknowledged sends disagree");
         out.brokenOff = int(pageLog.count(QLatin1String("the line to the modem was lost")));
         out.givenUp = int(pageLog.count(QLatin1String("Given up sending to ")));
@@ -243,19 +260,23 @@ SoakOutcome runSoak(const SoakPlan &plan)
         if (it.value() > 1)
             out.problems << QStringLiteral("acknowledged twice: %1 to %2").arg(it.key().second, it.key().first);
         if (!accepted.contains(it.key()))
-            out.problems << QStringLiteral("acknowledged but never accepted: %1 to %2").arg(it.key().second, it.key().first);
+            out.problems
+                << QStringLiteral("acknowledged but never accepted: %1 to %2").arg(it.key().second, it.key().first);
     }
     for (auto it = accepted.cbegin(); it != accepted.cend(); ++it) {
         if (acknowledged.contains(it.key()))
             continue;
         ++out.acceptedNotAcknowledged;
         if (!cutOff.contains(it.key()))
-            out.problems << QStringLiteral("accepted without its send reaching the text: %1 to %2").arg(it.key().second, it.key().first);
+            out.problems << QStringLiteral("accepted without its send reaching the text: %1 to %2")
+                                .arg(it.key().second, it.key().first);
     }
     // Every SMS went out in the end, or was given up and said so.
     if (acknowledged.size() + out.givenUp < plan.alerts * plan.onDuty)
         out.problems << QStringLiteral("%1 SMS acknowledged and %2 given up of %3")
-                            .arg(acknowledged.size()).arg(out.givenUp).arg(plan.alerts * plan.onDuty);
+                            .arg(acknowledged.size())
+                            .arg(out.givenUp)
+                            .arg(plan.alerts * plan.onDuty);
     out.notDelivered = plan.alerts * plan.onDuty - int(accepted.size());
 
     // Every refusal the modem made shows in the trace of its send.
@@ -264,7 +285,9 @@ SoakOutcome runSoak(const SoakPlan &plan)
     out.hangUps = int(log.count(QLatin1String("line dropped")));
     out.ignoredCommands = int(log.count(QLatin1String("(ignoring a command)")));
     if (out.refusedByModem != out.refusalsInTrace)
-        out.problems << QStringLiteral("%1 refusals by the modem, %2 in the traces").arg(out.refusedByModem).arg(out.refusalsInTrace);
+        out.problems << QStringLiteral("%1 refusals by the modem, %2 in the traces")
+                            .arg(out.refusedByModem)
+                            .arg(out.refusalsInTrace);
 
     // No alert file left behind.
     for (const QString &folder : std::as_const(folders)) {

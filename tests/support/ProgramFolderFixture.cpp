@@ -14,8 +14,7 @@
 
 namespace {
 
-template <typename Work>
-void withDatabase(const QString &file, Work work)
+template <typename Work> void withDatabase(const QString &file, Work work)
 {
     const QString name = QStringLiteral("fixture");
     {

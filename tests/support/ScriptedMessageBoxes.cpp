@@ -10,8 +10,8 @@ ScriptedMessageBoxes::~ScriptedMessageBoxes()
     MessageBoxes::install(nullptr);
 }
 
-MessageBoxes::Answer ScriptedMessageBoxes::show(const QString &text, const QString &title, Buttons buttons,
-                                                Icon icon, Answer defaultButton)
+MessageBoxes::Answer ScriptedMessageBoxes::show(const QString &text, const QString &title, Buttons buttons, Icon icon,
+                                                Answer defaultButton)
 {
     shown.append({text, title, buttons, icon, defaultButton});
     if (buttons == OkOnly)

@@ -23,8 +23,7 @@ public:
     ScriptedMessageBoxes();
     ~ScriptedMessageBoxes() override;
 
-    Answer show(const QString &text, const QString &title, Buttons buttons, Icon icon,
-                Answer defaultButton) override;
+    Answer show(const QString &text, const QString &title, Buttons buttons, Icon icon, Answer defaultButton) override;
     // A notice stays "on screen" until dismissNotice().
     bool notify(const QString &text, const QString &title) override;
     void dismissNotice() { m_noticeUp = false; }

@@ -13,8 +13,7 @@
 class SimulatedModem
 {
 public:
-    struct Sms
-    {
+    struct Sms {
         QString number; // one character per byte (Latin-1), as on the line
         QString text;   // text mode: Latin-1 as on the line; PDU mode: decoded
         int parts = 1;  // SMS that carried it: more than one in PDU mode only

@@ -252,9 +252,9 @@ QByteArray ModemEngine::submitPdu()
 
     const QByteArray number = pdu.number.toLatin1();
     const bool concatenated = pdu.reference >= 0;
-    const QByteArray part = concatenated ? ", part " + QByteArray::number(pdu.partNumber) + " of "
-                                               + QByteArray::number(pdu.partCount)
-                                         : QByteArray();
+    const QByteArray part =
+        concatenated ? ", part " + QByteArray::number(pdu.partNumber) + " of " + QByteArray::number(pdu.partCount)
+                     : QByteArray();
     const QByteArray what = "(PDU to " + number + part + ", " + octets + ")";
     // Refused once per message, keyed as the handset tells messages apart.
     const QString message = pdu.number + QLatin1Char('/') + QString::number(pdu.reference);

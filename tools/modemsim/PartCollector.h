@@ -25,11 +25,10 @@ public:
 
 private:
     using Key = std::pair<QString, int>; // number, reference number
-    struct Waiting
-    {
+    struct Waiting {
         QList<std::optional<QString>> texts; // by part number - 1
         int missing = 0;
-        quint64 since = 0;    // arrival order, to forget the oldest first
+        quint64 since = 0; // arrival order, to forget the oldest first
     };
 
     QMap<Key, Waiting> m_waiting;

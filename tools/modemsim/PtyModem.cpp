@@ -16,17 +16,16 @@
 #include <unistd.h>
 
 namespace {
-constexpr int PieceGapMs = 5;  // between two pieces of a split answer
-constexpr int RetryMs = 10;    // when the line's buffer is full
-constexpr int StallMs = 1000;   // a full line for this long: nobody reads
+constexpr int PieceGapMs = 5; // between two pieces of a split answer
+constexpr int RetryMs = 10;   // when the line's buffer is full
+constexpr int StallMs = 1000; // a full line for this long: nobody reads
 constexpr int HangUpSettleMs = 20;
 constexpr int HangUpPatienceMs = 1000;
 // What the program has not read yet; past this the modem talks into the void.
 constexpr qsizetype MaxPendingBytes = 1 << 20;
 } // namespace
 
-PtyModem::PtyModem(ModemEngine &engine, const QString &folder, int port, const Options &options,
-                   QObject *parent)
+PtyModem::PtyModem(ModemEngine &engine, const QString &folder, int port, const Options &options, QObject *parent)
     : QObject(parent)
     , m_engine(engine)
     , m_options(options)

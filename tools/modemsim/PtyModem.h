@@ -22,17 +22,15 @@ class PtyModem : public QObject
     Q_OBJECT
 
 public:
-    struct Options
-    {
-        int delayMs = 0;       // before each answer, echo included
-        int split = 0;         // at most this many bytes per write (0: no limit)
-        double splitRate = 0;  // fraction of answers cut into random pieces
-        int reopenMs = 500;    // after a hang-up, until the fresh line is offered
+    struct Options {
+        int delayMs = 0;      // before each answer, echo included
+        int split = 0;        // at most this many bytes per write (0: no limit)
+        double splitRate = 0; // fraction of answers cut into random pieces
+        int reopenMs = 500;   // after a hang-up, until the fresh line is offered
         quint32 seed = 2;
     };
 
-    PtyModem(ModemEngine &engine, const QString &folder, int port, const Options &options,
-             QObject *parent = nullptr);
+    PtyModem(ModemEngine &engine, const QString &folder, int port, const Options &options, QObject *parent = nullptr);
     ~PtyModem() override;
 
     // Opens the line and binds the link; false (with the reason) if it cannot.
@@ -46,12 +44,11 @@ signals:
     void logged(const QString &line);
 
 private:
-    struct Pending
-    {
+    struct Pending {
         qint64 due = 0;
         QByteArray bytes;
         bool randomSplit = false;
-        bool hangUp = false; // close the line once everything before it is out
+        bool hangUp = false;    // close the line once everything before it is out
         qint64 giveUpAt = -1;   // for a hang-up: the longest wait for the program
         qint64 emptySince = -1; // ... and since when its end has been read empty
     };

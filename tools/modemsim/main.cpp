@@ -100,8 +100,9 @@ int main(int argc, char *argv[])
     const QString folder = parser.value(QStringLiteral("folder"));
     const int port = int(number(parser, QStringLiteral("port"), 1, 255));
     const bool quiet = parser.isSet(QStringLiteral("quiet"));
-    const quint32 seed = parser.isSet(QStringLiteral("seed")) ? quint32(number(parser, QStringLiteral("seed"), 0, 4294967295.0))
-                                                              : QRandomGenerator::system()->generate();
+    const quint32 seed = parser.isSet(QStringLiteral("seed"))
+                             ? quint32(number(parser, QStringLiteral("seed"), 0, 4294967295.0))
+                             : QRandomGenerator::system()->generate();
 
     ModemEngine::Options modem;
     modem.echo = !parser.isSet(QStringLiteral("no-echo"));
@@ -154,13 +155,15 @@ int main(int argc, char *argv[])
         record.write(ModemEngine::escape(to) + '\t' + ModemEngine::escape(text) + '\n');
         record.flush();
     });
-    QObject::connect(&engine, &ModemEngine::acceptedPdu, [&record](const QByteArray &to, const QString &text, int parts) {
-        record.write(ModemEngine::escape(to) + '\t' + ModemEngine::escape(text.toUtf8()) + "\tpdu/"
-                     + QByteArray::number(parts) + '\n');
-        record.flush();
-    });
+    QObject::connect(&engine, &ModemEngine::acceptedPdu,
+                     [&record](const QByteArray &to, const QString &text, int parts) {
+                         record.write(ModemEngine::escape(to) + '\t' + ModemEngine::escape(text.toUtf8()) + "\tpdu/"
+                                      + QByteArray::number(parts) + '\n');
+                         record.flush();
+                     });
     QObject::connect(&engine, &ModemEngine::refused, [&log](const QByteArray &to, const QByteArray &reason) {
-        log(QStringLiteral("refused a message to %1: %2").arg(QString::fromLatin1(ModemEngine::escape(to)), QString::fromLatin1(reason)));
+        log(QStringLiteral("refused a message to %1: %2")
+                .arg(QString::fromLatin1(ModemEngine::escape(to)), QString::fromLatin1(reason)));
     });
     if (!quiet) {
         QObject::connect(&engine, &ModemEngine::logged, log);

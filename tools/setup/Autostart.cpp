@@ -39,8 +39,8 @@ QString entry(const QString &folder)
 
 QString install(const QString &folder, QString *error)
 {
-    const QString dir = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
-                        + QStringLiteral("/autostart");
+    const QString dir =
+        QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QStringLiteral("/autostart");
     QString path = dir + QStringLiteral("/vantrel.desktop");
     QSaveFile file(path);
     if (!QDir().mkpath(dir) || !file.open(QIODevice::WriteOnly) || file.write(entry(folder).toUtf8()) < 0

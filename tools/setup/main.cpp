@@ -5,8 +5,8 @@
 #include "store/Database.h"
 #include "store/ProgramFolder.h"
 #include "store/Schema.h"
-#include "tools/setup/Autostart.h"
 #include "store/Statements.h"
+#include "tools/setup/Autostart.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -96,7 +96,10 @@ struct NewDatabase {
     QCommandLineOption path{QStringLiteral("path"), QStringLiteral("A watched MT4 folder. Repeatable."),
                             QStringLiteral("FOLDER")};
 
-    QList<QCommandLineOption> all() const { return {port, baud, dataBits, parity, stopBits, flow, account, user, path}; }
+    QList<QCommandLineOption> all() const
+    {
+        return {port, baud, dataBits, parity, stopBits, flow, account, user, path};
+    }
 
     bool anySet(const QCommandLineParser &parser) const
     {
