@@ -34,22 +34,9 @@ double number(const QCommandLineParser &parser, const QString &name, double low,
     return value;
 }
 
-} // namespace
-
-int main(int argc, char *argv[])
+// Every option with its help text; --help prints them.
+void addOptions(QCommandLineParser &parser)
 {
-    // Signals are taken through a descriptor in the event loop, so that the
-    // objects below are destroyed as usual and the link is removed.
-    sigset_t stop;
-    sigemptyset(&stop);
-    for (const int s : {SIGINT, SIGTERM, SIGHUP})
-        sigaddset(&stop, s);
-    sigprocmask(SIG_BLOCK, &stop, nullptr);
-
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("vantrel-modemsim"));
-
-    QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "A GSM modem in text and PDU mode on a pseudo-terminal linked as DIR/COM<N>.\n"
         "In text mode a text longer than 160 characters is refused with +CMS ERROR; in PDU mode\n"
@@ -93,17 +80,11 @@ int main(int argc, char *argv[])
     option("hangup-rate", "Drop the line in the middle of this fraction of message entries.", "P", "0");
     option("reopen-ms", "After a hang-up, offer a fresh line after this long.", "MS", "500");
     option("quiet", "Do not log the dialogue on stderr.");
-    parser.process(app);
+}
 
-    if (!parser.isSet(QStringLiteral("folder")))
-        die(QStringLiteral("--folder is required"));
-    const QString folder = parser.value(QStringLiteral("folder"));
-    const int port = int(number(parser, QStringLiteral("port"), 1, 255));
-    const bool quiet = parser.isSet(QStringLiteral("quiet"));
-    const quint32 seed = parser.isSet(QStringLiteral("seed"))
-                             ? quint32(number(parser, QStringLiteral("seed"), 0, 4294967295.0))
-                             : QRandomGenerator::system()->generate();
-
+// What the modem answers and refuses.
+ModemEngine::Options modemOptions(const QCommandLineParser &parser, quint32 seed)
+{
     ModemEngine::Options modem;
     modem.echo = !parser.isSet(QStringLiteral("no-echo"));
     modem.serial = parser.value(QStringLiteral("serial")).toLatin1();
@@ -130,12 +111,68 @@ int main(int argc, char *argv[])
     modem.hangupRate = number(parser, QStringLiteral("hangup-rate"), 0, 1);
     modem.seed = seed;
 
+    return modem;
+}
+
+// How the answers travel over the line.
+PtyModem::Options lineOptions(const QCommandLineParser &parser, quint32 seed)
+{
     PtyModem::Options line;
     line.delayMs = int(number(parser, QStringLiteral("delay"), 0, 3600000));
     line.split = int(number(parser, QStringLiteral("split"), 0, 1e9));
     line.splitRate = number(parser, QStringLiteral("split-rate"), 0, 1);
     line.reopenMs = int(number(parser, QStringLiteral("reopen-ms"), 0, 3600000));
     line.seed = seed + 1;
+
+    return line;
+}
+
+// Each accepted SMS becomes a line of the record file, flushed at once:
+// tests and people read the file while the modem runs.
+void recordAccepted(const ModemEngine &engine, QFile &record)
+{
+    QObject::connect(&engine, &ModemEngine::accepted, [&record](const QByteArray &to, const QByteArray &text) {
+        record.write(ModemEngine::escape(to) + '\t' + ModemEngine::escape(text) + '\n');
+        record.flush();
+    });
+    QObject::connect(&engine, &ModemEngine::acceptedPdu,
+                     [&record](const QByteArray &to, const QString &text, int parts) {
+                         record.write(ModemEngine::escape(to) + '\t' + ModemEngine::escape(text.toUtf8()) + "\tpdu/"
+                                      + QByteArray::number(parts) + '\n');
+                         record.flush();
+                     });
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    // Signals are taken through a descriptor in the event loop, so that the
+    // objects below are destroyed as usual and the link is removed.
+    sigset_t stop;
+    sigemptyset(&stop);
+    for (const int s : {SIGINT, SIGTERM, SIGHUP})
+        sigaddset(&stop, s);
+    sigprocmask(SIG_BLOCK, &stop, nullptr);
+
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("vantrel-modemsim"));
+
+    QCommandLineParser parser;
+    addOptions(parser);
+    parser.process(app);
+
+    if (!parser.isSet(QStringLiteral("folder")))
+        die(QStringLiteral("--folder is required"));
+    const QString folder = parser.value(QStringLiteral("folder"));
+    const int port = int(number(parser, QStringLiteral("port"), 1, 255));
+    const bool quiet = parser.isSet(QStringLiteral("quiet"));
+    const quint32 seed = parser.isSet(QStringLiteral("seed"))
+                             ? quint32(number(parser, QStringLiteral("seed"), 0, 4294967295.0))
+                             : QRandomGenerator::system()->generate();
+
+    const ModemEngine::Options modem = modemOptions(parser, seed);
+    const PtyModem::Options line = lineOptions(parser, seed);
 
     if (!QDir().mkpath(folder))
         die(QStringLiteral("cannot create %1").arg(folder));
@@ -150,17 +187,7 @@ int main(int argc, char *argv[])
     };
     ModemEngine engine(modem);
     PtyModem pty(engine, folder, port, line);
-    // Flushed at once: tests and people read the file while the modem runs.
-    QObject::connect(&engine, &ModemEngine::accepted, [&record](const QByteArray &to, const QByteArray &text) {
-        record.write(ModemEngine::escape(to) + '\t' + ModemEngine::escape(text) + '\n');
-        record.flush();
-    });
-    QObject::connect(&engine, &ModemEngine::acceptedPdu,
-                     [&record](const QByteArray &to, const QString &text, int parts) {
-                         record.write(ModemEngine::escape(to) + '\t' + ModemEngine::escape(text.toUtf8()) + "\tpdu/"
-                                      + QByteArray::number(parts) + '\n');
-                         record.flush();
-                     });
+    recordAccepted(engine, record);
     QObject::connect(&engine, &ModemEngine::refused, [&log](const QByteArray &to, const QByteArray &reason) {
         log(QStringLiteral("refused a message to %1: %2")
                 .arg(QString::fromLatin1(ModemEngine::escape(to)), QString::fromLatin1(reason)));
