@@ -16,6 +16,16 @@ namespace {
 
 constexpr qint64 ChunkSize = 65536;
 
+// Whether the character before `done` is a CR, so that a LF at `done`
+// still belongs to that line's end.
+bool endsInCr(QFile &alerts, const AlertEncoding &encoding, qint64 done)
+{
+    if (done <= encoding.markSize() || !alerts.seek(done - encoding.unitSize()))
+        return false;
+    const QByteArray before = alerts.read(encoding.unitSize());
+    return before.size() == encoding.unitSize() && encoding.isCr(before.constData());
+}
+
 } // namespace
 
 AlertIntake::AlertIntake(Outbox &outbox, PageLog &pageLog)
@@ -182,11 +192,7 @@ bool AlertIntake::readSlice(const QString &folder, const QString &file, const Ou
     const AlertEncoding encoding = encodingOf(file, id, alerts);
     done = qMax<qint64>(done, encoding.markSize());
     // Resuming after a CR: a LF first still belongs to that line's end.
-    bool afterCr = false;
-    if (done > encoding.markSize() && alerts.seek(done - encoding.unitSize())) {
-        const QByteArray before = alerts.read(encoding.unitSize());
-        afterCr = before.size() == encoding.unitSize() && encoding.isCr(before.constData());
-    }
+    const bool afterCr = endsInCr(alerts, encoding, done);
     if (!alerts.seek(done))
         return false;
 
@@ -222,13 +228,8 @@ bool AlertIntake::readSlice(const QString &folder, const QString &file, const Ou
         // start already forgotten) reading goes on to its end.
         const bool sliceDone = atEnd || (left <= 0 && reader.consumed() > committed);
         if (records.size() >= RecordsPerCommit || (sliceDone && reader.consumed() > committed)) {
-            try {
-                m_outbox.commitAlerts(folder, file, id, done + reader.consumed(), records);
-            } catch (const DbError &error) {
-                OutboxReport::failed(m_pageLog, error.text());
+            if (!commit(folder, file, id, done + reader.consumed(), records))
                 return false;
-            }
-            OutboxReport::works(m_pageLog);
             committed = reader.consumed();
             records.clear();
         }
@@ -240,6 +241,19 @@ bool AlertIntake::readSlice(const QString &folder, const QString &file, const Ou
             return atEnd;
         }
     }
+}
+
+bool AlertIntake::commit(const QString &folder, const QString &file, const Outbox::FileId &id, qint64 readUpTo,
+                         const QList<TakenAlert> &records)
+{
+    try {
+        m_outbox.commitAlerts(folder, file, id, readUpTo, records);
+    } catch (const DbError &error) {
+        OutboxReport::failed(m_pageLog, error.text());
+        return false;
+    }
+    OutboxReport::works(m_pageLog);
+    return true;
 }
 
 void AlertIntake::reportUnreadable(const QString &file, const QString &reason)

@@ -51,6 +51,10 @@ private:
     // Reads on from `done`, committing as it goes; true at the file's end.
     bool readSlice(const QString &folder, const QString &file, const Outbox::FileId &id, QFile &alerts, qint64 done,
                    bool writerDone);
+    // Commits the records read up to `readUpTo`; false, reported, when the
+    // outbox cannot be written.
+    bool commit(const QString &folder, const QString &file, const Outbox::FileId &id, qint64 readUpTo,
+                const QList<TakenAlert> &records);
     // Whether the writer of a taken file is done with it, or has held it
     // open so long that its complete lines are taken meanwhile; false while
     // it waits.
