@@ -163,9 +163,7 @@ void tst_modemsim::enginePduMode()
     QCOMPARE(sendPart(modem, {13, "0010000891515500100000A700"}), QByteArray("\r\n+CMS ERROR: 304\r\n"));
     QCOMPARE(refused.size(), 3);
     QCOMPARE(modem.feed("AT+CMGS=x\r"), QByteArray("\r\nERROR\r\n"));
-    // ESC cancels as in text mode; line ends inside the hex do not count.
-    modem.feed("AT+CMGS=" + QByteArray::number(part.tpduLength) + "\r");
-    QCOMPARE(modem.feed(part.hex.left(10) + "\x1b"), QByteArray("\r\nOK\r\n"));
+    // Line ends inside the hex do not count.
     modem.feed("AT+CMGS=" + QByteArray::number(part.tpduLength) + "\r");
     QCOMPARE(modem.feed(part.hex.left(10) + "\r\n" + part.hex.mid(10) + "\x1a"), "\r\n> " + acknowledged(1));
 
@@ -282,10 +280,6 @@ void tst_modemsim::toolOverThePty()
     QCOMPARE(talk(fresh, "AT+CMGS=\"1\"\r", "ERROR\r\n"), QByteArray("AT+CMGS=\"1\"\r\r\nERROR\r\n"));
 
     // A PDU's record line holds the decoded text in UTF-8, escaped alike.
-    const QList<SimulatedModem::Sms> messages = modem.messages();
-    QCOMPARE(messages.size(), 2);
-    QCOMPARE(messages[0].number, QString("+15550001"));
-    QCOMPARE(messages[0].text, QString::fromLatin1(text));
     QFile record(modem.recordPath());
     QVERIFY(record.open(QIODevice::ReadOnly));
     QCOMPARE(record.readAll(), QByteArray("+15550001\tCaf\\xe9\\tXAUUSD \\\\ 1905.20\\nline two\n"
