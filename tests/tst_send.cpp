@@ -60,10 +60,8 @@ void tst_send::acknowledgedSend()
     const QString text = QStringLiteral("Gold above 1900, {OK}");
     s.sender.SendAlarm(text, "Desk1", "555");
     const QStringList lines = s.pageLog.text().split("\r\n");
-    QCOMPARE(lines.size(), 4);
     QVERIFY(!lines[0].isEmpty());
-    QCOMPARE(lines[1], QString("Sending to Desk1 (555)"));
-    QCOMPARE(lines[2], "Message: " + text);
+    QCOMPARE(lines.mid(1), QStringList({"Sending to Desk1 (555)", "Message: " + text, ""}));
     QCOMPARE(history(folder), "Desk1 (555)*** " + text.toLatin1() + "\r\n");
 
     QVERIFY(s.trace.lines().contains("Sending..AT+CMGS=\"555\""));
@@ -170,12 +168,10 @@ void tst_send::whatTheModemMustNotMisread()
     {
         MSComm killed;
         UpdateCom::OpenModemPort(killed, 1);
-        killed.output("AT+CMGF=1\r");
-        QTest::qWait(100);
-        killed.output("AT+CMGS=\"999\"\r");
-        QTest::qWait(100);
-        killed.output("half a text");
-        QTest::qWait(100);
+        for (const char *step : {"AT+CMGF=1\r", "AT+CMGS=\"999\"\r", "half a text"}) {
+            killed.output(step);
+            QTest::qWait(100);
+        }
     }
     s.sender.SendAlarm("the real alert", "Desk1", "555");
     QCOMPARE(modem.messages().size(), 1);
