@@ -1,6 +1,7 @@
 #include "store/MSComm.h"
 
 #include "store/ProgramFolder.h"
+#include "store/SerialLockFile.h"
 
 #include <QFileInfo>
 #include <QStringList>
@@ -195,7 +196,14 @@ void MSComm::open()
     m_port_.setStopBits(line.stopBits);
     m_port_.setFlowControl(QSerialPort::NoFlowControl);
     m_event = 0;
-    if (!m_port_.open(QIODevice::ReadWrite)) {
+    bool opened = m_port_.open(QIODevice::ReadWrite);
+    // Refused for a lock its maker was killed before it could fill: the
+    // port is free, and nobody should wait half a minute for it.
+    if (!opened && m_port_.error() == QSerialPort::PermissionError && SerialLockFile::removeUnfinished(device)) {
+        m_port_.clearError();
+        opened = m_port_.open(QIODevice::ReadWrite);
+    }
+    if (!opened) {
         const QSerialPort::SerialPortError error = m_port_.error();
         const QString text = m_port_.errorString();
         m_port_.clearError();

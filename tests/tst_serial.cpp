@@ -86,7 +86,23 @@ void tst_serial::openFailuresAndLostLine()
     second.setCommPort(2);
     QCOMPARE(openError(second), 8005); // in use by another port
     QCOMPARE(openError(first), 8005);  // open already
+
+    // A lock file left empty by a program killed as it locked the port:
+    // respected while fresh, as its maker may still be filling it, and
+    // cleared once it is old, without waiting for it to go stale.
+    const QString lockName = QStringLiteral("LCK..") + pty.slavePath().mid(5).replace('/', '_');
+    QString lock;
+    for (const QString &folder : QStringList{"/var/lock", "/run/lock", "/tmp"}) {
+        if (lock.isEmpty() && QFileInfo::exists(folder + "/" + lockName))
+            lock = folder + "/" + lockName;
+    }
+    QVERIFY2(!lock.isEmpty(), qPrintable(lockName));
     first.setPortOpen(false);
+    QFile unfinished(lock);
+    QVERIFY(unfinished.open(QIODevice::WriteOnly));
+    QCOMPARE(openError(second), 8005);
+    QVERIFY(unfinished.setFileTime(QDateTime::currentDateTime().addSecs(-5), QFileDevice::FileModificationTime));
+    unfinished.close();
     QCOMPARE(openError(second), 0);
     QVERIFY(second.portOpen());
 
