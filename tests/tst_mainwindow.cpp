@@ -1,6 +1,7 @@
-// The main window driven offscreen: start-up from a real Config.mdb, the
-// close box, Exit with No and with Yes, the tray's mouse messages, a session
-// that ends, and Exit in the middle of a batch.
+// The main window driven offscreen: start-up from a real Config.mdb, its
+// layout, the tray's mouse messages, the About box from the Help menu, the
+// close box, Exit with No and with Yes, a session that ends, and Exit in the
+// middle of a batch.
 
 #include "app/TahomaFont.h"
 #include "app/WidgetMessageBoxes.h"
@@ -27,37 +28,38 @@ class tst_mainwindow : public QObject
 private slots:
     // The program's fonts, as main() sets them up.
     void initTestCase() { TahomaFont::ensure(); }
-    void startUpAndLayout();
-    void closeBoxNeverEnds();
-    void exitAsksFirst();
-    void trayMessages();
-    void sessionEndDoesNotAsk();
+    void startUpLayoutAndTray();
+    void closeBoxAndExit();
     void exitInTheMiddleOfABatch();
     void noBoxHoldsUpTheRelay();
 };
 
-void tst_mainwindow::startUpAndLayout()
+void tst_mainwindow::startUpLayoutAndTray()
 {
     Schema::ComRow com;
     com.port = 6;
     com.baud = "19200";
     ProgramFolderFixture folder(com);
+    ScriptedMessageBoxes boxes;
     folder.addUser("Ann", "111", true);
     folder.addWatchedFolder("mt4");
     UpdateCom::ComPort = 0;
 
     frmMain window;
     window.Form_Load();
-    // Loaded, relaying, and shown only when asked to (after a login).
-    QVERIFY(!window.isVisible());
+    // Loaded and relaying; before a login the tray asks for the login window
+    // and this one is shown only when asked to.
     QVERIFY(window.relay().Timer1().isActive());
+    QSignalSpy loginWanted(&window, &frmMain::loginWanted);
+    window.tray().mouseMessage(TrayIcon::LeftDoubleClick);
+    QCOMPARE(loginWanted.size(), 1);
+    QVERIFY(!window.isVisible());
     window.showMainWindow();
     QVERIFY(window.isVisible());
     QCOMPARE(window.windowTitle(), QString("Vantrel"));
     QCOMPARE(UpdateCom::ComPort, short(6));
     QCOMPARE(window.relay().paths().PathCount(), short(1));
     QCOMPARE(window.relay().recipients().PhoneList(), QStringList({"Ann", "111"}));
-    QVERIFY(window.relay().Timer1().isActive());
     QCOMPARE(window.relay().Timer1().interval(), 3000);
     QVERIFY(window.tray().isRegistered());
     QCOMPARE(window.tray().tip(), QString("Vantrel"));
@@ -96,78 +98,11 @@ void tst_mainwindow::startUpAndLayout()
     log->selectAll();
     log->copy();
     QCOMPARE(QGuiApplication::clipboard()->text(), expected);
-}
 
-void tst_mainwindow::closeBoxNeverEnds()
-{
-    ProgramFolderFixture folder;
-    ScriptedMessageBoxes boxes;
-    frmMain window;
-    window.Form_Load();
-    window.showMainWindow();
-    QSignalSpy unloaded(&window, &frmMain::unloaded);
-
-    QVERIFY(!window.close());
-    QVERIFY(unloaded.isEmpty());
-    QVERIFY(boxes.shown.isEmpty());
-    QVERIFY(window.tray().isRegistered());
-    QCOMPARE(window.tray().tip(), QString("Vantrel"));
-    if (TrayIcon::desktopHasTray()) {
-        QVERIFY(!window.isVisible());
-    } else {
-        // Without a tray the window is minimised, and that is said once.
-        QVERIFY(window.isMinimized());
-        window.showNormal();
-        QVERIFY(!window.close());
-        QCOMPARE(window.relay().pageLog().text().count("no notification area"), 1);
-    }
-    QVERIFY(window.relay().Timer1().isActive());
-}
-
-void tst_mainwindow::exitAsksFirst()
-{
-    ProgramFolderFixture folder;
-    ScriptedMessageBoxes boxes;
-    frmMain window;
-    window.Form_Load();
-    window.showMainWindow();
-    QSignalSpy unloaded(&window, &frmMain::unloaded);
-
-    boxes.answer(MessageBoxes::No);
-    window.findChild<QAction *>("mnuExit")->trigger();
-    QCOMPARE(boxes.shown.size(), 1);
-    QCOMPARE(boxes.shown[0].text, QString("Exit Application?"));
-    QCOMPARE(boxes.shown[0].title, QString("Vantrel"));
-    QCOMPARE(boxes.shown[0].buttons, MessageBoxes::YesNo);
-    QCOMPARE(boxes.shown[0].icon, MessageBoxes::Question);
-    QVERIFY(unloaded.isEmpty());
-    QVERIFY(window.isVisible());
-    QVERIFY(window.tray().isRegistered());
-
-    boxes.answer(MessageBoxes::Yes);
-    window.findChild<QAction *>("mPopExit")->trigger();
-    QCOMPARE(boxes.shown.size(), 2);
-    QCOMPARE(unloaded.size(), 1);
-    QVERIFY(!window.tray().isRegistered());
-    QVERIFY(!window.relay().Timer1().isActive());
-    QVERIFY(!window.isVisible());
-}
-
-void tst_mainwindow::trayMessages()
-{
-    ProgramFolderFixture folder;
-    ScriptedMessageBoxes boxes;
-    frmMain window;
-    window.Form_Load();
-    // Before a login the tray asks for the login window.
-    QSignalSpy loginWanted(&window, &frmMain::loginWanted);
-    window.tray().mouseMessage(TrayIcon::LeftDoubleClick);
-    QCOMPARE(loginWanted.size(), 1);
-    QVERIFY(!window.isVisible());
-    window.showMainWindow();
+    // After a login the tray's double click restores the window; a single
+    // left click does nothing.
     window.hide();
-
-    window.tray().mouseMessage(514); // a single left click does nothing
+    window.tray().mouseMessage(514);
     QVERIFY(!window.isVisible());
     window.tray().mouseMessage(TrayIcon::LeftDoubleClick);
     QVERIFY(window.isVisible());
@@ -186,18 +121,78 @@ void tst_mainwindow::trayMessages()
     window.hide();
     window.findChild<QAction *>("mPopRestore")->trigger();
     QVERIFY(window.isVisible());
+
+    // Help's About box is modal and closes on OK. Should OK not close it,
+    // it is closed a while later and the test ends anyway.
+    QStringList seen;
+    QTimer::singleShot(0, &window, [&] {
+        if (QWidget *about = QApplication::activeModalWidget()) {
+            seen << about->windowTitle() << (about->isModal() ? "modal" : "modeless");
+            QTest::keyClick(about, Qt::Key_Return);
+        }
+    });
+    QTimer::singleShot(5000, &window, [&] {
+        if (QWidget *about = QApplication::activeModalWidget()) {
+            seen << "still open";
+            about->close();
+        }
+    });
+    window.findChild<QAction *>("mnuAbout")->trigger();
+    QCOMPARE(seen, QStringList({"About Vantrel", "modal"}));
+
+    // The end of the session ends the program without asking.
+    QSignalSpy unloaded(&window, &frmMain::unloaded);
+    window.endSession();
+    QCOMPARE(unloaded.size(), 1);
+    QVERIFY(boxes.shown.isEmpty());
 }
 
-void tst_mainwindow::sessionEndDoesNotAsk()
+void tst_mainwindow::closeBoxAndExit()
 {
     ProgramFolderFixture folder;
     ScriptedMessageBoxes boxes;
     frmMain window;
     window.Form_Load();
+    window.showMainWindow();
     QSignalSpy unloaded(&window, &frmMain::unloaded);
-    window.endSession();
-    QCOMPARE(unloaded.size(), 1);
+
+    // The close box never ends the program, nor asks.
+    QVERIFY(!window.close());
+    QVERIFY(unloaded.isEmpty());
     QVERIFY(boxes.shown.isEmpty());
+    QVERIFY(window.tray().isRegistered());
+    QCOMPARE(window.tray().tip(), QString("Vantrel"));
+    if (TrayIcon::desktopHasTray()) {
+        QVERIFY(!window.isVisible());
+    } else {
+        // Without a tray the window is minimised, and that is said once.
+        QVERIFY(window.isMinimized());
+        window.showNormal();
+        QVERIFY(!window.close());
+        QCOMPARE(window.relay().pageLog().text().count("no notification area"), 1);
+    }
+    QVERIFY(window.relay().Timer1().isActive());
+
+    // Exit asks first: No keeps everything, Yes ends the program.
+    window.showMainWindow();
+    boxes.answer(MessageBoxes::No);
+    window.findChild<QAction *>("mnuExit")->trigger();
+    QCOMPARE(boxes.shown.size(), 1);
+    QCOMPARE(boxes.shown[0].text, QString("Exit Application?"));
+    QCOMPARE(boxes.shown[0].title, QString("Vantrel"));
+    QCOMPARE(boxes.shown[0].buttons, MessageBoxes::YesNo);
+    QCOMPARE(boxes.shown[0].icon, MessageBoxes::Question);
+    QVERIFY(unloaded.isEmpty());
+    QVERIFY(window.isVisible());
+    QVERIFY(window.tray().isRegistered());
+
+    boxes.answer(MessageBoxes::Yes);
+    window.findChild<QAction *>("mPopExit")->trigger();
+    QCOMPARE(boxes.shown.size(), 2);
+    QCOMPARE(unloaded.size(), 1);
+    QVERIFY(!window.tray().isRegistered());
+    QVERIFY(!window.relay().Timer1().isActive());
+    QVERIFY(!window.isVisible());
 }
 
 void tst_mainwindow::exitInTheMiddleOfABatch()
