@@ -283,12 +283,13 @@ void tst_login::startRelaysBeforeLogin()
     SimulatedModem modem({"--quiet"}, folder.path(), 1);
     ScriptedMessageBoxes boxes;
 
-    // Straight after start the login window guards the main window, which
-    // exists but is not shown.
+    // Straight after start the relay runs and the login window guards the
+    // main window, which exists but is not shown.
     ProgramStart start;
     QVERIFY(start.begin());
     frmMain *window = start.mainWindow();
     QVERIFY(window && !window->isVisible());
+    QVERIFY(window->relay().Timer1().isActive());
     QVERIFY(window->tray().isRegistered());
     QPointer<frmLogin> login = start.loginWindow();
     QVERIFY(login && login->isVisible());

@@ -1,7 +1,7 @@
 // The main window driven offscreen: start-up from a real Config.mdb, its
-// layout, the tray's mouse messages, the About box from the Help menu, the
-// close box, Exit with No and with Yes, a session that ends, and Exit in the
-// middle of a batch.
+// layout and place on the screen, the tray's mouse messages, the About box
+// from the Help menu, the close box, Exit with No and with Yes, a session
+// that ends, and Exit in the middle of a batch.
 
 #include "app/TahomaFont.h"
 #include "app/WidgetMessageBoxes.h"
@@ -19,6 +19,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QScreen>
 #include <QtTest>
 
 class tst_mainwindow : public QObject
@@ -56,6 +57,12 @@ void tst_mainwindow::startUpLayoutAndTray()
     QVERIFY(!window.isVisible());
     window.showMainWindow();
     QVERIFY(window.isVisible());
+    // It opens centred on its screen.
+    const QRect screen = window.screen()->availableGeometry();
+    const QRect frame = window.frameGeometry();
+    QVERIFY2(screen.contains(frame), "the screen is large enough for the window");
+    QVERIFY(qAbs((frame.left() - screen.left()) - (screen.right() - frame.right())) <= 1);
+    QVERIFY(qAbs((frame.top() - screen.top()) - (screen.bottom() - frame.bottom())) <= 1);
     QCOMPARE(window.windowTitle(), QString("Vantrel"));
     QCOMPARE(UpdateCom::ComPort, short(6));
     QCOMPARE(window.relay().paths().PathCount(), short(1));
@@ -99,14 +106,16 @@ void tst_mainwindow::startUpLayoutAndTray()
     log->copy();
     QCOMPARE(QGuiApplication::clipboard()->text(), expected);
 
-    // After a login the tray's double click restores the window; a single
-    // left click does nothing.
+    // After a login the tray's double click restores the window where it
+    // was put; a single left click does nothing.
+    window.move(window.pos() + QPoint(10, 10));
     window.hide();
     window.tray().mouseMessage(514);
     QVERIFY(!window.isVisible());
     window.tray().mouseMessage(TrayIcon::LeftDoubleClick);
     QVERIFY(window.isVisible());
     QVERIFY(!window.isMinimized());
+    QCOMPARE(window.frameGeometry(), frame.translated(10, 10));
 
     auto *menu = window.findChild<QMenu *>("mPopupSys");
     window.tray().mouseMessage(TrayIcon::RightButtonUp);
