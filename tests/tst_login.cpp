@@ -34,11 +34,6 @@ QLineEdit *box(QWidget &login, const char *name)
     return login.findChild<QLineEdit *>(name);
 }
 
-QPushButton *button(QWidget &login, const char *name)
-{
-    return login.findChild<QPushButton *>(name);
-}
-
 void typeIn(QWidget &login, const QString &userName, const QString &password)
 {
     box(login, "txtUserName")->setText(userName);
@@ -47,7 +42,7 @@ void typeIn(QWidget &login, const QString &userName, const QString &password)
 
 void click(QWidget &login, const char *name)
 {
-    QTest::mouseClick(button(login, name), Qt::LeftButton);
+    QTest::mouseClick(login.findChild<QPushButton *>(name), Qt::LeftButton);
 }
 
 // Runs the application's event loop, as the program does, while `action`

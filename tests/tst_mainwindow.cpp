@@ -71,8 +71,7 @@ void tst_mainwindow::startUpLayoutAndTray()
     QVERIFY(window.tray().isRegistered());
     QCOMPARE(window.tray().tip(), QString("Vantrel"));
 
-    QWidget *central = window.centralWidget();
-    QCOMPARE(central->size(), QSize(720, 634));
+    QCOMPARE(window.centralWidget()->size(), QSize(720, 634));
     auto *log = window.findChild<QPlainTextEdit *>("txtPageLog");
     QVERIFY(log);
     QCOMPARE(log->geometry(), QRect(16, 48, 687, 569));
