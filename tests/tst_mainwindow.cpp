@@ -1,5 +1,6 @@
-// The main window driven offscreen: start-up from a real Config.mdb, the
-// close box, Exit with No and with Yes, the tray's mouse messages, a session
+// The main window driven offscreen: start-up from a real Config.mdb, its
+// layout and place on the screen, the tray's mouse messages, the About box
+// from the Help menu, the close box, Exit with No and with Yes, a session
 // that ends, and Exit in the middle of a batch.
 
 #include "app/TahomaFont.h"
@@ -18,6 +19,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QScreen>
 #include <QtTest>
 
 class tst_mainwindow : public QObject
@@ -27,43 +29,49 @@ class tst_mainwindow : public QObject
 private slots:
     // The program's fonts, as main() sets them up.
     void initTestCase() { TahomaFont::ensure(); }
-    void startUpAndLayout();
-    void closeBoxNeverEnds();
-    void exitAsksFirst();
-    void trayMessages();
-    void sessionEndDoesNotAsk();
+    void startUpLayoutAndTray();
+    void closeBoxAndExit();
     void exitInTheMiddleOfABatch();
     void noBoxHoldsUpTheRelay();
 };
 
-void tst_mainwindow::startUpAndLayout()
+void tst_mainwindow::startUpLayoutAndTray()
 {
     Schema::ComRow com;
     com.port = 6;
     com.baud = "19200";
     ProgramFolderFixture folder(com);
+    ScriptedMessageBoxes boxes;
     folder.addUser("Ann", "111", true);
     folder.addWatchedFolder("mt4");
     UpdateCom::ComPort = 0;
 
     frmMain window;
     window.Form_Load();
-    // Loaded, relaying, and shown only when asked to (after a login).
-    QVERIFY(!window.isVisible());
+    // Loaded and relaying; before a login the tray asks for the login window
+    // and this one is shown only when asked to.
     QVERIFY(window.relay().Timer1().isActive());
+    QSignalSpy loginWanted(&window, &frmMain::loginWanted);
+    window.tray().mouseMessage(TrayIcon::LeftDoubleClick);
+    QCOMPARE(loginWanted.size(), 1);
+    QVERIFY(!window.isVisible());
     window.showMainWindow();
     QVERIFY(window.isVisible());
+    // It opens centred on its screen.
+    const QRect screen = window.screen()->availableGeometry();
+    const QRect frame = window.frameGeometry();
+    QVERIFY2(screen.contains(frame), "the screen is large enough for the window");
+    QVERIFY(qAbs((frame.left() - screen.left()) - (screen.right() - frame.right())) <= 1);
+    QVERIFY(qAbs((frame.top() - screen.top()) - (screen.bottom() - frame.bottom())) <= 1);
     QCOMPARE(window.windowTitle(), QString("Vantrel"));
     QCOMPARE(UpdateCom::ComPort, short(6));
     QCOMPARE(window.relay().paths().PathCount(), short(1));
     QCOMPARE(window.relay().recipients().PhoneList(), QStringList({"Ann", "111"}));
-    QVERIFY(window.relay().Timer1().isActive());
     QCOMPARE(window.relay().Timer1().interval(), 3000);
     QVERIFY(window.tray().isRegistered());
     QCOMPARE(window.tray().tip(), QString("Vantrel"));
 
-    QWidget *central = window.centralWidget();
-    QCOMPARE(central->size(), QSize(720, 634));
+    QCOMPARE(window.centralWidget()->size(), QSize(720, 634));
     auto *log = window.findChild<QPlainTextEdit *>("txtPageLog");
     QVERIFY(log);
     QCOMPARE(log->geometry(), QRect(16, 48, 687, 569));
@@ -96,9 +104,58 @@ void tst_mainwindow::startUpAndLayout()
     log->selectAll();
     log->copy();
     QCOMPARE(QGuiApplication::clipboard()->text(), expected);
+
+    // After a login the tray's double click restores the window where it
+    // was put; a single left click does nothing.
+    window.move(window.pos() + QPoint(10, 10));
+    window.hide();
+    window.tray().mouseMessage(514);
+    QVERIFY(!window.isVisible());
+    window.tray().mouseMessage(TrayIcon::LeftDoubleClick);
+    QVERIFY(window.isVisible());
+    QVERIFY(!window.isMinimized());
+    QCOMPARE(window.frameGeometry(), frame.translated(10, 10));
+
+    auto *menu = window.findChild<QMenu *>("mPopupSys");
+    window.tray().mouseMessage(TrayIcon::RightButtonUp);
+    QTRY_VERIFY(menu->isVisible());
+    QCOMPARE(menu->defaultAction(), window.findChild<QAction *>("mPopRestore"));
+    QCOMPARE(menu->actions().size(), 3);
+    QCOMPARE(menu->actions()[0]->text(), QString("&Main Window"));
+    QVERIFY(menu->actions()[1]->isSeparator());
+    QCOMPARE(menu->actions()[2]->text(), QString("&Exit"));
+    menu->hide();
+
+    window.hide();
+    window.findChild<QAction *>("mPopRestore")->trigger();
+    QVERIFY(window.isVisible());
+
+    // Help's About box is modal and closes on OK. Should OK not close it,
+    // it is closed a while later and the test ends anyway.
+    QStringList seen;
+    QTimer::singleShot(0, &window, [&] {
+        if (QWidget *about = QApplication::activeModalWidget()) {
+            seen << about->windowTitle() << (about->isModal() ? "modal" : "modeless");
+            QTest::keyClick(about, Qt::Key_Return);
+        }
+    });
+    QTimer::singleShot(5000, &window, [&] {
+        if (QWidget *about = QApplication::activeModalWidget()) {
+            seen << "still open";
+            about->close();
+        }
+    });
+    window.findChild<QAction *>("mnuAbout")->trigger();
+    QCOMPARE(seen, QStringList({"About Vantrel", "modal"}));
+
+    // The end of the session ends the program without asking.
+    QSignalSpy unloaded(&window, &frmMain::unloaded);
+    window.endSession();
+    QCOMPARE(unloaded.size(), 1);
+    QVERIFY(boxes.shown.isEmpty());
 }
 
-void tst_mainwindow::closeBoxNeverEnds()
+void tst_mainwindow::closeBoxAndExit()
 {
     ProgramFolderFixture folder;
     ScriptedMessageBoxes boxes;
@@ -107,6 +164,7 @@ void tst_mainwindow::closeBoxNeverEnds()
     window.showMainWindow();
     QSignalSpy unloaded(&window, &frmMain::unloaded);
 
+    // The close box never ends the program, nor asks.
     QVERIFY(!window.close());
     QVERIFY(unloaded.isEmpty());
     QVERIFY(boxes.shown.isEmpty());
@@ -122,17 +180,9 @@ void tst_mainwindow::closeBoxNeverEnds()
         QCOMPARE(window.relay().pageLog().text().count("no notification area"), 1);
     }
     QVERIFY(window.relay().Timer1().isActive());
-}
 
-void tst_mainwindow::exitAsksFirst()
-{
-    ProgramFolderFixture folder;
-    ScriptedMessageBoxes boxes;
-    frmMain window;
-    window.Form_Load();
+    // Exit asks first: No keeps everything, Yes ends the program.
     window.showMainWindow();
-    QSignalSpy unloaded(&window, &frmMain::unloaded);
-
     boxes.answer(MessageBoxes::No);
     window.findChild<QAction *>("mnuExit")->trigger();
     QCOMPARE(boxes.shown.size(), 1);
@@ -151,53 +201,6 @@ void tst_mainwindow::exitAsksFirst()
     QVERIFY(!window.tray().isRegistered());
     QVERIFY(!window.relay().Timer1().isActive());
     QVERIFY(!window.isVisible());
-}
-
-void tst_mainwindow::trayMessages()
-{
-    ProgramFolderFixture folder;
-    ScriptedMessageBoxes boxes;
-    frmMain window;
-    window.Form_Load();
-    // Before a login the tray asks for the login window.
-    QSignalSpy loginWanted(&window, &frmMain::loginWanted);
-    window.tray().mouseMessage(TrayIcon::LeftDoubleClick);
-    QCOMPARE(loginWanted.size(), 1);
-    QVERIFY(!window.isVisible());
-    window.showMainWindow();
-    window.hide();
-
-    window.tray().mouseMessage(514); // a single left click does nothing
-    QVERIFY(!window.isVisible());
-    window.tray().mouseMessage(TrayIcon::LeftDoubleClick);
-    QVERIFY(window.isVisible());
-    QVERIFY(!window.isMinimized());
-
-    auto *menu = window.findChild<QMenu *>("mPopupSys");
-    window.tray().mouseMessage(TrayIcon::RightButtonUp);
-    QTRY_VERIFY(menu->isVisible());
-    QCOMPARE(menu->defaultAction(), window.findChild<QAction *>("mPopRestore"));
-    QCOMPARE(menu->actions().size(), 3);
-    QCOMPARE(menu->actions()[0]->text(), QString("&Main Window"));
-    QVERIFY(menu->actions()[1]->isSeparator());
-    QCOMPARE(menu->actions()[2]->text(), QString("&Exit"));
-    menu->hide();
-
-    window.hide();
-    window.findChild<QAction *>("mPopRestore")->trigger();
-    QVERIFY(window.isVisible());
-}
-
-void tst_mainwindow::sessionEndDoesNotAsk()
-{
-    ProgramFolderFixture folder;
-    ScriptedMessageBoxes boxes;
-    frmMain window;
-    window.Form_Load();
-    QSignalSpy unloaded(&window, &frmMain::unloaded);
-    window.endSession();
-    QCOMPARE(unloaded.size(), 1);
-    QVERIFY(boxes.shown.isEmpty());
 }
 
 void tst_mainwindow::exitInTheMiddleOfABatch()

@@ -3,10 +3,9 @@
 // database failures, and the modem test and test message against the modem
 // simulator on a pseudo-terminal.
 
-#include "admin/MainLink.h"
 #include "admin/frmSettings.h"
 #include "app/TahomaFont.h"
-#include "pickup/AlertRelay.h"
+#include "app/frmMain.h"
 #include "store/UpdateCom.h"
 #include "support/ProgramFolderFixture.h"
 #include "support/PtyPair.h"
@@ -28,27 +27,19 @@
 
 namespace {
 
-// The main window as the Settings window sees it, with a real relay.
-class TestMain : public MainLink
+// The program's main window, counting the times the Settings window puts
+// it back into its normal state.
+class TestMain : public frmMain
 {
 public:
-    TraceList &trace() override { return m_relay.trace(); }
-    void holdLine() override { m_relay.sender().holdLine(); }
-    void releaseLine() override { m_relay.sender().releaseLine(); }
-    void GetPhoneNo() override { m_relay.recipients().GetPhoneNo(); }
-    void GetPathList() override { m_relay.reloadPaths(); }
-    void SendAlarm(const QString &text, const QString &name, const QString &number,
-                   const std::function<void()> &whenDone) override
+    void setNormalState() override
     {
-        m_relay.sender().SendAlarm(text, name, number, whenDone);
+        ++m_normalStates;
+        frmMain::setNormalState();
     }
-    void setNormalState() override { ++m_normalStates; }
-
-    AlertRelay &relay() { return m_relay; }
     int normalStates() const { return m_normalStates; }
 
 private:
-    AlertRelay m_relay;
     int m_normalStates = 0;
 };
 
