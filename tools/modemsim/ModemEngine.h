@@ -24,19 +24,19 @@ public:
     struct Options {
         bool echo = true;
         QByteArray serial = "356938035643809";
-        QSet<QByteArray> rejected;          // numbers refused after Ctrl-Z
-        double rejectRate = 0;              // fraction of the other messages refused
-        int cmsCode = 500;                  // code of +CMS ERROR for a refusal
-        bool refuseTextMode = false;        // AT+CMGF=1 answers ERROR
-        bool refusePduMode = false;         // AT+CMGF=0 answers ERROR: a modem without PDU mode
-        QHash<QByteArray, int> rejectedFor; // number -> refused this many ms after start
-        bool bareOk = false;                // answer a message with a bare OK and send nothing
-        int rejectPart = 0;                 // refuse this part of a concatenated message once
-        bool lowercase = false;             // "ok" / "error", as some broken modems do
-        bool silent = false;                // a dead modem: no echo, no reply
-        double silentRate = 0;              // fraction of commands ignored entirely
-        int hangupAfter = 0;                // drop the line after every N accepted messages
-        double hangupRate = 0;              // fraction of message entries broken off
+        QSet<QByteArray> rejected = {};          // numbers refused after Ctrl-Z
+        double rejectRate = 0;                   // fraction of the other messages refused
+        int cmsCode = 500;                       // code of +CMS ERROR for a refusal
+        bool refuseTextMode = false;             // AT+CMGF=1 answers ERROR
+        bool refusePduMode = false;              // AT+CMGF=0 answers ERROR: a modem without PDU mode
+        QHash<QByteArray, int> rejectedFor = {}; // number -> refused this many ms after start
+        bool bareOk = false;                     // answer a message with a bare OK and send nothing
+        int rejectPart = 0;                      // refuse this part of a concatenated message once
+        bool lowercase = false;                  // "ok" / "error", as some broken modems do
+        bool silent = false;                     // a dead modem: no echo, no reply
+        double silentRate = 0;                   // fraction of commands ignored entirely
+        int hangupAfter = 0;                     // drop the line after every N accepted messages
+        double hangupRate = 0;                   // fraction of message entries broken off
         quint32 seed = 1;
     };
 
