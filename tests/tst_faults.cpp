@@ -10,6 +10,7 @@
 #include "support/ProcessStatus.h"
 #include "support/ProgramFolderFixture.h"
 #include "support/PtyPair.h"
+#include "support/Readback.h"
 #include "support/ScriptedMessageBoxes.h"
 #include "support/SimulatedModem.h"
 #include "support/TestRelay.h"
@@ -29,6 +30,14 @@ void writeAlert(const QString &folder, const QString &message)
 {
     writeFile(MT4Paths::alertFile(folder), "L|10:15|EA|Title|" + message.toLatin1() + "\r\n",
               QIODevice::WriteOnly | QIODevice::Append);
+}
+
+QByteArray randomBytes(QRandomGenerator &random, qsizetype size)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (char &c : bytes)
+        c = char(random.bounded(256));
+    return bytes;
 }
 
 } // namespace
@@ -118,11 +127,8 @@ void tst_faults::historyCannotBeWritten()
     QVERIFY(QDir(folder.path()).rmdir("ALARM1.csv"));
     writeAlert(a, "clear again");
     QTRY_COMPARE_WITH_TIMEOUT(folder.loggedMessages().size(), 4, 10000);
-    QFile file(history);
-    QTRY_VERIFY(file.exists());
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.readAll(), QByteArray("Ann (+111)*** clear again\r\n"));
-    file.close();
+    QTRY_VERIFY(QFile::exists(history));
+    QCOMPARE(fileBytes(history), QByteArray("Ann (+111)*** clear again\r\n"));
     QVERIFY(QFile::remove(history));
     QVERIFY(QDir(folder.path()).mkdir("ALARM1.csv"));
     writeAlert(a, "in the way again");
@@ -162,12 +168,6 @@ void tst_faults::robotsStillWriting()
     folder.addUser("Ann", "+111", true);
     const QString a = folder.addWatchedFolder("terminal-a");
     SimulatedModem modem({"--quiet"}, folder.path(), 1);
-    const auto sent = [&] {
-        QStringList texts;
-        for (const SimulatedModem::Sms &sms : modem.messages())
-            texts << sms.text;
-        return texts;
-    };
 
     // One robot has written one line and half of the next, and holds its
     // file open.
@@ -180,23 +180,23 @@ void tst_faults::robotsStillWriting()
     TestRelay relay(400);
     relay.intake().setHeldOpenMs(1500);
     QTRY_VERIFY_WITH_TIMEOUT(relay.pageLog().text().contains("is still open for writing"), 5000);
-    QVERIFY(sent().isEmpty());
+    QVERIFY(sentTexts(modem).isEmpty());
 
     // Another robot's alert in the same folder goes out meanwhile.
     writeAlert(a, "other robot");
-    QTRY_COMPARE_WITH_TIMEOUT(sent(), QStringList({"other robot"}), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(sentTexts(modem), QStringList({"other robot"}), 5000);
 
     // Held open that long, the file gives its complete lines; the half line
     // waits for its end.
-    QTRY_COMPARE_WITH_TIMEOUT(sent(), QStringList({"other robot", "one"}), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(sentTexts(modem), QStringList({"other robot", "one"}), 5000);
     QTest::qWait(500);
-    QCOMPARE(sent().size(), 2);
+    QCOMPARE(sentTexts(modem).size(), 2);
 
     // The robot finishes the line, adds one without its end, and closes:
     // both go, nothing twice, nothing left.
     robot.write("o\r\nL|10:17|EA|Title|three");
     robot.close();
-    QTRY_COMPARE_WITH_TIMEOUT(sent(), QStringList({"other robot", "one", "two", "three"}), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(sentTexts(modem), QStringList({"other robot", "one", "two", "three"}), 10000);
     QTRY_COMPARE(folder.loggedMessages().size(), 4);
     QCOMPARE(folderEntries(a), QStringList());
     QCOMPARE(relay.pageLog().text().count("is still open for writing"), 1);
@@ -290,11 +290,8 @@ void tst_faults::hostileAlertFiles()
     // Two megabytes of random bytes: whatever has five fields is a record,
     // the rest is skipped, and the page log gets a bounded report.
     QRandomGenerator random(7);
-    QByteArray noise(2 * 1024 * 1024, Qt::Uninitialized);
-    for (char &c : noise)
-        c = char(random.bounded(256));
     const qsizetype logBefore = relay.pageLog().text().size();
-    take(noise);
+    take(randomBytes(random, 2 * 1024 * 1024));
     const QString reports = relay.pageLog().text().mid(logBefore);
     QCOMPARE(reports.count(" skipped, it has fewer than five fields: "), 20);
     QVERIFY(QRegularExpression("\\d+ more alert lines of .* skipped\\.\\r\\n").match(reports).hasMatch());
@@ -324,16 +321,10 @@ void tst_faults::modemTalkingNoise()
     PtyPair device(folder.path(), 1);
     device.listen();
     QRandomGenerator random(11);
-    const auto noise = [&](int size) {
-        QByteArray bytes(size, Qt::Uninitialized);
-        for (char &c : bytes)
-            c = char(random.bounded(256));
-        return bytes;
-    };
     // Noise for whatever the program says, and noise in between.
-    connect(&device, &PtyPair::received, this, [&](const QByteArray &) { device.write(noise(2048)); });
+    connect(&device, &PtyPair::received, this, [&](const QByteArray &) { device.write(randomBytes(random, 2048)); });
     QTimer babble;
-    connect(&babble, &QTimer::timeout, this, [&] { device.write(noise(4096)); });
+    connect(&babble, &QTimer::timeout, this, [&] { device.write(randomBytes(random, 4096)); });
     babble.start(5);
 
     PageLog pageLog;
