@@ -1,6 +1,7 @@
-// The configuration store against a real Config.mdb: the four row patterns,
-// the case rules, the user update's lookup, the port settings record, and
-// the errors of a missing file or table.
+// The configuration store against a real Config.mdb: reading and appending
+// rows, the case rules, the user update's lookup, the port settings record,
+// the errors of a missing table or Com row, and the setup tool. (Removing
+// users and folders: tst_settings; a missing Config.mdb: tst_login.)
 
 #include "modem/Recipients.h"
 #include "pickup/MT4Paths.h"
@@ -16,15 +17,29 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+namespace {
+
+// A Recordset on Config.mdb with a connection of its own.
+struct Table {
+    explicit Table(const QString &statement)
+    {
+        cn.Open();
+        rs.Open(statement, cn);
+    }
+    Connection cn;
+    Recordset rs;
+};
+
+} // namespace
+
 class tst_store : public QObject
 {
     Q_OBJECT
 
 private slots:
     void rowPatterns();
-    void caseRules();
-    void userUpdateTakesNameAsData();
-    void missingFileAndTable();
+    void caseRulesAndUserUpdate();
+    void missingTableOrRow();
     void portSettingsRecord();
     void setupTool();
 };
@@ -38,22 +53,15 @@ void tst_store::rowPatterns()
     folder.addUser("Cid", "444", true);
 
     // Read all, in the order the table returns the rows.
-    {
-        Connection cn;
-        cn.Open();
-        Recordset rs;
-        rs.Open("SELECT* From USERS", cn);
-        QVERIFY(!rs.Bof());
-        rs.MoveLast();
-        QCOMPARE(rs.RecordCount(), 4);
-        rs.MoveFirst();
-        QStringList names;
-        while (!rs.Eof()) {
-            names << rs.Field("NAME").toString();
-            rs.MoveNext();
-        }
-        QCOMPARE(names, QStringList({"Ann", "Bob", "Ann", "Cid"}));
-    }
+    Table users("SELECT* From USERS");
+    QVERIFY(!users.rs.Bof());
+    users.rs.MoveLast();
+    QCOMPARE(users.rs.RecordCount(), 4);
+    users.rs.MoveFirst();
+    QStringList names;
+    for (; !users.rs.Eof(); users.rs.MoveNext())
+        names << users.rs.Field("NAME").toString();
+    QCOMPARE(names, QStringList({"Ann", "Bob", "Ann", "Cid"}));
 
     // A null On_Duty counts as off duty; the recipient list keeps pairs.
     Recipients recipients;
@@ -61,164 +69,75 @@ void tst_store::rowPatterns()
     QCOMPARE(recipients.PhoneList(), QStringList({"Ann", "111", "Cid", "444"}));
     QCOMPARE(recipients.PhoneCount(), short(4));
 
-    // Append: auto-numbered ID, default On_Duty.
-    {
-        Connection cn;
-        cn.Open();
-        Recordset rs;
-        rs.Open("SELECT* From Mt4Path order by ID", cn);
-        for (const char *path : {"/a", "/b/"}) {
-            rs.AddNew();
-            rs.SetField("MT4_PATH", QString::fromLatin1(path));
-            rs.Update();
-        }
-        Recordset users;
-        users.Open("SELECT* From USERS", cn);
-        users.AddNew();
-        users.SetField("name", "Dee");
-        users.SetField("Phone_No", "555");
-        users.Update();
-    }
-    QCOMPARE(folder.rows("SELECT ID, MT4_PATH FROM Mt4Path"), QList<QVariantList>({{1, "/a"}, {2, "/b/"}}));
+    // Append: the default On_Duty.
+    users.rs.AddNew();
+    users.rs.SetField("name", "Dee");
+    users.rs.Update();
     QCOMPARE(folder.rows("SELECT On_Duty FROM USERS WHERE name = 'Dee'"), QList<QVariantList>({{0}}));
-    MT4Paths paths;
-    paths.GetPathList();
-    QCOMPARE(paths.PathList(), QStringList({"/a", "/b/"}));
-    QCOMPARE(paths.PathCount(), short(2));
+
     // With or without a trailing separator the alert file is the same.
     QCOMPARE(MT4Paths::alertFile("/a"), QString("/a/Sms.csv"));
     QCOMPARE(MT4Paths::alertFile("/b/"), QString("/b/Sms.csv"));
 
-    // Delete matching: every row with the name goes, exact comparison.
-    {
-        Connection cn;
-        cn.Open();
-        Recordset rs;
-        rs.Open("SELECT* From USERS", cn);
-        while (!rs.Eof()) {
-            if (rs.Field("name").toString() == "Ann") {
-                rs.Delete();
-                rs.Update();
-            }
-            rs.MoveNext();
-        }
-    }
-    QCOMPARE(folder.rows("SELECT name FROM USERS"), QList<QVariantList>({{"Bob"}, {"Cid"}, {"Dee"}}));
-
-    // Change first row.
-    {
-        Connection cn;
-        cn.Open();
-        Recordset rs;
-        rs.Open("SELECT* From USERS", cn);
-        rs.SetField("Phone_No", "999");
-        rs.Update();
-    }
-    QCOMPARE(folder.rows("SELECT Phone_No FROM USERS WHERE name = 'Bob'"), QList<QVariantList>({{"999"}}));
-
     // An empty table: both ends at once; the recipient list empties.
     folder.exec("DELETE FROM USERS");
-    {
-        Connection cn;
-        cn.Open();
-        Recordset rs;
-        rs.Open("SELECT* From USERS", cn);
-        QVERIFY(rs.Bof() && rs.Eof());
-        QVERIFY_THROWS_EXCEPTION(DbError, rs.Field("name"));
-    }
+    Table empty("SELECT* From USERS");
+    QVERIFY(empty.rs.Bof() && empty.rs.Eof());
+    QVERIFY_THROWS_EXCEPTION(DbError, empty.rs.Field("name"));
     recipients.GetPhoneNo();
     QCOMPARE(recipients.PhoneCount(), short(0));
 }
 
-void tst_store::caseRules()
+void tst_store::caseRulesAndUserUpdate()
 {
     ProgramFolderFixture folder;
     folder.addUser("Ann", "111", true);
     folder.addUser("ANN", "222", true);
+    folder.addUser("O'Brien", "333", false);
 
     // Table and field names in any case.
-    Connection cn;
-    cn.Open();
-    Recordset rs;
-    rs.Open("SELECT* From users", cn);
-    QCOMPARE(rs.Field("PHONE_NO").toString(), QString("111"));
-    QVERIFY_THROWS_EXCEPTION(DbError, rs.Field("Phone"));
+    Table users("SELECT* From users");
+    QCOMPARE(users.rs.Field("PHONE_NO").toString(), QString("111"));
+    QVERIFY_THROWS_EXCEPTION(DbError, users.rs.Field("Phone"));
 
-    // The update's lookup ignores letter case and changes the first row only.
+    // The update's lookup ignores letter case and changes the first row
+    // only; the name is data, and typed text cannot widen the lookup.
     QVERIFY(UpdateCom::UpdateUser("ann", "777", false));
-    QCOMPARE(folder.rows("SELECT name, Phone_No, On_Duty FROM USERS"),
-             QList<QVariantList>({{"ann", "777", 0}, {"ANN", "222", 1}}));
+    QVERIFY(UpdateCom::UpdateUser("O'Brien", "123", true));
     QVERIFY(!UpdateCom::UpdateUser("Nobody", "1", true));
+    QVERIFY(!UpdateCom::UpdateUser("x' OR '1'='1", "666", true));
+    QCOMPARE(folder.rows("SELECT name, Phone_No, On_Duty FROM USERS"),
+             QList<QVariantList>({{"ann", "777", 0}, {"ANN", "222", 1}, {"O'Brien", "123", 1}}));
 }
 
-void tst_store::userUpdateTakesNameAsData()
+void tst_store::missingTableOrRow()
 {
     ProgramFolderFixture folder;
-    folder.addUser("O'Brien", "111", false);
-    folder.addUser("Zed", "222", false);
-
-    QVERIFY(UpdateCom::UpdateUser("O'Brien", "123", true));
-    QCOMPARE(folder.rows("SELECT name, Phone_No, On_Duty FROM USERS"),
-             QList<QVariantList>({{"O'Brien", "123", 1}, {"Zed", "222", 0}}));
-
-    // Typed text cannot change which rows the lookup touches.
-    QVERIFY(!UpdateCom::UpdateUser("x' OR '1'='1", "666", true));
-    QCOMPARE(folder.rows("SELECT Phone_No FROM USERS"), QList<QVariantList>({{"123"}, {"222"}}));
-}
-
-void tst_store::missingFileAndTable()
-{
-    {
-        ProgramFolderFixture folder;
-        folder.exec("DROP TABLE Account");
-        try {
-            UpdateCom::CheckLogin("a", "b");
-            QFAIL("no error for a missing table");
-        } catch (const DbError &error) {
-            QVERIFY2(error.description().contains("Account"), qPrintable(error.text()));
-        }
-        folder.exec("DELETE FROM Com");
-        QVERIFY_THROWS_EXCEPTION(DbError, UpdateCom::LoadComSettings());
-        QVERIFY_THROWS_EXCEPTION(DbError, UpdateCom::SaveComSettings("COM 2", "9600", "8", "None", "1"));
-
-        QFile::remove(folder.databasePath());
-        try {
-            Connection cn;
-            cn.Open();
-            QFAIL("no error for a missing file");
-        } catch (const DbError &error) {
-            QCOMPARE(error.number(), 3024);
-            QVERIFY(error.description().contains(folder.databasePath()));
-        }
-        // Opening never creates the file.
-        QVERIFY(!QFile::exists(folder.databasePath()));
+    folder.exec("DROP TABLE Account");
+    try {
+        UpdateCom::CheckLogin("a", "b");
+        QFAIL("no error for a missing table");
+    } catch (const DbError &error) {
+        QVERIFY2(error.description().contains("Account"), qPrintable(error.text()));
     }
+    folder.exec("DELETE FROM Com");
+    QVERIFY_THROWS_EXCEPTION(DbError, UpdateCom::LoadComSettings());
+    QVERIFY_THROWS_EXCEPTION(DbError, UpdateCom::SaveComSettings("COM 2", "9600", "8", "None", "1"));
 }
 
 void tst_store::portSettingsRecord()
 {
-    Schema::ComRow com;
-    com.port = 4;
-    com.baud = "19200";
-    com.dataBits = " 8";
-    com.parity = "N";
-    com.stopBit = " 2";
-    com.flowControl = "Hardware";
-    ProgramFolderFixture folder(com);
-
+    ProgramFolderFixture folder(
+        {.port = 4, .baud = "19200", .dataBits = " 8", .parity = "N", .stopBit = " 2", .flowControl = "Hardware"});
     QCOMPARE(UpdateCom::ComPort, short(4));
     QCOMPARE(UpdateCom::SettingsString(), QString("19200,N, 8, 2"));
     QCOMPARE(UpdateCom::FlowControl, QString("Hardware"));
 
-    UpdateCom::SaveComSettings("COM 3", "9600", " 8", "Even", " 1");
-    QCOMPARE(UpdateCom::ComPort, short(3));
-    QCOMPARE(UpdateCom::SettingsString(), QString("9600,E, 8, 1"));
-    QCOMPARE(folder.rows("SELECT COM, Buad, DataBits, Parity, StopBit, FlowControl FROM Com"),
-             QList<QVariantList>({{3, "9600", " 8", "E", " 1", "Hardware"}}));
-
+    // Stored as the next start loads it: the parity by its first letter,
+    // the flow control left as it was.
     UpdateCom::SaveComSettings("COM12", "115200", "7", "odd", "2");
-    QCOMPARE(UpdateCom::ComPort, short(12));
-    QCOMPARE(UpdateCom::Parity, QString("o"));
+    QCOMPARE(folder.rows("SELECT COM, Buad, DataBits, Parity, StopBit, FlowControl FROM Com"),
+             QList<QVariantList>({{12, "115200", "7", "o", "2", "Hardware"}}));
     UpdateCom::ComPort = 0;
     UpdateCom::LoadComSettings();
     QCOMPARE(UpdateCom::ComPort, short(12));
@@ -264,11 +183,7 @@ void tst_store::setupTool()
     QCOMPARE(setup({"--codepage", "windows-1251"}), 0);
     ProgramFolder::set(folder);
     QCOMPARE(CodePage::load(), QString("windows-1251"));
-    Connection cn;
-    cn.Open();
-    Recordset rs;
-    rs.Open("SELECT* From USERS", cn);
-    QCOMPARE(rs.RecordCount(), 1);
+    QCOMPARE(Table("SELECT* From USERS").rs.RecordCount(), 1);
 
     QFile entry(home.filePath("config/autostart/vantrel.desktop"));
     QVERIFY(entry.open(QIODevice::ReadOnly));
