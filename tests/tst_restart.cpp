@@ -4,6 +4,7 @@
 
 #include "pickup/MT4Paths.h"
 #include "support/ProgramFolderFixture.h"
+#include "support/Readback.h"
 #include "support/SimulatedModem.h"
 #include "support/TestRelay.h"
 
@@ -65,28 +66,30 @@ void waitUntilStill(const QString &path)
     }
 }
 
-// The relay without its windows, as a child process that can be killed.
-class RelayHost
+// A program as a child process that can be killed: vantrel-relayhost, the
+// relay without its windows, or the program itself.
+class Child
 {
 public:
-    RelayHost(const QString &folder, int tickMs, int unitMs)
+    explicit Child(const QString &program, const QStringList &arguments = {})
     {
-        m_process.setProgram(QCoreApplication::applicationDirPath() + QStringLiteral("/vantrel-relayhost"));
-        m_process.setArguments(
-            {"--folder", folder, "--tick", QString::number(tickMs), "--unit", QString::number(unitMs)});
+        m_process.setProgram(program);
+        m_process.setArguments(arguments);
         m_process.setStandardOutputFile(QProcess::nullDevice());
+        m_process.setStandardErrorFile(QProcess::nullDevice());
     }
-    ~RelayHost() { kill(SIGKILL); }
+    ~Child() { kill(SIGKILL); }
 
     bool start()
     {
         m_process.start();
         return m_process.waitForStarted(5000);
     }
+    // False if the program had already ended.
     bool kill(int signal)
     {
         if (m_process.state() == QProcess::NotRunning)
-            return true;
+            return false;
         ::kill(pid_t(m_process.processId()), signal);
         return m_process.waitForFinished(10000);
     }
@@ -122,7 +125,8 @@ void tst_restart::killedAtRandomMoments()
 
     std::atomic<bool> written{false};
     std::thread robot(robots, folders, Alerts, std::ref(written));
-    RelayHost host(folder.path(), 20, 400);
+    Child host(QCoreApplication::applicationDirPath() + "/vantrel-relayhost",
+               {"--folder", folder.path(), "--tick", "20", "--unit", "400"});
     QRandomGenerator random(17);
     QSet<Sms> inFlight; // between AT+CMGS and its answer, or its commit, at a kill
     int kills = 0;
@@ -136,13 +140,8 @@ void tst_restart::killedAtRandomMoments()
                 return false;
         }
         // Done only when every SMS went out: one refused waits for its retry.
-        return folder
-                   .outboxRows("SELECT (SELECT count(*) FROM alert WHERE first_done = 0 OR logged = 0) + "
-                               "(SELECT count(*) FROM sms WHERE state <> 'sent')")
-                   .first()
-                   .first()
-                   .toInt()
-               == 0;
+        return folder.outboxRows("SELECT id FROM alert WHERE first_done = 0 OR logged = 0").isEmpty()
+               && folder.outboxRows("SELECT id FROM sms WHERE state <> 'sent'").isEmpty();
     };
     while (clock.elapsed() < 120000) {
         QVERIFY(host.start());
@@ -203,39 +202,27 @@ void tst_restart::sigtermInTheMiddleOfABatch()
     QVERIFY(QFile::copy(QCoreApplication::applicationDirPath() + "/vantrel", program));
     writeAlerts(mt4, 1, 6);
 
-    const auto run = [&](QProcess &process) {
-        process.setProgram(program);
-        process.setStandardOutputFile(QProcess::nullDevice());
-        process.setStandardErrorFile(QProcess::nullDevice());
-        process.start();
-        QVERIFY(process.waitForStarted(5000));
-    };
-    QProcess first;
-    run(first);
+    Child first(program);
+    QVERIFY(first.start());
     // The real tick: the first alert goes out some three seconds after start.
     QTRY_VERIFY_WITH_TIMEOUT(!modem.messages().isEmpty(), 60000);
     QElapsedTimer clock;
     clock.start();
-    ::kill(pid_t(first.processId()), SIGTERM);
     // It ends after the dialogue under way: three steps of 300 ms, and far
     // from the whole batch of six (some 6 s).
-    QVERIFY(first.waitForFinished(10000));
+    QVERIFY(first.kill(SIGTERM));
     QVERIFY2(clock.elapsed() < 4000, qPrintable(QStringLiteral("%1 ms to end").arg(clock.elapsed())));
-    QCOMPARE(first.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(first.exitCode(), 0);
+    QCOMPARE(first.process().exitStatus(), QProcess::NormalExit);
+    QCOMPARE(first.process().exitCode(), 0);
     const qsizetype before = modem.messages().size();
     QVERIFY(before < 6);
 
     // Started again, it sends the rest, once.
-    QProcess second;
-    run(second);
+    Child second(program);
+    QVERIFY(second.start());
     QTRY_COMPARE_WITH_TIMEOUT(folder.loggedMessages().size(), 6, 60000);
-    QStringList texts;
-    for (const SimulatedModem::Sms &sms : modem.messages())
-        texts << sms.text;
-    QCOMPARE(texts, QStringList({"Alert 1", "Alert 2", "Alert 3", "Alert 4", "Alert 5", "Alert 6"}));
-    ::kill(pid_t(second.processId()), SIGTERM);
-    QVERIFY(second.waitForFinished(10000));
+    QCOMPARE(sentTexts(modem), QStringList({"Alert 1", "Alert 2", "Alert 3", "Alert 4", "Alert 5", "Alert 6"}));
+    QVERIFY(second.kill(SIGTERM));
 }
 
 QTEST_GUILESS_MAIN(tst_restart)

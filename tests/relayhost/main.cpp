@@ -1,8 +1,7 @@
 // vantrel-relayhost: the relay of the program without its windows, on a
 // program folder, with the tick and the time-out unit given. Tests start it
 // as a child process to kill it at random moments and start it again. It
-// takes the program's lock, ends on SIGTERM after the dialogue under way,
-// and writes its page log to standard output.
+// takes the program's lock and ends on SIGTERM after the dialogue under way.
 
 #include "app/QuitSignals.h"
 #include "pickup/AlertRelay.h"
@@ -33,10 +32,6 @@ int main(int argc, char *argv[])
         return 1;
     }
     AlertRelay relay;
-    QObject::connect(&relay.pageLog(), &PageLog::appended, [](const QString &text) {
-        std::fputs(text.toLocal8Bit().constData(), stdout);
-        std::fflush(stdout);
-    });
     try {
         relay.load();
     } catch (const DbError &error) {
@@ -55,7 +50,5 @@ int main(int argc, char *argv[])
             QCoreApplication::exit(0);
     });
     QObject::connect(&relay, &AlertRelay::finished, &app, [] { QCoreApplication::exit(0); });
-    std::printf("ready\n");
-    std::fflush(stdout);
     return app.exec();
 }
