@@ -16,19 +16,13 @@ private slots:
 
 void tst_soak::thousandsOfAlertsWithAnUnreliableModem()
 {
-    SoakPlan plan;
-    plan.alerts = 1500;
-    plan.folders = 12;
+    SoakPlan plan; // 1500 alerts into 12 folders, a tick of 20 ms
     plan.onDuty = 2;
-    plan.tickMs = 20;
     plan.timeUnitMs = 80;
     plan.timeLimitMs = 240000;
-    plan.modemOptions = {QStringLiteral("--seed"),        QStringLiteral("5"),
-                         QStringLiteral("--reject-rate"), QStringLiteral("0.03"),
-                         QStringLiteral("--silent-rate"), QStringLiteral("0.004"),
-                         QStringLiteral("--split-rate"),  QStringLiteral("0.1"),
-                         QStringLiteral("--hangup-rate"), QStringLiteral("0.002"),
-                         QStringLiteral("--reopen-ms"),   QStringLiteral("50")};
+    plan.modemOptions = QStringLiteral("--seed 5 --reject-rate 0.03 --silent-rate 0.004 --split-rate 0.1 "
+                                       "--hangup-rate 0.002 --reopen-ms 50")
+                            .split(QLatin1Char(' '));
     const SoakOutcome outcome = runSoak(plan);
     qInfo().noquote() << outcome.summary();
     QVERIFY2(outcome.problems.isEmpty(), qPrintable(outcome.problems.join(QLatin1Char('\n'))));

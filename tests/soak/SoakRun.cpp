@@ -8,12 +8,11 @@
 #include "support/SimulatedModem.h"
 #include "support/TestRelay.h"
 
-#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QHash>
 #include <QSet>
-#include <QTimer>
+#include <QTest>
 
 #include <algorithm>
 #include <atomic>
@@ -98,29 +97,14 @@ QString alertText(int n)
 
 QString SoakOutcome::summary() const
 {
-    return QStringLiteral("%1 alerts, %2 LOG rows, %3 sends: %4 acknowledged, %5 accepted by the modem, %6 refused "
-                          "(%7 seen in the trace), %8 time-outs, %9 lines lost, %10 hang-ups, %11 ignored commands, "
-                          "%12 accepted but not acknowledged, %13 accepted twice after a lost answer, %14 given up, "
-                          "%15 not delivered, %16 message boxes; RSS %17 -> %18 kB; %19 s")
-        .arg(alerts)
-        .arg(logRows)
-        .arg(sends)
-        .arg(acknowledged)
-        .arg(accepted)
-        .arg(refusedByModem)
-        .arg(refusalsInTrace)
-        .arg(timeouts)
-        .arg(brokenOff)
-        .arg(hangUps)
-        .arg(ignoredCommands)
-        .arg(acceptedNotAcknowledged)
-        .arg(acceptedTwice)
-        .arg(givenUp)
-        .arg(notDelivered)
-        .arg(messageBoxes)
-        .arg(rssStartKb)
-        .arg(rssEndKb)
-        .arg(seconds, 0, 'f', 1);
+    return QString::asprintf(
+        "%d alerts, %d LOG rows, %d sends: %d acknowledged, %d accepted by the modem, "
+        "%d refused (%d seen in the trace), %d time-outs, %d lines lost, %d hang-ups, "
+        "%d ignored commands, %d accepted but not acknowledged, %d accepted twice after a lost answer, "
+        "%d given up, %d not delivered, %d message boxes; RSS %lld -> %lld kB; %.1f s",
+        alerts, logRows, sends, acknowledged, accepted, refusedByModem, refusalsInTrace, timeouts, brokenOff, hangUps,
+        ignoredCommands, acceptedNotAcknowledged, acceptedTwice, givenUp, notDelivered, messageBoxes,
+        qlonglong(rssStartKb), qlonglong(rssEndKb), seconds);
 }
 
 SoakOutcome runSoak(const SoakPlan &plan)
@@ -164,27 +148,11 @@ SoakOutcome runSoak(const SoakPlan &plan)
 
         std::atomic<int> written{0};
         std::thread robot(robots, folders, plan.alerts, plan.tickMs, plan.seed, std::ref(written));
-
-        QTimer check;
-        QObject::connect(&check, &QTimer::timeout, &relay, [&] {
-            if (clock.elapsed() > plan.timeLimitMs) {
-                out.problems << QStringLiteral("not done within %1 ms").arg(plan.timeLimitMs);
-                QCoreApplication::exit();
-                return;
-            }
-            if (written < plan.alerts || relay.cycleRunning())
-                return;
-            for (const QString &folder : std::as_const(folders)) {
-                if (QFile::exists(MT4Paths::alertFile(folder)))
-                    return;
-            }
-            // Done when every alert is logged and every SMS sent or given up.
-            if (program.rows(QStringLiteral("SELECT SMS_ID FROM LOG")).size() >= plan.alerts
-                && program.outboxRows(QStringLiteral("SELECT id FROM sms WHERE state = 'waiting'")).isEmpty())
-                QCoreApplication::exit();
-        });
-        check.start(200);
-        QCoreApplication::exec();
+        // Done when every alert is written, taken and logged, and every SMS
+        // sent or given up.
+        const auto msLeft = [&] { return int(qMax<qint64>(plan.timeLimitMs - clock.elapsed(), 1)); };
+        if (!QTest::qWaitFor([&] { return written == plan.alerts; }, msLeft()) || !relay.waitUntilIdle(msLeft()))
+            out.problems << QStringLiteral("not done within %1 ms").arg(plan.timeLimitMs);
         robot.join();
         relay.stop();
 
