@@ -155,8 +155,7 @@ void tst_history::pageLogDailyFiles()
     QVERIFY(pageLog.text().startsWith(locale.toString(QDate(2026, 12, 7), QLocale::ShortFormat) + ' '));
 
     const auto daily = [](const char *date) {
-        QFile file(ProgramFolder::file(QString("Logs/PageLog-%1.txt").arg(date)));
-        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+        return QString::fromUtf8(fileBytes(ProgramFolder::file(QString("Logs/PageLog-%1.txt").arg(date))));
     };
     QVERIFY(daily("2026-12-07").contains("Message: late\r\n"));
     QVERIFY(!daily("2026-12-07").contains("midnight"));
