@@ -162,8 +162,7 @@ SoakOutcome runSoak(const SoakPlan &plan)
             out.problems << QStringLiteral("alerts left in the outbox");
         const QString pageLog = relay.pageLog().text();
         if (pageLog.count(QLatin1String("Sending to "))
-            != sends.size()
-                   - std::count_if(sends.cbegin(), sends.cend(), [](const SendSeen &s) { return !s.acknowledged; }))
+            != std::count_if(sends.cbegin(), sends.cend(), [](const SendSeen &s) { return s.acknowledged; }))
             out.problems << QStringLiteral("page log and acknowledged sends disagree");
         out.brokenOff = int(pageLog.count(QLatin1String("the line to the modem was lost")));
         out.givenUp = int(pageLog.count(QLatin1String("Given up sending to ")));
