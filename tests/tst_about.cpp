@@ -4,9 +4,9 @@
 #include "admin/frmAbout.h"
 #include "app/TahomaFont.h"
 #include "store/AppInfo.h"
+#include "support/WindowDriver.h"
 
 #include <QFrame>
-#include <QPushButton>
 #include <QtTest>
 
 class tst_about : public QObject
@@ -45,8 +45,7 @@ void tst_about::textsAndLayout()
         {"cmdOK", "OK", {296, 120, 76, 23}, false},
     };
     for (const auto &control : controls) {
-        QWidget *widget = about.findChild<QWidget *>(control.name);
-        QVERIFY2(widget, control.name);
+        QWidget *widget = find(about, control.name);
         QCOMPARE(widget->property("text").toString(), control.text);
         QCOMPARE(widget->geometry(), control.geometry);
         QCOMPARE(widget->font().bold(), control.bold);
@@ -54,10 +53,9 @@ void tst_about::textsAndLayout()
         QCOMPARE(widget->font().pointSizeF(), 8.25);
     }
     // The version is the program's own, major and minor only.
-    QCOMPARE(about.findChild<QWidget *>("lblVersion")->property("text").toString(),
+    QCOMPARE(find(about, "lblVersion")->property("text").toString(),
              QString("Version %1.%2").arg(AppInfo::major()).arg(AppInfo::minor()));
-    auto *line = about.findChild<QFrame *>("Line1");
-    QVERIFY(line);
+    auto *line = find<QFrame>(about, "Line1");
     QCOMPARE(line->frameShape(), QFrame::HLine);
     QCOMPARE(line->geometry(), QRect(16, 88, 352, 2));
 }
@@ -68,7 +66,7 @@ void tst_about::okOnEnterAndEsc()
         frmAbout about;
         about.show();
         QVERIFY(QTest::qWaitForWindowExposed(&about));
-        QSignalSpy pressed(about.findChild<QPushButton *>("cmdOK"), &QPushButton::clicked);
+        QSignalSpy pressed(find<QPushButton>(about, "cmdOK"), &QPushButton::clicked);
         QTest::keyClick(&about, key);
         QCOMPARE(pressed.size(), 1);
         QVERIFY(!about.isVisible());

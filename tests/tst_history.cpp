@@ -6,13 +6,11 @@
 // kept in memory.
 
 #include "modem/AlarmHistory.h"
-#include "modem/AlarmSender.h"
-#include "modem/PageLog.h"
-#include "modem/TraceList.h"
 #include "store/ProgramFolder.h"
 #include "store/UpdateCom.h"
 #include "support/Readback.h"
 #include "support/TestClock.h"
+#include "support/TestSender.h"
 
 #include <QDir>
 #include <QFile>
@@ -141,17 +139,15 @@ void tst_history::pageLogDailyFiles()
     // A block dated by the wall clock: at exactly midnight the date alone,
     // and the day's own file.
     TestClock clock(QDateTime(QDate(2026, 12, 7), QTime(23, 59, 59)));
-    PageLog pageLog;
-    TraceList trace;
-    AlarmSender sender(trace, pageLog);
+    TestSender s;
     UpdateCom::ComPort = 9; // nothing there: a failure block, dated like a sent one
-    sender.SendAlarm("late", "Desk1", "555");
+    s.sender.SendAlarm("late", "Desk1", "555");
     clock.set(QDateTime(QDate(2026, 12, 8), QTime(0, 0)));
-    sender.SendAlarm("midnight", "Desk1", "555");
+    s.sender.SendAlarm("midnight", "Desk1", "555");
     const QLocale locale = QLocale::system();
     const QString day8 = locale.toString(QDate(2026, 12, 8), QLocale::ShortFormat);
-    QVERIFY(pageLog.text().contains("\r\n" + day8 + "\r\nNot sent to Desk1 (555): "));
-    QVERIFY(pageLog.text().startsWith(locale.toString(QDate(2026, 12, 7), QLocale::ShortFormat) + ' '));
+    QVERIFY(s.pageLog.text().contains("\r\n" + day8 + "\r\nNot sent to Desk1 (555): "));
+    QVERIFY(s.pageLog.text().startsWith(locale.toString(QDate(2026, 12, 7), QLocale::ShortFormat) + ' '));
 
     const auto daily = [](const char *date) {
         return QString::fromUtf8(fileBytes(ProgramFolder::file(QString("Logs/PageLog-%1.txt").arg(date))));
@@ -163,18 +159,18 @@ void tst_history::pageLogDailyFiles()
     // A day's file that cannot be written is said once; the page log goes on.
     QVERIFY(QDir(ProgramFolder::path()).mkpath("Logs/PageLog-2026-12-09.txt"));
     clock.set(QDateTime(QDate(2026, 12, 9), QTime(8, 0)));
-    pageLog.report("one");
-    pageLog.report("two");
-    QCOMPARE(pageLog.text().count("The page log cannot be written to"), 1);
-    QVERIFY(pageLog.text().endsWith("two\r\n"));
+    s.pageLog.report("one");
+    s.pageLog.report("two");
+    QCOMPARE(s.pageLog.text().count("The page log cannot be written to"), 1);
+    QVERIFY(s.pageLog.text().endsWith("two\r\n"));
 
     // In memory only the newest lines are kept; the day's file has them all.
     clock.set(QDateTime(QDate(2026, 12, 10), QTime(8, 0)));
     for (int i = 1; i <= PageLog::KeptLines + PageLog::KeptLines / 5; ++i)
-        pageLog.report(QString("line %1").arg(i));
-    QVERIFY(pageLog.text().count('\n') <= PageLog::KeptLines + PageLog::KeptLines / 10);
-    QVERIFY(pageLog.text().endsWith(QString("line %1\r\n").arg(PageLog::KeptLines + PageLog::KeptLines / 5)));
-    QVERIFY(!pageLog.text().contains("line 1\r\n"));
+        s.pageLog.report(QString("line %1").arg(i));
+    QVERIFY(s.pageLog.text().count('\n') <= PageLog::KeptLines + PageLog::KeptLines / 10);
+    QVERIFY(s.pageLog.text().endsWith(QString("line %1\r\n").arg(PageLog::KeptLines + PageLog::KeptLines / 5)));
+    QVERIFY(!s.pageLog.text().contains("line 1\r\n"));
     QVERIFY(daily("2026-12-10").startsWith("line 1\r\n"));
 }
 

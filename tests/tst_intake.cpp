@@ -142,9 +142,16 @@ void tst_intake::tenPerCycleTakenInTurn()
     QCOMPARE(folder.loggedMessages().mid(10),
              QStringList({"b 6", "a 6", "a 7", "a 8", "a 9", "a 10", "a 11", "a 12", "a 13", "a 14"}));
 
-    // A backlog of a thousand in one folder holds up no other folder.
-    writeAlerts(a, 1, 1000, "backlog");
+    // A backlog of thousands in one folder: all in the outbox at once, ten
+    // dispatched this cycle, the rest waiting in their order, holding up no
+    // other folder.
+    writeAlerts(a, 1, 5000, "backlog");
     relay.cycle();
+    QCOMPARE(folder.loggedMessages().size(), 30);
+    const QList<QVariantList> waiting = folder.outboxRows("SELECT message FROM alert WHERE logged = 0 ORDER BY id");
+    QCOMPARE(waiting.size(), 4990);
+    QCOMPARE(waiting.first(), QVariantList({"backlog 11"}));
+    QCOMPARE(waiting.last(), QVariantList({"backlog 5000"}));
     writeAlerts(b, 1, 1, "other");
     relay.cycle();
     QVERIFY(folder.loggedMessages().contains("other 1"));

@@ -1,16 +1,19 @@
 // The main window driven offscreen: start-up from a real Config.mdb, its
-// layout and place on the screen, the tray's mouse messages, the About box
-// from the Help menu, the close box, Exit with No and with Yes, a session
-// that ends, and Exit in the middle of a batch.
+// layout and place on the screen, the tray's mouse messages after a login
+// (before one: tst_login), the About box from the Help menu, the close box,
+// Exit with No and with Yes, a session that ends, and Exit in the middle of
+// a batch.
 
 #include "app/TahomaFont.h"
 #include "app/WidgetMessageBoxes.h"
 #include "app/frmMain.h"
 #include "store/UpdateCom.h"
 #include "support/ProgramFolderFixture.h"
+#include "support/Readback.h"
 #include "support/ScriptedMessageBoxes.h"
 #include "support/SimulatedModem.h"
 #include "support/TestRelay.h"
+#include "support/WindowDriver.h"
 
 #include <QClipboard>
 #include <QFile>
@@ -48,13 +51,6 @@ void tst_mainwindow::startUpLayoutAndTray()
 
     frmMain window;
     window.Form_Load();
-    // Loaded and relaying; before a login the tray asks for the login window
-    // and this one is shown only when asked to.
-    QVERIFY(window.relay().Timer1().isActive());
-    QSignalSpy loginWanted(&window, &frmMain::loginWanted);
-    window.tray().mouseMessage(TrayIcon::LeftDoubleClick);
-    QCOMPARE(loginWanted.size(), 1);
-    QVERIFY(!window.isVisible());
     window.showMainWindow();
     QVERIFY(window.isVisible());
     // It opens centred on its screen.
@@ -72,8 +68,7 @@ void tst_mainwindow::startUpLayoutAndTray()
     QCOMPARE(window.tray().tip(), QString("Vantrel"));
 
     QCOMPARE(window.centralWidget()->size(), QSize(720, 634));
-    auto *log = window.findChild<QPlainTextEdit *>("txtPageLog");
-    QVERIFY(log);
+    auto *log = find<QPlainTextEdit>(window, "txtPageLog");
     QCOMPARE(log->geometry(), QRect(16, 48, 687, 569));
     for (const char *name : {"Label1", "Label3", "Label4"})
         QVERIFY(window.findChild<QLabel *>(name));
@@ -185,18 +180,16 @@ void tst_mainwindow::closeBoxAndExit()
     window.showMainWindow();
     boxes.answer(MessageBoxes::No);
     window.findChild<QAction *>("mnuExit")->trigger();
-    QCOMPARE(boxes.shown.size(), 1);
-    QCOMPARE(boxes.shown[0].text, QString("Exit Application?"));
-    QCOMPARE(boxes.shown[0].title, QString("Vantrel"));
-    QCOMPARE(boxes.shown[0].buttons, MessageBoxes::YesNo);
-    QCOMPARE(boxes.shown[0].icon, MessageBoxes::Question);
+    QCOMPARE(boxes.shown.value(0).buttons, MessageBoxes::YesNo);
+    QCOMPARE(boxes.shown.value(0).icon, MessageBoxes::Question);
+    QCOMPARE(boxes.taken(), QStringList({"Vantrel: Exit Application?"}));
     QVERIFY(unloaded.isEmpty());
     QVERIFY(window.isVisible());
     QVERIFY(window.tray().isRegistered());
 
     boxes.answer(MessageBoxes::Yes);
     window.findChild<QAction *>("mPopExit")->trigger();
-    QCOMPARE(boxes.shown.size(), 2);
+    QCOMPARE(boxes.shown.size(), 1);
     QCOMPARE(unloaded.size(), 1);
     QVERIFY(!window.tray().isRegistered());
     QVERIFY(!window.relay().Timer1().isActive());
@@ -239,10 +232,7 @@ void tst_mainwindow::exitInTheMiddleOfABatch()
     again.Form_Load();
     again.relay().Timer1().setInterval(50);
     QTRY_COMPARE_WITH_TIMEOUT(folder.loggedMessages().size(), 5, 20000);
-    QStringList texts;
-    for (const SimulatedModem::Sms &sms : modem.messages())
-        texts << sms.text;
-    QCOMPARE(texts, QStringList({"Alert 1", "Alert 2", "Alert 3", "Alert 4", "Alert 5"}));
+    QCOMPARE(sentTexts(modem), QStringList({"Alert 1", "Alert 2", "Alert 3", "Alert 4", "Alert 5"}));
 }
 
 void tst_mainwindow::noBoxHoldsUpTheRelay()

@@ -5,36 +5,17 @@
 // text, port set-up errors, and one dialogue at a time. (A line that goes
 // away in the middle of a dialogue: tst_faults.)
 
-#include "modem/AlarmSender.h"
-#include "modem/PageLog.h"
-#include "modem/TraceList.h"
 #include "store/UpdateCom.h"
 #include "support/ProgramFolderFixture.h"
 #include "support/PtyPair.h"
+#include "support/Readback.h"
 #include "support/ScriptedMessageBoxes.h"
 #include "support/SimulatedModem.h"
+#include "support/TestSender.h"
 
 #include <QFile>
 #include <QTimer>
 #include <QtTest>
-
-namespace {
-
-QByteArray history(const ProgramFolderFixture &folder)
-{
-    QFile file(folder.file("ALARM1.csv"));
-    file.open(QIODevice::ReadOnly);
-    return file.readAll();
-}
-
-struct Sender {
-    PageLog pageLog;
-    TraceList trace;
-    AlarmSender sender{trace, pageLog};
-    Sender() { sender.dialogue().setTimeUnitMs(1200); }
-};
-
-} // namespace
 
 class tst_send : public QObject
 {
@@ -54,7 +35,7 @@ void tst_send::acknowledgedSend()
     ProgramFolderFixture folder;
     SimulatedModem modem({"--quiet"}, folder.path(), 1);
     QVERIFY(modem.isReady());
-    Sender s;
+    TestSender s;
 
     // A short text of plain ASCII: text mode.
     const QString text = QStringLiteral("Gold above 1900, {OK}");
@@ -62,7 +43,7 @@ void tst_send::acknowledgedSend()
     const QStringList lines = s.pageLog.text().split("\r\n");
     QVERIFY(!lines[0].isEmpty());
     QCOMPARE(lines.mid(1), QStringList({"Sending to Desk1 (555)", "Message: " + text, ""}));
-    QCOMPARE(history(folder), "Desk1 (555)*** " + text.toLatin1() + "\r\n");
+    QCOMPARE(fileBytes(folder.file("ALARM1.csv")), "Desk1 (555)*** " + text.toLatin1() + "\r\n");
 
     QVERIFY(s.trace.lines().contains("Sending..AT+CMGS=\"555\""));
     QVERIFY(s.trace.lines().contains("Sending.." + text + QChar(26)));
@@ -81,7 +62,7 @@ void tst_send::acknowledgedSend()
     QCOMPARE(modem.messages()[2].parts, 3);
     QCOMPARE(s.trace.lines().count("Sending..AT+CMGF=0"), 1);
     QCOMPARE(s.trace.lines().filter("Sending..AT+CMGS=").size(), 3);
-    QVERIFY(history(folder).contains("Desk1 (+555)*** caf\xe9\r\n"));
+    QVERIFY(fileBytes(folder.file("ALARM1.csv")).contains("Desk1 (+555)*** caf\xe9\r\n"));
 }
 
 void tst_send::textModeBytesAsEver()
@@ -101,7 +82,7 @@ void tst_send::textModeBytesAsEver()
         else if (heard.endsWith("\x1a\r"))
             device.write("\r\n+CMGS: 4\r\n\r\nOK\r\n");
     });
-    Sender s;
+    TestSender s;
     s.sender.SendAlarm("Gold above 1900", "Desk1", "555");
     QCOMPARE(heard, QByteArray("\033AT+CMGF=1\rAT+CMGS=\"555\"\rGold above 1900\x1a\r"));
     QVERIFY(s.pageLog.text().contains("Sending to Desk1 (555)"));
@@ -113,7 +94,7 @@ void tst_send::failedSendsSayWhy()
     // The echo arrives byte by byte: "OK" and ">" of the text come long
     // before the modem's own answer, which here is a refusal.
     SimulatedModem modem({"--quiet", "--split", "1", "--reject", "666"}, folder.path(), 1);
-    Sender s;
+    TestSender s;
     const auto said = [&](const QString &block) { return s.pageLog.text().contains(block); };
 
     // "+CMS ERROR" for the text: not sent, no history line, and said in the
@@ -161,7 +142,7 @@ void tst_send::whatTheModemMustNotMisread()
 {
     ProgramFolderFixture folder;
     SimulatedModem modem({"--quiet"}, folder.path(), 1);
-    Sender s;
+    TestSender s;
 
     // A dialogue killed at the prompt leaves the modem waiting for a text;
     // the next dialogue clears it first, so nothing of it becomes that text.
@@ -193,7 +174,7 @@ void tst_send::portSetUpErrors()
 {
     ProgramFolderFixture folder;
     ScriptedMessageBoxes boxes;
-    Sender s;
+    TestSender s;
 
     // The box waits for nobody; while it is up, further port errors go to
     // the page log only.
@@ -227,7 +208,7 @@ void tst_send::oneDialogueAtATime()
 {
     ProgramFolderFixture folder;
     SimulatedModem modem({"--quiet", "--delay", "150"}, folder.path(), 1);
-    Sender s;
+    TestSender s;
 
     // A second send asked for in the middle of the first one's waits runs
     // after it, never inside it.

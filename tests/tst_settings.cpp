@@ -12,17 +12,15 @@
 #include "support/ScriptedMessageBoxes.h"
 #include "support/SimulatedModem.h"
 #include "support/TestRelay.h"
+#include "support/WindowDriver.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFile>
 #include <QFileDialog>
-#include <QLineEdit>
 #include <QListView>
 #include <QPlainTextEdit>
-#include <QPushButton>
-#include <QTableWidget>
 #include <QtTest>
 
 namespace {
@@ -43,47 +41,11 @@ private:
     int m_normalStates = 0;
 };
 
-template <typename T = QWidget> T *find(const QObject &window, const char *name)
-{
-    T *child = window.findChild<T *>(QString::fromLatin1(name));
-    if (!child)
-        qFatal("no %s in the window", name);
-    return child;
-}
-
-// Presses the buttons one after the other.
-template <typename... Names> void click(const QObject &window, const Names *...names)
-{
-    (find<QPushButton>(window, names)->click(), ...);
-}
-
-void type(const QObject &window, const char *name, const QString &text)
-{
-    find<QLineEdit>(window, name)->setText(text);
-}
-
 void showPage(const QObject &window, int page)
 {
     // Selecting a page again refills its grid.
     find<QTabWidget>(window, "SSTab1")->setCurrentIndex(0);
     find<QTabWidget>(window, "SSTab1")->setCurrentIndex(page);
-}
-
-QStringList column(const QObject &window, const char *grid, int column)
-{
-    auto *table = find<QTableWidget>(window, grid);
-    QStringList texts;
-    for (int row = 0; row < table->rowCount(); ++row)
-        texts << (table->item(row, column) ? table->item(row, column)->text() : QString());
-    return texts;
-}
-
-QStringList values(const ProgramFolderFixture &folder, const QString &sql)
-{
-    QStringList list;
-    for (const QVariantList &row : folder.rows(sql))
-        list << row[0].toString();
-    return list;
 }
 
 // Selects a row of the grid (-1: none), answers the question that the
@@ -94,16 +56,6 @@ void removeRow(ScriptedMessageBoxes &boxes, const QObject &window, const char *g
     find<QTableWidget>(window, grid)->setCurrentCell(row, 0);
     boxes.answer(answer);
     click(window, button);
-}
-
-// The boxes shown since the last look, as "title: text".
-QStringList taken(ScriptedMessageBoxes &boxes)
-{
-    QStringList list;
-    for (const ScriptedMessageBoxes::Shown &box : std::as_const(boxes.shown))
-        list << box.title + QStringLiteral(": ") + box.text;
-    boxes.clear();
-    return list;
 }
 
 } // namespace
@@ -137,7 +89,7 @@ void tst_settings::users()
     auto *grid = find<QTableWidget>(window, "UserList");
     auto *duty = find<QCheckBox>(window, "chkDuty");
     const auto recipients = [&] { return main.relay().recipients().PhoneList(); };
-    const auto users = [&] { return values(folder, "SELECT name FROM USERS ORDER BY rowid"); };
+    const auto users = [&] { return folder.values("SELECT name FROM USERS ORDER BY rowid"); };
 
     // The name is checked first, the number only when there is a name.
     click(window, "cmdAddUser");
@@ -147,7 +99,7 @@ void tst_settings::users()
     type(window, "txtAddUser", "Bob");
     click(window, "cmdADD");
     QVERIFY(find(window, "txtAddPhone")->hasFocus());
-    QCOMPARE(taken(boxes),
+    QCOMPARE(boxes.taken(),
              QStringList({"Vantrel: User Name must not be blank.", "Vantrel: Phone No. must not be blank."}));
 
     // Names need not be unique, and quotes in them are ordinary letters.
@@ -156,7 +108,7 @@ void tst_settings::users()
         type(window, "txtAddPhone", "222");
         click(window, "cmdADD");
     }
-    QCOMPARE(taken(boxes), QStringList(4, "Adding User: Already added new user."));
+    QCOMPARE(boxes.taken(), QStringList(4, "Adding User: Already added new user."));
     QVERIFY(find<QLineEdit>(window, "txtAddUser")->text().isEmpty());
     QCOMPARE(users(), QStringList({"Ann", "Bob", "Bob", "O'Brien", "x' OR '1'='1"}));
     QCOMPARE(grid->rowCount(), 1);
@@ -178,13 +130,13 @@ void tst_settings::users()
     QCOMPARE(find<QLineEdit>(window, "txtEditUserName")->text(), QString("Bob"));
     type(window, "txtEditPhone", "");
     click(window, "cmdSaveUser");
-    QVERIFY(taken(boxes).isEmpty());
+    QVERIFY(boxes.taken().isEmpty());
 
     // Saving changes the first user of the name; the grid shows it after "Cancel".
     type(window, "txtEditPhone", "999");
     duty->setChecked(true);
     click(window, "cmdSaveUser");
-    QCOMPARE(taken(boxes), QStringList({"Vantrel: Updated User!"}));
+    QCOMPARE(boxes.taken(), QStringList({"Vantrel: Updated User!"}));
     QCOMPARE(recipients(), QStringList({"Ann", "111", "Bob", "999"}));
     click(window, "Command3");
     QCOMPARE(column(window, "UserList", 2), QStringList({"111", "999", "222", "222", "222"}));
@@ -198,7 +150,7 @@ void tst_settings::users()
     // "Remove User" asks first, then removes every user of exactly that name.
     removeRow(boxes, window, "UserList", 1, "cmdRemoveUser", MessageBoxes::No);
     QCOMPARE(boxes.shown[0].defaultButton, MessageBoxes::Yes);
-    QCOMPARE(taken(boxes), QStringList({"Confirm Delete: Are you sure to delete user?"}));
+    QCOMPARE(boxes.taken(), QStringList({"Confirm Delete: Are you sure to delete user?"}));
     QCOMPARE(users().size(), 6);
     for (int row : {1, 2, 2})
         removeRow(boxes, window, "UserList", row, "cmdRemoveUser");
@@ -226,7 +178,7 @@ void tst_settings::watchedFolders()
     QVERIFY(QTest::qWaitForWindowActive(&window));
     auto *grid = find<QTableWidget>(window, "MT4PathList");
     auto *path = find<QLineEdit>(window, "txtMT4Path");
-    const auto stored = [&] { return values(folder, "SELECT MT4_PATH FROM Mt4Path ORDER BY ID"); };
+    const auto stored = [&] { return folder.values("SELECT MT4_PATH FROM Mt4Path ORDER BY ID"); };
 
     // The window opens on this page with the folders listed. Every page
     // places its controls relative to the whole tab control, strip included.
@@ -244,7 +196,7 @@ void tst_settings::watchedFolders()
     click(window, "cmdAddPath");
     QVERIFY(!grid->isEnabled() && path->isEnabled() && path->isReadOnly());
     click(window, "cmdSavePath");
-    QCOMPARE(taken(boxes), QStringList({"Vantrel: MT4 Path must not be blank."}));
+    QCOMPARE(boxes.taken(), QStringList({"Vantrel: MT4 Path must not be blank."}));
     QVERIFY(path->hasFocus());
 
     // The system's picker opens on the selected row's folder with nothing
@@ -290,7 +242,7 @@ void tst_settings::watchedFolders()
     QVERIFY(path->text().isEmpty());
     for (int i = 0; i < 2; ++i)
         click(window, "cmdBrowse", "cmdSavePath");
-    QCOMPARE(taken(boxes), QStringList(2, "Adding MT4 Path: Already added new path."));
+    QCOMPARE(boxes.taken(), QStringList(2, "Adding MT4 Path: Already added new path."));
     QCOMPARE(stored(), QStringList({kept, "/mt4/one", "/mt4/one"}));
     QCOMPARE(grid->rowCount(), 1);
     click(window, "cmdCancelPath");
@@ -307,7 +259,7 @@ void tst_settings::watchedFolders()
 
     // "No" keeps everything; "Yes" removes every row of the folder.
     removeRow(boxes, window, "MT4PathList", 1, "cmdRemovePath", MessageBoxes::No);
-    QCOMPARE(taken(boxes), QStringList({"Confirm Delete: Are you sure to delete path?"}));
+    QCOMPARE(boxes.taken(), QStringList({"Confirm Delete: Are you sure to delete path?"}));
     QCOMPARE(stored().size(), 3);
     removeRow(boxes, window, "MT4PathList", 1, "cmdRemovePath");
     QCOMPARE(stored(), QStringList({kept}));
@@ -386,7 +338,7 @@ void tst_settings::portSettings()
     click(*window, "cmdComOK");
     QCOMPARE(UpdateCom::ComPort, short(12));
     QCOMPARE(UpdateCom::SettingsString(), QString("19200,e, 8, 2"));
-    QVERIFY(taken(boxes).isEmpty());
+    QVERIFY(boxes.taken().isEmpty());
 
     // A new window shows what was saved; a lower-case parity shows as "Odd".
     window = std::make_unique<frmSettings>(main);
@@ -453,7 +405,7 @@ void tst_settings::modemTestAndTestMessage()
         main.relay().Timer1_Timer();
     });
     click(window, "cmdTestModem");
-    QCOMPARE(taken(boxes), QStringList({"Vantrel: Modem Test is OK"}));
+    QCOMPARE(boxes.taken(), QStringList({"Vantrel: Modem Test is OK"}));
     QVERIFY(held && QFile::exists(MT4Paths::alertFile(watched)) && !main.relay().sender().busy());
     QCOMPARE(stored(), QVariantList({3, "115200"}));
     QVERIFY(!comm->portOpen() && find(window, "cmdTestModem")->isEnabled());
@@ -464,7 +416,7 @@ void tst_settings::modemTestAndTestMessage()
         port->setEditText(number);
         click(window, "cmdTestModem");
     }
-    QCOMPARE(taken(boxes), QStringList(2, "Vantrel: Modem No Response."));
+    QCOMPARE(boxes.taken(), QStringList(2, "Vantrel: Modem No Response."));
     QCOMPARE(stored(), QVariantList({3, "115200"}));
 
     // A port left open is closed without a word; a port that does not
@@ -473,10 +425,10 @@ void tst_settings::modemTestAndTestMessage()
     comm->setPortOpen(true);
     port->setEditText("COM 3");
     click(window, "cmdTestModem");
-    QVERIFY(taken(boxes).isEmpty() && !comm->portOpen());
+    QVERIFY(boxes.taken().isEmpty() && !comm->portOpen());
     port->setEditText("COM9");
     click(window, "cmdTestModem");
-    QCOMPARE(taken(boxes), QStringList({"Vantrel: Invalid port number"}));
+    QCOMPARE(boxes.taken(), QStringList({"Vantrel: Invalid port number"}));
 
     // A test pressed during an alert's send finds the port taken, says so
     // and leaves its own port closed; the send and the next one go through.
@@ -490,7 +442,7 @@ void tst_settings::modemTestAndTestMessage()
     main.SendAlarm("Gold", "Ann", "111", {});
     QVERIFY(!portOpenAfter);
     main.SendAlarm("Silver", "Ann", "111", {});
-    QCOMPARE(taken(boxes), QStringList({"Vantrel: Port already open"}));
+    QCOMPARE(boxes.taken(), QStringList({"Vantrel: Port already open"}));
     QCOMPARE(modem.messages().size(), 2);
 
     // A test message goes by the send that alerts use, traced in the
@@ -549,7 +501,7 @@ void tst_settings::modemTestAndTestMessage()
     QVERIFY(!closing);
     QCOMPARE(traceLeft, 0);
     QCOMPARE(main.normalStates(), 1);
-    QVERIFY(taken(boxes).isEmpty());
+    QVERIFY(boxes.taken().isEmpty());
 }
 
 QTEST_MAIN(tst_settings)

@@ -83,12 +83,17 @@ QList<QVariantList> ProgramFolderFixture::outboxRows(const QString &sql) const
     return queryRows(file(QString::fromLatin1(Outbox::FileName)), sql);
 }
 
+QStringList ProgramFolderFixture::values(const QString &sql) const
+{
+    QStringList list;
+    for (const QVariantList &row : rows(sql))
+        list << row[0].toString();
+    return list;
+}
+
 QStringList ProgramFolderFixture::loggedMessages() const
 {
-    QStringList messages;
-    for (const QVariantList &row : rows(QStringLiteral("SELECT Message FROM LOG ORDER BY SMS_ID")))
-        messages << row[0].toString();
-    return messages;
+    return values(QStringLiteral("SELECT Message FROM LOG ORDER BY SMS_ID"));
 }
 
 QList<QVariantList> ProgramFolderFixture::queryRows(const QString &file, const QString &sql)

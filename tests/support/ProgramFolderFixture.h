@@ -22,6 +22,8 @@ public:
     // Direct SQL on Config.mdb, for preparing and checking rows.
     void exec(const QString &sql, const QVariantList &values = {}) const;
     QList<QVariantList> rows(const QString &sql) const;
+    // The first field of every row.
+    QStringList values(const QString &sql) const;
     // The Message of every LOG row, in order.
     QStringList loggedMessages() const;
     // Rows of a query on the outbox journal, Outbox.db, and a change to it.

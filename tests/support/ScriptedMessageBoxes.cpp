@@ -35,3 +35,12 @@ QStringList ScriptedMessageBoxes::texts() const
         list << box.text;
     return list;
 }
+
+QStringList ScriptedMessageBoxes::taken()
+{
+    QStringList list;
+    for (const Shown &box : std::as_const(shown))
+        list << box.title + QStringLiteral(": ") + box.text;
+    shown.clear();
+    return list;
+}

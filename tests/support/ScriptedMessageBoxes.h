@@ -31,7 +31,8 @@ public:
     void answer(Answer next) { m_answers.enqueue(next); }
     QList<Shown> shown;
     QStringList texts() const;
-    void clear() { shown.clear(); }
+    // The boxes shown since the last look, as "title: text"; forgets them.
+    QStringList taken();
 
 private:
     QQueue<Answer> m_answers;
