@@ -48,8 +48,7 @@ void tst_relay::alertsReachEveryOnDutyPhoneOnce()
     QTest::qWait(300); // further ticks find nothing and send nothing
 
     // Record by record, every on-duty recipient in table order, then the
-    // record's LOG row; each folder's alerts in their order, the folders
-    // taken in turn.
+    // record's LOG row. (The folders taken in turn: tst_intake.)
     const QList<SimulatedModem::Sms> sent = modem.messages();
     QCOMPARE(sent.size(), 24);
     QStringList texts;
@@ -60,7 +59,6 @@ void tst_relay::alertsReachEveryOnDutyPhoneOnce()
         texts << sent[2 * i].text;
     }
     QCOMPARE(folder.loggedMessages(), texts);
-    QCOMPARE(texts.mid(0, 4), QStringList({"Alert 1", "Alert 8", "Alert 2", "Alert 9"}));
     QVERIFY(!relay.pageLog().text().contains("Bob"));
     QCOMPARE(fileBytes(folder.file("ALARM1.csv")).count("\r\n"), 24);
     QCOMPARE(folder.outboxRows("SELECT count(*) FROM sms WHERE state = 'sent'").first().first().toInt(), 24);
