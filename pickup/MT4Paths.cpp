@@ -10,12 +10,9 @@ void MT4Paths::GetPathList()
     // Built aside, so that a failing read leaves the old list in use rather
     // than half of a new one. Every stored folder is watched, however many.
     QStringList list;
-    Connection cn;
-    cn.Open();
-    Recordset rs;
-    rs.Open(QString::fromLatin1(Statements::Mt4Paths), cn);
-    for (; !rs.Eof(); rs.MoveNext())
-        list << rs.Field(QStringLiteral("MT4_PATH")).toString();
+    Table table(Statements::Mt4Paths);
+    for (; !table.rs.Eof(); table.rs.MoveNext())
+        list << table.rs.Field(QStringLiteral("MT4_PATH")).toString();
     m_pathList = list;
     m_pathCount = short(qMin<qsizetype>(list.size(), 32767));
 }

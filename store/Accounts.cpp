@@ -11,38 +11,32 @@ namespace UpdateCom {
 
 short CheckLogin(const QString &userName, const QString &password)
 {
-    Connection cn;
-    cn.Open();
-    Recordset rs;
-    rs.Open(QString::fromLatin1(Statements::Accounts), cn);
+    Table table(Statements::Accounts);
     short rank = 0;
-    while (!rs.Eof()) {
-        const QVariant name = rs.Field(QStringLiteral("UserName"));
-        const QVariant pass = rs.Field(QStringLiteral("Password"));
+    while (!table.rs.Eof()) {
+        const QVariant name = table.rs.Field(QStringLiteral("UserName"));
+        const QVariant pass = table.rs.Field(QStringLiteral("Password"));
         // A field without value never matches.
         if (!name.isNull() && !pass.isNull() && name.toString() == userName && pass.toString() == password) {
-            rank = FieldValues::toShort(rs.Field(QStringLiteral("Rank")), "Rank");
+            rank = FieldValues::toShort(table.rs.Field(QStringLiteral("Rank")), "Rank");
             break;
         }
-        rs.MoveNext();
+        table.rs.MoveNext();
     }
     return rank;
 }
 
 bool UpdateUser(const QString &userName, const QString &phoneNo, bool onDuty)
 {
-    Connection cn;
-    cn.Open();
-    Recordset rs;
     // The name is bound, never pasted into the statement: an apostrophe in a
     // name is an ordinary character and typed text cannot widen the lookup.
-    rs.Open(QString::fromLatin1(Statements::UserByName), cn, {userName});
-    if (rs.Eof())
+    Table table(Statements::UserByName, {userName});
+    if (table.rs.Eof())
         return false;
-    rs.SetField(QStringLiteral("name"), userName);
-    rs.SetField(QStringLiteral("Phone_No"), phoneNo);
-    rs.SetField(QStringLiteral("On_Duty"), onDuty);
-    rs.Update();
+    table.rs.SetField(QStringLiteral("name"), userName);
+    table.rs.SetField(QStringLiteral("Phone_No"), phoneNo);
+    table.rs.SetField(QStringLiteral("On_Duty"), onDuty);
+    table.rs.Update();
     return true;
 }
 

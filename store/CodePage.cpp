@@ -11,12 +11,9 @@ namespace CodePage {
 QString load()
 {
     try {
-        Connection cn;
-        cn.Open();
-        Recordset rs;
-        rs.Open(QString::fromLatin1(Statements::AlertCodePage), cn);
-        if (!rs.Eof() && !rs.Field(QStringLiteral("CodePage")).toString().isEmpty())
-            return rs.Field(QStringLiteral("CodePage")).toString();
+        Table table(Statements::AlertCodePage);
+        if (!table.rs.Eof() && !table.rs.Field(QStringLiteral("CodePage")).toString().isEmpty())
+            return table.rs.Field(QStringLiteral("CodePage")).toString();
     } catch (const DbError &) {
         // An older Config.mdb without the table: the default it has always had.
     }

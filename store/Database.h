@@ -99,3 +99,17 @@ private:
     QStringList m_changedNames;
     QVariantList m_changedValues;
 };
+
+// The pattern of every operation in one object: a connection of its own and
+// a recordset opened on it with the operation's statement, released together
+// (the recordset first) when the object goes.
+struct Table {
+    explicit Table(const char *statement, const QVariantList &params = {})
+    {
+        cn.Open();
+        rs.Open(QString::fromLatin1(statement), cn, params);
+    }
+
+    Connection cn;
+    Recordset rs;
+};

@@ -11,17 +11,14 @@ namespace LogTable {
 
 void WriteLog(const QString &Time, const QString &EA_Name, const QString &Title, const QString &Message)
 {
-    Connection cn;
-    cn.Open();
-    Recordset rs;
-    rs.Open(QString::fromLatin1(Statements::Log), cn);
-    rs.AddNew();
-    rs.SetField(QStringLiteral("Time"), Time);
-    rs.SetField(QStringLiteral("EA_Name"), EA_Name);
-    rs.SetField(QStringLiteral("Title"), Title);
-    rs.SetField(QStringLiteral("Message"), Message);
-    rs.Update();
-    rs.Close();
+    Table table(Statements::Log);
+    table.rs.AddNew();
+    table.rs.SetField(QStringLiteral("Time"), Time);
+    table.rs.SetField(QStringLiteral("EA_Name"), EA_Name);
+    table.rs.SetField(QStringLiteral("Title"), Title);
+    table.rs.SetField(QStringLiteral("Message"), Message);
+    table.rs.Update();
+    table.rs.Close();
 }
 
 qint64 lastId()

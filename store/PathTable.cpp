@@ -14,43 +14,31 @@ const QString PathField = QStringLiteral("MT4_PATH");
 
 QStringList rows()
 {
-    Connection cn;
-    cn.Open();
-    Recordset rs;
-    rs.Open(QString::fromLatin1(Statements::Mt4Paths), cn);
+    Table table(Statements::Mt4Paths);
     QStringList folders;
-    for (; !rs.Eof(); rs.MoveNext())
-        folders << rs.Field(PathField).toString();
+    for (; !table.rs.Eof(); table.rs.MoveNext())
+        folders << table.rs.Field(PathField).toString();
     return folders;
 }
 
 void add(const QString &folder)
 {
-    Connection cn;
-    cn.Open();
-    Recordset rs;
-    rs.Open(QString::fromLatin1(Statements::Mt4Paths), cn);
-    rs.AddNew();
-    rs.SetField(PathField, folder);
-    rs.Update();
+    Table table(Statements::Mt4Paths);
+    table.rs.AddNew();
+    table.rs.SetField(PathField, folder);
+    table.rs.Update();
 }
 
 bool isEmpty()
 {
-    Connection cn;
-    cn.Open();
-    Recordset rs;
-    rs.Open(QString::fromLatin1(Statements::Mt4Paths), cn);
-    return rs.Eof();
+    Table table(Statements::Mt4Paths);
+    return table.rs.Eof();
 }
 
 void removeFolder(const QString &folder)
 {
-    Connection cn;
-    cn.Open();
-    Recordset rs;
-    rs.Open(QString::fromLatin1(Statements::Mt4Paths), cn);
-    DeleteMatching(rs, PathField, folder);
+    Table table(Statements::Mt4Paths);
+    DeleteMatching(table.rs, PathField, folder);
 }
 
 } // namespace PathTable

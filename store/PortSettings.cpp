@@ -18,18 +18,15 @@ QString SettingsString()
 
 void LoadComSettings()
 {
-    Connection cn;
-    cn.Open();
-    Recordset rs;
-    rs.Open(QString::fromLatin1(Statements::Com), cn);
+    Table table(Statements::Com);
     // Fields are read in this order; a missing row or a COM or StopBit
     // without value ends start-up with the error.
-    const short port = FieldValues::toShort(rs.Field(QStringLiteral("COM")), "COM");
-    const QString baud = rs.Field(QStringLiteral("Buad")).toString();
-    const QString dataBits = rs.Field(QStringLiteral("DataBits")).toString();
-    const QString parity = rs.Field(QStringLiteral("Parity")).toString();
-    const QString flow = rs.Field(QStringLiteral("FlowControl")).toString();
-    const QString stop = FieldValues::toText(rs.Field(QStringLiteral("StopBit")), "StopBit");
+    const short port = FieldValues::toShort(table.rs.Field(QStringLiteral("COM")), "COM");
+    const QString baud = table.rs.Field(QStringLiteral("Buad")).toString();
+    const QString dataBits = table.rs.Field(QStringLiteral("DataBits")).toString();
+    const QString parity = table.rs.Field(QStringLiteral("Parity")).toString();
+    const QString flow = table.rs.Field(QStringLiteral("FlowControl")).toString();
+    const QString stop = FieldValues::toText(table.rs.Field(QStringLiteral("StopBit")), "StopBit");
     ComPort = port;
     Baud = baud;
     DataBits = dataBits;
@@ -60,16 +57,13 @@ void SaveComSettings(const QString &portText, const QString &baudText, const QSt
     const short port = PortNumber(portText);
     const QString parity = parityText.left(1);
     {
-        Connection cn;
-        cn.Open();
-        Recordset rs;
-        rs.Open(QString::fromLatin1(Statements::Com), cn);
-        rs.SetField(QStringLiteral("COM"), QString::number(port));
-        rs.SetField(QStringLiteral("Buad"), baudText);
-        rs.SetField(QStringLiteral("DataBits"), dataBitsText);
-        rs.SetField(QStringLiteral("Parity"), parity);
-        rs.SetField(QStringLiteral("StopBit"), stopBitsText);
-        rs.Update();
+        Table table(Statements::Com);
+        table.rs.SetField(QStringLiteral("COM"), QString::number(port));
+        table.rs.SetField(QStringLiteral("Buad"), baudText);
+        table.rs.SetField(QStringLiteral("DataBits"), dataBitsText);
+        table.rs.SetField(QStringLiteral("Parity"), parity);
+        table.rs.SetField(QStringLiteral("StopBit"), stopBitsText);
+        table.rs.Update();
     }
     Baud = baudText;
     DataBits = dataBitsText;

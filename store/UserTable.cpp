@@ -8,47 +8,36 @@ namespace UserTable {
 
 QList<User> rows()
 {
-    Connection cn;
-    cn.Open();
-    Recordset rs;
-    rs.Open(QString::fromLatin1(Statements::Users), cn);
+    Table table(Statements::Users);
     QList<User> users;
-    for (; !rs.Eof(); rs.MoveNext()) {
+    for (; !table.rs.Eof(); table.rs.MoveNext()) {
         // A user without a flag is off duty.
-        users.append({rs.Field(QStringLiteral("name")).toString(), rs.Field(QStringLiteral("Phone_No")).toString(),
-                      rs.Field(QStringLiteral("On_Duty")).toBool()});
+        users.append({table.rs.Field(QStringLiteral("name")).toString(),
+                      table.rs.Field(QStringLiteral("Phone_No")).toString(),
+                      table.rs.Field(QStringLiteral("On_Duty")).toBool()});
     }
     return users;
 }
 
 void add(const QString &name, const QString &phoneNo)
 {
-    Connection cn;
-    cn.Open();
-    Recordset rs;
-    rs.Open(QString::fromLatin1(Statements::Users), cn);
-    rs.AddNew();
-    rs.SetField(QStringLiteral("name"), name);
-    rs.SetField(QStringLiteral("Phone_No"), phoneNo);
-    rs.Update();
+    Table table(Statements::Users);
+    table.rs.AddNew();
+    table.rs.SetField(QStringLiteral("name"), name);
+    table.rs.SetField(QStringLiteral("Phone_No"), phoneNo);
+    table.rs.Update();
 }
 
 bool isEmpty()
 {
-    Connection cn;
-    cn.Open();
-    Recordset rs;
-    rs.Open(QString::fromLatin1(Statements::Users), cn);
-    return rs.Eof();
+    Table table(Statements::Users);
+    return table.rs.Eof();
 }
 
 void removeNamed(const QString &name)
 {
-    Connection cn;
-    cn.Open();
-    Recordset rs;
-    rs.Open(QString::fromLatin1(Statements::Users), cn);
-    DeleteMatching(rs, QStringLiteral("name"), name);
+    Table table(Statements::Users);
+    DeleteMatching(table.rs, QStringLiteral("name"), name);
 }
 
 } // namespace UserTable

@@ -17,21 +17,6 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-namespace {
-
-// A Recordset on Config.mdb with a connection of its own.
-struct Table {
-    explicit Table(const QString &statement)
-    {
-        cn.Open();
-        rs.Open(statement, cn);
-    }
-    Connection cn;
-    Recordset rs;
-};
-
-} // namespace
-
 class tst_store : public QObject
 {
     Q_OBJECT
