@@ -26,6 +26,16 @@ QString generalDateTime(const QDateTime &now)
     return date + QLatin1Char(' ') + locale.toString(now.time(), timeFormat.trimmed());
 }
 
+// The history keeps the alert's own bytes; a text typed in the Settings
+// window goes in Latin-1 where it can be, else in UTF-8.
+QByteArray historyBytes(const SmsJob &job)
+{
+    if (!job.messageBytes.isEmpty())
+        return job.messageBytes;
+    const QByteArray latin1 = job.text.toLatin1();
+    return QString::fromLatin1(latin1) == job.text ? latin1 : job.text.toUtf8();
+}
+
 } // namespace
 
 AlarmSender::AlarmSender(TraceList &trace, PageLog &pageLog, QObject *parent)
@@ -183,12 +193,7 @@ void AlarmSender::logSend(const SmsJob &job)
     m_pageLog.append(QStringLiteral("Sending to ") + job.name + QStringLiteral(" (") + job.number
                      + QStringLiteral(")\r\n"));
     m_pageLog.append(QStringLiteral("Message: ") + job.text + QStringLiteral("\r\n"));
-    // The history keeps the alert's own bytes; a text typed in the Settings
-    // window in Latin-1 where it can be, else in UTF-8.
-    const QByteArray message = !job.messageBytes.isEmpty()                            ? job.messageBytes
-                               : QString::fromLatin1(job.text.toLatin1()) == job.text ? job.text.toLatin1()
-                                                                                      : job.text.toUtf8();
-    UpdateCom::AlarmRecord = job.name.toLatin1() + " (" + job.number.toLatin1() + ")*** " + message;
+    UpdateCom::AlarmRecord = job.name.toLatin1() + " (" + job.number.toLatin1() + ")*** " + historyBytes(job);
     // A history that cannot be written is said once, until it can again.
     try {
         m_history.AlarmLog();

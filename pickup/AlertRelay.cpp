@@ -91,16 +91,16 @@ void AlertRelay::setFolderNotifications(bool on)
 void AlertRelay::watchFolders()
 {
     // A folder that does not exist yet is watched from the first tick that
-    // finds it.
+    // finds it. With notifications off, every watch goes.
     const QStringList watched = m_watcher.directories();
     QStringList wanted;
-    for (const QString &path : std::as_const(m_paths.PathList())) {
-        const QString folder = QDir::cleanPath(path);
-        if (!m_notified)
-            break;
-        wanted << folder;
-        if (!watched.contains(folder) && QFileInfo(folder).isDir())
-            m_watcher.addPath(folder);
+    if (m_notified) {
+        for (const QString &path : std::as_const(m_paths.PathList())) {
+            const QString folder = QDir::cleanPath(path);
+            wanted << folder;
+            if (!watched.contains(folder) && QFileInfo(folder).isDir())
+                m_watcher.addPath(folder);
+        }
     }
     for (const QString &folder : watched) {
         if (!wanted.contains(folder))
