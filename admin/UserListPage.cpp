@@ -5,6 +5,7 @@
 #include "admin/MainLink.h"
 #include "admin/SettingsGrid.h"
 #include "store/MessageBoxes.h"
+#include "store/PhoneNumber.h"
 #include "store/UpdateCom.h"
 #include "store/UserTable.h"
 
@@ -14,6 +15,17 @@ namespace {
 constexpr int NameColumn = 1;
 constexpr int PhoneColumn = 2;
 constexpr int DutyColumn = 3;
+
+// A number the modem could not take is refused before it is stored; the
+// number is stored as typed otherwise. False when refused.
+bool acceptedNumber(QLineEdit &box)
+{
+    if (PhoneNumber::isValid(box.text()))
+        return true;
+    MsgBox(PhoneNumber::refusalText());
+    box.setFocus();
+    return false;
+}
 
 } // namespace
 
@@ -95,6 +107,8 @@ void UserListPage::cmdADD_Click()
         ui->txtAddPhone->setFocus();
         return;
     }
+    if (!acceptedNumber(*ui->txtAddPhone))
+        return;
     DbOperation([this] {
         // Names need not be unique.
         UserTable::add(ui->txtAddUser->text(), ui->txtAddPhone->text());
@@ -141,7 +155,7 @@ void UserListPage::cmdEditUser_Click()
 
 void UserListPage::cmdSaveUser_Click()
 {
-    if (ui->txtEditPhone->text().isEmpty())
+    if (ui->txtEditPhone->text().isEmpty() || !acceptedNumber(*ui->txtEditPhone))
         return;
     DbOperation([this] {
         // A name that is no longer there is passed over without a word.

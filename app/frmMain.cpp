@@ -57,6 +57,9 @@ frmMain::frmMain(QWidget *parent)
                                    QStringLiteral("Given up sending to %1 (%2): %3").arg(name, number, reason));
             });
 
+    connect(&m_relay, &AlertRelay::outboxSetAside, this,
+            [this](const QString &text) { m_tray.showBalloon(AppInfo::title(), text); });
+
     connect(qApp, &QGuiApplication::commitDataRequest, this, [this] { endSession(); });
 }
 
@@ -102,7 +105,7 @@ void frmMain::GetPathList()
 
 void frmMain::GetPhoneNo()
 {
-    m_relay.recipients().GetPhoneNo();
+    m_relay.GetPhoneNo();
 }
 
 void frmMain::SendAlarm(const QString &AlarmMsg, const QString &UserName, const QString &Ph_No,

@@ -79,7 +79,7 @@ int main(int argc, char *argv[])
 
         const QList<Outbox::Alert> alerts = outbox.firstTries(folder, 200);
         for (const Outbox::Alert &alert : alerts)
-            outbox.beginDispatch(alert.id, {QStringLiteral("Desk 1"), QStringLiteral("+15550001")});
+            outbox.beginDispatch(alert.id, {{QStringLiteral("Desk 1"), QStringLiteral("+15550001"), {}}});
         std::vector<double> outcome;
         for (const Outbox::Alert &alert : alerts) {
             const qint64 sms = outbox.dueSms(alert.id, QDateTime::currentDateTimeUtc()).first().id;

@@ -1,9 +1,12 @@
 #include "modem/AlarmSender.h"
 
 #include "modem/PageLog.h"
+#include "modem/Recipients.h"
 #include "modem/SmsPdu.h"
 #include "modem/TraceList.h"
 #include "store/Clock.h"
+#include "store/FieldValues.h"
+#include "store/PhoneNumber.h"
 #include "store/UpdateCom.h"
 
 #include <QDateTime>
@@ -91,6 +94,12 @@ SendOutcome AlarmSender::runOne(const SmsJob &job)
 {
     SmsJob sendable = job;
     sendable.text = sendableText(job.text);
+    // Nothing but digits and one leading "+" ever reaches the modem from a
+    // number: a quote or a line end in it would end the command and make
+    // the rest a command of its own.
+    sendable.number = PhoneNumber::normalized(job.number);
+    if (sendable.number.isNull())
+        return {false, QStringLiteral("not a phone number"), job.partsSent};
     SendOutcome outcome;
     {
         const QScopedValueRollback<bool> sending(m_sending, true);
@@ -209,7 +218,9 @@ void AlarmSender::reportNotSent(const QString &AlarmMsg, const QString &UserName
                                 const QString &reason)
 {
     m_pageLog.append(generalDateTime(Clock::now()) + QStringLiteral("\r\n"));
-    m_pageLog.append(QStringLiteral("Not sent to %1 (%2): %3\r\n").arg(UserName, Ph_No, reason));
+    m_pageLog.append(QStringLiteral("Not sent to %1 (%2): %3\r\n")
+                         .arg(FieldValues::shown(UserName, Recipients::LongestName),
+                              FieldValues::shown(Ph_No, PhoneNumber::MaxDigits * 2), reason));
     m_pageLog.append(QStringLiteral("Message: ") + sendableText(AlarmMsg) + QStringLiteral("\r\n"));
 }
 

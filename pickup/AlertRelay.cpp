@@ -4,6 +4,7 @@
 #include "store/Clock.h"
 #include "store/CodePage.h"
 #include "store/DbError.h"
+#include "store/FieldValues.h"
 #include "store/UpdateCom.h"
 
 #include <QDir>
@@ -20,6 +21,7 @@ constexpr qint64 PurgeEveryMs = qint64(3600) * 1000;
 constexpr int LineBusyRetryMs = 20;
 // While a robot holds its taken file open, the relay looks again this often.
 constexpr int HeldOpenLookMs = 200;
+const QString NotAPhoneNumber = QStringLiteral("not a phone number");
 // An SMS given up is counted, for the tray's tip, this long.
 constexpr qint64 GivenUpShownSecs = qint64(24) * 3600;
 
@@ -50,20 +52,30 @@ AlertRelay::AlertRelay(QObject *parent)
     m_soon.setTimerType(Qt::PreciseTimer);
     connect(&m_soon, &QTimer::timeout, this, &AlertRelay::runCycle);
     connect(&m_watcher, &QFileSystemWatcher::directoryChanged, this, [this] { cycleSoon(NotifiedCycleMs); });
+
+    m_outbox.onSetAside([this](const QString &name, int alerts) {
+        const QString text = QStringLiteral("The outbox was damaged and has been set aside as %1; %2 alerts waiting in "
+                                            "it were carried over.")
+                                 .arg(name)
+                                 .arg(alerts);
+        m_pageLog.report(text);
+        emit outboxSetAside(text);
+    });
 }
 
 void AlertRelay::load()
 {
-    UpdateCom::LoadComSettings();
+    for (const QString &complaint : UpdateCom::LoadComSettings())
+        m_pageLog.report(complaint);
     reloadPaths();
-    m_recipients.GetPhoneNo();
+    GetPhoneNo();
     const QString codePage = CodePage::load();
     if (CodePage::known(codePage)) {
         m_intake.setCodePage(codePage);
     } else {
         m_pageLog.report(QStringLiteral("The alert code page \"%1\" is not known here; alert files that are not UTF-8 "
                                         "are read as %2.")
-                             .arg(codePage, QString::fromLatin1(CodePage::Default)));
+                             .arg(FieldValues::shown(codePage), QString::fromLatin1(CodePage::Default)));
     }
     // An outbox that cannot be opened yet is said and tried on every tick;
     // the alert files wait on disk meanwhile.
@@ -79,7 +91,16 @@ void AlertRelay::load()
 void AlertRelay::reloadPaths()
 {
     m_paths.GetPathList();
+    for (const QString &complaint : m_paths.complaints())
+        m_pageLog.report(complaint);
     watchFolders();
+}
+
+void AlertRelay::GetPhoneNo()
+{
+    m_recipients.GetPhoneNo();
+    for (const QString &complaint : m_recipients.complaints())
+        m_pageLog.report(complaint);
 }
 
 void AlertRelay::setFolderNotifications(bool on)
@@ -235,10 +256,19 @@ bool AlertRelay::openRecord(Outbox::Alert &alert)
     try {
         if (!alert.dispatched) {
             // The recipients of an alert are those on duty when its dispatch
-            // begins.
-            m_outbox.beginDispatch(alert.id, m_recipients.onDuty());
+            // begins. One whose number is no phone number gets nothing, and
+            // each alert says so.
+            QList<Outbox::NewSms> sms;
+            for (const Recipients::Recipient &recipient : m_recipients.onDuty())
+                sms.append({recipient.name, recipient.sendable() ? recipient.number : recipient.stored,
+                            recipient.sendable() ? QString() : NotAPhoneNumber});
+            m_outbox.beginDispatch(alert.id, sms);
             alert.dispatched = true;
             m_sender.reportAlterations(alert.record.Message);
+            for (const Recipients::Recipient &recipient : m_recipients.onDuty()) {
+                if (!recipient.sendable())
+                    m_sender.reportNotSent(alert.record.Message, recipient.name, recipient.stored, NotAPhoneNumber);
+            }
         }
         m_due = m_outbox.dueSms(alert.id, Clock::nowUtc());
     } catch (const DbError &error) {

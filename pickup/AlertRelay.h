@@ -52,6 +52,9 @@ public:
     void load();
     // The watched folders anew from the database, watched at once.
     void reloadPaths();
+    // The on-duty recipients anew from the database; what is wrong with a
+    // row is said in the page log.
+    void GetPhoneNo();
     // Whether folder notifications start cycles (they do unless told not
     // to); without them the tick alone finds the files, as the benchmark
     // compares.
@@ -93,6 +96,8 @@ signals:
     void deliveryChanged(int retrying, int givenUp);
     // An SMS was tried for the last time and did not go out.
     void gaveUp(const QString &name, const QString &number, const QString &reason);
+    // A damaged outbox was set aside; the words the page log says.
+    void outboxSetAside(const QString &text);
 
 private:
     void runCycle();

@@ -14,8 +14,12 @@ public:
 
     const QStringList &PathList() const { return m_pathList; }
     short PathCount() const { return m_pathCount; }
+    // Rows the last load skipped, one line each for the page log: a path
+    // that is empty, holds control bytes or is longer than any folder's.
+    const QStringList &complaints() const { return m_complaints; }
 
 private:
     QStringList m_pathList;
     short m_pathCount = 0;
+    QStringList m_complaints;
 };

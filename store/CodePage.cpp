@@ -4,7 +4,10 @@
 #include "store/Sql.h"
 
 #include "store/Statements.h"
+
 #include <QStringDecoder>
+
+#include <algorithm>
 
 namespace CodePage {
 
@@ -22,7 +25,9 @@ QString load()
 
 bool known(const QString &name)
 {
-    return QStringDecoder(name.toLatin1().constData()).isValid();
+    // A name is plain printable ASCII; a NUL inside would hide the rest of it.
+    const bool printable = std::all_of(name.cbegin(), name.cend(), [](QChar c) { return c >= u' ' && c <= u'~'; });
+    return printable && !name.isEmpty() && QStringDecoder(name.toLatin1().constData()).isValid();
 }
 
 void save(const QString &name)

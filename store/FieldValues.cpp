@@ -37,3 +37,13 @@ QString toText(const QVariant &value, const char *field)
 }
 
 } // namespace FieldValues
+
+QString FieldValues::shown(const QString &text, qsizetype longest)
+{
+    QString out = text.size() > longest ? text.left(longest) + QStringLiteral("...") : text;
+    for (QChar &c : out) {
+        if (c.category() == QChar::Other_Control)
+            c = QLatin1Char('?');
+    }
+    return out;
+}

@@ -11,4 +11,9 @@ namespace FieldValues {
 short toShort(const QVariant &value, const char *field);
 QString toText(const QVariant &value, const char *field);
 
+// A stored text as the page log may show it: control bytes (a line end that
+// would forge a line of its own) as "?", and a text longer than `longest`
+// cut there with "...".
+QString shown(const QString &text, qsizetype longest = 80);
+
 } // namespace FieldValues

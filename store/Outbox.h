@@ -8,6 +8,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 // The outbox journal, Outbox.db beside the program: every alert from the
 // moment its file is read until its last SMS has gone out and its LOG row is
 // written. A SQLite file of its own, in WAL mode with synchronous commits,
@@ -16,6 +18,11 @@
 //
 // The file is opened on first use and stays open. Every failure is thrown
 // as DbError; the caller leaves things as they are and tries again later.
+// A file the database engine calls damaged (not a database, a malformed
+// image) is not obeyed: it is set aside under a name of its own, what can
+// still be read from it is carried over into a fresh outbox, and the
+// operation goes on there. A full disk or a folder that cannot be written is
+// no damage and is thrown as any failure.
 class Outbox
 {
 public:
@@ -38,6 +45,14 @@ public:
         qint64 logAfter = -1;    // the LOG row was being written after this SMS_ID
     };
 
+    // One SMS of an alert whose dispatch begins: to `number`, or, where
+    // `refusal` says why there is none to send to, failed from the start.
+    struct NewSms {
+        QString name;
+        QString number;
+        QString refusal;
+    };
+
     struct Sms {
         qint64 id = 0;
         QString name;
@@ -53,6 +68,10 @@ public:
 
     // Opens the journal now, creating it on first use.
     void open();
+
+    // Called when a damaged file has been set aside: its new name and the
+    // alerts carried over from it.
+    void onSetAside(std::function<void(const QString &name, int alerts)> said) { m_setAside = std::move(said); }
 
     // Taking files. A taken file's bytes up to committedBytes() are in the
     // journal already; 0 for a file the journal does not know.
@@ -71,9 +90,9 @@ public:
     // Alerts with an SMS whose next try after a failure is due, the longest
     // due first.
     QList<Alert> retriesDue(const QDateTime &now, int max);
-    // Fixes an alert's recipients, given as name/number pairs, when its
-    // dispatch begins: one SMS each, waiting.
-    void beginDispatch(qint64 alertId, const QStringList &phoneList);
+    // Fixes an alert's recipients when its dispatch begins: one SMS each,
+    // waiting, or failed where it has a refusal.
+    void beginDispatch(qint64 alertId, const QList<NewSms> &recipients);
     // The SMS of an alert whose try is due: the first, or the next after a
     // failure. In recipient order.
     QList<Sms> dueSms(qint64 alertId, const QDateTime &now);
@@ -105,10 +124,16 @@ public:
 
 private:
     QSqlDatabase db();
+    void close();
+    // Runs an operation; on damage, sets the file aside and runs it again on
+    // the fresh outbox.
+    template <typename Operation> auto guarded(Operation operation);
+    void setAside();
     void createTables(const QSqlDatabase &db);
     void recordTry(qint64 smsId, const QString &state, const QString &reason, const QDateTime &nextTry,
                    quint32 partsSent);
     QList<Alert> alerts(const QString &where, const QVariantList &values);
 
     QString m_connection;
+    std::function<void(const QString &, int)> m_setAside;
 };

@@ -9,6 +9,8 @@
 #include "store/MSComm.h"
 #include "store/Statements.h"
 
+#include <functional>
+
 namespace UpdateCom {
 
 QString SettingsString()
@@ -16,23 +18,54 @@ QString SettingsString()
     return Baud + QLatin1Char(',') + Parity + QLatin1Char(',') + DataBits + QLatin1Char(',') + StopBit;
 }
 
-void LoadComSettings()
+QStringList LoadComSettings()
 {
     Table table(Statements::Com);
-    // Fields are read in this order; a missing row or a COM or StopBit
-    // without value ends start-up with the error.
-    const short port = FieldValues::toShort(table.rs.Field(QStringLiteral("COM")), "COM");
-    const QString baud = table.rs.Field(QStringLiteral("Buad")).toString();
-    const QString dataBits = table.rs.Field(QStringLiteral("DataBits")).toString();
-    const QString parity = table.rs.Field(QStringLiteral("Parity")).toString();
+    // Fields are read in this order. A missing row ends start-up with the
+    // error; a value that cannot serve falls back to the one the COM page
+    // starts with, and is said.
+    QStringList complaints;
+    const auto field = [&](const char *name, const QString &fallback, const std::function<bool(const QString &)> &good) {
+        const QVariant value = table.rs.Field(QString::fromLatin1(name));
+        const QString text = value.toString();
+        if (!value.isNull() && good(text))
+            return text;
+        complaints << QStringLiteral("The port setting %1 \"%2\" cannot be used; %3 is used instead.")
+                          .arg(QLatin1String(name), value.isNull() ? QStringLiteral("(no value)") : FieldValues::shown(text),
+                               fallback);
+        return fallback;
+    };
+    const QString port = field("COM", QStringLiteral("1"), [](const QString &text) {
+        bool ok = false;
+        const int number = text.trimmed().toInt(&ok);
+        return ok && number >= 1 && number <= 32767;
+    });
+    const QString baud = field("Buad", QStringLiteral("19200"), [](const QString &text) {
+        bool ok = false;
+        const int rate = text.trimmed().toInt(&ok);
+        return ok && rate > 0 && rate <= 4000000;
+    });
+    const QString dataBits = field("DataBits", QStringLiteral("8"), [](const QString &text) {
+        const QString bits = text.trimmed();
+        return bits == QLatin1String("5") || bits == QLatin1String("6") || bits == QLatin1String("7")
+               || bits == QLatin1String("8");
+    });
+    const QString parity = field("Parity", QStringLiteral("N"), [](const QString &text) {
+        return text.trimmed().size() == 1 && QStringLiteral("NEOMS").contains(text.trimmed().toUpper());
+    });
+    // Loaded and kept, but applied nowhere: any text will do.
     const QString flow = table.rs.Field(QStringLiteral("FlowControl")).toString();
-    const QString stop = FieldValues::toText(table.rs.Field(QStringLiteral("StopBit")), "StopBit");
-    ComPort = port;
+    const QString stop = field("StopBit", QStringLiteral("1"), [](const QString &text) {
+        const QString bits = text.trimmed();
+        return bits == QLatin1String("1") || bits == QLatin1String("1.5") || bits == QLatin1String("2");
+    });
+    ComPort = short(port.trimmed().toInt());
     Baud = baud;
     DataBits = dataBits;
     Parity = parity;
     FlowControl = flow;
     StopBit = stop;
+    return complaints;
 }
 
 short PortNumber(const QString &portText)

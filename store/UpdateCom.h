@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 class MSComm;
 
@@ -25,8 +26,9 @@ inline QByteArray AlarmRecord;
 // Baud, parity, data bits and stop bits joined by commas, nothing trimmed.
 QString SettingsString();
 
-// Start-up load of the Com row into the current settings.
-void LoadComSettings();
+// Start-up load of the Com row into the current settings. A value that
+// cannot serve is replaced by its default; the lines say which.
+QStringList LoadComSettings();
 
 // Stores the five box texts in the Com row and makes them current.
 void SaveComSettings(const QString &portText, const QString &baudText, const QString &dataBitsText,

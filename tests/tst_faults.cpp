@@ -253,7 +253,13 @@ void tst_faults::hostileAlertFiles()
     const QByteArray megabyte(1024 * 1024, 'x');
     const qint64 peakBefore = processStatusKb("VmHWM:");
     take(megabyte, 40);
+#ifndef __SANITIZE_ADDRESS__
+    // AddressSanitizer keeps freed memory in quarantine, so the peak says
+    // nothing there; the case still runs.
     QVERIFY2(processStatusKb("VmHWM:") - peakBefore < 16 * 1024, "a huge line is held in memory");
+#else
+    Q_UNUSED(peakBefore);
+#endif
     QVERIFY(
         relay.pageLog().text().contains(" skipped, it is longer than 65536 characters: " + QString(200, 'x') + "..."));
     QVERIFY(folder.loggedMessages().isEmpty());

@@ -102,6 +102,14 @@ void tst_settings::users()
     QCOMPARE(boxes.taken(),
              QStringList({"Vantrel: User Name must not be blank.", "Vantrel: Phone No. must not be blank."}));
 
+    // A number the modem could not take is refused; one written with
+    // spaces and brackets is stored as typed.
+    type(window, "txtAddPhone", "+1555\"\r\nAT+CFUN=0");
+    click(window, "cmdADD");
+    QCOMPARE(boxes.taken(), QStringList({"Vantrel: Please enter a phone number: digits, with an optional + in front."}));
+    QVERIFY(find(window, "txtAddPhone")->hasFocus());
+    QCOMPARE(users(), QStringList({"Ann"}));
+
     // Names need not be unique, and quotes in them are ordinary letters.
     for (const char *name : {"Bob", "Bob", "O'Brien", "x' OR '1'='1"}) {
         type(window, "txtAddUser", name);
@@ -133,6 +141,9 @@ void tst_settings::users()
     QVERIFY(boxes.taken().isEmpty());
 
     // Saving changes the first user of the name; the grid shows it after "Cancel".
+    type(window, "txtEditPhone", "12");
+    click(window, "cmdSaveUser");
+    QCOMPARE(boxes.taken(), QStringList({"Vantrel: Please enter a phone number: digits, with an optional + in front."}));
     type(window, "txtEditPhone", "999");
     duty->setChecked(true);
     click(window, "cmdSaveUser");

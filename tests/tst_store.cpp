@@ -159,6 +159,9 @@ void tst_store::setupTool()
         tool.start(QCoreApplication::applicationDirPath() + "/vantrel-setup", QStringList{folder} + arguments);
         return tool.waitForFinished(10000) && tool.exitStatus() == QProcess::NormalExit ? tool.exitCode() : -1;
     };
+    // A number the modem could not take is refused before anything is written.
+    QCOMPARE(setup({"--account", "admin:pw:1", "--user", "Ann:+1 (555) 010-0200:on", "--user", "Bob:+1555\"x"}), 1);
+    QVERIFY(!QFile::exists(QDir(folder).filePath("Config.mdb")));
     QCOMPARE(setup({"--account", "admin:pw:1", "--user", "Ann:+111:on"}), 0);
     QCOMPARE(setup({"--user", "Bob:+222"}), 1);
     QCOMPARE(setup({}), 1);

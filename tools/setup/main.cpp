@@ -3,6 +3,7 @@
 
 #include "store/CodePage.h"
 #include "store/Database.h"
+#include "store/PhoneNumber.h"
 #include "store/ProgramFolder.h"
 #include "store/Schema.h"
 #include "store/Statements.h"
@@ -124,6 +125,14 @@ struct NewDatabase {
         QList<Schema::AccountRow> accounts;
         for (const QString &text : parser.values(account))
             accounts << parseAccount(text);
+        // Checked before anything is written, so that a refusal leaves no
+        // half-made Config.mdb behind.
+        for (const QString &text : parser.values(user)) {
+            const QStringList parts = text.split(QLatin1Char(':'));
+            if (parts.size() >= 2 && !PhoneNumber::isValid(parts[1]))
+                fail(QStringLiteral("--user %1: \"%2\" is not a phone number (digits, with an optional + in front)")
+                         .arg(parts[0], parts[1]));
+        }
         try {
             Schema::create(Database::path(), com, accounts);
             addRows(parser.values(user), parser.values(path));
