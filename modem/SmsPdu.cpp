@@ -1,6 +1,7 @@
 #include "modem/SmsPdu.h"
 
 #include <QHash>
+#include <QTimeZone>
 
 #include <cctype>
 #include <iterator>
@@ -28,9 +29,12 @@ constexpr Extension Extensions[] = {
     {0x3C, u'['},  {0x3D, u'~'}, {0x3E, u']'}, {0x40, u'|'}, {0x65, u'€'},
 };
 
-constexpr quint8 FirstOctetSubmit = 0x01;     // TP-MTI: SMS-SUBMIT
-constexpr quint8 FirstOctetRelativeVp = 0x10; // TP-VPF: one octet of validity
-constexpr quint8 FirstOctetHeader = 0x40;     // TP-UDHI: user data starts with a header
+constexpr quint8 FirstOctetSubmit = 0x01;         // TP-MTI: SMS-SUBMIT
+constexpr quint8 FirstOctetRelativeVp = 0x10;     // TP-VPF: one octet of validity
+constexpr quint8 FirstOctetHeader = 0x40;         // TP-UDHI: user data starts with a header
+constexpr quint8 FirstOctetReportRequest = 0x20;  // TP-SRR in a submit
+constexpr quint8 FirstOctetStatusReport = 0x02;   // TP-MTI: SMS-STATUS-REPORT
+constexpr quint8 FirstOctetNoMoreMessages = 0x04; // TP-MMS: nothing else waits at the service centre
 constexpr quint8 DcsGsm7 = 0x00;
 constexpr quint8 DcsUcs2 = 0x08;
 // A day: an alert that could not be delivered by then is no longer news.
@@ -42,6 +46,8 @@ constexpr int MaxUserDataOctets = 140;
 // IEI 0x00 with its three octets, preceded by the header length.
 constexpr int ConcatHeaderOctets = 6;
 constexpr int ConcatHeaderSeptets = (ConcatHeaderOctets * 8 + 6) / 7;
+constexpr int TimeStampOctets = 7;
+constexpr int QuarterSeconds = 15 * 60;
 
 // GSM 7-bit code of a character: the septet, or 0x100 plus the septet for
 // the extension table; -1 when the alphabet lacks it.
@@ -228,6 +234,96 @@ QByteArray address(const QString &number, QString *error)
     return out;
 }
 
+// The octets of a PDU in hex, or why there are none.
+QByteArray fromHex(QByteArrayView hex, QString *error)
+{
+    if (hex.size() % 2 != 0) {
+        *error = QStringLiteral("odd number of hex digits");
+        return {};
+    }
+    for (const char c : hex) {
+        if (!std::isxdigit(uchar(c))) {
+            *error = QStringLiteral("not a hex digit: 0x%1").arg(uchar(c), 2, 16, QLatin1Char('0'));
+            return {};
+        }
+    }
+    return QByteArray::fromHex(hex.toByteArray());
+}
+
+// Reads an address field at `at` (digit count, type of address, swapped
+// semi-octets) and moves past it; the reason, naming the field, when it does
+// not fit.
+QString readAddress(const QByteArray &pdu, qsizetype &at, const QString &field, QString *number)
+{
+    if (at + 2 > pdu.size())
+        return QStringLiteral("%1 address cut short").arg(field);
+    const int digits = uchar(pdu[at++]);
+    const int type = uchar(pdu[at++]);
+    if (digits > MaxDigits || at + (digits + 1) / 2 > pdu.size())
+        return QStringLiteral("%1 address of %2 digits does not fit").arg(field).arg(digits);
+    number->clear();
+    if ((type & 0x70) == 0x10)
+        *number = QStringLiteral("+");
+    static constexpr char Semi[] = "0123456789*#abc?";
+    for (int i = 0; i < digits; ++i) {
+        const int pair = uchar(pdu[at + i / 2]);
+        *number += QLatin1Char(Semi[i % 2 ? pair >> 4 : pair & 0x0F]);
+    }
+    at += (digits + 1) / 2;
+    return {};
+}
+
+// A semi-octet pair is written low digit first: 42 on the air is 24.
+int swappedDecimal(int octet)
+{
+    const int tens = octet & 0x0F;
+    const int units = octet >> 4;
+    return tens > 9 || units > 9 ? -1 : tens * 10 + units;
+}
+
+char swappedOctet(int value)
+{
+    return char((value % 10) << 4 | value / 10);
+}
+
+// TP-SCTS and TP-DT: year, month, day, hour, minute, second, then the
+// offset from UTC in quarters of an hour with its sign in bit 3. Invalid
+// when any of it is no date.
+QDateTime timeStamp(QByteArrayView octets)
+{
+    int fields[TimeStampOctets - 1];
+    for (int i = 0; i < TimeStampOctets - 1; ++i)
+        if ((fields[i] = swappedDecimal(uchar(octets[i]))) < 0)
+            return {};
+    const int zone = uchar(octets[TimeStampOctets - 1]);
+    const int quarters = swappedDecimal(zone & ~0x08);
+    const QDate date(2000 + fields[0], fields[1], fields[2]);
+    const QTime time(fields[3], fields[4], fields[5]);
+    const QTimeZone offset((zone & 0x08 ? -quarters : quarters) * QuarterSeconds);
+    if (quarters < 0 || !date.isValid() || !time.isValid() || !offset.isValid())
+        return {};
+    return QDateTime(date, time, offset);
+}
+
+// Seconds are kept, milliseconds dropped, the offset cut to whole quarters.
+QByteArray timeStampOctets(const QDateTime &when)
+{
+    if (!when.isValid())
+        return {};
+    const int quarters = when.offsetFromUtc() / QuarterSeconds;
+    const QDateTime local = when.toOffsetFromUtc(quarters * QuarterSeconds);
+    const QDate date = local.date();
+    const QTime time = local.time();
+    if (date.year() < 2000 || date.year() > 2099)
+        return {};
+    QByteArray out;
+    for (const int value : {date.year() - 2000, date.month(), date.day(), time.hour(), time.minute(), time.second()})
+        out += swappedOctet(value);
+    const int size = quarters < 0 ? -quarters : quarters;
+    out += char(swappedOctet(size) | (quarters < 0 ? 0x08 : 0));
+    return out;
+}
+
 } // namespace
 
 bool needsPduMode(const QString &text)
@@ -243,7 +339,7 @@ bool needsPduMode(const QString &text)
     return septets > SingleSeptets;
 }
 
-Message encode(const QString &number, const QString &text, quint8 reference)
+Message encode(const QString &number, const QString &text, quint8 reference, bool statusReport)
 {
     Message message;
     const QByteArray destination = address(number, &message.error);
@@ -262,7 +358,8 @@ Message encode(const QString &number, const QString &text, quint8 reference)
     for (qsizetype i = 0; i < parts.size(); ++i) {
         const bool concatenated = parts.size() > 1;
         QByteArray tpdu;
-        tpdu += char(FirstOctetSubmit | FirstOctetRelativeVp | (concatenated ? FirstOctetHeader : 0));
+        tpdu += char(FirstOctetSubmit | FirstOctetRelativeVp | (concatenated ? FirstOctetHeader : 0)
+                     | (statusReport ? FirstOctetReportRequest : 0));
         tpdu += char(0); // TP-MR: the modem numbers the message itself
         tpdu += destination;
         tpdu += char(0); // TP-PID: plain SMS
@@ -283,12 +380,10 @@ Submit decode(QByteArrayView hex)
         rejected.error = why;
         return rejected;
     };
-    if (hex.size() % 2 != 0)
-        return fail(QStringLiteral("odd number of hex digits"));
-    for (const char c : hex)
-        if (!std::isxdigit(uchar(c)))
-            return fail(QStringLiteral("not a hex digit: 0x%1").arg(uchar(c), 2, 16, QLatin1Char('0')));
-    const QByteArray pdu = QByteArray::fromHex(hex.toByteArray());
+    QString error;
+    const QByteArray pdu = fromHex(hex, &error);
+    if (!error.isEmpty())
+        return fail(error);
 
     qsizetype at = 0;
     // Whether n more octets are there; every read below is guarded by it.
@@ -310,22 +405,12 @@ Submit decode(QByteArrayView hex)
         return fail(QStringLiteral("not an SMS-SUBMIT (first octet %1)").arg(first, 2, 16, QLatin1Char('0')));
     const int validityFormat = (first >> 3) & 0x03;
     const bool hasHeader = first & FirstOctetHeader;
+    submit.statusReportRequested = first & FirstOctetReportRequest;
     ++at; // TP-MR
 
-    if (!has(2))
-        return fail(QStringLiteral("destination address cut short"));
-    const int digits = octet();
-    const int type = octet();
-    if (digits > MaxDigits || !has((digits + 1) / 2))
-        return fail(QStringLiteral("destination address of %1 digits does not fit").arg(digits));
-    if ((type & 0x70) == 0x10)
-        submit.number = QStringLiteral("+");
-    static constexpr char Semi[] = "0123456789*#abc?";
-    for (int i = 0; i < digits; ++i) {
-        const int pair = uchar(pdu[at + i / 2]);
-        submit.number += QLatin1Char(Semi[i % 2 ? pair >> 4 : pair & 0x0F]);
-    }
-    at += (digits + 1) / 2;
+    error = readAddress(pdu, at, QStringLiteral("destination"), &submit.number);
+    if (!error.isEmpty())
+        return fail(error);
 
     if (!has(2))
         return fail(QStringLiteral("TPDU ends before its data coding"));
@@ -412,6 +497,74 @@ Submit decode(QByteArrayView hex)
             submit.text += QChar(char16_t(uchar(data[i]) << 8 | uchar(data[i + 1])));
     }
     return submit;
+}
+
+StatusReport decodeStatusReport(QByteArrayView hex)
+{
+    StatusReport report;
+    const auto fail = [](const QString &why) {
+        StatusReport rejected;
+        rejected.error = why;
+        return rejected;
+    };
+    QString error;
+    const QByteArray pdu = fromHex(hex, &error);
+    if (!error.isEmpty())
+        return fail(error);
+
+    qsizetype at = 0;
+    if (pdu.isEmpty())
+        return fail(QStringLiteral("empty PDU"));
+    const int smscLength = uchar(pdu[at++]);
+    if (smscLength > 11 || at + smscLength > pdu.size())
+        return fail(QStringLiteral("SMSC part of %1 octets does not fit").arg(smscLength));
+    at += smscLength;
+    report.tpduLength = int(pdu.size() - at);
+
+    if (at + 2 > pdu.size())
+        return fail(QStringLiteral("TPDU too short"));
+    const int first = uchar(pdu[at++]);
+    if ((first & 0x03) != FirstOctetStatusReport)
+        return fail(QStringLiteral("not an SMS-STATUS-REPORT (first octet %1)").arg(first, 2, 16, QLatin1Char('0')));
+    report.reference = uchar(pdu[at++]);
+
+    error = readAddress(pdu, at, QStringLiteral("recipient"), &report.number);
+    if (!error.isEmpty())
+        return fail(error);
+
+    if (at + 2 * TimeStampOctets + 1 > pdu.size())
+        return fail(QStringLiteral("TPDU ends before its status"));
+    const QByteArrayView times = QByteArrayView(pdu).sliced(at, 2 * TimeStampOctets);
+    report.serviceCentreTime = timeStamp(times.first(TimeStampOctets));
+    report.dischargeTime = timeStamp(times.sliced(TimeStampOctets));
+    if (!report.serviceCentreTime.isValid())
+        return fail(QStringLiteral("service centre time stamp %1 is no time")
+                        .arg(QString::fromLatin1(times.first(TimeStampOctets).toByteArray().toHex())));
+    if (!report.dischargeTime.isValid())
+        return fail(QStringLiteral("discharge time %1 is no time")
+                        .arg(QString::fromLatin1(times.sliced(TimeStampOctets).toByteArray().toHex())));
+    at += 2 * TimeStampOctets;
+    report.status = uchar(pdu[at]);
+    return report;
+}
+
+QByteArray encodeStatusReport(const StatusReport &report)
+{
+    QString error;
+    const QByteArray recipient = address(report.number, &error);
+    const QByteArray serviceCentreTime = timeStampOctets(report.serviceCentreTime);
+    const QByteArray dischargeTime = timeStampOctets(report.dischargeTime);
+    if (recipient.isEmpty() || serviceCentreTime.isEmpty() || dischargeTime.isEmpty() || report.reference < 0
+        || report.reference > 255 || report.status < 0 || report.status > 255)
+        return {};
+    QByteArray tpdu;
+    tpdu += char(FirstOctetStatusReport | FirstOctetNoMoreMessages);
+    tpdu += char(report.reference);
+    tpdu += recipient;
+    tpdu += serviceCentreTime;
+    tpdu += dischargeTime;
+    tpdu += char(report.status);
+    return "00" + tpdu.toHex().toUpper();
 }
 
 } // namespace SmsPdu

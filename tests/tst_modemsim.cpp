@@ -1,8 +1,9 @@
 // The modem simulator: its engine byte for byte, then the real tool on a real
-// pseudo-terminal, talked to through its COM link with QSerialPort. What the
-// relay tests already meet through the tool (refusals of a number, for a
-// while or of a part, split and slow replies, silence, a bare OK to a text,
-// PDU messages in parts) is left to them.
+// pseudo-terminal, talked to through its COM link with QSerialPort and
+// changed while it runs through its control FIFO. What the relay tests
+// already meet through the tool (refusals of a number, for a while or of a
+// part, split and slow replies, silence, a bare OK to a text, PDU messages in
+// parts) is left to them.
 
 #include "ModemEngine.h"
 #include "modem/SmsPdu.h"
@@ -11,6 +12,7 @@
 #include <QDeadlineTimer>
 #include <QFileInfo>
 #include <QSerialPort>
+#include <QTimeZone>
 #include <QtTest>
 
 class tst_modemsim : public QObject
@@ -23,7 +25,13 @@ private slots:
     void engineSurvivesGarbage();
     void enginePduMode();
     void engineRefusalsAndHangUps();
+    void engineHealth();
+    void engineReportSettings();
+    void engineReportsPassedOn();
+    void engineStoredReports();
+    void engineReferences();
     void toolOverThePty();
+    void toolControl();
 };
 
 namespace {
@@ -66,6 +74,25 @@ QByteArray acknowledged(int reference)
 }
 
 const QByteArray Refused = "\r\n+CMS ERROR: 500\r\n";
+const QByteArray Ok = "\r\nOK\r\n";
+
+QByteArray answer(const QByteArray &text)
+{
+    return "\r\n" + text + "\r\n" + Ok;
+}
+
+QDateTime at(int hour, int minute, int second)
+{
+    return QDateTime(QDate(2024, 3, 5), QTime(hour, minute, second), QTimeZone(2 * 3600));
+}
+
+// One text-mode message: the number, then the text; the answer to the text.
+QByteArray sendText(ModemEngine &modem, const QByteArray &number, const QByteArray &text = "hi")
+{
+    if (!modem.feed("AT+CMGS=\"" + number + "\"\r").endsWith("> "))
+        return "no prompt";
+    return modem.feed(text + "\x1a");
+}
 
 } // namespace
 
@@ -240,6 +267,316 @@ void tst_modemsim::engineRefusalsAndHangUps()
     }
 }
 
+void tst_modemsim::engineHealth()
+{
+    ModemEngine modem({.echo = false});
+    QCOMPARE(modem.feed("AT+CPIN?\r"), answer("+CPIN: READY"));
+    QCOMPARE(modem.feed("AT+CPIN=1234\r"), QByteArray("\r\n+CME ERROR: 3\r\n"));
+    QCOMPARE(modem.feed("AT+CREG?\r"), answer("+CREG: 0,1"));
+    QCOMPARE(modem.feed("AT+CREG=2\r"), Ok);
+    QCOMPARE(modem.feed("AT+CREG?\r"), answer("+CREG: 2,1,\"1A2B\",\"3C4D\""));
+    QCOMPARE(modem.feed("AT+CREG=3\r"), QByteArray("\r\nERROR\r\n"));
+    QCOMPARE(modem.feed("AT+CSQ\r"), answer("+CSQ: 20,99"));
+    QCOMPARE(modem.feed("AT+COPS?\r"), answer("+COPS: 0,0,\"Vantrel Mobile\""));
+    QCOMPARE(modem.feed("AT+CFUN?\r"), answer("+CFUN: 1"));
+    // Radio off: not registered, and told so unasked with AT+CREG=1 or 2.
+    modem.feed("AT+CREG=1\r");
+    QCOMPARE(modem.feed("AT+CFUN=4\r"), Ok + "\r\n+CREG: 0\r\n");
+    QCOMPARE(modem.feed("AT+COPS?\r"), answer("+COPS: 0"));
+    QCOMPARE(modem.feed("AT+CFUN=1\r"), Ok + "\r\n+CREG: 1\r\n");
+
+    // The surroundings change while the modem runs.
+    QCOMPARE(modem.control("signal 0"), std::optional<QByteArray>(""));
+    QCOMPARE(modem.feed("AT+CSQ\r"), answer("+CSQ: 0,99"));
+    QCOMPARE(modem.control("registration 3"), std::optional<QByteArray>("\r\n+CREG: 3\r\n"));
+    QCOMPARE(modem.control("signal 32"), std::nullopt);
+    QCOMPARE(modem.control("registration 4"), std::nullopt);
+    QCOMPARE(modem.control("louder"), std::nullopt);
+    QVERIFY(modem.control("silent on"));
+    QCOMPARE(modem.feed("AT\r"), QByteArray());
+    QVERIFY(modem.control("silent off"));
+    QCOMPARE(modem.feed("AT\r"), Ok);
+
+    // Without a SIM: +CME ERROR as AT+CMEE says, messages refused at once.
+    QCOMPARE(modem.control("no-sim"), std::optional<QByteArray>("\r\n+CREG: 0\r\n"));
+    QCOMPARE(modem.feed("AT+CPIN?\r"), QByteArray("\r\n+CME ERROR: 10\r\n"));
+    QCOMPARE(modem.feed("AT+CPIN=0000\r"), QByteArray("\r\n+CME ERROR: 10\r\n"));
+    modem.feed("AT+CMEE=2\r");
+    QCOMPARE(modem.feed("AT+CPIN?\r"), QByteArray("\r\n+CME ERROR: SIM not inserted\r\n"));
+    modem.feed("AT+CMEE=0\r");
+    QCOMPARE(modem.feed("AT+CPIN?\r"), QByteArray("\r\nERROR\r\n"));
+    QCOMPARE(modem.feed("AT+CMGS=5\r"), QByteArray("\r\n+CMS ERROR: 310\r\n"));
+    modem.feed("AT+CMEE=1\r");
+    // The SIM back: it has no PIN lock, until it is told to ask (for 0000).
+    QCOMPARE(modem.control("sim"), std::optional<QByteArray>("\r\n+CREG: 3\r\n"));
+    QCOMPARE(modem.feed("AT+CPIN?\r"), answer("+CPIN: READY"));
+    modem.control("pin-required");
+    QCOMPARE(modem.feed("AT+CPIN?\r"), answer("+CPIN: SIM PIN"));
+    QCOMPARE(modem.feed("AT+CPIN=0000\r"), Ok + "\r\n+CREG: 3\r\n");
+
+    // A SIM with a PIN: not registered until it has it; three wrong tries
+    // and it wants its PUK, which no PIN, not even the right one, gets past.
+    ModemEngine locked(
+        {.echo = false, .pin = "1234", .pinLock = true, .registration = 5, .signal = 7, .operatorName = "Test Net"});
+    QCOMPARE(locked.feed("AT+CPIN?\r"), answer("+CPIN: SIM PIN"));
+    QCOMPARE(locked.feed("AT+CREG?\r"), answer("+CREG: 0,0"));
+    QCOMPARE(locked.feed("AT+COPS?\r"), answer("+COPS: 0"));
+    QCOMPARE(locked.feed("AT+CMGF=1\rAT+CMGS=\"+15550001\"\r"), Ok + "\r\n+CMS ERROR: 311\r\n");
+    QCOMPARE(locked.feed("AT+CPIN=0000\r"), QByteArray("\r\n+CME ERROR: 16\r\n"));
+    QCOMPARE(locked.feed("AT+CREG=1\rAT+CPIN=\"1234\"\r"), Ok + Ok + "\r\n+CREG: 5\r\n");
+    QCOMPARE(locked.feed("AT+CPIN?\r"), answer("+CPIN: READY"));
+    QCOMPARE(locked.feed("AT+COPS?\r"), answer("+COPS: 0,0,\"Test Net\""));
+    QCOMPARE(locked.feed("AT+CSQ\r"), answer("+CSQ: 7,99"));
+    QCOMPARE(sendText(locked, "+15550001"), acknowledged(1));
+
+    // A reset answers OK and drops the line; the modem starts over and the
+    // SIM asks for its PIN again.
+    QCOMPARE(locked.feed("AT+CFUN=1,1\rAT\r"), Ok);
+    QVERIFY(locked.lineDropped());
+    QCOMPARE(locked.feed("AT\r"), QByteArray());
+    locked.powerOn();
+    QCOMPARE(locked.feed("AT+CPIN?\r"), answer("+CPIN: SIM PIN"));
+    for (const QByteArray wrong : {"1111", "2222", "3333"})
+        QCOMPARE(locked.feed("AT+CPIN=" + wrong + "\r"), QByteArray("\r\n+CME ERROR: 16\r\n"));
+    QCOMPARE(locked.feed("AT+CPIN?\r"), answer("+CPIN: SIM PUK"));
+    QCOMPARE(locked.feed("AT+CPIN=1234\r"), QByteArray("\r\n+CME ERROR: 16\r\n"));
+    QCOMPARE(locked.feed("AT+CMGS=5\r"), QByteArray("\r\n+CMS ERROR: 316\r\n"));
+    // The SIM counts its tries itself: a power cycle does not help.
+    locked.powerOn();
+    QCOMPARE(locked.feed("AT+CPIN?\r"), answer("+CPIN: SIM PUK"));
+
+    // Without network service a message is typed in and then refused, in
+    // both modes, using up no reference.
+    ModemEngine searching({.echo = false, .registration = 2});
+    QSignalSpy searchingRefused(&searching, &ModemEngine::refused);
+    QCOMPARE(searching.feed("AT+COPS?\r"), answer("+COPS: 0"));
+    searching.feed("AT+CMGF=1\r");
+    QCOMPARE(sendText(searching, "+15550001"), QByteArray("\r\n+CMS ERROR: 331\r\n"));
+    searching.feed("AT+CMGF=0\r");
+    QCOMPARE(sendPart(searching, SmsPdu::encode("+15550001", "hi", 1).parts[0]), QByteArray("\r\n+CMS ERROR: 331\r\n"));
+    QCOMPARE(searchingRefused.size(), 2);
+    QCOMPARE(searchingRefused[1][1].toByteArray(), QByteArray("no network service"));
+    searching.control("registration 1");
+    QCOMPARE(sendPart(searching, SmsPdu::encode("+15550001", "hi", 1).parts[0]), acknowledged(1));
+}
+
+void tst_modemsim::engineReportSettings()
+{
+    ModemEngine modem({.echo = false});
+    QCOMPARE(modem.feed("AT+CSMP?\r"), answer("+CSMP: 17,167,0,0"));
+    QCOMPARE(modem.feed("AT+CSMP=49\r"), Ok);
+    QCOMPARE(modem.feed("AT+CSMP=,169,,8\r"), Ok);
+    QCOMPARE(modem.feed("AT+CSMP?\r"), answer("+CSMP: 49,169,0,8"));
+    QCOMPARE(modem.feed("AT+CSMP=256\r"), QByteArray("\r\nERROR\r\n"));
+    QCOMPARE(modem.feed("AT+CSMP=17,167,0,0,0\r"), QByteArray("\r\nERROR\r\n"));
+
+    // Values left out keep what they were; bm 1 is no choice a modem offers.
+    QCOMPARE(modem.feed("AT+CNMI?\r"), answer("+CNMI: 0,0,0,0,0"));
+    QCOMPARE(modem.feed("AT+CNMI=2,1\r"), Ok);
+    QCOMPARE(modem.feed("AT+CNMI=,,,2\r"), Ok);
+    QCOMPARE(modem.feed("AT+CNMI?\r"), answer("+CNMI: 2,1,0,2,0"));
+    for (const QByteArray wrong : {"4", "2,1,1", "2,1,0,3", "2,1,0,1,2", "2,1,0,1,0,0", "x"})
+        QVERIFY2(modem.feed("AT+CNMI=" + wrong + "\r") == "\r\nERROR\r\n", wrong.constData());
+    QCOMPARE(modem.feed("AT+CNMI?\r"), answer("+CNMI: 2,1,0,2,0"));
+
+    // Neither is kept over a power cycle.
+    modem.powerOn();
+    QCOMPARE(modem.feed("AT+CSMP?\rAT+CNMI?\r"), answer("+CSMP: 17,167,0,0") + answer("+CNMI: 0,0,0,0,0"));
+}
+
+void tst_modemsim::engineReportsPassedOn()
+{
+    QDateTime now = at(10, 0, 0);
+    ModemEngine modem({.echo = false,
+                       .reportDelayMs = 300,
+                       .reportLateMs = 50,
+                       .reportStatus = {{"5550009", 70}},
+                       .reportSilent = {"+15550008"},
+                       .clock = [&now] { return now; }});
+    QSignalSpy due(&modem, &ModemEngine::reportDue);
+    const auto arrive = [&modem, &due](qsizetype i) { return modem.reportArrived(due[i][0].toInt()); };
+
+    // Text mode, ds 1: +CDS with the reference and both times; a failure
+    // carries its status. Only a message that asked gets one.
+    modem.feed("AT+CMGF=1\rAT+CNMI=2,1,0,1,0\r");
+    QCOMPARE(sendText(modem, "+15550001"), acknowledged(1));
+    QCOMPARE(due.size(), 0);
+    modem.feed("AT+CSMP=49,167,0,0\r");
+    QCOMPARE(sendText(modem, "+15550001"), acknowledged(2));
+    QCOMPARE(sendText(modem, "5550009"), acknowledged(3));
+    QCOMPARE(due.size(), 2);
+    QCOMPARE(due[0][1].toInt(), 350);
+    now = at(10, 0, 7);
+    QCOMPARE(arrive(0),
+             QByteArray("\r\n+CDS: 6,2,\"+15550001\",145,\"24/03/05,10:00:00+08\",\"24/03/05,10:00:07+08\",0\r\n"));
+    QCOMPARE(arrive(0), QByteArray());
+    QCOMPARE(arrive(1),
+             QByteArray("\r\n+CDS: 6,3,\"5550009\",129,\"24/03/05,10:00:00+08\",\"24/03/05,10:00:07+08\",70\r\n"));
+    QCOMPARE(sendText(modem, "+15550008"), acknowledged(4));
+    QCOMPARE(arrive(2), QByteArray());
+
+    // PDU mode: each part of a long message asked for its own report, under
+    // its own reference.
+    modem.feed("AT+CMGF=0\r");
+    now = at(10, 1, 0);
+    const SmsPdu::Message message = SmsPdu::encode("+15550001", QString(200, 'a'), 5, true);
+    QCOMPARE(sendPart(modem, message.parts[0]), acknowledged(5));
+    QCOMPARE(sendPart(modem, message.parts[1]), acknowledged(6));
+    QCOMPARE(sendPart(modem, SmsPdu::encode("+15550001", "no report", 6).parts[0]), acknowledged(7));
+    QCOMPARE(due.size(), 5);
+    now = at(10, 1, 5);
+    // 00, then 06 05 08 91 51550010, 24/03/05 10:01:00 and 10:01:05 at +02:00, status 00.
+    QCOMPARE(arrive(3), QByteArray("\r\n+CDS: 23\r\n000605089151550010423050011000804230500110508000\r\n"));
+    const QByteArray second = arrive(4);
+    QVERIFY(second.startsWith("\r\n+CDS: 23\r\n") && second.endsWith("\r\n"));
+    QCOMPARE(SmsPdu::decodeStatusReport(second.mid(12, 48)).reference, 6);
+
+    // The modem keeps reports while +CNMI mode is 0 and lets them out after
+    // the OK that leaves it (bfr 0), or throws them away (bfr 1).
+    modem.feed("AT+CMGF=1\rAT+CNMI=0\r");
+    sendText(modem, "+15550001");
+    QCOMPARE(arrive(5), QByteArray());
+    QCOMPARE(modem.feed("AT+CNMI=1\r"),
+             Ok + "\r\n+CDS: 6,8,\"+15550001\",145,\"24/03/05,10:01:05+08\",\"24/03/05,10:01:05+08\",0\r\n");
+    modem.feed("AT+CNMI=0,,,,1\r");
+    sendText(modem, "+15550001");
+    QCOMPARE(arrive(6), QByteArray());
+    QCOMPARE(modem.feed("AT+CNMI=2\r"), Ok);
+
+    // With ds 0 nothing is passed on.
+    modem.feed("AT+CNMI=2,1,0,0,0\r");
+    sendText(modem, "+15550001");
+    QCOMPARE(arrive(7), QByteArray());
+    modem.feed("AT+CNMI=2,1,0,1,0\r");
+
+    // A modem that cannot take a report now (no network, hung, off) has it
+    // brought again later, as the network tries again.
+    sendText(modem, "+15550001");
+    QCOMPARE(due.size(), 9);
+    for (const QByteArray away : {"registration 0", "silent on"}) {
+        modem.control(away);
+        QCOMPARE(arrive(8), QByteArray());
+        QCOMPARE(due.last()[1].toInt(), ModemEngine::ReportRetryMs);
+        modem.control(away == "silent on" ? "silent off" : "registration 1");
+    }
+    modem.powerOff();
+    QCOMPARE(arrive(8), QByteArray());
+    modem.powerOn();
+    modem.feed("AT+CMGF=1\rAT+CNMI=2,1,0,1,0\rAT+CSMP=49\r");
+    QVERIFY(arrive(8).startsWith("\r\n+CDS: 6,11,"));
+
+    // "reports deliver" brings every report on its way at once, with what
+    // "report-fail" set meanwhile.
+    sendText(modem, "+15550001");
+    sendText(modem, "+15550002");
+    QVERIFY(modem.control("report-fail +15550002 65"));
+    const QByteArray times = ",145,\"24/03/05,10:01:05+08\",\"24/03/05,10:01:05+08\",";
+    QCOMPARE(modem.control("reports deliver"),
+             std::optional<QByteArray>("\r\n+CDS: 6,12,\"+15550001\"" + times + "0\r\n\r\n+CDS: 6,13,\"+15550002\""
+                                       + times + "65\r\n"));
+    QCOMPARE(modem.control("reports deliver"), std::optional<QByteArray>(""));
+
+    // Held for the next dialogue: the report follows the next prompt, so the
+    // program meets it between "> " and its own +CMGS.
+    ModemEngine interrupting({.echo = false, .reportMidDialogue = true, .clock = [&now] { return now; }});
+    QSignalSpy interruptingDue(&interrupting, &ModemEngine::reportDue);
+    interrupting.feed("AT+CMGF=1\rAT+CSMP=49,167,0,0\rAT+CNMI=2,1,0,1,0\r");
+    sendText(interrupting, "+15550001");
+    QCOMPARE(interrupting.reportArrived(interruptingDue[0][0].toInt()), QByteArray());
+    QCOMPARE(interrupting.feed("AT+CMGS=\"+15550002\"\r"),
+             "\r\n> \r\n+CDS: 6,1,\"+15550001\",145,\"24/03/05,10:01:05+08\",\"24/03/05,10:01:05+08\",0\r\n");
+    QCOMPARE(interrupting.feed("next\x1a"), acknowledged(2));
+}
+
+void tst_modemsim::engineStoredReports()
+{
+    const QDateTime now = at(10, 0, 0);
+    ModemEngine modem({.echo = false, .srCapacity = 2, .clock = [&now] { return now; }});
+    QSignalSpy due(&modem, &ModemEngine::reportDue);
+    QSignalSpy logged(&modem, &ModemEngine::logged);
+    const auto arrive = [&modem, &due](qsizetype i) { return modem.reportArrived(due[i][0].toInt()); };
+    const QByteArray fields = ",145,\"24/03/05,10:00:00+08\",\"24/03/05,10:00:00+08\",0";
+    const QByteArray invalidIndex = "\r\n+CMS ERROR: 321\r\n";
+
+    QCOMPARE(modem.feed("AT+CPMS?\r"), answer("+CPMS: \"SM\",0,30,\"SM\",0,30,\"SM\",0,30"));
+    modem.feed("AT+CMGF=1\rAT+CSMP=49,167,0,0\rAT+CNMI=2,1,0,2,0\r");
+    for (int i = 0; i < 3; ++i)
+        sendText(modem, "+1555000" + QByteArray::number(i + 1));
+    QCOMPARE(arrive(0), QByteArray("\r\n+CDSI: \"SR\",1\r\n"));
+    QCOMPARE(arrive(1), QByteArray("\r\n+CDSI: \"SR\",2\r\n"));
+    // A full SR memory loses the report, as a SIM does, and says so.
+    QCOMPARE(arrive(2), QByteArray());
+    QVERIFY(logged.last()[0].toString().endsWith("lost: SR memory full (2 reports)"));
+
+    // Read from SM until AT+CPMS selects SR; SR is read from, never written to.
+    QCOMPARE(modem.feed("AT+CMGR=1\r"), invalidIndex);
+    QCOMPARE(modem.feed("AT+CPMS=\"SR\",\"SR\"\r"), QByteArray("\r\n+CMS ERROR: 302\r\n"));
+    QCOMPARE(modem.feed("AT+CPMS=\"ME\"\r"), QByteArray("\r\n+CMS ERROR: 302\r\n"));
+    QCOMPARE(modem.feed("AT+CPMS=\"SR\"\r"), answer("+CPMS: 2,2,0,30,0,30"));
+    QCOMPARE(modem.feed("AT+CPMS=\"SR\",\"SM\",\"SM\"\r"), answer("+CPMS: 2,2,0,30,0,30"));
+    QCOMPARE(modem.feed("AT+CPMS?\r"), answer("+CPMS: \"SR\",2,2,\"SM\",0,30,\"SM\",0,30"));
+    QCOMPARE(modem.feed("AT+CMGR=1\r"), answer("+CMGR: \"REC UNREAD\",6,1,\"+15550001\"" + fields));
+    QCOMPARE(modem.feed("AT+CMGR=1\r"), answer("+CMGR: \"REC READ\",6,1,\"+15550001\"" + fields));
+    QCOMPARE(modem.feed("AT+CMGL\r"), answer("+CMGL: 2,\"REC UNREAD\",6,2,\"+15550002\"" + fields));
+    QCOMPARE(modem.feed("AT+CMGL=\"REC UNREAD\"\r"), Ok);
+    QCOMPARE(modem.feed("AT+CMGL=\"ALL\"\r"), "\r\n+CMGL: 1,\"REC READ\",6,1,\"+15550001\"" + fields
+                                                  + "\r\n+CMGL: 2,\"REC READ\",6,2,\"+15550002\"" + fields + "\r\n"
+                                                  + Ok);
+
+    // PDU mode: the status as a number, the length, the PDU.
+    modem.feed("AT+CMGF=0\r");
+    const QByteArray first = "000601089151550010423050010000804230500100008000";
+    const QByteArray second = "000602089151550020423050010000804230500100008000";
+    QCOMPARE(modem.feed("AT+CMGR=2\r"), answer("+CMGR: 1,,23\r\n" + second));
+    QCOMPARE(modem.feed("AT+CMGL=1\r"),
+             "\r\n+CMGL: 1,1,,23\r\n" + first + "\r\n+CMGL: 2,1,,23\r\n" + second + "\r\n" + Ok);
+
+    // Deleting frees the slot for the next report.
+    QCOMPARE(modem.feed("AT+CMGD=1\r"), Ok);
+    QCOMPARE(modem.feed("AT+CMGR=1\r"), invalidIndex);
+    QCOMPARE(modem.feed("AT+CMGD=3\r"), invalidIndex);
+    modem.feed("AT+CMGF=1\r");
+    sendText(modem, "+15550004");
+    QCOMPARE(arrive(3), QByteArray("\r\n+CDSI: \"SR\",1\r\n"));
+    QCOMPARE(modem.feed("AT+CMGD=1,1\rAT+CPMS=\"SR\"\r"), Ok + answer("+CPMS: 1,2,0,30,0,30"));
+    QCOMPARE(modem.feed("AT+CMGD=0,4\rAT+CPMS=\"SR\"\r"), Ok + answer("+CPMS: 0,2,0,30,0,30"));
+
+    // Kept on the SIM over a power cycle; with keep-reports stored and never
+    // announced, whatever AT+CNMI says (ds 0 after power-on).
+    sendText(modem, "+15550005");
+    QCOMPARE(arrive(4), QByteArray("\r\n+CDSI: \"SR\",1\r\n"));
+    modem.powerOn();
+    QVERIFY(modem.control("keep-reports on"));
+    modem.feed("AT+CMGF=1\rAT+CSMP=49\r");
+    sendText(modem, "+15550006");
+    QCOMPARE(arrive(5), QByteArray());
+    QCOMPARE(modem.feed("AT+CPMS=\"SR\"\r"), answer("+CPMS: 2,2,0,30,0,30"));
+    QCOMPARE(modem.feed("AT+CMGR=2\r"), answer("+CMGR: \"REC UNREAD\",6,6,\"+15550006\"" + fields));
+
+    // The SR memory is on the SIM: without it, nothing is read.
+    modem.control("no-sim");
+    QCOMPARE(modem.feed("AT+CPMS=\"SR\"\r"), QByteArray("\r\n+CMS ERROR: 310\r\n"));
+    QCOMPARE(modem.feed("AT+CMGR=2\r"), QByteArray("\r\n+CMS ERROR: 310\r\n"));
+}
+
+void tst_modemsim::engineReferences()
+{
+    // The reference is one octet on the air: after 255 comes 1 again, in
+    // the +CMGS answer and in the report. Each modem counts on its own.
+    ModemEngine modem({.echo = false});
+    ModemEngine other({.echo = false});
+    QSignalSpy due(&modem, &ModemEngine::reportDue);
+    modem.feed("AT+CMGF=1\rAT+CSMP=49,167,0,0\rAT+CNMI=2,1,0,1,0\r");
+    other.feed("AT+CMGF=1\r");
+    for (int reference = 1; reference <= 254; ++reference)
+        QVERIFY(sendText(modem, "+15550001") == acknowledged(reference));
+    QCOMPARE(sendText(other, "+15550001"), acknowledged(1));
+    QCOMPARE(sendText(modem, "+15550001"), acknowledged(255));
+    QCOMPARE(sendText(modem, "+15550001"), acknowledged(1));
+    QVERIFY(modem.reportArrived(due[254][0].toInt()).startsWith("\r\n+CDS: 6,255,"));
+    QVERIFY(modem.reportArrived(due[255][0].toInt()).startsWith("\r\n+CDS: 6,1,"));
+}
+
 void tst_modemsim::toolOverThePty()
 {
     // The line drops after every second accepted message.
@@ -288,6 +625,54 @@ void tst_modemsim::toolOverThePty()
     fresh.close();
     QVERIFY(modem.stop());
     QVERIFY(!QFileInfo(modem.linkPath()).isSymLink());
+}
+
+void tst_modemsim::toolControl()
+{
+    SimulatedModem modem({"--report-mid-dialogue", "--report-delay", "0", "--reopen-ms", "100"});
+    QVERIFY2(modem.isReady(), qPrintable(modem.log()));
+    QSerialPort port;
+    QVERIFY2(openPort(port, modem.linkPath()), qPrintable(port.errorString()));
+    talk(port, "ATE0\r", "OK\r\n");
+    QCOMPARE(talk(port, "AT+CSQ\r", "OK\r\n"), answer("+CSQ: 20,99"));
+    QVERIFY(modem.control("signal 0"));
+    QCOMPARE(talk(port, "AT+CSQ\r", "OK\r\n"), answer("+CSQ: 0,99"));
+
+    // The first message's report waits for the second message's prompt.
+    talk(port, "AT+CMGF=1\rAT+CSMP=49,167,0,0\rAT+CNMI=2,1,0,1,0\r", "OK\r\n\r\nOK\r\n\r\nOK\r\n");
+    talk(port, "AT+CMGS=\"+15550001\"\r", "> ");
+    QCOMPARE(talk(port, "first\x1a", "OK\r\n"), acknowledged(1));
+    QTRY_VERIFY_WITH_TIMEOUT(modem.log().contains("held for the next prompt"), 3000);
+    const QByteArray prompt = talk(port, "AT+CMGS=\"+15550002\"\r", ",0\r\n");
+    QVERIFY2(prompt.startsWith("\r\n> \r\n+CDS: 6,1,\"+15550001\",145,\"") && prompt.endsWith("\",0\r\n"),
+             prompt.constData());
+    QCOMPARE(talk(port, "second\x1a", "OK\r\n"), acknowledged(2));
+
+    // Unplugged, the device is gone: the line closes and the link goes with it.
+    QVERIFY(modem.control("unplug"));
+    QVERIFY(!QFileInfo(modem.linkPath()).isSymLink());
+    QTRY_VERIFY_WITH_TIMEOUT(port.error() == QSerialPort::ReadError || port.error() == QSerialPort::ResourceError,
+                             3000);
+    port.close();
+    QVERIFY2(modem.log().contains("unplugged"), qPrintable(modem.log()));
+
+    // Plugged in again: a fresh line behind the link, a modem started over.
+    QVERIFY(modem.control("plug"));
+    QVERIFY2(modem.waitForReady(3000), qPrintable(modem.log()));
+    QCOMPARE(QFileInfo(modem.linkPath()).symLinkTarget(), modem.slavePath());
+    QSerialPort fresh;
+    QVERIFY2(openPort(fresh, modem.linkPath()), qPrintable(fresh.errorString()));
+    QCOMPARE(talk(fresh, "AT\r", "OK\r\n"), "AT\r" + Ok);
+
+    // A reset drops the line as a hang-up does, and the link leads to a fresh one.
+    QCOMPARE(talk(fresh, "AT+CFUN=1,1\r", "OK\r\n"), "AT+CFUN=1,1\r" + Ok);
+    QTRY_VERIFY_WITH_TIMEOUT(fresh.error() == QSerialPort::ReadError || fresh.error() == QSerialPort::ResourceError,
+                             3000);
+    fresh.close();
+    QVERIFY2(modem.waitForReady(3000), qPrintable(modem.log()));
+    QCOMPARE(QFileInfo(modem.linkPath()).symLinkTarget(), modem.slavePath());
+    QVERIFY(modem.stop());
+    QVERIFY(!QFileInfo::exists(modem.controlPath()));
 }
 
 QTEST_GUILESS_MAIN(tst_modemsim)

@@ -4,6 +4,12 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QThread>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -46,6 +52,13 @@ SimulatedModem::SimulatedModem(const QStringList &options, const QString &folder
     } else {
         m_record = m_work.filePath(QStringLiteral("sms.txt"));
         arguments << QStringLiteral("--record") << m_record;
+    }
+    const qsizetype control = options.indexOf(QStringLiteral("--control"));
+    if (control >= 0 && control + 1 < options.size()) {
+        m_control = options[control + 1];
+    } else {
+        m_control = m_work.filePath(QStringLiteral("control"));
+        arguments << QStringLiteral("--control") << m_control;
     }
     m_process.setStandardErrorFile(m_work.filePath(QStringLiteral("modemsim.log")));
     m_process.start(QCoreApplication::applicationDirPath() + QStringLiteral("/vantrel-modemsim"), arguments + options);
@@ -110,6 +123,28 @@ QList<SimulatedModem::Sms> SimulatedModem::messages() const
         messages.append(sms);
     }
     return messages;
+}
+
+bool SimulatedModem::control(const QString &line)
+{
+    const QByteArray bytes = line.toUtf8() + '\n';
+    const QByteArray path = QFile::encodeName(m_control);
+    const QDeadlineTimer deadline(2000);
+    // Between two writers the modem opens its FIFO afresh; until it has,
+    // nobody reads and opening for writing fails at once.
+    int fd = -1;
+    while ((fd = ::open(path.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC)) < 0) {
+        if (errno != ENXIO || deadline.hasExpired())
+            return false;
+        QThread::msleep(1);
+    }
+    const bool written = ::write(fd, bytes.constData(), size_t(bytes.size())) == bytes.size();
+    // The modem acts on a line as it reads it: once the FIFO is empty, it has.
+    int unread = 0;
+    while (written && ::ioctl(fd, FIONREAD, &unread) == 0 && unread > 0 && !deadline.hasExpired())
+        QThread::msleep(1);
+    ::close(fd);
+    return written && unread == 0;
 }
 
 QString SimulatedModem::log() const

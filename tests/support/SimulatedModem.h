@@ -9,7 +9,8 @@
 // The bundled vantrel-modemsim, started beside the test executable on a
 // pseudo-terminal linked as <folder>/COM<port>, and stopped again when the
 // fixture goes. Its log goes to a file (see log()) so a chatty modem can
-// never block on a full pipe while a test is not reading.
+// never block on a full pipe while a test is not reading. It always has a
+// control FIFO, so that a test can change the running modem (control()).
 class SimulatedModem
 {
 public:
@@ -40,6 +41,13 @@ public:
     // What the modem logged so far: the dialogue, refusals, hang-ups.
     QString log() const;
 
+    // Writes one line into the modem's control FIFO ("signal 0", "unplug",
+    // "reports deliver": vantrel-modemsim --help lists them) and waits, two
+    // seconds at most, until the modem has read it, so that whatever the test
+    // does next meets the change. False when the modem did not take it.
+    bool control(const QString &line);
+    QString controlPath() const { return m_control; }
+
     // Sends SIGTERM and waits; true if the modem ended cleanly.
     bool stop();
 
@@ -50,6 +58,7 @@ private:
     QString m_folder;
     int m_port;
     QString m_record;
+    QString m_control;
     QProcess m_process;
     QByteArray m_stdout;
     QString m_slave;

@@ -1,21 +1,30 @@
 #pragma once
 
 #include "PartCollector.h"
+#include "modem/SmsPdu.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QHash>
+#include <QList>
+#include <QMap>
 #include <QObject>
 #include <QRandomGenerator>
 #include <QSet>
 #include <QString>
 
+#include <array>
+#include <functional>
+#include <optional>
+
 // A GSM modem in text and PDU mode as a pure state machine: feed() takes the
 // bytes the program wrote and returns the bytes the modem answers. It does no
-// I/O and keeps no timers (it reads a clock for rejectedFor alone), so every
-// answer can be checked byte for byte; the pseudo-terminal host adds the
-// line, the delays and the hang-ups.
+// I/O and keeps no timers (it reads a clock for rejectedFor and for the time
+// stamps of status reports), so every answer can be checked byte for byte;
+// the pseudo-terminal host adds the line, the delays and the hang-ups, and
+// brings each status report when reportDue asks for it.
 class ModemEngine : public QObject
 {
     Q_OBJECT
@@ -38,6 +47,20 @@ public:
         int hangupAfter = 0;                     // drop the line after every N accepted messages
         double hangupRate = 0;                   // fraction of message entries broken off
         quint32 seed = 1;
+        QByteArray pin = "0000"; // the SIM's PIN
+        bool pinLock = false;    // the SIM asks for its PIN after each power-on
+        bool simInserted = true;
+        int registration = 1; // +CREG <stat>: 0 idle, 1 home, 2 searching, 3 denied, 5 roaming
+        int signal = 20;      // +CSQ <rssi>: 0..31, 99 unknown
+        QByteArray operatorName = "Vantrel Mobile";
+        int srCapacity = 20;                      // status reports the SIM's SR memory holds
+        int reportDelayMs = 200;                  // from an accepted SMS to its status report
+        int reportLateMs = 0;                     // added to that
+        QHash<QByteArray, int> reportStatus = {}; // number -> TP-ST of its reports; 0, delivered, for the others
+        QSet<QByteArray> reportSilent = {};       // numbers whose reports never come
+        bool reportMidDialogue = false;           // hold each report until the next "> " prompt has gone out
+        bool keepReports = false;                 // store every report, announce none, whatever AT+CNMI says
+        std::function<QDateTime()> clock = {};    // the network's time; the system's when empty
     };
 
     static constexpr qsizetype MaxCommandLength = 4096;
@@ -46,6 +69,12 @@ public:
     static constexpr qsizetype MaxSmsLength = 160;
     // +CMS ERROR for a PDU that does not decode or has another length than announced.
     static constexpr int InvalidPduCode = 304;
+    static constexpr int PinTries = 3;
+    static constexpr int SmCapacity = 30; // the SIM's message memory, which nothing is received into here
+    // Indications the modem keeps while AT+CNMI mode 0 holds them; the oldest go first.
+    static constexpr int MaxBufferedIndications = 16;
+    // A report the modem cannot take (off, hung, no SIM, no network) comes again after this long.
+    static constexpr int ReportRetryMs = 250;
 
     ModemEngine();
     explicit ModemEngine(const Options &options, QObject *parent = nullptr);
@@ -53,9 +82,22 @@ public:
     QByteArray feed(QByteArrayView input);
 
     // True once the modem has dropped the line: input is ignored until
-    // powerOn(), which the host calls when it offers a fresh line.
+    // powerOn(), which the host calls when it offers a fresh line. A reset
+    // (AT+CFUN=1,1) drops it too; powerOff() when the device is pulled.
     bool lineDropped() const { return m_dropped; }
     void powerOn();
+    void powerOff() { m_dropped = true; }
+
+    // The status report reportDue announced reaches the modem: what the
+    // modem shows for it, nothing when it is stored unannounced, not passed
+    // on or held back. One the modem cannot take now comes again later
+    // (reportDue once more), as the network tries again.
+    QByteArray reportArrived(int id);
+
+    // A line of the control FIFO, which changes the modem's surroundings
+    // (signal, network, SIM, hangs, reports): what the modem says about it;
+    // nullopt when the line is no command.
+    std::optional<QByteArray> control(QByteArrayView line);
 
     // Bytes held between calls, which garbage input must not make grow.
     qsizetype bufferedBytes() const { return m_line.size() + m_text.size(); }
@@ -73,13 +115,41 @@ signals:
     void refused(const QByteArray &number, const QByteArray &reason);
     // One short line per command or message, for a person watching.
     void logged(const QString &line);
+    // Asks the host to call reportArrived(id) after delayMs.
+    void reportDue(int id, int delayMs);
 
 private:
     enum class State { Command, Ignoring, Text };
+    enum class Sim { Ready, Pin, Puk, Absent };
+
+    // A report on its way from the network.
+    struct PendingReport {
+        int reference = 0;
+        QByteArray number;
+        QDateTime submitted;
+    };
+    // +CDS, or +CDSI for a report stored at index.
+    struct Indication {
+        SmsPdu::StatusReport report;
+        int index = 0;
+    };
+    struct StoredReport {
+        SmsPdu::StatusReport report;
+        bool read = false;
+    };
 
     void commandByte(char c, QByteArray &out);
     void textByte(char c, QByteArray &out);
     QByteArray execute(const QByteArray &line);
+    QByteArray executeHealth(const QByteArray &body, bool *known);
+    QByteArray executeReports(const QByteArray &body, bool *known);
+    QByteArray enterPin(const QByteArray &argument);
+    QByteArray setFunctionality(const QByteArray &argument);
+    QByteArray setMessageIndications(const QByteArray &argument);
+    QByteArray selectMemories(const QByteArray &argument);
+    QByteArray readStored(const QByteArray &argument);
+    QByteArray deleteStored(const QByteArray &argument);
+    QByteArray listStored(const QByteArray &argument);
     QByteArray startMessage(const QByteArray &argument);
     QByteArray submit();
     QByteArray submitText();
@@ -89,8 +159,27 @@ private:
     QByteArray answerBare(const QByteArray &what);
     int nextReference();
     QByteArray acknowledge(const QByteArray &what, int reference);
+    void expectReport(int reference, const QByteArray &number);
+    QByteArray routeReport(const SmsPdu::StatusReport &report);
+    QByteArray indicate(const Indication &indication);
+    QByteArray unsolicited(const Indication &indication);
+    QByteArray releaseHeld();
+    QByteArray reportLines(const SmsPdu::StatusReport &report, const QByteArray &textPrefix,
+                           const QByteArray &pduPrefix) const;
+    int storeReport(const SmsPdu::StatusReport &report);
+    int srUsed() const;
+    QByteArray registrationNews(int before) const;
+    Sim sim() const;
+    int simRefusalCode() const;
+    int registration() const;
+    bool registered() const;
+    bool reachable() const;
+    QDateTime now() const;
     QByteArray entryName() const;
     QByteArray result(const QByteArray &code) const;
+    QByteArray information(const QByteArray &text) const;
+    QByteArray cmeError(int code) const;
+    QByteArray cmsError(int code) const;
     void say(const QByteArray &command, const QByteArray &reply);
     bool chance(double p);
 
@@ -112,4 +201,28 @@ private:
     int m_acceptedCount = 0;
     PartCollector m_parts;
     QSet<QString> m_partsRefusedOnce; // number/reference/part, refused once already
+
+    // What a power-on does not change: the SIM, the network, the reports on their way.
+    bool m_silent = false; // hung: hears nothing, says nothing
+    bool m_simInserted = true;
+    bool m_pinNeeded = false;
+    int m_pinTriesLeft = PinTries; // none left: the SIM wants its PUK
+    int m_registration = 1;
+    int m_signal = 20;
+    QMap<int, PendingReport> m_reports; // by id, in the order the messages went out
+    int m_lastReportId = 0;
+    QHash<QByteArray, int> m_reportStatus;
+    QSet<QByteArray> m_reportSilent;
+    bool m_keepReports = false;
+    QList<std::optional<StoredReport>> m_srMemory; // on the SIM: index - 1
+
+    // What a power-on sets back.
+    int m_functionality = 1;
+    int m_registrationMode = 0;                           // AT+CREG=<n>
+    int m_errorMode = 1;                                  // AT+CMEE=<n>
+    std::array<int, 4> m_smsParameters = {17, 167, 0, 0}; // AT+CSMP: fo, vp, pid, dcs
+    std::array<int, 5> m_indications = {0, 0, 0, 0, 0};   // AT+CNMI: mode, mt, bm, ds, bfr
+    bool m_readFromSr = false;                            // AT+CPMS: <mem1> is "SR", not "SM"
+    QList<Indication> m_bufferedIndications;              // while +CNMI mode is 0
+    QList<Indication> m_heldForPrompt;                    // reportMidDialogue
 };

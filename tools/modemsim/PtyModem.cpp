@@ -36,6 +36,10 @@ PtyModem::PtyModem(ModemEngine &engine, const QString &folder, int port, const O
     m_drainTimer.setSingleShot(true);
     m_drainTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_drainTimer, &QTimer::timeout, this, &PtyModem::drain);
+    m_reopenTimer.setSingleShot(true);
+    connect(&m_reopenTimer, &QTimer::timeout, this, &PtyModem::reopen);
+    connect(&m_engine, &ModemEngine::reportDue, this,
+            [this](int id, int delayMs) { QTimer::singleShot(delayMs, this, [this, id] { bringReport(id); }); });
 }
 
 PtyModem::~PtyModem()
@@ -206,6 +210,7 @@ bool PtyModem::programHasReadAll(Pending &marker)
 
 void PtyModem::hangUp()
 {
+    m_engine.powerOff();
     m_drainTimer.stop();
     m_pending.clear();
     m_pendingBytes = 0;
@@ -216,7 +221,7 @@ void PtyModem::hangUp()
     // that number to another pseudo-terminal, to somebody else's line.
     pointLinkAt(m_link + QStringLiteral(".offline"));
     emit logged(QStringLiteral("line hung up; a fresh one in %1 ms").arg(m_options.reopenMs));
-    QTimer::singleShot(m_options.reopenMs, this, &PtyModem::reopen);
+    m_reopenTimer.start(m_options.reopenMs);
 }
 
 bool PtyModem::pointLinkAt(const QString &target)
@@ -241,8 +246,59 @@ void PtyModem::reopen()
     QString error;
     if (!open(&error)) {
         emit logged(error + QStringLiteral("; trying again"));
-        QTimer::singleShot(m_options.reopenMs, this, &PtyModem::reopen);
+        m_reopenTimer.start(m_options.reopenMs);
     }
+}
+
+void PtyModem::control(const QByteArray &line)
+{
+    const QByteArray command = line.simplified();
+    if (command == "unplug" || command == "plug") {
+        emit logged(QStringLiteral("control: ") + QString::fromLatin1(command));
+        command == "unplug" ? unplug() : plug();
+        return;
+    }
+    const std::optional<QByteArray> said = m_engine.control(command);
+    if (said && m_master >= 0)
+        queue({m_clock.elapsed(), *said, false, false});
+}
+
+void PtyModem::unplug()
+{
+    if (m_unplugged)
+        return;
+    m_unplugged = true;
+    m_reopenTimer.stop();
+    m_drainTimer.stop();
+    m_pending.clear();
+    m_pendingBytes = 0;
+    m_stalledSince = -1;
+    m_engine.powerOff();
+    closeLine();
+    // A pulled USB modem leaves no device behind: no link at all, not even
+    // one that leads nowhere.
+    if (!m_linkTarget.isEmpty() && QFile::symLinkTarget(m_link) == m_linkTarget)
+        QFile::remove(m_link);
+    m_linkTarget.clear();
+    m_slave.clear();
+    emit logged(QStringLiteral("unplugged: the line is closed and %1 is gone").arg(m_link));
+}
+
+void PtyModem::plug()
+{
+    if (!m_unplugged)
+        return;
+    m_unplugged = false;
+    reopen();
+}
+
+void PtyModem::bringReport(int id)
+{
+    // While the line is down the engine counts as off and lets the network
+    // try again later.
+    const QByteArray said = m_engine.reportArrived(id);
+    if (m_master >= 0)
+        queue({m_clock.elapsed(), said, false, false});
 }
 
 void PtyModem::closeLine()

@@ -16,7 +16,8 @@ class QSocketNotifier;
 // Puts a ModemEngine on a pseudo-terminal: the slave is what the program
 // opens, linked as <folder>/COM<port>; the master is watched here, its bytes
 // go to the engine and the engine's answers come back, delayed and cut into
-// pieces as the options say, without ever blocking the event loop.
+// pieces as the options say, without ever blocking the event loop. The
+// status reports the engine expects are brought to it when they are due.
 class PtyModem : public QObject
 {
     Q_OBJECT
@@ -37,6 +38,10 @@ public:
     bool open(QString *error);
     QString slavePath() const { return m_slave; }
     QString linkPath() const { return m_link; }
+
+    // A line of the control FIFO: "unplug" and "plug" are the device's,
+    // everything else the engine's.
+    void control(const QByteArray &line);
 
 signals:
     // The link points at a line being watched: at start and after each hang-up.
@@ -60,6 +65,9 @@ private:
     bool programHasReadAll(Pending &marker);
     void hangUp();
     void reopen();
+    void unplug();
+    void plug();
+    void bringReport(int id);
     void closeLine();
     bool pointLinkAt(const QString &target);
 
@@ -78,4 +86,6 @@ private:
     qint64 m_stalledSince = -1;
     QElapsedTimer m_clock;
     QTimer m_drainTimer;
+    QTimer m_reopenTimer;
+    bool m_unplugged = false;
 };

@@ -1,6 +1,7 @@
 // vantrel-modemsim: a GSM modem in text and PDU mode on a pseudo-terminal
 // bound as <folder>/COM<n>, for the tests, the demo and the benchmarks.
 
+#include "ControlFifo.h"
 #include "ModemEngine.h"
 #include "PtyModem.h"
 
@@ -10,9 +11,11 @@
 #include <QFile>
 #include <QSocketNotifier>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <sys/signalfd.h>
 #include <unistd.h>
 
@@ -44,7 +47,14 @@ void addOptions(QCommandLineParser &parser)
         "than announced gets +CMS ERROR: 304, and the parts of a concatenated message are put together.\n"
         "Each accepted SMS is a line of the record file: NUMBER TAB TEXT for text mode (the bytes as sent),\n"
         "NUMBER TAB TEXT TAB pdu/PARTS for PDU mode (the decoded text in UTF-8, once all parts are in);\n"
-        "backslash escapes \\\\ \\n \\r \\t \\xHH."));
+        "backslash escapes \\\\ \\n \\r \\t \\xHH.\n"
+        "Health: AT+CPIN, AT+CREG, AT+CSQ, AT+COPS?, AT+CFUN (AT+CFUN=1,1 resets: the line drops and comes\n"
+        "back fresh). Without a ready SIM a message gets +CMS ERROR: 310, 311 or 316 at AT+CMGS, without\n"
+        "network service +CMS ERROR: 331 after its text.\n"
+        "Status reports: a message that asks for one (bit 0x20 of AT+CSMP's first octet, TP-SRR in PDU mode)\n"
+        "gets one per SMS, passed on as AT+CNMI's <ds> says: 1 as +CDS, 2 stored in SR memory (AT+CPMS=\"SR\",\n"
+        "AT+CMGR, AT+CMGL, AT+CMGD) and announced as +CDSI; with <mode> 0 the modem keeps them until\n"
+        "<mode> is 1 to 3. A report the modem cannot take (off, hung, no SIM, no network) comes again later."));
     parser.addHelpOption();
     const auto option = [&parser](const char *name, const char *help, const char *valueName = nullptr,
                                   const char *defaultValue = nullptr) {
@@ -79,6 +89,31 @@ void addOptions(QCommandLineParser &parser)
     option("hangup-after", "Drop the line after every N accepted messages.", "N", "0");
     option("hangup-rate", "Drop the line in the middle of this fraction of message entries.", "P", "0");
     option("reopen-ms", "After a hang-up, offer a fresh line after this long.", "MS", "500");
+    option("pin", "The SIM asks for this PIN after each power-on; three wrong tries and it wants its PUK.", "NNNN");
+    option("no-sim", "Start without a SIM: AT+CPIN? answers +CME ERROR: 10.");
+    option("registration",
+           "Registration AT+CREG? reads: 0 not searching, 1 home, 2 searching, 3 denied, 5 roaming; "
+           "messages are sent at 1 and 5 only.",
+           "STAT", "1");
+    option("signal", "Signal strength AT+CSQ answers: 0 to 31, 99 for unknown.", "RSSI", "20");
+    option("operator", "Network name AT+COPS? answers while registered.", "NAME", "Vantrel Mobile");
+    option("control",
+           "Make a FIFO at PATH and take commands from it, one a line: signal N, registration N, pin-required, "
+           "no-sim, sim, silent on|off, unplug (the line and the link go away), plug (a fresh line and link), "
+           "reports deliver (every report on its way comes now), report-fail NUMBER ST, report-silent NUMBER, "
+           "keep-reports on|off.",
+           "PATH");
+    option("sr-capacity", "Status reports the SIM's SR memory holds; when it is full, further ones are lost.", "N",
+           "20");
+    option("report-delay", "A status report comes this long after its message was accepted.", "MS", "200");
+    option("report-late", "Add this long to every status report's delay.", "MS", "0");
+    option("report-fail",
+           "Reports on messages to NUMBER carry TP-Status ST, in decimal, instead of 0, delivered (repeatable).",
+           "NUMBER:ST");
+    option("report-silent", "No status report ever comes for messages to this number (repeatable).", "NUMBER");
+    option("report-mid-dialogue",
+           "Hold each status report until the next message prompt and send it right after the \"> \".");
+    option("keep-reports", "Store every status report in SR memory and announce none, whatever AT+CNMI says.");
     option("quiet", "Do not log the dialogue on stderr.");
 }
 
@@ -110,6 +145,37 @@ ModemEngine::Options modemOptions(const QCommandLineParser &parser, quint32 seed
     modem.hangupAfter = int(number(parser, QStringLiteral("hangup-after"), 0, 1e9));
     modem.hangupRate = number(parser, QStringLiteral("hangup-rate"), 0, 1);
     modem.seed = seed;
+
+    if (parser.isSet(QStringLiteral("pin"))) {
+        modem.pin = parser.value(QStringLiteral("pin")).toLatin1();
+        if (modem.pin.size() < 4 || modem.pin.size() > 8
+            || !std::all_of(modem.pin.cbegin(), modem.pin.cend(), [](char c) { return c >= '0' && c <= '9'; }))
+            die(QStringLiteral("--pin wants 4 to 8 digits"));
+        modem.pinLock = true;
+    }
+    modem.simInserted = !parser.isSet(QStringLiteral("no-sim"));
+    modem.registration = int(number(parser, QStringLiteral("registration"), 0, 5));
+    if (modem.registration == 4)
+        die(QStringLiteral("--registration wants 0, 1, 2, 3 or 5"));
+    modem.signal = int(number(parser, QStringLiteral("signal"), 0, 99));
+    if (modem.signal > 31 && modem.signal != 99)
+        die(QStringLiteral("--signal wants 0 to 31, or 99"));
+    modem.operatorName = parser.value(QStringLiteral("operator")).toLatin1();
+    modem.srCapacity = int(number(parser, QStringLiteral("sr-capacity"), 0, 1000));
+    modem.reportDelayMs = int(number(parser, QStringLiteral("report-delay"), 0, 3600000));
+    modem.reportLateMs = int(number(parser, QStringLiteral("report-late"), 0, 3600000));
+    for (const QString &failure : parser.values(QStringLiteral("report-fail"))) {
+        const qsizetype colon = failure.lastIndexOf(QLatin1Char(':'));
+        bool isNumber = false;
+        const int status = failure.mid(colon + 1).toInt(&isNumber);
+        if (colon < 1 || !isNumber || status < 0 || status > 255)
+            die(QStringLiteral("--report-fail wants NUMBER:ST with ST from 0 to 255, not %1").arg(failure));
+        modem.reportStatus.insert(failure.left(colon).toLatin1(), status);
+    }
+    for (const QString &silent : parser.values(QStringLiteral("report-silent")))
+        modem.reportSilent.insert(silent.toLatin1());
+    modem.reportMidDialogue = parser.isSet(QStringLiteral("report-mid-dialogue"));
+    modem.keepReports = parser.isSet(QStringLiteral("keep-reports"));
 
     return modem;
 }
@@ -200,6 +266,14 @@ int main(int argc, char *argv[])
         std::printf("ready COM%d %s\n", port, qPrintable(slave));
         std::fflush(stdout);
     });
+    std::unique_ptr<ControlFifo> control;
+    if (parser.isSet(QStringLiteral("control"))) {
+        control = std::make_unique<ControlFifo>(parser.value(QStringLiteral("control")));
+        QString error;
+        if (!control->open(&error))
+            die(error);
+        QObject::connect(control.get(), &ControlFifo::received, &pty, &PtyModem::control);
+    }
 
     const int signalFd = ::signalfd(-1, &stop, SFD_CLOEXEC | SFD_NONBLOCK);
     QSocketNotifier stopper(signalFd, QSocketNotifier::Read);
