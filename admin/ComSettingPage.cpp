@@ -3,10 +3,11 @@
 
 #include "admin/DbOperation.h"
 #include "admin/MainLink.h"
-#include "admin/WaitingHandlers.h"
 #include "store/CommError.h"
 #include "store/MessageBoxes.h"
 #include "store/UpdateCom.h"
+
+#include <QPointer>
 
 namespace {
 
@@ -28,7 +29,6 @@ ComSettingPage::ComSettingPage(QWidget *parent)
     : QWidget(parent)
     , ui(std::make_unique<Ui::ComSettingPage>())
     , MSComm1(this)
-    , m_modemTest(MSComm1, this)
 {
     ui->setupUi(this);
     MSComm1.setObjectName(QStringLiteral("MSComm1"));
@@ -40,10 +40,9 @@ ComSettingPage::ComSettingPage(QWidget *parent)
 
 ComSettingPage::~ComSettingPage() = default;
 
-void ComSettingPage::attach(MainLink &main, WaitingHandlers &waits)
+void ComSettingPage::attach(MainLink &main)
 {
     m_main = &main;
-    m_waits = &waits;
 }
 
 void ComSettingPage::EnumeratePorts()
@@ -56,8 +55,14 @@ void ComSettingPage::EnumeratePorts()
 
 void ComSettingPage::TryPort(short n)
 {
-    // Only a port that opens is offered. Its line settings are left alone:
-    // opening is the whole test.
+    // The program's own modem port is in use by the program: offered
+    // without being opened here.
+    if (m_main && m_main->holdsPort(n)) {
+        ui->cboCom->addItem(QStringLiteral("COM%1").arg(n));
+        return;
+    }
+    // Any other port is offered when it opens. Its line settings are left
+    // alone: opening is the whole test.
     try {
         MSComm1.setCommPort(n);
         MSComm1.setPortOpen(true);
@@ -72,20 +77,21 @@ void ComSettingPage::showComSettings()
 {
     // The port box shows the stored number even when that port is not in
     // the list.
-    ui->cboCom->setEditText(QStringLiteral("COM ") + QString::number(UpdateCom::ComPort));
-    ui->CboBuadRate->setEditText(UpdateCom::Baud);
-    ui->CboBits->setEditText(UpdateCom::DataBits);
-    ui->CboParity->setEditText(parityText(UpdateCom::Parity));
+    const PortSettings current = m_main->comSettings();
+    ui->cboCom->setEditText(QStringLiteral("COM ") + QString::number(current.ComPort()));
+    ui->CboBuadRate->setEditText(current.Baud());
+    ui->CboBits->setEditText(current.DataBits());
+    ui->CboParity->setEditText(parityText(current.Parity()));
     // The stored stop bits as well: "OK" after a change elsewhere on the
     // page must not put "1" over a stored " 2".
-    ui->CboStopBits->setEditText(UpdateCom::StopBit);
+    ui->CboStopBits->setEditText(current.StopBit());
 }
 
 void ComSettingPage::saveComBoxes()
 {
     // The flow-control box is offered but never stored.
-    UpdateCom::SaveComSettings(ui->cboCom->currentText(), ui->CboBuadRate->currentText(), ui->CboBits->currentText(),
-                               ui->CboParity->currentText(), ui->CboStopBits->currentText());
+    m_main->SaveComSettings(ui->cboCom->currentText(), ui->CboBuadRate->currentText(), ui->CboBits->currentText(),
+                            ui->CboParity->currentText(), ui->CboStopBits->currentText());
 }
 
 void ComSettingPage::cmdAdvancedSetup_Click()
@@ -99,11 +105,9 @@ void ComSettingPage::cmdAdvancedSetup_Click()
 
 void ComSettingPage::cmdComOK_Click()
 {
-    const auto waiting = m_waits->enter();
     ui->cmdComOK->setEnabled(false);
     DbOperation([this] { saveComBoxes(); });
-    UpdateCom::Delay(100);
-    ui->cmdComOK->setEnabled(true);
+    UpdateCom::Delay(100, ui->cmdComOK, [this] { ui->cmdComOK->setEnabled(true); });
 }
 
 void ComSettingPage::cmdComCancel_Click()
@@ -114,30 +118,29 @@ void ComSettingPage::cmdComCancel_Click()
 
 void ComSettingPage::cmdTestModem_Click()
 {
-    const auto waiting = m_waits->enter();
     ui->cmdTestModem->setEnabled(false);
     ReadModemSerial();
-    ui->cmdTestModem->setEnabled(true);
 }
 
 void ComSettingPage::ReadModemSerial()
 {
-    bool answered = false;
-    try {
-        // The number comes from the port box, the line settings are the
-        // current ones.
-        answered = m_modemTest.AskModem(*m_main, UpdateCom::PortNumber(ui->cboCom->currentText()));
-    } catch (const CommError &error) {
-        // 8000: the port was still open, and closing it was all there was to do.
-        if (error.number() != CommError::InvalidOnOpenPort)
-            error.report();
-        return;
-    }
-    // The boxes are stored only when the modem answered.
-    if (!answered) {
-        MsgBox(QStringLiteral("Modem No Response."));
-        return;
-    }
-    MsgBox(QStringLiteral("Modem Test is OK"));
-    DbOperation([this] { saveComBoxes(); });
+    // The number comes from the port box, the line settings are the current
+    // ones. The page may be gone when the answer comes.
+    const QPointer<ComSettingPage> page(this);
+    m_main->testModem(UpdateCom::PortNumber(ui->cboCom->currentText()), [page](const ModemTestJob::Result &result) {
+        if (!page)
+            return;
+        if (result.portError != 0) {
+            CommError(result.portError, result.portErrorText).report();
+        } else if (!result.answered) {
+            MsgBox(QStringLiteral("Modem No Response."));
+        } else {
+            // The boxes are stored only when the modem answered.
+            MsgBox(QStringLiteral("Modem Test is OK"));
+            if (page)
+                DbOperation([page] { page->saveComBoxes(); });
+        }
+        if (page)
+            page->ui->cmdTestModem->setEnabled(true);
+    });
 }

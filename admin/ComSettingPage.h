@@ -1,6 +1,5 @@
 #pragma once
 
-#include "modem/ModemTest.h"
 #include "store/MSComm.h"
 
 #include <QWidget>
@@ -10,11 +9,12 @@ namespace Ui {
 class ComSettingPage;
 }
 class MainLink;
-class WaitingHandlers;
 
 // The "COM Setting" page of the Settings window: the ports that can be
-// opened, the stored line settings, and the modem test on the window's own
-// port. "Cancel" hides the whole window, which comes back as it was left.
+// opened, the stored line settings, and the modem test, which runs on the
+// engine of the port when the program holds it. "Cancel" hides the whole
+// window, which comes back as it was left. Nothing here waits: a test or a
+// save ends in a handler of its own.
 class ComSettingPage : public QWidget
 {
     Q_OBJECT
@@ -23,9 +23,9 @@ public:
     explicit ComSettingPage(QWidget *parent = nullptr);
     ~ComSettingPage() override;
 
-    // The window's main window and its count of waiting handlers; given
-    // once, right after the window has set up its form.
-    void attach(MainLink &main, WaitingHandlers &waits);
+    // The window's main window; given once, right after the window has set
+    // up its form.
+    void attach(MainLink &main);
 
     // Lists the ports among 1 to 16 that can be opened.
     void EnumeratePorts();
@@ -42,8 +42,7 @@ private:
     void ReadModemSerial();
 
     std::unique_ptr<Ui::ComSettingPage> ui;
+    // Only for finding the ports that can be opened.
     MSComm MSComm1;
-    ModemTest m_modemTest;
     MainLink *m_main = nullptr;
-    WaitingHandlers *m_waits = nullptr;
 };

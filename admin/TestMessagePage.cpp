@@ -2,7 +2,6 @@
 #include "ui_TestMessagePage.h"
 
 #include "admin/MainLink.h"
-#include "admin/WaitingHandlers.h"
 #include "modem/TraceList.h"
 
 #include <QPointer>
@@ -17,10 +16,9 @@ TestMessagePage::TestMessagePage(QWidget *parent)
 
 TestMessagePage::~TestMessagePage() = default;
 
-void TestMessagePage::attach(MainLink &main, WaitingHandlers &waits)
+void TestMessagePage::attach(MainLink &main)
 {
     m_main = &main;
-    m_waits = &waits;
     // The trace belongs to the relay, which writes it whether or not this
     // window exists; the list only shows it.
     ui->lstResponse->setModel(&main.trace());
@@ -30,13 +28,12 @@ void TestMessagePage::attach(MainLink &main, WaitingHandlers &waits)
 
 void TestMessagePage::cmdSend_Click()
 {
-    const auto waiting = m_waits->enter();
     ui->cmdSend->setEnabled(false);
     // Number and text go as typed, line breaks included, empty or not.
     const QString message = ui->txtMessage->toPlainText();
     const QString number = ui->txtTestPhNo->text();
-    // While another dialogue is under way the send waits for it, so SEND
-    // comes back when the send has run, not when this handler returns.
+    // The send goes after whatever the modem is doing; SEND comes back when
+    // it has been tried.
     const QPointer<QPushButton> send = ui->cmdSend;
     m_main->SendAlarm(message, QStringLiteral("TEST"), number, [send] {
         if (send)

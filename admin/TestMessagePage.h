@@ -7,7 +7,6 @@ namespace Ui {
 class TestMessagePage;
 }
 class MainLink;
-class WaitingHandlers;
 
 // The "Test Message" page of the Settings window: one SMS to any number
 // through the very send that alerts use, beside the trace of the latest
@@ -20,15 +19,13 @@ public:
     explicit TestMessagePage(QWidget *parent = nullptr);
     ~TestMessagePage() override;
 
-    // The window's main window, whose trace the Response list shows, and
-    // the window's count of waiting handlers; given once, right after the
-    // window has set up its form.
-    void attach(MainLink &main, WaitingHandlers &waits);
+    // The window's main window, whose trace the Response list shows; given
+    // once, right after the window has set up its form.
+    void attach(MainLink &main);
 
 private:
     void cmdSend_Click();
 
     std::unique_ptr<Ui::TestMessagePage> ui;
     MainLink *m_main = nullptr;
-    WaitingHandlers *m_waits = nullptr;
 };

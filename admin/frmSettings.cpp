@@ -18,19 +18,15 @@ frmSettings::frmSettings(MainLink &main, QWidget *parent)
     : QDialog(parent)
     , ui(std::make_unique<Ui::frmSettings>())
     , m_main(main)
-    , m_waits([this] {
-        if (m_unloaded)
-            deleteLater();
-    })
 {
     ui->setupUi(this);
     // Fixed dialog border: no minimise or maximise button, no resizing.
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint
                    | Qt::MSWindowsFixedSizeDialogHint);
-    ui->tabCom->attach(m_main, m_waits);
+    ui->tabCom->attach(m_main);
     ui->tabUsers->attach(m_main);
     ui->tabPaths->attach(m_main);
-    ui->tabTest->attach(m_main, m_waits);
+    ui->tabTest->attach(m_main);
 
     connect(ui->SSTab1, &QTabWidget::currentChanged, this, &frmSettings::SSTab1_Click);
     connect(ui->tabUsers, &UserListPage::refillWanted, this, &frmSettings::SSTab1_Click);
@@ -88,10 +84,10 @@ void frmSettings::showEvent(QShowEvent *event)
 void frmSettings::closeEvent(QCloseEvent *event)
 {
     Form_Unload();
-    m_unloaded = true;
     // Only the close box ends the window; "Cancel" and Esc merely hide it.
-    if (!m_waits.any())
-        setAttribute(Qt::WA_DeleteOnClose);
+    // Nothing of it waits: a test or a send under way tells a page that is
+    // gone nothing.
+    setAttribute(Qt::WA_DeleteOnClose);
     event->accept();
 }
 

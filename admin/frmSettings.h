@@ -1,7 +1,6 @@
 #pragma once
 
 #include "admin/MT4PathListPage.h"
-#include "admin/WaitingHandlers.h"
 
 #include <QDialog>
 #include <memory>
@@ -46,9 +45,5 @@ private:
 
     std::unique_ptr<Ui::frmSettings> ui;
     MainLink &m_main;
-    // A close box pressed while a handler waits unloads the window at once,
-    // but it is deleted only when the last waiting handler has returned.
-    WaitingHandlers m_waits;
-    bool m_unloaded = false;
     bool m_pagesPlaced = false;
 };

@@ -2,6 +2,7 @@
 
 #include "admin/frmLogin.h"
 #include "app/frmMain.h"
+#include "pickup/AlertRelay.h"
 #include "store/Database.h"
 #include "store/MessageBoxes.h"
 
@@ -28,18 +29,24 @@ bool ProgramStart::begin()
         MsgBox(InstanceLock::refusalText(), MessageBoxes::OkOnly, QString(), MessageBoxes::Critical);
         return false;
     }
-    auto window = std::make_unique<frmMain>();
+    auto relay = std::make_unique<AlertRelay>();
     try {
-        window->Form_Load();
+        relay->load();
     } catch (const DbError &error) {
         MsgBox(failureText(error.text()), MessageBoxes::OkOnly, QString(), MessageBoxes::Critical);
         return false;
     }
-    m_main = std::move(window);
-    // A confirmed Exit, or the end of the session, ends the program.
-    connect(m_main.get(), &frmMain::unloaded, this, [] { QCoreApplication::exit(0); });
+    m_relay = std::move(relay);
+    m_main = std::make_unique<frmMain>(*m_relay);
+    m_main->Form_Load();
+    // A confirmed Exit, or the end of the session, stops the relay; the
+    // program ends once the dialogue under way has.
+    connect(m_relay.get(), &AlertRelay::finished, this, [] { QCoreApplication::exit(0); });
     connect(m_main.get(), &frmMain::loginWanted, this, &ProgramStart::showLogin);
     emit mainWindowLoaded(m_main.get());
+    // Polling starts only once everything it needs has loaded: a start-up
+    // that fails takes no alert file.
+    m_relay->start();
     showLogin();
     return true;
 }

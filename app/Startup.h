@@ -7,13 +7,17 @@
 #include <QString>
 #include <memory>
 
+class AlertRelay;
 class frmLogin;
 class frmMain;
 
-// How the program starts. One copy per program folder; then the start-up
-// sequence loads the configuration and starts the relay at once, so that
-// alerts flow with nobody at the desk; the login window guards only the
-// main window, which is first shown after a successful login.
+// How the program starts. One copy per program folder; then the relay is
+// made and loads the configuration, the main window is made as a view of it
+// with the tray icon, and the relay starts at once, so that alerts flow with
+// nobody at the desk; the login window guards only the main window, which is
+// first shown after a successful login. The program ends when the relay has
+// finished the dialogue under way after a confirmed Exit or the session's
+// end.
 class ProgramStart : public QObject
 {
     Q_OBJECT
@@ -31,6 +35,7 @@ public:
 
     frmLogin *loginWindow() const;
     frmMain *mainWindow() const { return m_main.get(); }
+    AlertRelay *relay() const { return m_relay.get(); }
 
     // The text shown when start-up fails.
     static QString failureText(const QString &error);
@@ -45,5 +50,6 @@ private:
 
     InstanceLock m_lock;
     QPointer<frmLogin> m_login;
+    std::unique_ptr<AlertRelay> m_relay;
     std::unique_ptr<frmMain> m_main;
 };

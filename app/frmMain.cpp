@@ -13,10 +13,10 @@
 #include <QCloseEvent>
 #include <QCursor>
 
-frmMain::frmMain(QWidget *parent)
+frmMain::frmMain(AlertRelay &relay, QWidget *parent)
     : QMainWindow(parent)
     , ui(std::make_unique<Ui::frmMain>())
-    , m_relay(this)
+    , m_relay(relay)
     , m_tray(appIcon(), this)
 {
     ui->setupUi(this);
@@ -42,7 +42,7 @@ frmMain::frmMain(QWidget *parent)
 
     connect(&m_relay, &AlertRelay::tickCounted, this,
             [this](short count) { ui->Label1->setText(QString::number(count)); });
-    const AlarmHistory &history = m_relay.sender().history();
+    const AlarmHistory &history = m_relay.history();
     connect(&history, &AlarmHistory::labelsChanged, this, [this, &history] {
         ui->Label3->setText(history.label3());
         ui->Label4->setText(history.label4());
@@ -67,13 +67,9 @@ frmMain::~frmMain() = default;
 
 void frmMain::Form_Load()
 {
-    // Polling starts only once everything it needs has loaded: a start-up
-    // that fails takes no alert file.
-    m_relay.load();
     m_tray.add(AppInfo::title());
     const Outbox::Counts counts = m_relay.deliveryCounts();
     m_tray.setTip(trayTip(counts.retrying, counts.givenUp));
-    m_relay.start();
 }
 
 QString frmMain::trayTip(int retrying, int givenUp)
@@ -100,7 +96,7 @@ void frmMain::showMainWindow()
 
 void frmMain::GetPathList()
 {
-    m_relay.reloadPaths();
+    m_relay.GetPathList();
 }
 
 void frmMain::GetPhoneNo()
@@ -111,7 +107,18 @@ void frmMain::GetPhoneNo()
 void frmMain::SendAlarm(const QString &AlarmMsg, const QString &UserName, const QString &Ph_No,
                         const std::function<void()> &whenDone)
 {
-    m_relay.sender().SendAlarm(AlarmMsg, UserName, Ph_No, whenDone);
+    m_relay.SendAlarm(AlarmMsg, UserName, Ph_No, whenDone);
+}
+
+void frmMain::SaveComSettings(const QString &portText, const QString &baudText, const QString &dataBitsText,
+                              const QString &parityText, const QString &stopBitsText)
+{
+    m_relay.SaveComSettings(portText, baudText, dataBitsText, parityText, stopBitsText);
+}
+
+void frmMain::testModem(short port, const std::function<void(const ModemTestJob::Result &)> &done)
+{
+    m_relay.testModem(port, done);
 }
 
 void frmMain::setNormalState()

@@ -13,8 +13,11 @@ class frmMain;
 }
 class frmSettings;
 
-// The main window: owns the alert relay, shows the page log, hides to the
-// tray on its close box and ends only on a confirmed Exit.
+// The main window: a view of the alert relay, which runs without it. It
+// shows the page log, hides to the tray on its close box and ends the
+// program only on a confirmed Exit. The names the windows have always used
+// for the relay's work (SendAlarm, GetPhoneNo, GetPathList) are thin entry
+// points to it.
 class frmMain : public QMainWindow, public MainLink
 {
     Q_OBJECT
@@ -23,13 +26,12 @@ public:
     // Why the window is asked to close.
     enum UnloadMode { vbFormControlMenu = 0, vbFormCode = 1, vbAppWindows = 2, vbAppTaskManager = 3 };
 
-    explicit frmMain(QWidget *parent = nullptr);
+    explicit frmMain(AlertRelay &relay, QWidget *parent = nullptr);
     ~frmMain() override;
 
-    // The start-up sequence: the relay loaded and started, the tray icon
-    // added. The window itself is shown only after a login
-    // (showMainWindow). Database failures are thrown as DbError, and then
-    // nothing has started.
+    // The window's part of the start-up sequence, once the relay has
+    // loaded: the tray icon added with what has not gone out. The window
+    // itself is shown only after a login (showMainWindow).
     void Form_Load();
     // Shows the window: the first time after a successful login, centred.
     void showMainWindow();
@@ -47,8 +49,11 @@ public:
     void SendAlarm(const QString &AlarmMsg, const QString &UserName, const QString &Ph_No,
                    const std::function<void()> &whenDone = {}) override;
     TraceList &trace() override { return m_relay.trace(); }
-    void holdLine() override { m_relay.sender().holdLine(); }
-    void releaseLine() override { m_relay.sender().releaseLine(); }
+    PortSettings comSettings() const override { return m_relay.comSettings(); }
+    void SaveComSettings(const QString &portText, const QString &baudText, const QString &dataBitsText,
+                         const QString &parityText, const QString &stopBitsText) override;
+    bool holdsPort(short port) const override { return m_relay.holdsPort(port); }
+    void testModem(short port, const std::function<void(const ModemTestJob::Result &)> &done) override;
     void setNormalState() override;
 
     AlertRelay &relay() { return m_relay; }
@@ -80,7 +85,7 @@ private:
     void hideToTray();
 
     std::unique_ptr<Ui::frmMain> ui;
-    AlertRelay m_relay;
+    AlertRelay &m_relay;
     TrayIcon m_tray;
     QPointer<frmSettings> m_settings;
     bool m_unloading = false;

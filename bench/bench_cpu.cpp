@@ -53,8 +53,10 @@ int main(int argc, char *argv[])
     cpuBefore = Bench::cpuMs();
     clock.restart();
     bool acknowledged = true;
-    QObject::connect(&relay.sender(), &AlarmSender::sent, &app, [&](bool ok) { acknowledged = ok; });
-    relay.sender().SendAlarm(QStringLiteral("nobody answers"), QStringLiteral("Desk 1"), QStringLiteral("+15550001"));
+    QObject::connect(&relay.reporter(), &SmsReporter::smsTried, &app, [&](bool ok) { acknowledged = ok; });
+    relay.SendAlarm(QStringLiteral("nobody answers"), QStringLiteral("Desk 1"), QStringLiteral("+15550001"),
+                    [&app] { app.quit(); });
+    app.exec();
     const qint64 waited = clock.elapsed();
     share = 100.0 * (Bench::cpuMs() - cpuBefore) / double(waited);
     Bench::note(QStringLiteral("CPU send wait"), QStringLiteral("wait / ticks meanwhile"),

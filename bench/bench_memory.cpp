@@ -44,13 +44,10 @@ int main(int argc, char *argv[])
 
     // --relay-only leaves the window out, to tell its share from the relay's.
     const bool relayOnly = app.arguments().contains(QStringLiteral("--relay-only"));
+    AlertRelay relay;
     std::optional<frmMain> window;
-    std::optional<AlertRelay> bareRelay;
-    if (relayOnly)
-        bareRelay.emplace();
-    else
-        window.emplace();
-    AlertRelay &relay = relayOnly ? *bareRelay : window->relay();
+    if (!relayOnly)
+        window.emplace(relay);
     relay.paths().GetPathList();
     relay.recipients().GetPhoneNo();
     if (window)
@@ -76,7 +73,7 @@ int main(int argc, char *argv[])
     robot.start(20);
 
     qint64 rssAt100 = 0;
-    QObject::connect(&relay.sender(), &AlarmSender::sent, &app, [&] {
+    QObject::connect(&relay.reporter(), &SmsReporter::smsTried, &app, [&] {
         if (++sent == 100)
             rssAt100 = Bench::rssKb();
         if (sent % 1000 == 0)

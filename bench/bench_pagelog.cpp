@@ -39,7 +39,8 @@ int main(int argc, char *argv[])
 
     ProgramFolderFixture program;
     ScriptedMessageBoxes boxes;
-    frmMain window;
+    AlertRelay relay;
+    frmMain window(relay);
     window.show();
     QApplication::processEvents();
     PageLog &pageLog = window.relay().pageLog();

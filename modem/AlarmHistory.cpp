@@ -1,7 +1,6 @@
 #include "modem/AlarmHistory.h"
 
 #include "store/ProgramFolder.h"
-#include "store/UpdateCom.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -11,7 +10,7 @@ QString AlarmHistory::fileName(int n)
     return QStringLiteral("ALARM%1.csv").arg(n);
 }
 
-void AlarmHistory::AlarmLog()
+void AlarmHistory::AlarmLog(const QByteArray &AlarmRecord)
 {
     // The newest file is the highest number present; search downwards.
     QString name = fileName(1);
@@ -33,7 +32,7 @@ void AlarmHistory::AlarmLog()
     }
     m_label3 = name;
     emit labelsChanged();
-    WriteDATA(name);
+    WriteDATA(name, AlarmRecord);
 }
 
 void AlarmHistory::FirstInFirstOut()
@@ -52,12 +51,12 @@ void AlarmHistory::FirstInFirstOut()
     }
 }
 
-void AlarmHistory::WriteDATA(const QString &F)
+void AlarmHistory::WriteDATA(const QString &F, const QByteArray &AlarmRecord)
 {
     QFile file(ProgramFolder::file(F));
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
         throw Failure(QStringLiteral("cannot open %1: %2").arg(file.fileName(), file.errorString()).toStdString());
-    const QByteArray line = UpdateCom::AlarmRecord + "\r\n";
+    const QByteArray line = AlarmRecord + "\r\n";
     if (file.write(line) != line.size() || !file.flush())
         throw Failure(QStringLiteral("cannot write %1: %2").arg(file.fileName(), file.errorString()).toStdString());
 }

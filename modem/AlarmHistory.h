@@ -24,10 +24,11 @@ public:
 
     using QObject::QObject;
 
-    // Appends UpdateCom::AlarmRecord to the newest file, rotating as needed.
-    void AlarmLog();
+    // Appends the history line of a send (no line end; the bytes it is
+    // written as) to the newest file, rotating as needed.
+    void AlarmLog(const QByteArray &AlarmRecord);
     void FirstInFirstOut();
-    void WriteDATA(const QString &F);
+    void WriteDATA(const QString &F, const QByteArray &AlarmRecord);
 
     static QString fileName(int n);
 

@@ -16,14 +16,8 @@ namespace {
 // see what became of them, then they go.
 constexpr qint64 KeepDoneDays = 7;
 constexpr qint64 PurgeEveryMs = qint64(3600) * 1000;
-// While a modem test or a test message has the line, the dispatch looks
-// again this often.
-constexpr int LineBusyRetryMs = 20;
 // While a robot holds its taken file open, the relay looks again this often.
 constexpr int HeldOpenLookMs = 200;
-const QString NotAPhoneNumber = QStringLiteral("not a phone number");
-// An SMS given up is counted, for the tray's tip, this long.
-constexpr qint64 GivenUpShownSecs = qint64(24) * 3600;
 
 } // namespace
 
@@ -33,19 +27,18 @@ AlertRelay::AlertRelay(QObject *parent)
     , m_trace(this)
     , m_intake(m_outbox, m_pageLog)
     , m_logs(m_outbox, m_pageLog)
-    , m_sender(m_trace, m_pageLog, this)
+    , m_reporter(m_pageLog, m_outbox, this)
+    , m_dispatcher(m_outbox, m_logs, m_recipients, m_reporter, m_pageLog, this)
+    , m_modem(m_com, m_trace, this)
     , m_timer(this)
     , m_watcher(this)
     , m_soon(this)
-    , m_nextSend(this)
 {
     m_timer.setInterval(TickIntervalMs);
     // A coarse timer may fire up to 5 % late to share wake-ups; an alert
     // should wait no longer than one tick.
     m_timer.setTimerType(Qt::PreciseTimer);
     connect(&m_timer, &QTimer::timeout, this, &AlertRelay::Timer1_Timer);
-    m_nextSend.setSingleShot(true);
-    connect(&m_nextSend, &QTimer::timeout, this, &AlertRelay::dispatchNext);
 
     // A file that appears in a watched folder is taken at once.
     m_soon.setSingleShot(true);
@@ -53,6 +46,27 @@ AlertRelay::AlertRelay(QObject *parent)
     connect(&m_soon, &QTimer::timeout, this, &AlertRelay::runCycle);
     connect(&m_watcher, &QFileSystemWatcher::directoryChanged, this, [this] { cycleSoon(NotifiedCycleMs); });
 
+    m_dispatcher.setRoutes({&m_modem});
+    connect(&m_dispatcher, &Dispatcher::batchEnded, this, &AlertRelay::endCycle);
+    // A test message or a modem test had the line: the batch goes on.
+    connect(&m_modem, &ModemLine::idle, &m_dispatcher, &Dispatcher::routeFreed);
+    connect(&m_modem, &ModemLine::idle, this, [this] {
+        if (m_stopping)
+            finishWhenIdle();
+    });
+    connect(&m_modem, &ModemLine::lineLost, this, [this](const QString &reason) {
+        m_pageLog.reportOnce(QStringLiteral("line ") + m_modem.name(),
+                             QStringLiteral("The line to the modem on %1 was lost (%2); it is opened again as soon "
+                                            "as the device is there.")
+                                 .arg(m_modem.name(), reason));
+    });
+    connect(&m_modem, &ModemLine::lineBack, this, [this] {
+        if (m_pageLog.clearReport(QStringLiteral("line ") + m_modem.name()))
+            m_pageLog.report(QStringLiteral("The line to the modem on %1 is back.").arg(m_modem.name()));
+    });
+
+    connect(&m_reporter, &SmsReporter::deliveryChanged, this, &AlertRelay::deliveryChanged);
+    connect(&m_reporter, &SmsReporter::gaveUp, this, &AlertRelay::gaveUp);
     m_outbox.onSetAside([this](const QString &name, int alerts) {
         const QString text = QStringLiteral("The outbox was damaged and has been set aside as %1; %2 alerts waiting in "
                                             "it were carried over.")
@@ -63,11 +77,16 @@ AlertRelay::AlertRelay(QObject *parent)
     });
 }
 
+AlertRelay::~AlertRelay() = default;
+
 void AlertRelay::load()
 {
-    for (const QString &complaint : UpdateCom::LoadComSettings())
+    QStringList complaints;
+    m_com = UpdateCom::LoadComSettings(&complaints);
+    for (const QString &complaint : std::as_const(complaints))
         m_pageLog.report(complaint);
-    reloadPaths();
+    m_modem.setSettings(m_com);
+    GetPathList();
     GetPhoneNo();
     const QString codePage = CodePage::load();
     if (CodePage::known(codePage)) {
@@ -85,10 +104,10 @@ void AlertRelay::load()
         OutboxReport::failed(m_pageLog, error.text());
         return;
     }
-    updateCounts();
+    m_reporter.updateCounts();
 }
 
-void AlertRelay::reloadPaths()
+void AlertRelay::GetPathList()
 {
     m_paths.GetPathList();
     for (const QString &complaint : m_paths.complaints())
@@ -138,6 +157,7 @@ void AlertRelay::cycleSoon(int ms)
 void AlertRelay::start()
 {
     m_sincePurge.start();
+    m_modem.open();
     m_timer.start();
 }
 
@@ -146,6 +166,23 @@ void AlertRelay::stop()
     m_stopping = true;
     m_timer.stop();
     m_soon.stop();
+    m_dispatcher.stop();
+    finishWhenIdle();
+}
+
+void AlertRelay::finishWhenIdle()
+{
+    // The dialogue under way ends first, whoever asked for it.
+    if (m_finished || m_cycleRunning || m_modem.busy())
+        return;
+    m_finished = true;
+    QTimer::singleShot(0, this, &AlertRelay::finished);
+}
+
+void AlertRelay::setTimeUnitMs(int ms)
+{
+    m_timeUnitMs = ms;
+    m_modem.setTimeUnitMs(ms);
 }
 
 void AlertRelay::Timer1_Timer()
@@ -160,9 +197,8 @@ void AlertRelay::runCycle()
 {
     if (m_stopping)
         return;
-    // A cycle asked for while one is under way, or while a modem test or a
-    // test message has the line, follows it.
-    if (m_cycleRunning || m_sender.busy()) {
+    // A cycle asked for while one is under way follows it.
+    if (m_cycleRunning) {
         m_cycleWanted = true;
         return;
     }
@@ -175,177 +211,22 @@ void AlertRelay::runCycle()
 
 void AlertRelay::DispatchAlerts()
 {
-    // LOG rows that waited for the database go first, in their order.
-    m_logs.writeDue();
-    if (!fillBatch()) {
-        endCycle();
-        return;
-    }
-    m_slot = 1;
-    m_slotOpen = false;
-    dispatchNext();
-}
-
-bool AlertRelay::fillBatch()
-{
-    // New alerts' first tries first, taken in turn from the folders that
-    // have any, each in its file order; SMS due to be tried again take the
-    // places left.
-    QList<Outbox::Alert> alerts;
-    try {
-        QStringList folders = m_outbox.foldersWaiting();
-        QList<QList<Outbox::Alert>> waiting;
-        for (qsizetype i = 0; i < folders.size(); ++i)
-            waiting << m_outbox.firstTries(folders[(i + m_turn) % folders.size()], BatchSize);
-        ++m_turn;
-        for (qsizetype round = 0; round < BatchSize && alerts.size() < BatchSize; ++round) {
-            for (const QList<Outbox::Alert> &folder : std::as_const(waiting)) {
-                if (round < folder.size() && alerts.size() < BatchSize)
-                    alerts << folder[round];
-            }
-        }
-        if (alerts.size() < BatchSize)
-            alerts += m_outbox.retriesDue(Clock::nowUtc(), BatchSize - int(alerts.size()));
-    } catch (const DbError &error) {
-        OutboxReport::failed(m_pageLog, error.text());
-        return false;
-    }
-    m_smsCount = 0;
-    for (const Outbox::Alert &alert : std::as_const(alerts))
-        m_smsBatch[++m_smsCount] = alert;
-    return true;
-}
-
-void AlertRelay::dispatchNext()
-{
-    // Ending: nothing more is sent, but the LOG rows of alerts whose sends
-    // are done are written.
-    if (m_stopping) {
-        m_logs.writeDue();
-        endCycle();
-        return;
-    }
-    // A modem test or a test message has the line: the batch waits for it.
-    if (m_sender.busy()) {
-        m_nextSend.start(LineBusyRetryMs);
-        return;
-    }
-    while (m_slot <= m_smsCount) {
-        Outbox::Alert &alert = m_smsBatch[m_slot];
-        if (!m_slotOpen && !openRecord(alert)) {
-            endCycle();
-            return;
-        }
-        m_slotOpen = true;
-        if (!m_due.isEmpty()) {
-            sendOne(alert, m_due.takeFirst());
-            // The next send once the event loop has had its turn.
-            m_nextSend.start(0);
-            return;
-        }
-        // Every recipient of this record had its try: then its LOG row.
-        m_slotOpen = false;
-        m_logs.writeDue();
-        ++m_slot;
-    }
-    endCycle();
-}
-
-bool AlertRelay::openRecord(Outbox::Alert &alert)
-{
-    try {
-        if (!alert.dispatched) {
-            // The recipients of an alert are those on duty when its dispatch
-            // begins. One whose number is no phone number gets nothing, and
-            // each alert says so.
-            QList<Outbox::NewSms> sms;
-            for (const Recipients::Recipient &recipient : m_recipients.onDuty())
-                sms.append({recipient.name, recipient.sendable() ? recipient.number : recipient.stored,
-                            recipient.sendable() ? QString() : NotAPhoneNumber});
-            m_outbox.beginDispatch(alert.id, sms);
-            alert.dispatched = true;
-            m_sender.reportAlterations(alert.record.Message);
-            for (const Recipients::Recipient &recipient : m_recipients.onDuty()) {
-                if (!recipient.sendable())
-                    m_sender.reportNotSent(alert.record.Message, recipient.name, recipient.stored, NotAPhoneNumber);
-            }
-        }
-        m_due = m_outbox.dueSms(alert.id, Clock::nowUtc());
-    } catch (const DbError &error) {
-        OutboxReport::failed(m_pageLog, error.text());
-        return false;
-    }
-    OutboxReport::works(m_pageLog);
-    return true;
-}
-
-void AlertRelay::sendOne(const Outbox::Alert &alert, const Outbox::Sms &sms)
-{
-    const QString &message = alert.record.Message;
-    // The parts of a long message keep their reference number, so that a
-    // part sent again joins those that went out before.
-    const SendOutcome outcome =
-        m_sender.send({message, sms.name, sms.number, alert.messageBytes, quint8(sms.id), sms.partsSent});
-    const int tries = sms.tries + 1;
-    try {
-        if (outcome.sent) {
-            m_outbox.recordSent(sms.id);
-        } else if (tries >= maxTries()) {
-            m_outbox.giveUp(sms.id, outcome.reason, outcome.partsSent);
-            m_pageLog.report(QStringLiteral("Given up sending to %1 (%2) after %3 tries: %4")
-                                 .arg(sms.name, sms.number)
-                                 .arg(tries)
-                                 .arg(outcome.reason));
-            emit gaveUp(sms.name, sms.number, outcome.reason);
-        } else {
-            m_outbox.recordFailed(sms.id, outcome.reason, Clock::nowUtc().addMSecs(m_retryDelaysMs[tries - 1]),
-                                  outcome.partsSent);
-            // Said once, at its first failure; a later try that succeeds is
-            // said as any send is, the last that fails as given up.
-            if (tries == 1)
-                m_sender.reportNotSent(message, sms.name, sms.number, outcome.reason);
-        }
-    } catch (const DbError &error) {
-        // Sent or not, the outbox cannot say so: nothing more is sent until
-        // it can, and this SMS is tried again then.
-        OutboxReport::failed(m_pageLog, error.text());
-        m_due.clear();
-        m_smsCount = 0;
-    }
+    m_dispatcher.DispatchAlerts();
 }
 
 void AlertRelay::endCycle()
 {
-    m_nextSend.stop();
-    m_smsCount = 0;
-    m_slot = 0;
-    m_slotOpen = false;
-    m_due.clear();
     purgeOld();
-    updateCounts();
+    m_reporter.updateCounts();
     m_cycleRunning = false;
     if (m_stopping) {
-        emit finished();
+        finishWhenIdle();
         return;
     }
     if (m_cycleWanted)
         cycleSoon(0);
     else if (m_intake.filesHeldOpen())
         cycleSoon(HeldOpenLookMs); // a writer that closes its file is not notified
-}
-
-void AlertRelay::updateCounts()
-{
-    Outbox::Counts counts;
-    try {
-        counts = m_outbox.counts(Clock::nowUtc().addSecs(-GivenUpShownSecs));
-    } catch (const DbError &) {
-        return; // said where the outbox failed
-    }
-    if (counts.retrying == m_counts.retrying && counts.givenUp == m_counts.givenUp)
-        return;
-    m_counts = counts;
-    emit deliveryChanged(counts.retrying, counts.givenUp);
 }
 
 void AlertRelay::purgeOld()
@@ -358,4 +239,49 @@ void AlertRelay::purgeOld()
     } catch (const DbError &) {
         // Tried again in an hour; nothing waits on it.
     }
+}
+
+void AlertRelay::SendAlarm(const QString &AlarmMsg, const QString &UserName, const QString &Ph_No,
+                           const std::function<void()> &whenDone)
+{
+    m_reporter.alterations(AlarmMsg);
+    const SmsRequest request{SmsSendJob::sendableText(AlarmMsg), UserName, Ph_No, {}, ++m_nextReference, 0};
+    m_modem.send(request, [this, request, AlarmMsg, whenDone](const SendOutcome &outcome) {
+        m_reporter.tried(outcome);
+        if (outcome.sent)
+            m_reporter.sent(request, outcome);
+        else
+            m_reporter.notSent(AlarmMsg, request.name, request.number, outcome.reason);
+        if (whenDone)
+            whenDone();
+    });
+}
+
+void AlertRelay::testModem(short port, const std::function<void(const ModemTestJob::Result &)> &done)
+{
+    if (port == m_modem.port()) {
+        m_modem.run(std::make_unique<ModemTestJob>(done));
+        return;
+    }
+    // A port no engine holds is opened for the test alone, with the current
+    // line settings, and closed after it.
+    PortSettings settings = m_com;
+    settings.port = port;
+    auto *line = new ModemLine(settings, m_trace, this);
+    line->run(std::make_unique<ModemTestJob>([line, done](const ModemTestJob::Result &result) {
+        line->deleteLater();
+        done(result);
+    }));
+}
+
+void AlertRelay::SaveComSettings(const QString &portText, const QString &baudText, const QString &dataBitsText,
+                                 const QString &parityText, const QString &stopBitsText)
+{
+    m_com = UpdateCom::SaveComSettings(portText, baudText, dataBitsText, parityText, stopBitsText);
+    m_modem.setSettings(m_com);
+}
+
+bool AlertRelay::holdsPort(short port) const
+{
+    return m_modem.port() == port && m_modem.portOpen();
 }

@@ -162,6 +162,14 @@ void write(const QSqlDatabase &fresh, const Rows &rows)
             Sql::run(fresh, insert, values);
         }
     }
+    // An alert whose SMS were all lost with their pages is dispatched anew,
+    // to those on duty then: sent twice beats lost. One whose SMS left have
+    // all had their first try has its LOG row due.
+    Sql::run(fresh, QStringLiteral("UPDATE alert SET dispatched = 0, first_done = 0 WHERE dispatched = 1 "
+                                   "AND NOT EXISTS (SELECT 1 FROM sms WHERE alert_id = alert.id)"));
+    Sql::run(fresh, QStringLiteral("UPDATE alert SET first_done = 1 WHERE dispatched = 1 AND first_done = 0 "
+                                   "AND NOT EXISTS (SELECT 1 FROM sms WHERE alert_id = alert.id AND tries = 0 "
+                                   "AND state = 'waiting')"));
     transaction.commit();
 }
 

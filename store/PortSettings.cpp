@@ -1,71 +1,74 @@
-// The port settings of UpdateCom: the Com row loaded into the current
-// settings and stored from the COM page, and a port configured and opened
-// from them.
+// The port settings: the Com row loaded and stored, and a port configured
+// and opened from them.
 
-#include "store/UpdateCom.h"
+#include "store/PortSettings.h"
 
 #include "store/Database.h"
 #include "store/FieldValues.h"
 #include "store/MSComm.h"
 #include "store/Statements.h"
+#include "store/UpdateCom.h"
 
 #include <functional>
 
-namespace UpdateCom {
-
-QString SettingsString()
+QString PortSettings::SettingsString() const
 {
-    return Baud + QLatin1Char(',') + Parity + QLatin1Char(',') + DataBits + QLatin1Char(',') + StopBit;
+    return baud + QLatin1Char(',') + parity + QLatin1Char(',') + dataBits + QLatin1Char(',') + stopBit;
 }
 
-QStringList LoadComSettings()
+PortSettings PortSettings::fromBoxes(const QString &portText, const QString &baudText, const QString &dataBitsText,
+                                     const QString &parityText, const QString &stopBitsText, const QString &flowControl)
 {
-    Table table(Statements::Com);
-    // Fields are read in this order. A missing row ends start-up with the
-    // error; a value that cannot serve falls back to the one the COM page
-    // starts with, and is said.
-    QStringList complaints;
-    const auto field = [&](const char *name, const QString &fallback, const std::function<bool(const QString &)> &good) {
-        const QVariant value = table.rs.Field(QString::fromLatin1(name));
+    return {UpdateCom::PortNumber(portText), baudText, dataBitsText, parityText.left(1), stopBitsText, flowControl};
+}
+
+namespace UpdateCom {
+
+PortSettings readPortSettings(Recordset &rs, QStringList *complaints)
+{
+    // Fields are read in this order. A value that cannot serve falls back
+    // to the one the COM page starts with, and is said.
+    const auto field = [&](const char *name, const QString &fallback,
+                           const std::function<bool(const QString &)> &good) {
+        const QVariant value = rs.Field(QString::fromLatin1(name));
         const QString text = value.toString();
         if (!value.isNull() && good(text))
             return text;
-        complaints << QStringLiteral("The port setting %1 \"%2\" cannot be used; %3 is used instead.")
-                          .arg(QLatin1String(name), value.isNull() ? QStringLiteral("(no value)") : FieldValues::shown(text),
-                               fallback);
+        if (complaints)
+            *complaints << QStringLiteral("The port setting %1 \"%2\" cannot be used; %3 is used instead.")
+                               .arg(QLatin1String(name),
+                                    value.isNull() ? QStringLiteral("(no value)") : FieldValues::shown(text), fallback);
         return fallback;
     };
-    const QString port = field("COM", QStringLiteral("1"), [](const QString &text) {
+    const auto number = [](const QString &text, int low, int high) {
         bool ok = false;
-        const int number = text.trimmed().toInt(&ok);
-        return ok && number >= 1 && number <= 32767;
-    });
-    const QString baud = field("Buad", QStringLiteral("19200"), [](const QString &text) {
-        bool ok = false;
-        const int rate = text.trimmed().toInt(&ok);
-        return ok && rate > 0 && rate <= 4000000;
-    });
-    const QString dataBits = field("DataBits", QStringLiteral("8"), [](const QString &text) {
-        const QString bits = text.trimmed();
-        return bits == QLatin1String("5") || bits == QLatin1String("6") || bits == QLatin1String("7")
-               || bits == QLatin1String("8");
-    });
-    const QString parity = field("Parity", QStringLiteral("N"), [](const QString &text) {
+        const int value = text.trimmed().toInt(&ok);
+        return ok && value >= low && value <= high;
+    };
+    const auto oneOf = [](const QStringList &allowed) {
+        return [allowed](const QString &text) { return allowed.contains(text.trimmed()); };
+    };
+    PortSettings settings;
+    settings.port = short(field("COM", QStringLiteral("1"), [&](const QString &text) { return number(text, 1, 32767); })
+                              .trimmed()
+                              .toInt());
+    settings.baud =
+        field("Buad", QStringLiteral("19200"), [&](const QString &text) { return number(text, 1, 4000000); });
+    settings.dataBits = field("DataBits", QStringLiteral("8"), oneOf({"5", "6", "7", "8"}));
+    settings.parity = field("Parity", QStringLiteral("N"), [](const QString &text) {
         return text.trimmed().size() == 1 && QStringLiteral("NEOMS").contains(text.trimmed().toUpper());
     });
     // Loaded and kept, but applied nowhere: any text will do.
-    const QString flow = table.rs.Field(QStringLiteral("FlowControl")).toString();
-    const QString stop = field("StopBit", QStringLiteral("1"), [](const QString &text) {
-        const QString bits = text.trimmed();
-        return bits == QLatin1String("1") || bits == QLatin1String("1.5") || bits == QLatin1String("2");
-    });
-    ComPort = short(port.trimmed().toInt());
-    Baud = baud;
-    DataBits = dataBits;
-    Parity = parity;
-    FlowControl = flow;
-    StopBit = stop;
-    return complaints;
+    settings.flowControl = rs.Field(QStringLiteral("FlowControl")).toString();
+    settings.stopBit = field("StopBit", QStringLiteral("1"), oneOf({"1", "1.5", "2"}));
+    return settings;
+}
+
+PortSettings LoadComSettings(QStringList *complaints)
+{
+    // A missing row ends start-up with the error.
+    Table table(Statements::Com);
+    return readPortSettings(table.rs, complaints);
 }
 
 short PortNumber(const QString &portText)
@@ -84,32 +87,27 @@ short PortNumber(const QString &portText)
     return short(qMin(number, 32767));
 }
 
-void SaveComSettings(const QString &portText, const QString &baudText, const QString &dataBitsText,
-                     const QString &parityText, const QString &stopBitsText)
+PortSettings SaveComSettings(const QString &portText, const QString &baudText, const QString &dataBitsText,
+                             const QString &parityText, const QString &stopBitsText)
 {
-    const short port = PortNumber(portText);
-    const QString parity = parityText.left(1);
-    {
-        Table table(Statements::Com);
-        table.rs.SetField(QStringLiteral("COM"), QString::number(port));
-        table.rs.SetField(QStringLiteral("Buad"), baudText);
-        table.rs.SetField(QStringLiteral("DataBits"), dataBitsText);
-        table.rs.SetField(QStringLiteral("Parity"), parity);
-        table.rs.SetField(QStringLiteral("StopBit"), stopBitsText);
-        table.rs.Update();
-    }
-    Baud = baudText;
-    DataBits = dataBitsText;
-    Parity = parity;
-    StopBit = stopBitsText;
-    ComPort = port;
+    Table table(Statements::Com);
+    // FlowControl is neither stored nor changed.
+    const PortSettings settings = PortSettings::fromBoxes(portText, baudText, dataBitsText, parityText, stopBitsText,
+                                                          table.rs.Field(QStringLiteral("FlowControl")).toString());
+    table.rs.SetField(QStringLiteral("COM"), QString::number(settings.port));
+    table.rs.SetField(QStringLiteral("Buad"), settings.baud);
+    table.rs.SetField(QStringLiteral("DataBits"), settings.dataBits);
+    table.rs.SetField(QStringLiteral("Parity"), settings.parity);
+    table.rs.SetField(QStringLiteral("StopBit"), settings.stopBit);
+    table.rs.Update();
+    return settings;
 }
 
-void OpenModemPort(MSComm &port, short portNumber)
+void OpenModemPort(MSComm &port, const PortSettings &settings, short portNumber)
 {
     port.setRThreshold(1);
     port.setInputLen(0);
-    port.setSettings(SettingsString());
+    port.setSettings(settings.SettingsString());
     port.setDTREnable(true);
     port.setInBufferSize(32);
     port.setOutBufferSize(0);

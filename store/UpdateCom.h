@@ -1,44 +1,40 @@
 #pragma once
 
-#include <QByteArray>
+#include "store/PortSettings.h"
+
 #include <QString>
 #include <QStringList>
 
-class MSComm;
+#include <functional>
 
-// The program-wide module: the current serial settings, the history line of
-// the last acknowledged send, and the routines every window shares. Its
-// routines live by their job: the port settings in PortSettings.cpp, the
-// accounts and users in Accounts.cpp, the wait in EventWait.cpp.
+class MSComm;
+class QObject;
+class Recordset;
+
+// The routines every window shares: the port settings record, the login
+// check, the save of an edited user, and the Settings window's short waits.
+// It keeps no state: the current port settings are a value the relay holds.
 namespace UpdateCom {
 
-// Current serial settings, loaded at start-up from the Com row.
-inline short ComPort = 0;
-inline QString Baud;
-inline QString DataBits;
-inline QString Parity;
-inline QString FlowControl;
-inline QString StopBit;
+// The Com row as the program uses it. A value that cannot serve is replaced
+// by its default, and `complaints` gets a line saying which. A missing row
+// is thrown as DbError.
+PortSettings LoadComSettings(QStringList *complaints = nullptr);
+// The same for the current row of any recordset with the Com columns.
+PortSettings readPortSettings(Recordset &rs, QStringList *complaints);
 
-// History line of the last acknowledged send, in the bytes it is written as.
-inline QByteArray AlarmRecord;
-
-// Baud, parity, data bits and stop bits joined by commas, nothing trimmed.
-QString SettingsString();
-
-// Start-up load of the Com row into the current settings. A value that
-// cannot serve is replaced by its default; the lines say which.
-QStringList LoadComSettings();
-
-// Stores the five box texts in the Com row and makes them current.
-void SaveComSettings(const QString &portText, const QString &baudText, const QString &dataBitsText,
-                     const QString &parityText, const QString &stopBitsText);
+// Stores the five box texts in the Com row and returns them as the settings
+// that are current from now on. Failures are thrown as DbError before
+// anything has changed.
+PortSettings SaveComSettings(const QString &portText, const QString &baudText, const QString &dataBitsText,
+                             const QString &parityText, const QString &stopBitsText);
 
 // The number that follows "COM" in a port text, blanks ignored ("COM 3", "COM12").
 short PortNumber(const QString &portText);
 
-// Configures and opens a port from the current settings, in a fixed order.
-void OpenModemPort(MSComm &port, short portNumber);
+// Configures and opens a port from `settings`, in a fixed order, as port
+// `portNumber`. Port errors are thrown as CommError.
+void OpenModemPort(MSComm &port, const PortSettings &settings, short portNumber);
 
 // Rank of the first account whose name and password match exactly, else 0.
 short CheckLogin(const QString &userName, const QString &password);
@@ -47,7 +43,8 @@ short CheckLogin(const QString &userName, const QString &password);
 // Returns false when no user has that name.
 bool UpdateUser(const QString &userName, const QString &phoneNo, bool onDuty);
 
-// Waits more than `ms` milliseconds while window events go on.
-void Delay(float ms);
+// Calls `then` once more than `ms` milliseconds have passed, unless
+// `context` is gone by then. Nothing waits meanwhile: every event goes on.
+void Delay(float ms, QObject *context, const std::function<void()> &then);
 
 } // namespace UpdateCom

@@ -1,14 +1,20 @@
-// One command and its reply over a real pseudo-terminal, with the test
+// The engine of one modem line over a real pseudo-terminal, with the test
 // playing the modem byte by byte: echo, replies in pieces, final error
-// results that end a step at once, a lowercase "ok", a stray ">", a message
-// reference behind the echo, and silence for the full 8.64 seconds. (A text
-// echoed with "OK" in it, and a bare "OK" to a text: tst_send.)
+// results that end a step at once, a lowercase "ok", a stray ">", silence
+// for the full 8.64 seconds, lines the modem sends on its own before,
+// between and inside the steps of a send, and a pulled cable while idle and
+// while sending. (A text echoed with "OK" in it, and a bare "OK" to a text:
+// tst_send.)
 
-#include "modem/ModemDialogue.h"
+#include "modem/ModemLine.h"
+#include "modem/SmsSendJob.h"
 #include "modem/TraceList.h"
-#include "store/MSComm.h"
 #include "store/ProgramFolder.h"
+#include "support/ProgramFolderFixture.h"
 #include "support/PtyPair.h"
+#include "support/Readback.h"
+#include "support/SimulatedModem.h"
+#include "support/TestRelay.h"
 
 #include <QElapsedTimer>
 #include <QTemporaryDir>
@@ -39,17 +45,20 @@ private slots:
     void finalErrorsEndTheStepAtOnce();
     void lowercaseOkAndStrayPromptAreNoReply();
     void silenceTimesOutAfterTheFullLimit();
+    void linesOfTheModemsOwnNeverAnswer();
+    void pulledCable();
     void afterEcho();
 
 private:
     // From now on the modem answers every command with these pieces, 20 ms apart.
     void answer(const QList<QByteArray> &pieces);
+    // sendIt, waited for.
+    ModemAnswer sendIt(const QString &s, const QString &ok);
 
     QTemporaryDir m_dir;
     std::unique_ptr<PtyPair> m_pty;
-    std::unique_ptr<MSComm> m_port;
     std::unique_ptr<TraceList> m_trace;
-    std::unique_ptr<ModemDialogue> m_dialogue;
+    std::unique_ptr<ModemLine> m_line;
 };
 
 void tst_dialogue::init()
@@ -57,19 +66,16 @@ void tst_dialogue::init()
     ProgramFolder::set(m_dir.path());
     m_pty = std::make_unique<PtyPair>(m_dir.path(), 1);
     m_pty->listen();
-    m_port = std::make_unique<MSComm>();
     m_trace = std::make_unique<TraceList>();
-    m_dialogue = std::make_unique<ModemDialogue>(*m_port, *m_trace);
-    m_dialogue->setTimeUnitMs(600);
-    m_port->setCommPort(1);
-    m_port->setRThreshold(1);
-    m_port->setPortOpen(true);
+    m_line = std::make_unique<ModemLine>(PortSettings(), *m_trace);
+    m_line->setTimeUnitMs(600);
+    m_line->open();
+    QVERIFY(m_line->portOpen());
 }
 
 void tst_dialogue::cleanup()
 {
-    m_dialogue.reset();
-    m_port.reset();
+    m_line.reset();
     m_pty.reset();
 }
 
@@ -83,18 +89,29 @@ void tst_dialogue::answer(const QList<QByteArray> &pieces)
     });
 }
 
+ModemAnswer tst_dialogue::sendIt(const QString &s, const QString &ok)
+{
+    std::optional<ModemAnswer> answer;
+    m_line->sendIt(s, ok, "ERROR", 1, [&](const ModemAnswer &given) { answer = given; });
+    [&] { QTRY_VERIFY_WITH_TIMEOUT(answer.has_value(), 20000); }();
+    return answer.value_or(ModemAnswer{});
+}
+
 void tst_dialogue::replyAfterTheEchoInPieces()
 {
     answer({"AT+CMGF=1\r", "\r\nO", "K\r\n"});
-    QVERIFY(m_dialogue->sendIt("AT+CMGF=1", "OK", "ERROR", 1));
+    QVERIFY(sendIt("AT+CMGF=1", "OK").given);
     QCOMPARE(m_trace->lines(), QStringList({"Sending..AT+CMGF=1", "In OnComm", "?---> AT+CMGF=1\r", "In OnComm",
                                             "?---> AT+CMGF=1\r\r\nO", "In OnComm", "--> AT+CMGF=1\r\r\nOK\r\n"}));
-    QVERIFY(m_dialogue->ReplyDone());
 
     // "+CMGS: n" and "OK" after the echo of a message, in pieces: sent. The
     // tail of the previous reply in front of the echo changes nothing.
     answer({"\r\n", "Gold OK > 1900", "\r\n+CMGS: 7\r\n", "\r\nOK\r\n"});
-    QVERIFY(m_dialogue->sendIt("Gold OK > 1900\x1a", "OK", "ERROR", 1));
+    std::optional<ModemAnswer> answer;
+    m_line->ask(ModemCommand::message("Gold OK > 1900"), [&](const ModemAnswer &given) { answer = given; });
+    QTRY_VERIFY(answer.has_value());
+    QVERIFY(answer->given);
+    QCOMPARE(answer->reply, QString("\r\n+CMGS: 7\r\n\r\nOK"));
     QVERIFY(m_trace->lines().last().startsWith("--> \r\nGold OK > 1900\r\n+CMGS: 7"));
     QVERIFY(m_trace->lines().contains("?---> \r\nGold OK > 1900\r\n+CMGS: 7\r\n"));
 }
@@ -103,7 +120,7 @@ void tst_dialogue::finalErrorsEndTheStepAtOnce()
 {
     // With the full 8.64 s limit, each final error ends its step at once,
     // in the modem's own words; a line counts once its end has come.
-    m_dialogue->setTimeUnitMs(ModemDialogue::DefaultTimeUnitMs);
+    m_line->setTimeUnitMs(ModemLine::DefaultTimeUnitMs);
     const QList<QPair<QByteArray, QString>> errors = {{"\r\nERROR\r\n", "ERROR"},
                                                       {"\r\n+CMS ERROR: 500\r\n", "+CMS ERROR: 500"},
                                                       {"\r\n+CME ERROR: 10\r\n", "+CME ERROR: 10"}};
@@ -111,56 +128,137 @@ void tst_dialogue::finalErrorsEndTheStepAtOnce()
         answer({reply.left(5), reply.mid(5)});
         QElapsedTimer clock;
         clock.start();
-        QVERIFY(!m_dialogue->sendIt("AT+CMGS=\"555\"", ">", "ERROR", 1));
+        const ModemAnswer refused = sendIt("AT+CMGS=\"555\"", ">");
+        QVERIFY(!refused.given);
         QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
-        QCOMPARE(m_dialogue->failure(), reason);
+        QCOMPARE(refused.failure, reason);
         QCOMPARE(m_trace->lines().last(), "Err--->" + QString::fromLatin1(reply));
         m_trace->Clear();
     }
     // Its expected reply counts before an error in the same reply.
     answer({"\r\nERROR\r\n\r\nOK\r\n"});
-    QVERIFY(m_dialogue->sendIt("AT", "OK", "ERROR", 1));
+    QVERIFY(sendIt("AT", "OK").given);
 }
 
 void tst_dialogue::lowercaseOkAndStrayPromptAreNoReply()
 {
     answer({"\r\nok\r\n"});
-    QVERIFY(!m_dialogue->sendIt("AT", "OK", "ERROR", 1));
+    const ModemAnswer lowercase = sendIt("AT", "OK");
+    QVERIFY(!lowercase.given && lowercase.timedOut);
     QCOMPARE(m_trace->lines().last(), QString("Timeout..."));
-    QCOMPARE(m_dialogue->failure(), QString("no answer from the modem within 0.6 s"));
+    QCOMPARE(lowercase.failure, QString("no answer from the modem within 0.6 s"));
 
     // A ">" ends only the step that waits for the prompt.
     answer({"\r\n> "});
-    QVERIFY(!m_dialogue->sendIt("AT+CMGF=1", "OK", "ERROR", 1));
+    QVERIFY(!sendIt("AT+CMGF=1", "OK").given);
     QCOMPARE(m_trace->lines().last(), QString("Timeout..."));
-    QVERIFY(m_dialogue->sendIt("AT+CMGS=\"555\"", ">", "ERROR", 1));
+    QVERIFY(sendIt("AT+CMGS=\"555\"", ">").given);
     QCOMPARE(m_trace->lines().last(), QString("--> \r\n> "));
 }
 
 void tst_dialogue::silenceTimesOutAfterTheFullLimit()
 {
-    m_dialogue->setTimeUnitMs(ModemDialogue::DefaultTimeUnitMs);
+    m_line->setTimeUnitMs(ModemLine::DefaultTimeUnitMs);
     QElapsedTimer clock;
     clock.start();
     const double cpuBefore = cpuSeconds();
-    QVERIFY(!m_dialogue->sendIt("AT+CMGF=1", "OK", "ERROR", 1));
+    const ModemAnswer silence = sendIt("AT+CMGF=1", "OK");
     const qint64 elapsed = clock.elapsed();
     const double cpu = cpuSeconds() - cpuBefore;
+    QVERIFY(!silence.given);
     QVERIFY2(elapsed >= 8000 && elapsed <= 9000, qPrintable(QString::number(elapsed)));
     QCOMPARE(m_trace->lines(), QStringList({"Sending..AT+CMGF=1", "Timeout..."}));
-    QCOMPARE(m_dialogue->failure(), QString("no answer from the modem within 8.64 s"));
+    QCOMPARE(silence.failure, QString("no answer from the modem within 8.64 s"));
     // The wait sleeps in the event loop: a busy loop would burn the core.
     QVERIFY2(cpu < 0.5, qPrintable(QString::number(cpu)));
 }
 
+void tst_dialogue::linesOfTheModemsOwnNeverAnswer()
+{
+    // The modem says things on its own account before, between and inside
+    // the steps of a send, in pieces; the send goes as if it had not, and
+    // each of those lines is handed on once. Noise is no such line.
+    const QByteArray report = "+CDS: 6,7,\"+555\",145,\"26/12/09,10:00:00+04\",\"26/12/09,10:00:05+04\",0";
+    QByteArray heard;
+    connect(m_pty.get(), &PtyPair::received, this, [&](const QByteArray &bytes) {
+        heard += bytes;
+        if (heard.endsWith("AT+CMGF=1\r")) {
+            m_pty->writeLater("\r\nRING\r\nAT+CMGF=1\r", 10);
+            m_pty->writeLater("\r\nOK\r\n\r\n" + report + "\r\n", 30);
+        } else if (heard.endsWith("\"555\"\r")) {
+            m_pty->writeLater("AT+CMGS=\"555\"\r\r\n+CMT", 10);
+            m_pty->writeLater("I: \"SM\",4\r\n\r\n> ", 30);
+        } else if (heard.endsWith("\x1a\r")) {
+            m_pty->writeLater("+CMTI: \"SM\",5 is mine", 10);
+            m_pty->writeLater("\r\n#%&noise\r\n\r\n+CMGS: 12\r\n\r\n+CDS: 25\r\n07911", 30);
+            m_pty->writeLater("326\r\n\r\nOK\r\n", 50);
+        }
+    });
+    QSignalSpy unsolicited(m_line.get(), &ModemLine::unsolicited);
+    std::optional<SendOutcome> outcome;
+    m_line->run(std::make_unique<SmsSendJob>(SmsRequest{"+CMTI: \"SM\",5 is mine", "Desk1", "555", {}, 0, 0},
+                                             [&](const SendOutcome &given) { outcome = given; }));
+    QTRY_VERIFY(outcome.has_value());
+    QVERIFY2(outcome->sent, qPrintable(outcome->reason));
+    QCOMPARE(outcome->references, QList<int>({12}));
+    QCOMPARE(heard, QByteArray("\033AT+CMGF=1\rAT+CMGS=\"555\"\r+CMTI: \"SM\",5 is mine\x1a\r"));
+    QTRY_COMPARE(unsolicited.size(), 4);
+    QCOMPARE(unsolicited[0], QVariantList({"RING", ""}));
+    QCOMPARE(unsolicited[1], QVariantList({QString::fromLatin1(report), ""}));
+    QCOMPARE(unsolicited[2], QVariantList({"+CMTI: \"SM\",4", ""}));
+    QCOMPARE(unsolicited[3], QVariantList({"+CDS: 25", "07911326"}));
+    QVERIFY(m_trace->lines().contains("Unsolicited: RING"));
+    QCOMPARE(m_trace->lines().last(), QString("Done..."));
+
+    // While nothing is asked, a line of the modem's own still comes through.
+    m_pty->write("\r\n+CMTI: \"SM\",6\r\n");
+    QTRY_COMPARE(unsolicited.size(), 5);
+    QCOMPARE(unsolicited[4], QVariantList({"+CMTI: \"SM\",6", ""}));
+}
+
+void tst_dialogue::pulledCable()
+{
+    // The simulated modem's device goes away while the line is idle: the
+    // engine says so at once, and opens the line again once it is back.
+    ProgramFolderFixture folder;
+    folder.addUser("Ann", "+111", true);
+    const QString mt4 = folder.addWatchedFolder("mt4");
+    SimulatedModem modem({"--quiet", "--delay", "300"}, folder.path(), 1);
+    QVERIFY(modem.isReady());
+    TestRelay relay;
+    relay.setRetryDelays({300, 300, 300, 300});
+    QSignalSpy lost(&relay.modem(), &ModemLine::lineLost);
+    QSignalSpy back(&relay.modem(), &ModemLine::lineBack);
+    QVERIFY(relay.modem().portOpen());
+    QVERIFY(modem.control("unplug"));
+    QTRY_COMPARE_WITH_TIMEOUT(lost.size(), 1, 2000);
+    QVERIFY(relay.pageLog().text().contains("The line to the modem on COM1 was lost"));
+    QVERIFY(modem.control("plug") && modem.waitForReady());
+    QTRY_COMPARE_WITH_TIMEOUT(back.size(), 1, 3 * ModemLine::ReopenMs);
+    QVERIFY(relay.pageLog().text().contains("The line to the modem on COM1 is back."));
+
+    // Pulled in the middle of a send: the SMS in flight is failed, said and
+    // tried again once the modem is back.
+    writeAlerts(mt4, 1, 1);
+    QTRY_VERIFY(relay.trace().lines().contains("Sending..AT+CMGS=\"+111\""));
+    QVERIFY(modem.control("unplug"));
+    QTRY_VERIFY(relay.pageLog().text().contains(
+        "Not sent to Ann (+111): the line to the modem was lost (Error reading Comm device)"));
+    QCOMPARE(lost.size(), 2);
+    QVERIFY(modem.control("plug") && modem.waitForReady());
+    QVERIFY(relay.waitUntilIdle(20000));
+    QCOMPARE(sentTexts(modem), QStringList({"Alert 1"}));
+    QCOMPARE(relay.pageLog().text().count("Sending to Ann (+111)"), 1);
+}
+
 void tst_dialogue::afterEcho()
 {
-    QCOMPARE(ModemDialogue::afterEcho("AT\r\r\nOK\r\n", "AT\r"), QString("\r\nOK\r\n"));
-    QCOMPARE(ModemDialogue::afterEcho("\r\nOK\r\n", "AT\r"), QString("\r\nOK\r\n"));
-    QCOMPARE(ModemDialogue::afterEcho("A", "AT\r"), QString());
-    QCOMPARE(ModemDialogue::afterEcho(" OK", " OK\x1a\r"), QString());
-    QCOMPARE(ModemDialogue::afterEcho("\r\n OK\r\nOK", " OK\x1a\r"), QString("\r\nOK"));
-    QCOMPARE(ModemDialogue::afterEcho("\033AT\r\r\nOK", "AT\r"), QString("\r\nOK"));
+    QCOMPARE(ModemReply::afterEcho("AT\r\r\nOK\r\n", "AT\r"), QString("\r\nOK\r\n"));
+    QCOMPARE(ModemReply::afterEcho("\r\nOK\r\n", "AT\r"), QString("\r\nOK\r\n"));
+    QCOMPARE(ModemReply::afterEcho("A", "AT\r"), QString());
+    QCOMPARE(ModemReply::afterEcho(" OK", " OK\x1a\r"), QString());
+    QCOMPARE(ModemReply::afterEcho("\r\n OK\r\nOK", " OK\x1a\r"), QString("\r\nOK"));
+    QCOMPARE(ModemReply::afterEcho("\033AT\r\r\nOK", "AT\r"), QString("\r\nOK"));
 }
 
 QTEST_GUILESS_MAIN(tst_dialogue)

@@ -7,7 +7,7 @@
 
 #include "modem/AlarmHistory.h"
 #include "store/ProgramFolder.h"
-#include "store/UpdateCom.h"
+#include "support/ProgramFolderFixture.h"
 #include "support/Readback.h"
 #include "support/TestClock.h"
 #include "support/TestSender.h"
@@ -66,21 +66,19 @@ void tst_history::init()
 void tst_history::firstFileAndLimit()
 {
     AlarmHistory history;
-    UpdateCom::AlarmRecord = "Desk1 (555)*** Gold, above \xe9";
-    history.AlarmLog();
+    history.AlarmLog("Desk1 (555)*** Gold, above \xe9");
     QCOMPARE(present(), QStringList({"ALARM1.csv"}));
     QCOMPARE(history.label3(), QString("ALARM1.csv"));
 
     // Exactly 1,024,000 bytes is not full yet.
     makeFile("ALARM1.csv", 1024000);
-    UpdateCom::AlarmRecord = "one more";
-    history.AlarmLog();
+    history.AlarmLog("one more");
     QCOMPARE(present(), QStringList({"ALARM1.csv"}));
     QCOMPARE(QFileInfo(ProgramFolder::file("ALARM1.csv")).size(), 1024000 + 10);
 
     // Above it, the next line starts ALARM2.csv.
     QSignalSpy labels(&history, &AlarmHistory::labelsChanged);
-    history.AlarmLog();
+    history.AlarmLog("one more");
     QCOMPARE(present(), QStringList({"ALARM1.csv", "ALARM2.csv"}));
     QCOMPARE(content("ALARM2.csv"), QByteArray("one more\r\n"));
     QCOMPARE(history.label3(), QString("ALARM2.csv"));
@@ -94,8 +92,7 @@ void tst_history::rotationGapsAndHandPlacedFiles()
     for (int n = 1; n <= 10; ++n)
         makeFile(AlarmHistory::fileName(n), n == 10 ? 1024001 : 10, char('0' + n % 10));
     AlarmHistory history;
-    UpdateCom::AlarmRecord = "newest";
-    history.AlarmLog();
+    history.AlarmLog("newest");
     QCOMPARE(present().size(), 10);
     QCOMPARE(content("ALARM1.csv"), QByteArray(10, '2'));
     QCOMPARE(content("ALARM8.csv"), QByteArray(10, '9'));
@@ -105,11 +102,10 @@ void tst_history::rotationGapsAndHandPlacedFiles()
     QCOMPARE(history.label4(), QString("Deleting one."));
     for (const QString &name : present())
         QFile::remove(ProgramFolder::file(name));
-    UpdateCom::AlarmRecord = "line";
 
     // Only ALARM3.csv: lines go there, nothing else is created.
     makeFile("ALARM3.csv", 5);
-    history.AlarmLog();
+    history.AlarmLog("line");
     QCOMPARE(present(), QStringList({"ALARM3.csv"}));
 
     // Files 1, 2, 4 and a full 10: each moves down by one, gaps stay.
@@ -117,7 +113,7 @@ void tst_history::rotationGapsAndHandPlacedFiles()
     for (int n : {1, 2, 4})
         makeFile(AlarmHistory::fileName(n), 5, char('0' + n));
     makeFile("ALARM10.csv", 1024001);
-    history.AlarmLog();
+    history.AlarmLog("line");
     QCOMPARE(present(), QStringList({"ALARM1.csv", "ALARM3.csv", "ALARM9.csv", "ALARM10.csv"}));
     QCOMPARE(content("ALARM1.csv"), QByteArray(5, '2'));
     QCOMPARE(content("ALARM3.csv"), QByteArray(5, '4'));
@@ -128,7 +124,7 @@ void tst_history::rotationGapsAndHandPlacedFiles()
     makeFile("ALARM5.csv", 5, '5');
     makeFile("ALARM6.csv", 5, '6');
     makeFile("ALARM10.csv", 1024001);
-    history.AlarmLog();
+    history.AlarmLog("line");
     QCOMPARE(present(), QStringList({"ALARM4.csv", "ALARM5.csv", "ALARM9.csv", "ALARM10.csv"}));
     QCOMPARE(content("ALARM4.csv"), QByteArray(5, '5'));
     QCOMPARE(content("ALARM5.csv"), QByteArray(5, '6'));
@@ -139,11 +135,11 @@ void tst_history::pageLogDailyFiles()
     // A block dated by the wall clock: at exactly midnight the date alone,
     // and the day's own file.
     TestClock clock(QDateTime(QDate(2026, 12, 7), QTime(23, 59, 59)));
+    ProgramFolderFixture folder({.port = 9}); // nothing there: a failure block, dated like a sent one
     TestSender s;
-    UpdateCom::ComPort = 9; // nothing there: a failure block, dated like a sent one
-    s.sender.SendAlarm("late", "Desk1", "555");
+    s.SendAlarm("late", "Desk1", "555");
     clock.set(QDateTime(QDate(2026, 12, 8), QTime(0, 0)));
-    s.sender.SendAlarm("midnight", "Desk1", "555");
+    s.SendAlarm("midnight", "Desk1", "555");
     const QLocale locale = QLocale::system();
     const QString day8 = locale.toString(QDate(2026, 12, 8), QLocale::ShortFormat);
     QVERIFY(s.pageLog.text().contains("\r\n" + day8 + "\r\nNot sent to Desk1 (555): "));

@@ -13,10 +13,10 @@
 #include "support/TestRelay.h"
 
 #include <QDir>
-#include <functional>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QtTest>
+#include <functional>
 
 class tst_hostile : public QObject
 {
@@ -62,10 +62,10 @@ void tst_hostile::badUsersCostOnlyTheirOwnSms()
     const auto user = [&](const QVariant &name, const QVariant &number) {
         folder.exec("INSERT INTO USERS (name, Phone_No, On_Duty) VALUES (?, ?, 1)", {name, number});
     };
-    user(QVariant(), "+15550001");          // filled in by number only
-    user("Bob", QVariant());                // no number
-    user("Eve", Injection);                 // a number that would end the command
-    user("Dan", "+1 (555) 010-0200");       // as people write numbers
+    user(QVariant(), "+15550001");         // filled in by number only
+    user("Bob", QVariant());               // no number
+    user("Eve", Injection);                // a number that would end the command
+    user("Dan", "+1 (555) 010-0200");      // as people write numbers
     user("Fay", QString(300, QChar('5'))); // more digits than any number
     user("Ann", "+15550002");
     const QString mt4 = folder.addWatchedFolder("mt4");
@@ -99,7 +99,8 @@ void tst_hostile::badUsersCostOnlyTheirOwnSms()
     QCOMPARE(log.count("Sending to +15550001 (+15550001)"), 3);
     QCOMPARE(log.count("Sending to Dan (+15550100200)"), 3);
     QCOMPARE(log.count("Not sent to Bob (): not a phone number"), 3);
-    const QString eve = "Not sent to Eve (+1555\"" + QString(2, '?') + "AT+CFUN=0" + QString(2, '?') + "): not a phone number";
+    const QString eve =
+        "Not sent to Eve (+1555\"" + QString(2, '?') + "AT+CFUN=0" + QString(2, '?') + "): not a phone number";
     QCOMPARE(log.count(eve), 3);
     QCOMPARE(log.count("Not sent to Fay (" + QString(40, QChar('5')) + "...): not a phone number"), 3);
     QCOMPARE(log.count("not a phone number"), 9);
@@ -110,9 +111,9 @@ void tst_hostile::badUsersCostOnlyTheirOwnSms()
 
     // The Test Message page's number goes the same way: typed text never
     // reaches the modem as a command.
-    relay.sender().SendAlarm("x", "TEST", Injection);
+    relay.SendAlarm("x", "TEST", Injection);
     QTRY_VERIFY(relay.pageLog().text().contains(QString(eve).replace("Eve", "TEST")));
-    relay.sender().SendAlarm("y", "TEST", " +1 555.010.0300 ");
+    relay.SendAlarm("y", "TEST", " +1 555.010.0300 ");
     QTRY_VERIFY(relay.pageLog().text().contains("Sending to TEST (+15550100300)"));
     QCOMPARE(numbersOnTheLine(modem).size(), 10);
 }
@@ -183,14 +184,15 @@ void tst_hostile::damagedOutboxIsSetAside()
         carried = said.captured(1).toInt();
     };
     // Half of the file gone: whatever pages are left.
-    faultWhileWaiting(2, 2, [&] {
-        QVERIFY(QFile::resize(outboxFile(folder), QFileInfo(outboxFile(folder)).size() / 2));
-    });
+    faultWhileWaiting(2, 2,
+                      [&] { QVERIFY(QFile::resize(outboxFile(folder), QFileInfo(outboxFile(folder)).size() / 2)); });
     QVERIFY(carried >= 0);
     // One index page overwritten: every waiting alert is still there.
     faultWhileWaiting(3, 40, [&] {
         const int page = folder.outboxRows("SELECT rootpage FROM sqlite_master WHERE name = 'alert_first_tries'")
-                             .first().first().toInt();
+                             .first()
+                             .first()
+                             .toInt();
         QFile file(outboxFile(folder));
         QVERIFY(file.open(QIODevice::ReadWrite) && file.seek(qint64(page - 1) * 4096));
         file.write(QByteArray(4096, '\x55'));
@@ -234,8 +236,8 @@ void tst_hostile::hostileConfigValues_data()
     for (const Column &c : columns) {
         const QString name = QStringLiteral("%1.%2 ").arg(QLatin1String(c.table), QLatin1String(c.column));
         const QList<std::pair<QString, QVariant>> values = {
-            {"null", QVariant()}, {"empty", QStringLiteral("")},       {"text", QStringLiteral("abc")},
-            {"out of range", c.outOfRange}, {"100,000 characters", huge}, {"control bytes", control},
+            {"null", QVariant()},           {"empty", QStringLiteral("")}, {"text", QStringLiteral("abc")},
+            {"out of range", c.outOfRange}, {"100,000 characters", huge},  {"control bytes", control},
         };
         for (const auto &[kind, value] : values) {
             QString said = c.said;
@@ -293,10 +295,11 @@ void tst_hostile::hostileConfigValues()
         QVERIFY2(log.count(said) == 1 && log.count("\r\n") == 1, qPrintable(log.left(300)));
     QVERIFY(log.size() < 1000);
     if (table == "Com") {
-        QVERIFY(UpdateCom::ComPort >= 1);
-        QVERIFY(MSComm::devicePath(UpdateCom::ComPort).size() < 100);
+        const PortSettings current = relay.comSettings();
+        QVERIFY(current.ComPort() >= 1);
+        QVERIFY(MSComm::devicePath(current.ComPort()).size() < 100);
         MSComm port;
-        port.setSettings(UpdateCom::SettingsString());
+        port.setSettings(current.SettingsString());
     }
     if (table == "USERS") {
         const QList<Recipients::Recipient> onDuty = relay.recipients().onDuty();

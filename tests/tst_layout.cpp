@@ -9,6 +9,7 @@
 #include "app/frmMain.h"
 #include "support/ProgramFolderFixture.h"
 #include "support/ScriptedMessageBoxes.h"
+#include "support/StartedProgram.h"
 
 #include <QCheckBox>
 #include <QGroupBox>
@@ -99,8 +100,8 @@ void tst_layout::captionsFit()
     for (int user = 1; user <= 20; ++user)
         folder.addUser(QString("User %1").arg(user), "111", true);
     folder.addWatchedFolder("mt4");
-    frmMain main;
-    main.Form_Load();
+    StartedProgram program;
+    frmMain &main = program.window;
     QCOMPARE(QFontInfo(main.font()).family(), QString("Tahoma"));
     frmLogin login;
     login.show();

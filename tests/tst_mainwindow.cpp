@@ -7,10 +7,10 @@
 #include "app/TahomaFont.h"
 #include "app/WidgetMessageBoxes.h"
 #include "app/frmMain.h"
-#include "store/UpdateCom.h"
 #include "support/ProgramFolderFixture.h"
 #include "support/ScriptedMessageBoxes.h"
 #include "support/SimulatedModem.h"
+#include "support/StartedProgram.h"
 #include "support/TestRelay.h"
 #include "support/WindowDriver.h"
 
@@ -46,10 +46,9 @@ void tst_mainwindow::startUpLayoutAndTray()
     ScriptedMessageBoxes boxes;
     folder.addUser("Ann", "111", true);
     folder.addWatchedFolder("mt4");
-    UpdateCom::ComPort = 0;
 
-    frmMain window;
-    window.Form_Load();
+    StartedProgram program;
+    frmMain &window = program.window;
     window.showMainWindow();
     QVERIFY(window.isVisible());
     // It opens centred on its screen.
@@ -59,7 +58,7 @@ void tst_mainwindow::startUpLayoutAndTray()
     QVERIFY(qAbs((frame.left() - screen.left()) - (screen.right() - frame.right())) <= 1);
     QVERIFY(qAbs((frame.top() - screen.top()) - (screen.bottom() - frame.bottom())) <= 1);
     QCOMPARE(window.windowTitle(), QString("Vantrel"));
-    QCOMPARE(UpdateCom::ComPort, short(6));
+    QCOMPARE(window.relay().comSettings().ComPort(), short(6));
     QCOMPARE(window.relay().paths().PathCount(), short(1));
     QCOMPARE(window.relay().recipients().PhoneList(), QStringList({"Ann", "111"}));
     QCOMPARE(window.relay().Timer1().interval(), 3000);
@@ -153,8 +152,8 @@ void tst_mainwindow::closeBoxAndExit()
 {
     ProgramFolderFixture folder;
     ScriptedMessageBoxes boxes;
-    frmMain window;
-    window.Form_Load();
+    StartedProgram program;
+    frmMain &window = program.window;
     window.showMainWindow();
     QSignalSpy unloaded(&window, &frmMain::unloaded);
 
@@ -207,8 +206,8 @@ void tst_mainwindow::exitInTheMiddleOfABatch()
     // Exit confirmed while the first alert's dialogue waits for the modem:
     // that dialogue ends and nothing more is sent. (The rest waits for the
     // next start: tst_restart, which ends the program the same way.)
-    frmMain window;
-    window.Form_Load();
+    StartedProgram program;
+    frmMain &window = program.window;
     window.showMainWindow();
     window.relay().Timer1().setInterval(50);
     QSignalSpy unloaded(&window, &frmMain::unloaded);
@@ -234,8 +233,8 @@ void tst_mainwindow::noBoxHoldsUpTheRelay()
     const WidgetMessageBoxes boxes; // the program's own, real boxes
     folder.addUser("Ann", "+111", true);
     const QString mt4 = folder.addWatchedFolder("mt4");
-    frmMain window;
-    window.Form_Load();
+    StartedProgram program;
+    frmMain &window = program.window;
     window.showMainWindow();
     window.relay().Timer1().setInterval(50);
     window.relay().setRetryDelays({300, 300, 300, 300});

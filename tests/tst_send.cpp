@@ -39,7 +39,7 @@ void tst_send::acknowledgedSend()
 
     // A short text of plain ASCII: text mode.
     const QString text = QStringLiteral("Gold above 1900, {OK}");
-    s.sender.SendAlarm(text, "Desk1", "555");
+    s.SendAlarm(text, "Desk1", "555");
     const QStringList lines = s.pageLog.text().split("\r\n");
     QVERIFY(!lines[0].isEmpty());
     QCOMPARE(lines.mid(1), QStringList({"Sending to Desk1 (555)", "Message: " + text, ""}));
@@ -47,14 +47,13 @@ void tst_send::acknowledgedSend()
 
     QVERIFY(s.trace.lines().contains("Sending..AT+CMGS=\"555\""));
     QVERIFY(s.trace.lines().contains("Sending.." + text + QChar(26)));
-    QVERIFY(!s.sender.portOpen());
 
     // A letter outside ASCII, or a text longer than one SMS: PDU mode, the
     // long one in parts; each arrives whole, as it was written.
     const QString cafe = QStringLiteral("caf") + QChar(0xE9);
     const QString longText = QString(400, 'x');
-    s.sender.SendAlarm(cafe, "Desk1", "+555");
-    s.sender.SendAlarm(longText, "Desk1", "+555");
+    s.SendAlarm(cafe, "Desk1", "+555");
+    s.SendAlarm(longText, "Desk1", "+555");
     QCOMPARE(modem.messages().size(), 3);
     QCOMPARE(modem.messages()[1].text, cafe);
     QVERIFY(modem.messages()[1].pdu);
@@ -83,7 +82,7 @@ void tst_send::textModeBytesAsEver()
             device.write("\r\n+CMGS: 4\r\n\r\nOK\r\n");
     });
     TestSender s;
-    s.sender.SendAlarm("Gold above 1900", "Desk1", "555");
+    s.SendAlarm("Gold above 1900", "Desk1", "555");
     QCOMPARE(heard, QByteArray("\033AT+CMGF=1\rAT+CMGS=\"555\"\rGold above 1900\x1a\r"));
     QVERIFY(s.pageLog.text().contains("Sending to Desk1 (555)"));
 }
@@ -99,7 +98,7 @@ void tst_send::failedSendsSayWhy()
 
     // "+CMS ERROR" for the text: not sent, no history line, and said in the
     // page log in the modem's own words; the step ends on the refusal.
-    s.sender.SendAlarm("Buy OK > now", "Desk1", "666");
+    s.SendAlarm("Buy OK > now", "Desk1", "666");
     QVERIFY(modem.messages().isEmpty());
     QVERIFY(!QFile::exists(folder.file("ALARM1.csv")));
     QVERIFY(said("Not sent to Desk1 (666): +CMS ERROR: 500\r\nMessage: Buy OK > now\r\n"));
@@ -110,29 +109,29 @@ void tst_send::failedSendsSayWhy()
 
     // A modem that refuses text mode: AT+CMGS is never written.
     SimulatedModem noText({"--quiet", "--error-cmgf"}, folder.path(), 2);
-    UpdateCom::ComPort = 2;
-    s.sender.SendAlarm("x", "Desk2", "555");
+    s.usePort(2);
+    s.SendAlarm("x", "Desk2", "555");
     QVERIFY(!s.trace.lines().contains("Sending..AT+CMGS=\"555\""));
     QVERIFY(said("Not sent to Desk2 (555): ERROR\r\n"));
 
     // A bare "OK" to the text: the modem did not send it.
     SimulatedModem bare({"--quiet", "--bare-ok"}, folder.path(), 3);
-    UpdateCom::ComPort = 3;
-    s.sender.SendAlarm("x", "Desk3", "555");
+    s.usePort(3);
+    s.SendAlarm("x", "Desk3", "555");
     QVERIFY(said("Not sent to Desk3 (555): the modem answered OK without a message reference"));
 
     // Silence: one time-out.
     SimulatedModem silent({"--quiet", "--silent"}, folder.path(), 4);
-    UpdateCom::ComPort = 4;
-    s.sender.SendAlarm("x", "Desk4", "555");
+    s.usePort(4);
+    s.SendAlarm("x", "Desk4", "555");
     QCOMPARE(s.trace.lines(),
              QStringList({"Starting...", "Port Opened", "Sending..AT+CMGF=1", "Timeout...", "Done..."}));
     QVERIFY(said("Not sent to Desk4 (555): no answer from the modem within 1.2 s\r\n"));
 
     // The same text to a number the network takes is the only one logged as
     // sent, once.
-    UpdateCom::ComPort = 1;
-    s.sender.SendAlarm("Buy OK > now", "Desk1", "555");
+    s.usePort(1);
+    s.SendAlarm("Buy OK > now", "Desk1", "555");
     QCOMPARE(modem.messages().size(), 1);
     QCOMPARE(s.pageLog.text().count("Sending to Desk1 (555)"), 1);
     QCOMPARE(s.pageLog.text().count("Sending to"), 1);
@@ -148,22 +147,21 @@ void tst_send::whatTheModemMustNotMisread()
     // the next dialogue clears it first, so nothing of it becomes that text.
     {
         MSComm killed;
-        UpdateCom::OpenModemPort(killed, 1);
+        UpdateCom::OpenModemPort(killed, PortSettings(), 1);
         for (const char *step : {"AT+CMGF=1\r", "AT+CMGS=\"999\"\r", "half a text"}) {
             killed.output(step);
             QTest::qWait(100);
         }
     }
-    s.sender.SendAlarm("the real alert", "Desk1", "555");
+    s.SendAlarm("the real alert", "Desk1", "555");
     QCOMPARE(modem.messages().size(), 1);
     QCOMPARE(modem.messages()[0].number, QString("555"));
     QCOMPARE(modem.messages()[0].text, QString("the real alert"));
 
     // ESC, Ctrl-Z and NUL in a text would cancel or cut the message at the
     // modem: they go as spaces, and the page log says so once.
-    s.sender.SendAlarm(QString("Stop hit") + QChar(0x1b) + "ATH, then" + QChar(0x1a) + "ATD+4470000; and" + QChar(0)
-                           + ".",
-                       "Desk1", "555");
+    s.SendAlarm(QString("Stop hit") + QChar(0x1b) + "ATH, then" + QChar(0x1a) + "ATD+4470000; and" + QChar(0) + ".",
+                "Desk1", "555");
     QCOMPARE(modem.messages().size(), 2);
     QCOMPARE(modem.messages()[1].text, QString("Stop hit ATH, then ATD+4470000; and ."));
     QCOMPARE(s.pageLog.text().count("held Ctrl-Z, ESC or NUL"), 1);
@@ -178,8 +176,8 @@ void tst_send::portSetUpErrors()
 
     // The box waits for nobody; while it is up, further port errors go to
     // the page log only.
-    UpdateCom::ComPort = 9; // no such port
-    s.sender.SendAlarm("x", "Desk1", "555");
+    s.usePort(9); // no such port
+    s.SendAlarm("x", "Desk1", "555");
     QCOMPARE(boxes.texts(), QStringList({"Invalid port number"}));
     QCOMPARE(boxes.shown[0].title, QString("Vantrel"));
     QVERIFY(boxes.shown[0].notice);
@@ -187,18 +185,20 @@ void tst_send::portSetUpErrors()
     QVERIFY(s.pageLog.text().contains("Not sent to Desk1 (555): Invalid port number\r\n"));
 
     SimulatedModem modem({"--quiet"}, folder.path(), 1);
-    UpdateCom::ComPort = 1;
+    s.usePort(1);
     MSComm other;
     other.setCommPort(1);
     other.setPortOpen(true);
-    s.sender.SendAlarm("x", "Desk1", "555");
+    s.SendAlarm("x", "Desk1", "555");
     QCOMPARE(boxes.shown.size(), 1);
     QVERIFY(s.pageLog.text().contains("Not sent to Desk1 (555): Port already open\r\n"));
     other.setPortOpen(false);
 
     boxes.dismissNotice();
-    UpdateCom::Baud = "fast";
-    s.sender.SendAlarm("x", "Desk1", "555");
+    PortSettings fast = s.relay.modem().settings();
+    fast.baud = "fast";
+    s.relay.modem().setSettings(fast);
+    s.SendAlarm("x", "Desk1", "555");
     QCOMPARE(boxes.texts().last(), QString("Error in default parameters"));
     QCOMPARE(boxes.shown.size(), 2);
     QVERIFY(modem.messages().isEmpty());
@@ -210,40 +210,27 @@ void tst_send::oneDialogueAtATime()
     SimulatedModem modem({"--quiet", "--delay", "150"}, folder.path(), 1);
     TestSender s;
 
-    // A second send asked for in the middle of the first one's waits runs
-    // after it, never inside it.
+    // A second send asked for in the middle of the first one's dialogue
+    // runs after it, never inside it; so does one asked for while a modem
+    // test has the line, after the test.
     bool secondDone = false;
-    int firstTraceAtSecond = -1;
-    QTimer::singleShot(200, &s.sender, [&] {
-        QVERIFY(s.sender.busy());
-        s.sender.SendAlarm("second", "TEST", "777", [&] { secondDone = true; });
-        QVERIFY(!secondDone);
+    QTimer::singleShot(200, &s.relay, [&] {
+        QVERIFY(s.relay.modem().busy());
+        s.relay.SendAlarm("second", "TEST", "777", [&] { secondDone = true; });
     });
-    QObject::connect(&s.sender, &AlarmSender::sent, &s.sender, [&] {
-        if (firstTraceAtSecond < 0)
-            firstTraceAtSecond = int(s.trace.lines().size());
-    });
-    s.sender.SendAlarm("first", "Desk1", "555");
-    QVERIFY(secondDone);
-    QVERIFY(!s.sender.busy());
-    QCOMPARE(modem.messages().size(), 2);
-    QCOMPARE(modem.messages()[0].text, QString("first"));
-    QCOMPARE(modem.messages()[1].text, QString("second"));
+    s.SendAlarm("first", "Desk1", "555");
+    QVERIFY(!secondDone);
+    QTRY_VERIFY(secondDone);
+    QCOMPARE(sentTexts(modem), QStringList({"first", "second"}));
     QCOMPARE(s.trace.lines().count("Starting..."), 1);
     QCOMPARE(s.pageLog.text().count("Sending to"), 2);
     QVERIFY(s.pageLog.text().indexOf("Desk1") < s.pageLog.text().indexOf("TEST"));
 
-    // While a modem test holds the line a send waits, and goes out once the
-    // line is free again.
-    bool heldDone = false;
-    s.sender.holdLine();
-    s.sender.SendAlarm("third", "TEST", "777", [&] { heldDone = true; });
-    QTest::qWait(300);
-    QVERIFY(!heldDone);
-    QCOMPARE(modem.messages().size(), 2);
-    s.sender.releaseLine();
-    QTRY_VERIFY(heldDone);
-    QCOMPARE(modem.messages().size(), 3);
+    QStringList order;
+    s.relay.testModem(1, [&](const ModemTestJob::Result &result) { order << (result.answered ? "test" : "no test"); });
+    s.relay.SendAlarm("third", "TEST", "777", [&] { order << "send"; });
+    QTRY_COMPARE(order, QStringList({"test", "send"}));
+    QCOMPARE(sentTexts(modem).last(), QString("third"));
 }
 
 QTEST_GUILESS_MAIN(tst_send)

@@ -6,7 +6,6 @@
 #include "admin/frmSettings.h"
 #include "app/TahomaFont.h"
 #include "app/frmMain.h"
-#include "store/UpdateCom.h"
 #include "support/ProgramFolderFixture.h"
 #include "support/PtyPair.h"
 #include "support/ScriptedMessageBoxes.h"
@@ -25,11 +24,22 @@
 
 namespace {
 
+// The relay the main window shows, made before it.
+struct RelayFirst {
+    TestRelay testRelay{1500, 60, false};
+};
+
 // The program's main window, counting the times the Settings window puts
 // it back into its normal state.
-class TestMain : public frmMain
+class TestMain : private RelayFirst, public frmMain
 {
 public:
+    using frmMain::relay;
+    TestMain()
+        : frmMain(testRelay)
+    {
+    }
+
     void setNormalState() override
     {
         ++m_normalStates;
@@ -106,7 +116,8 @@ void tst_settings::users()
     // spaces and brackets is stored as typed.
     type(window, "txtAddPhone", "+1555\"\r\nAT+CFUN=0");
     click(window, "cmdADD");
-    QCOMPARE(boxes.taken(), QStringList({"Vantrel: Please enter a phone number: digits, with an optional + in front."}));
+    QCOMPARE(boxes.taken(),
+             QStringList({"Vantrel: Please enter a phone number: digits, with an optional + in front."}));
     QVERIFY(find(window, "txtAddPhone")->hasFocus());
     QCOMPARE(users(), QStringList({"Ann"}));
 
@@ -143,7 +154,8 @@ void tst_settings::users()
     // Saving changes the first user of the name; the grid shows it after "Cancel".
     type(window, "txtEditPhone", "12");
     click(window, "cmdSaveUser");
-    QCOMPARE(boxes.taken(), QStringList({"Vantrel: Please enter a phone number: digits, with an optional + in front."}));
+    QCOMPARE(boxes.taken(),
+             QStringList({"Vantrel: Please enter a phone number: digits, with an optional + in front."}));
     type(window, "txtEditPhone", "999");
     duty->setChecked(true);
     click(window, "cmdSaveUser");
@@ -339,7 +351,8 @@ void tst_settings::portSettings()
     // Changing only the baud keeps the stored stop bits.
     combo("CboBuadRate")->setEditText("19200");
     click(*window, "cmdComOK");
-    QVERIFY(find(*window, "cmdComOK")->isEnabled());
+    QVERIFY(!find(*window, "cmdComOK")->isEnabled());
+    QTRY_VERIFY(find(*window, "cmdComOK")->isEnabled());
     QCOMPARE(folder.rows("SELECT COM, Buad, DataBits, Parity, StopBit, FlowControl FROM Com")[0],
              QVariantList({3, "19200", " 7", "E", " 2", "Hardware"}));
 
@@ -347,8 +360,9 @@ void tst_settings::portSettings()
     combo("CboParity")->setEditText("even");
     combo("CboBits")->setCurrentIndex(1);
     click(*window, "cmdComOK");
-    QCOMPARE(UpdateCom::ComPort, short(12));
-    QCOMPARE(UpdateCom::SettingsString(), QString("19200,e, 8, 2"));
+    QCOMPARE(main.comSettings().ComPort(), short(12));
+    QCOMPARE(main.comSettings().SettingsString(), QString("19200,e, 8, 2"));
+    QCOMPARE(main.relay().modem().port(), short(12));
     QVERIFY(boxes.taken().isEmpty());
 
     // A new window shows what was saved; a lower-case parity shows as "Odd".
@@ -375,7 +389,7 @@ void tst_settings::databaseFailuresAreShown()
     removeRow(boxes, window, "UserList", 0, "cmdRemoveUser");
     showPage(window, 0);
     click(window, "cmdComOK");
-    QVERIFY(find(window, "cmdComOK")->isEnabled());
+    QTRY_VERIFY(find(window, "cmdComOK")->isEnabled());
     showPage(window, 2);
     click(window, "cmdAddPath", "cmdBrowse", "cmdSavePath");
 
@@ -396,64 +410,63 @@ void tst_settings::modemTestAndTestMessage()
     SimulatedModem late({"--delay", "400"}, folder.path(), 6);
     QVERIFY(modem.isReady() && silent.isReady() && late.isReady());
     const QString watched = folder.addWatchedFolder("mt4");
+    folder.addUser("Ann", "111", true);
     TestMain main;
-    main.relay().paths().GetPathList();
-    main.relay().sender().dialogue().setTimeUnitMs(1500);
+    main.relay().GetPathList();
+    main.relay().GetPhoneNo();
+    main.relay().modem().open();
     frmSettings window(main);
     auto *port = find<QComboBox>(window, "cboCom");
     auto *comm = find<MSComm>(window, "MSComm1");
+    auto *test = find<QPushButton>(window, "cmdTestModem");
     auto *send = find<QPushButton>(window, "cmdSend");
     const auto stored = [&] { return folder.rows("SELECT COM, Buad FROM Com")[0]; };
+    const auto pressTest = [&] {
+        test->click();
+        QVERIFY(!test->isEnabled());
+        QTRY_VERIFY(test->isEnabled());
+    };
+    // The program's own port is offered though the window cannot open it.
+    QVERIFY(port->findText("COM3") >= 0);
 
-    // The modem test uses the current line settings and, when the modem
-    // answers, stores what the boxes say. Meanwhile no polling cycle starts
-    // a send.
+    // The modem test runs on the engine that holds the port, with the
+    // current line settings, and when the modem answers the boxes are
+    // stored. An alert that comes meanwhile goes out after the test.
     find<QComboBox>(window, "CboBuadRate")->setEditText("115200");
     writeAlerts(watched, 1, 1);
-    bool held = false;
-    QTimer::singleShot(150, &window, [&] {
-        held = main.relay().sender().busy();
-        main.relay().Timer1_Timer();
-    });
-    click(window, "cmdTestModem");
+    QTimer::singleShot(50, &window, [&] { main.relay().Timer1_Timer(); });
+    pressTest();
     QCOMPARE(boxes.taken(), QStringList({"Vantrel: Modem Test is OK"}));
-    QVERIFY(held && QFile::exists(MT4Paths::alertFile(watched)) && !main.relay().sender().busy());
     QCOMPARE(stored(), QVariantList({3, "115200"}));
-    QVERIFY(!comm->portOpen() && find(window, "cmdTestModem")->isEnabled());
+    QTRY_COMPARE(modem.messages().size(), 1);
+    QVERIFY(modem.log().indexOf("AT+GSN") < modem.log().indexOf("AT+CMGS"));
+    QVERIFY(!comm->portOpen());
 
-    // No answer, or one later than 300 ms, stores nothing.
+    // No answer, or one later than 300 ms, stores nothing; a port that does
+    // not exist is named.
     find<QComboBox>(window, "CboBuadRate")->setEditText("1200");
     for (const char *number : {"COM5", "COM6"}) {
         port->setEditText(number);
-        click(window, "cmdTestModem");
+        pressTest();
     }
     QCOMPARE(boxes.taken(), QStringList(2, "Vantrel: Modem No Response."));
     QCOMPARE(stored(), QVariantList({3, "115200"}));
-
-    // A port left open is closed without a word; a port that does not
-    // exist is named.
-    comm->setCommPort(3);
-    comm->setPortOpen(true);
-    port->setEditText("COM 3");
-    click(window, "cmdTestModem");
-    QVERIFY(boxes.taken().isEmpty() && !comm->portOpen());
     port->setEditText("COM9");
-    click(window, "cmdTestModem");
+    pressTest();
     QCOMPARE(boxes.taken(), QStringList({"Vantrel: Invalid port number"}));
 
-    // A test pressed during an alert's send finds the port taken, says so
-    // and leaves its own port closed; the send and the next one go through.
+    // A test pressed during an alert's send goes out after it, on the same
+    // engine; the window never opens the port itself.
     port->setEditText("COM3");
-    bool portOpenAfter = true;
+    bool alertDone = false;
     QTimer::singleShot(150, &window, [&] {
-        QVERIFY(main.relay().sender().busy());
-        click(window, "cmdTestModem");
-        portOpenAfter = comm->portOpen();
+        QVERIFY(main.relay().modem().busy());
+        test->click();
     });
-    main.SendAlarm("Gold", "Ann", "111", {});
-    QVERIFY(!portOpenAfter);
-    main.SendAlarm("Silver", "Ann", "111", {});
-    QCOMPARE(boxes.taken(), QStringList({"Vantrel: Port already open"}));
+    main.SendAlarm("Gold", "Ann", "111", [&] { alertDone = true; });
+    QTRY_VERIFY(alertDone && test->isEnabled());
+    QCOMPARE(boxes.taken(), QStringList({"Vantrel: Modem Test is OK"}));
+    QVERIFY(modem.log().lastIndexOf("AT+GSN") > modem.log().lastIndexOf("AT+CMGS"));
     QCOMPARE(modem.messages().size(), 2);
 
     // A test message goes by the send that alerts use, traced in the
@@ -464,7 +477,8 @@ void tst_settings::modemTestAndTestMessage()
     type(window, "txtTestPhNo", "+15550100");
     find<QPlainTextEdit>(window, "txtMessage")->setPlainText("Gold up\nSilver down");
     send->click();
-    QVERIFY(!enabledWhileTracing.isEmpty() && !enabledWhileTracing.contains(true) && send->isEnabled());
+    QTRY_VERIFY(send->isEnabled());
+    QVERIFY(!enabledWhileTracing.isEmpty() && !enabledWhileTracing.contains(true));
     QCOMPARE(modem.messages().size(), 3);
     QCOMPARE(modem.messages()[2].number, QString("+15550100"));
     QCOMPARE(modem.messages()[2].text, QString("Gold up\nSilver down"));
@@ -481,8 +495,8 @@ void tst_settings::modemTestAndTestMessage()
         enabledMeanwhile = send->isEnabled();
     });
     main.SendAlarm("Alert", "Ann", "111", {});
-    QVERIFY(!enabledMeanwhile && send->isEnabled());
-    QCOMPARE(modem.messages().size(), 5);
+    QTRY_VERIFY(!enabledMeanwhile && send->isEnabled() && modem.messages().size() == 5);
+    QCOMPARE(modem.messages()[3].text, QString("Alert"));
     QCOMPARE(modem.messages()[4].number, QString("+15550100"));
 
     // "Cancel" and Esc end a showing and keep the window as it was left.
@@ -496,22 +510,16 @@ void tst_settings::modemTestAndTestMessage()
     QVERIFY(closing && !closing->isVisible() && !find(*closing, "CboBits")->isHidden());
     QCOMPARE(main.normalStates(), 0);
 
-    // The close box ends it, the trace with it, and restores the main
-    // window; closed in the middle of its send, it lasts until the send is over.
+    // The close box ends it at once, the trace with it, and restores the
+    // main window; a send it started goes on without it.
     closing->show();
     type(*closing, "txtTestPhNo", "+15550199");
-    int traceLeft = -1;
-    QTimer::singleShot(50, closing, [&] {
-        closing->close();
-        traceLeft = int(main.trace().rowCount());
-    });
     click(*closing, "cmdSend");
-    QCOMPARE(modem.messages().size(), 6);
-    QVERIFY(closing);
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    QVERIFY(!closing);
-    QCOMPARE(traceLeft, 0);
+    QTimer::singleShot(50, closing, [&] { closing->close(); });
+    QTRY_VERIFY(!closing);
     QCOMPARE(main.normalStates(), 1);
+    QTRY_COMPARE(modem.messages().size(), 6);
+    QCOMPARE(modem.messages()[5].number, QString("+15550199"));
     QVERIFY(boxes.taken().isEmpty());
 }
 

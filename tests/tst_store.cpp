@@ -113,24 +113,24 @@ void tst_store::portSettingsRecord()
 {
     ProgramFolderFixture folder(
         {.port = 4, .baud = "19200", .dataBits = " 8", .parity = "N", .stopBit = " 2", .flowControl = "Hardware"});
-    QCOMPARE(UpdateCom::ComPort, short(4));
-    QCOMPARE(UpdateCom::SettingsString(), QString("19200,N, 8, 2"));
-    QCOMPARE(UpdateCom::FlowControl, QString("Hardware"));
+    const PortSettings loaded = UpdateCom::LoadComSettings();
+    QCOMPARE(loaded.ComPort(), short(4));
+    QCOMPARE(loaded.SettingsString(), QString("19200,N, 8, 2"));
+    QCOMPARE(loaded.FlowControl(), QString("Hardware"));
 
     // Stored as the next start loads it: the parity by its first letter,
     // the flow control left as it was.
-    UpdateCom::SaveComSettings("COM12", "115200", "7", "odd", "2");
+    const PortSettings saved = UpdateCom::SaveComSettings("COM12", "115200", "7", "odd", "2");
     QCOMPARE(folder.rows("SELECT COM, Buad, DataBits, Parity, StopBit, FlowControl FROM Com"),
              QList<QVariantList>({{12, "115200", "7", "o", "2", "Hardware"}}));
-    UpdateCom::ComPort = 0;
-    UpdateCom::LoadComSettings();
-    QCOMPARE(UpdateCom::ComPort, short(12));
-    QCOMPARE(UpdateCom::SettingsString(), QString("115200,o,7,2"));
+    QCOMPARE(UpdateCom::LoadComSettings(), saved);
+    QCOMPARE(saved.ComPort(), short(12));
+    QCOMPARE(saved.SettingsString(), QString("115200,o,7,2"));
 
-    // The next opening uses the saved values; COM12 does not exist here.
+    // An opening uses the saved values; COM12 does not exist here.
     MSComm port;
     try {
-        UpdateCom::OpenModemPort(port, UpdateCom::ComPort);
+        UpdateCom::OpenModemPort(port, saved, saved.ComPort());
         QFAIL("a port that does not exist opened");
     } catch (const CommError &error) {
         QCOMPARE(error.number(), int(CommError::InvalidPortNumber));

@@ -38,17 +38,13 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "%s\n", qPrintable(error.text()));
         return 1;
     }
-    relay.sender().dialogue().setTimeUnitMs(parser.value(QStringLiteral("unit")).toInt());
+    relay.setTimeUnitMs(parser.value(QStringLiteral("unit")).toInt());
     relay.Timer1().setInterval(parser.value(QStringLiteral("tick")).toInt());
     relay.start();
 
     QuitSignals quit;
-    QObject::connect(&quit, &QuitSignals::received, &relay, [&relay] {
-        relay.stop();
-        // A dispatch under way ends after its dialogue and says so.
-        if (!relay.cycleRunning())
-            QCoreApplication::exit(0);
-    });
+    // A dispatch under way ends after its dialogue, then the relay says so.
+    QObject::connect(&quit, &QuitSignals::received, &relay, &AlertRelay::stop);
     QObject::connect(&relay, &AlertRelay::finished, &app, [] { QCoreApplication::exit(0); });
     return app.exec();
 }

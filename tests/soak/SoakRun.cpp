@@ -4,6 +4,7 @@
 #include "pickup/MT4Paths.h"
 #include "support/ProcessStatus.h"
 #include "support/ProgramFolderFixture.h"
+#include "support/RunUntil.h"
 #include "support/ScriptedMessageBoxes.h"
 #include "support/SimulatedModem.h"
 #include "support/TestRelay.h"
@@ -139,7 +140,7 @@ SoakOutcome runSoak(const SoakPlan &plan)
         TestRelay relay(plan.timeUnitMs, plan.tickMs, false);
         relay.setRetryDelays(plan.retryDelaysMs);
         // The trace keeps only the latest send: read it as each send ends.
-        QObject::connect(&relay.sender(), &AlarmSender::sent, &relay, [&](bool ok) {
+        QObject::connect(&relay.reporter(), &SmsReporter::smsTried, &relay, [&](bool ok) {
             sends << readTrace(relay.trace().lines(), ok);
             if (ok)
                 ++acknowledged[{sends.last().number, sends.last().text}];
@@ -151,7 +152,7 @@ SoakOutcome runSoak(const SoakPlan &plan)
         // Done when every alert is written, taken and logged, and every SMS
         // sent or given up.
         const auto msLeft = [&] { return int(qMax<qint64>(plan.timeLimitMs - clock.elapsed(), 1)); };
-        if (!QTest::qWaitFor([&] { return written == plan.alerts; }, msLeft()) || !relay.waitUntilIdle(msLeft()))
+        if (!runUntil([&] { return written == plan.alerts; }, msLeft()) || !relay.waitUntilIdle(msLeft()))
             out.problems << QStringLiteral("not done within %1 ms").arg(plan.timeLimitMs);
         robot.join();
         relay.stop();

@@ -3,7 +3,6 @@
 #include "store/Database.h"
 #include "store/Outbox.h"
 #include "store/ProgramFolder.h"
-#include "store/UpdateCom.h"
 
 #include <QDir>
 #include <QSqlDatabase>
@@ -36,8 +35,6 @@ ProgramFolderFixture::ProgramFolderFixture(const Schema::ComRow &com, const QLis
 {
     ProgramFolder::set(m_dir.path());
     Schema::create(databasePath(), com, accounts);
-    UpdateCom::LoadComSettings();
-    UpdateCom::AlarmRecord.clear();
 }
 
 ProgramFolderFixture::~ProgramFolderFixture() = default;

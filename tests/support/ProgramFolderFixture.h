@@ -6,8 +6,7 @@
 #include <QVariantList>
 
 // A temporary program folder with a real Config.mdb made by the same code
-// as vantrel-setup. The program folder points here while the fixture lives;
-// the current serial settings are reset to the Com row.
+// as vantrel-setup. The program folder points here while the fixture lives.
 class ProgramFolderFixture
 {
 public:

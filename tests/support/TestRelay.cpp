@@ -3,8 +3,8 @@
 #include "store/Outbox.h"
 #include "store/ProgramFolder.h"
 #include "store/Sql.h"
+#include "support/RunUntil.h"
 
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QtTest>
@@ -39,7 +39,7 @@ int openAlerts()
 TestRelay::TestRelay(int timeUnitMs, int tickMs, bool polling)
 {
     load();
-    sender().dialogue().setTimeUnitMs(timeUnitMs);
+    setTimeUnitMs(timeUnitMs);
     Timer1().setInterval(tickMs);
     if (polling)
         start();
@@ -48,22 +48,16 @@ TestRelay::TestRelay(int timeUnitMs, int tickMs, bool polling)
 void TestRelay::cycle()
 {
     Timer1_Timer();
-    QTRY_VERIFY_WITH_TIMEOUT(!cycleRunning(), 60000);
+    QVERIFY(runUntil([this] { return !cycleRunning(); }, 60000));
 }
 
 bool TestRelay::waitUntilIdle(int ms)
 {
-    const QDeadlineTimer deadline(ms);
     const auto filesWaiting = [this] {
         return std::any_of(paths().PathList().cbegin(), paths().PathList().cend(),
                            [](const QString &folder) { return !folderEntries(folder).isEmpty(); });
     };
-    while (!deadline.hasExpired()) {
-        if (!cycleRunning() && !filesWaiting() && openAlerts() == 0)
-            return true;
-        QTest::qWait(20);
-    }
-    return false;
+    return runUntil([&] { return !cycleRunning() && !filesWaiting() && openAlerts() == 0; }, ms);
 }
 
 void writeAlerts(const QString &folder, int from, int to, const QString &prefix)

@@ -275,11 +275,9 @@ void PtyModem::unplug()
     m_stalledSince = -1;
     m_engine.powerOff();
     closeLine();
-    // A pulled USB modem leaves no device behind: no link at all, not even
-    // one that leads nowhere.
-    if (!m_linkTarget.isEmpty() && QFile::symLinkTarget(m_link) == m_linkTarget)
-        QFile::remove(m_link);
-    m_linkTarget.clear();
+    // A pulled USB modem leaves no device behind: the COM link, bound to
+    // the device's stable name, leads nowhere until it is back.
+    pointLinkAt(m_link + QStringLiteral(".unplugged"));
     m_slave.clear();
     emit logged(QStringLiteral("unplugged: the line is closed and %1 is gone").arg(m_link));
 }

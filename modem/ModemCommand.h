@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// One command of a dialogue with a modem, and what ends its wait.
+struct ModemCommand {
+    enum class Expect {
+        // `expected` anywhere in what the modem said after its echo ("OK",
+        // or the ">" of a message entry); a final error result ends the
+        // wait as a refusal.
+        Reply,
+        // A message text ended by Ctrl-Z: "+CMGS: n" and then "OK". A bare
+        // "OK" is how a modem answers a cancelled message: a refusal.
+        MessageSent,
+        // "OK" anywhere in one arrival, each arrival looked at on its own;
+        // nothing else ends the wait (the modem test).
+        OkInOneArrival,
+    };
+
+    QString text; // written as it is, then a CR
+    Expect expect = Expect::Reply;
+    QString expected = QStringLiteral("OK");
+    // How long the modem has to answer, in time-out units of the engine
+    // (a ten-thousandth of a day each) ...
+    int units = 1;
+    // ... or, where set, in milliseconds that no scaling changes.
+    int fixedMs = 0;
+    // Lines beginning "+C" that answer this command ("+CMGS:", "+CSQ:");
+    // any other such line arrives on the modem's own account.
+    QStringList ownLines;
+
+    static ModemCommand reply(const QString &text, const QString &expected = QStringLiteral("OK"))
+    {
+        ModemCommand command;
+        command.text = text;
+        command.expected = expected;
+        return command;
+    }
+
+    // A message text or PDU after the prompt: Ctrl-Z ends it.
+    static ModemCommand message(const QString &text)
+    {
+        ModemCommand command;
+        command.text = text + QChar(0x1A);
+        command.expect = Expect::MessageSent;
+        command.ownLines = {QStringLiteral("+CMGS:")};
+        return command;
+    }
+};
+
+// How the wait for one command ended.
+struct ModemAnswer {
+    bool given = false;    // the awaited reply came
+    bool timedOut = false; // nothing that ended the wait came in time
+    QString failure;       // why not given, in words for the page log
+    QString reply;         // what the modem said after its echo, its own lines left out
+};

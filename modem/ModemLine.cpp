@@ -1,0 +1,355 @@
+#include "modem/ModemLine.h"
+
+#include "modem/TraceList.h"
+#include "store/UpdateCom.h"
+
+namespace {
+
+// A trace line shows the whole reply so far. A device that pours out bytes
+// (a wrong speed, something other than a modem on the port) would make each
+// line longer than the last; past this length only the end is shown.
+constexpr qsizetype LongestShownReply = 1024;
+// What is kept of the modem's chatter while no command waits: the start of
+// a line of its own that has not ended yet.
+constexpr qsizetype LongestPendingLine = 1024;
+
+QString shownReply(const QString &buffer)
+{
+    if (buffer.size() <= LongestShownReply)
+        return buffer;
+    return QStringLiteral("...") + buffer.right(LongestShownReply);
+}
+
+// Whether what is left of a line may yet become one of the modem's own.
+bool mayBecomeOwnLine(const QString &rest)
+{
+    const QString start = rest.trimmed();
+    if (start.isEmpty() || rest.size() > LongestPendingLine)
+        return false;
+    return start.startsWith(QLatin1String("+C")) || QStringLiteral("+C").startsWith(start)
+           || QStringLiteral("RING").startsWith(start.left(4));
+}
+
+// One command, its answer handed to whoever asked.
+class CommandJob : public ModemJob
+{
+public:
+    CommandJob(const ModemCommand &command, std::function<void(const ModemAnswer &)> done)
+        : m_command(command)
+        , m_done(std::move(done))
+    {
+    }
+
+    Trace trace() const override { return Trace::Steps; }
+
+    std::optional<ModemCommand> next(const ModemAnswer *answer) override
+    {
+        if (!answer)
+            return m_command;
+        m_answer = *answer;
+        return std::nullopt;
+    }
+
+    void end(const End &end) override
+    {
+        if (!end.portError.isEmpty())
+            m_answer = {false, false, end.portError, {}};
+        m_done(m_answer);
+    }
+
+private:
+    ModemCommand m_command;
+    std::function<void(const ModemAnswer &)> m_done;
+    ModemAnswer m_answer;
+};
+
+} // namespace
+
+ModemLine::ModemLine(const PortSettings &settings, TraceList &trace, QObject *parent)
+    : QObject(parent)
+    , m_port(this)
+    , m_settings(settings)
+    , m_trace(trace)
+{
+    connect(&m_port, &MSComm::OnComm, this, &ModemLine::MSComm1_OnComm);
+    m_stepTimer.setSingleShot(true);
+    m_stepTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_stepTimer, &QTimer::timeout, this, &ModemLine::stepTimedOut);
+    // Between two jobs the event loop has its turn.
+    m_startTimer.setSingleShot(true);
+    connect(&m_startTimer, &QTimer::timeout, this, &ModemLine::startNext);
+    m_reopenTimer.setInterval(ReopenMs);
+    connect(&m_reopenTimer, &QTimer::timeout, this, &ModemLine::tryReopen);
+}
+
+ModemLine::~ModemLine() = default;
+
+void ModemLine::setSettings(const PortSettings &settings)
+{
+    m_settings = settings;
+    // A port open with other settings is opened afresh before the next job.
+    if (!busy() && m_port.portOpen() && m_openedWith != m_settings) {
+        m_port.setPortOpen(false);
+        tryReopen();
+    }
+}
+
+void ModemLine::open()
+{
+    m_inService = true;
+    tryReopen();
+    if (!m_port.portOpen())
+        m_reopenTimer.start();
+}
+
+void ModemLine::tryReopen()
+{
+    if (busy() || (m_port.portOpen() && m_openedWith == m_settings)) {
+        m_reopenTimer.stop();
+        return;
+    }
+    CommError error(0);
+    if (ensureOpen(&error)) {
+        m_reopenTimer.stop();
+        if (std::exchange(m_down, false))
+            emit lineBack();
+    }
+}
+
+bool ModemLine::ensureOpen(CommError *error)
+{
+    if (m_port.portOpen() && m_openedWith == m_settings)
+        return true;
+    if (m_port.portOpen())
+        m_port.setPortOpen(false);
+    try {
+        UpdateCom::OpenModemPort(m_port, m_settings, m_settings.port);
+    } catch (const CommError &refused) {
+        *error = refused;
+        return false;
+    }
+    m_openedWith = m_settings;
+    m_pending.clear();
+    return true;
+}
+
+void ModemLine::run(std::unique_ptr<ModemJob> job)
+{
+    m_queue.push_back(std::move(job));
+    if (!m_job)
+        m_startTimer.start(0);
+}
+
+void ModemLine::send(const SmsRequest &request, std::function<void(const SendOutcome &)> done)
+{
+    const QString route = name();
+    auto job = std::make_unique<SmsSendJob>(request, [done, route](const SendOutcome &outcome) {
+        SendOutcome named = outcome;
+        named.route = route;
+        done(named);
+    });
+    // An SMS no modem could send never reaches the line.
+    if (!job->refusal().isEmpty()) {
+        QTimer::singleShot(0, this, [done, outcome = job->refused()] { done(outcome); });
+        return;
+    }
+    run(std::move(job));
+}
+
+void ModemLine::ask(const ModemCommand &command, const std::function<void(const ModemAnswer &)> &done)
+{
+    run(std::make_unique<CommandJob>(command, done));
+}
+
+void ModemLine::sendIt(const QString &s, const QString &ok, const QString & /*eror*/, int TOut,
+                       const std::function<void(const ModemAnswer &)> &done)
+{
+    // Any final error result ends the wait; the error text is not needed.
+    ModemCommand command = ModemCommand::reply(s, ok);
+    command.units = TOut;
+    ask(command, done);
+}
+
+void ModemLine::startNext()
+{
+    if (m_job || m_queue.empty())
+        return;
+    m_job = std::move(m_queue.front());
+    m_queue.pop_front();
+    m_traced = m_job->trace();
+    if (m_traced == ModemJob::Trace::Dialogue) {
+        m_trace.Clear();
+        m_trace.AddItem(QStringLiteral("Starting..."));
+    }
+    CommError error(0);
+    if (!ensureOpen(&error)) {
+        // Nothing was written: no dialogue to close.
+        m_traced = ModemJob::Trace::None;
+        finishJob({error.description(), error.number(), false});
+        if (m_inService)
+            m_reopenTimer.start();
+        return;
+    }
+    if (std::exchange(m_down, false))
+        emit lineBack();
+    sayInDialogue(QStringLiteral("Port Opened"));
+    try {
+        const QString preamble = m_job->preamble();
+        if (!preamble.isEmpty())
+            m_port.output(preamble);
+    } catch (const CommError &failed) {
+        lost(failed.description());
+        return;
+    }
+    issue(m_job->next(nullptr));
+}
+
+void ModemLine::issue(const std::optional<ModemCommand> &command)
+{
+    if (!command) {
+        finishJob({});
+        return;
+    }
+    m_command = *command;
+    say(QStringLiteral("Sending..") + m_command.text);
+    m_sent = m_command.text + QLatin1Char('\r');
+    try {
+        m_port.output(m_sent);
+    } catch (const CommError &failed) {
+        lost(failed.description());
+        return;
+    }
+    // Nothing is read between the write and here, so every byte of the
+    // answer lands in the emptied buffer; only the start of a line of the
+    // modem's own that came before is carried over.
+    m_buffer = std::exchange(m_pending, {});
+    m_scanFrom = 0;
+    m_waiting = true;
+    const int ms = m_command.fixedMs > 0 ? m_command.fixedMs : m_command.units * m_timeUnitMs;
+    m_stepTimer.start(ms);
+}
+
+void ModemLine::MSComm1_OnComm()
+{
+    if (m_job && m_waiting)
+        say(QStringLiteral("In OnComm"));
+    if (m_port.commEvent() == MSComm::comEventLineLost) {
+        lost(CommError(CommError::ReadFailed).description());
+        return;
+    }
+    if (m_port.commEvent() != MSComm::comEvReceive || !m_port.portOpen())
+        return;
+    const QString arrival = m_port.input();
+    if (m_waiting)
+        examine(arrival);
+    else
+        examineIdle(arrival);
+}
+
+void ModemLine::examine(const QString &arrival)
+{
+    m_buffer += arrival;
+    report(ModemReply::takeLeading(m_buffer, m_sent, m_command.ownLines));
+    // The lines after the echo, each looked at once it has ended: a device
+    // that pours out bytes costs each arrival its own length only.
+    const qsizetype echo = ModemReply::echoEnd(m_buffer, m_sent);
+    report(ModemReply::takeUnsolicited(m_buffer, qMax(echo, m_scanFrom), m_command.ownLines, &m_scanFrom));
+    const ModemReply::Verdict verdict = ModemReply::judge(m_buffer, arrival, m_sent, m_command);
+    switch (verdict.kind) {
+    case ModemReply::Verdict::Given:
+        say(QStringLiteral("--> ") + shownReply(m_buffer));
+        stepEnded({true, false, {}, ModemReply::afterEcho(m_buffer.left(verdict.end), m_sent)}, verdict.end);
+        break;
+    case ModemReply::Verdict::Refused:
+        say(QStringLiteral("Err--->") + shownReply(m_buffer));
+        stepEnded({false, false, verdict.failure, ModemReply::afterEcho(m_buffer.left(verdict.end), m_sent)},
+                  verdict.end);
+        break;
+    case ModemReply::Verdict::Pending:
+        say(QStringLiteral("?---> ") + shownReply(m_buffer));
+        break;
+    }
+}
+
+void ModemLine::examineIdle(const QString &arrival)
+{
+    // Nobody waits for an answer: only the modem's own lines count. The
+    // start of one that has not ended yet is kept for what follows.
+    QString text = m_pending + arrival;
+    qsizetype open = 0;
+    report(ModemReply::takeUnsolicited(text, 0, {}, &open));
+    const QString rest = text.mid(open);
+    m_pending = mayBecomeOwnLine(rest) ? rest : QString();
+}
+
+void ModemLine::stepEnded(const ModemAnswer &answer, qsizetype replyEnd)
+{
+    m_stepTimer.stop();
+    m_waiting = false;
+    // What came after the reply belongs to what follows.
+    examineIdle(m_buffer.mid(replyEnd));
+    issue(m_job->next(&answer));
+}
+
+void ModemLine::stepTimedOut()
+{
+    if (!m_waiting)
+        return;
+    say(QStringLiteral("Timeout..."));
+    const int ms = m_command.fixedMs > 0 ? m_command.fixedMs : m_command.units * m_timeUnitMs;
+    stepEnded({false, true, QStringLiteral("no answer from the modem within %1 s").arg(double(ms) / 1000.0), {}},
+              m_buffer.size());
+}
+
+void ModemLine::lost(const QString &reason)
+{
+    if (m_port.portOpen())
+        m_port.setPortOpen(false);
+    m_pending.clear();
+    if (!m_down) {
+        m_down = true;
+        emit lineLost(reason);
+    }
+    if (m_job) {
+        // A step cut short by the port was not answered, whatever the steps
+        // before it said.
+        m_stepTimer.stop();
+        m_waiting = false;
+        finishJob({QStringLiteral("the line to the modem was lost (%1)").arg(reason), CommError::ReadFailed, true});
+    }
+    if (m_inService)
+        m_reopenTimer.start();
+}
+
+void ModemLine::finishJob(const ModemJob::End &end)
+{
+    sayInDialogue(QStringLiteral("Done..."));
+    m_traced = ModemJob::Trace::None;
+    const std::unique_ptr<ModemJob> job = std::move(m_job);
+    job->end(end);
+    if (!m_queue.empty())
+        m_startTimer.start(0);
+    else
+        emit idle();
+}
+
+void ModemLine::report(const QList<ModemReply::Unsolicited> &found)
+{
+    for (const ModemReply::Unsolicited &line : found) {
+        m_trace.AddItem(QStringLiteral("Unsolicited: ") + line.line
+                        + (line.data.isEmpty() ? QString() : QLatin1Char(' ') + line.data));
+        emit unsolicited(line.line, line.data);
+    }
+}
+
+void ModemLine::say(const QString &line)
+{
+    if (m_traced != ModemJob::Trace::None)
+        m_trace.AddItem(line);
+}
+
+void ModemLine::sayInDialogue(const QString &line)
+{
+    if (m_traced == ModemJob::Trace::Dialogue)
+        m_trace.AddItem(line);
+}

@@ -1,0 +1,126 @@
+#pragma once
+
+#include "modem/ModemCommand.h"
+#include "modem/ModemJob.h"
+#include "modem/ModemReply.h"
+#include "modem/SmsRoute.h"
+#include "store/MSComm.h"
+#include "store/PortSettings.h"
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <deque>
+#include <functional>
+#include <memory>
+
+class TraceList;
+
+// The engine of one modem line: it owns the modem's serial port, keeps it
+// open while the modem is in service (so that it hears the lines the modem
+// sends on its own, and a pulled cable, at once), and runs jobs one after
+// another as a state machine driven by the port's notifications and by
+// timers. Nothing in it ever waits: a job goes in, and its end comes out
+// through the job itself.
+//
+// A command's wait ends on its reply, on a final error result ("ERROR",
+// "+CMS ERROR: n", "+CME ERROR: n") at once, or after its time-out (one unit
+// is a ten-thousandth of a day, 8.64 s). Only what the modem says after
+// echoing the command counts. Lines the modem sends on its own account
+// ("+CMTI", "+CDS", "RING"), before, between or inside the replies, are
+// taken out, shown in the trace and handed on by unsolicited(); they never
+// answer a command.
+class ModemLine : public QObject, public SmsRoute
+{
+    Q_OBJECT
+
+public:
+    static constexpr int DefaultTimeUnitMs = 8640;
+    // While the line is down, the device is looked for this often.
+    static constexpr int ReopenMs = 1000;
+
+    ModemLine(const PortSettings &settings, TraceList &trace, QObject *parent = nullptr);
+    ~ModemLine() override;
+
+    const PortSettings &settings() const { return m_settings; }
+    short port() const { return m_settings.port; }
+    QString name() const { return m_settings.name(); }
+    // New settings for the port; it is opened with them before the next job.
+    void setSettings(const PortSettings &settings);
+
+    // Scales the time-out unit; only tests and benchmarks change it.
+    void setTimeUnitMs(int ms) { m_timeUnitMs = ms; }
+    int timeUnitMs() const { return m_timeUnitMs; }
+
+    // Takes the line into service: the port is opened now, and again after
+    // every error, as soon as the device is there.
+    void open();
+    bool portOpen() const { return m_port.portOpen(); }
+
+    // Queues a job; it runs after those before it, never inside another.
+    void run(std::unique_ptr<ModemJob> job);
+    // A job is running or waiting.
+    bool busy() const { return m_job || !m_queue.empty(); }
+
+    // As a route for SMS: one at a time.
+    QString routeName() const override { return name(); }
+    bool free() const override { return !busy(); }
+    void send(const SmsRequest &request, std::function<void(const SendOutcome &)> done) override;
+
+    // One command and its answer, after what the engine is doing; the
+    // command and the answers show in the trace.
+    void ask(const ModemCommand &command, const std::function<void(const ModemAnswer &)> &done);
+    // The same as the program has always called it: writes `s` and a CR,
+    // and tells `done` whether `ok` came within TOut time-out units (and
+    // why not).
+    void sendIt(const QString &s, const QString &ok, const QString &eror, int TOut,
+                const std::function<void(const ModemAnswer &)> &done);
+
+signals:
+    // A line the modem sent on its own, with its data line where it has one.
+    void unsolicited(const QString &line, const QString &data);
+    // The line to the modem went away (the device gone, the cable pulled),
+    // and came back.
+    void lineLost(const QString &reason);
+    void lineBack();
+    // The last job has ended and none waits.
+    void idle();
+
+private:
+    void MSComm1_OnComm();
+    void startNext();
+    bool ensureOpen(CommError *error);
+    void issue(const std::optional<ModemCommand> &command);
+    void examine(const QString &arrival);
+    void examineIdle(const QString &arrival);
+    void stepEnded(const ModemAnswer &answer, qsizetype replyEnd);
+    void stepTimedOut();
+    void lost(const QString &reason);
+    void finishJob(const ModemJob::End &end);
+    void tryReopen();
+    void report(const QList<ModemReply::Unsolicited> &found);
+    void say(const QString &line);
+    void sayInDialogue(const QString &line);
+
+    MSComm m_port;
+    PortSettings m_settings;
+    PortSettings m_openedWith;
+    TraceList &m_trace;
+    int m_timeUnitMs = DefaultTimeUnitMs;
+    bool m_inService = false;
+    bool m_down = false; // the line was lost and has not come back yet
+
+    std::deque<std::unique_ptr<ModemJob>> m_queue;
+    std::unique_ptr<ModemJob> m_job;
+    ModemJob::Trace m_traced = ModemJob::Trace::None;
+    bool m_waiting = false; // a command waits for its answer
+    ModemCommand m_command;
+    QString m_sent;
+    QString m_buffer;         // everything received since the command was written
+    qsizetype m_scanFrom = 0; // the lines before this were looked at for the modem's own
+    QString m_pending;        // the start of a line of the modem's own, carried to what follows
+    QTimer m_stepTimer;
+    QTimer m_startTimer;
+    QTimer m_reopenTimer;
+};

@@ -1,0 +1,65 @@
+#pragma once
+
+#include "modem/AlarmHistory.h"
+#include "modem/SmsSendJob.h"
+
+#include <QObject>
+#include <QString>
+
+class Outbox;
+class PageLog;
+
+// What becomes of each SMS, said in one place: the page log block of a send,
+// of a failure and of a text altered on its way, the history line of a send,
+// the line of an SMS given up, the box of a port that would not open, and
+// the counts the tray shows.
+class SmsReporter : public QObject
+{
+    Q_OBJECT
+
+public:
+    // An SMS given up is counted, for the tray's tip, this long.
+    static constexpr qint64 GivenUpShownSecs = qint64(24) * 3600;
+
+    SmsReporter(PageLog &pageLog, Outbox &outbox, QObject *parent = nullptr);
+
+    // Says what a text loses on its way: control bytes sent as spaces, the
+    // end of a text longer than eight SMS.
+    void alterations(const QString &text);
+    // An SMS the modem took: the page log block and the history line.
+    void sent(const SmsRequest &request, const SendOutcome &outcome);
+    // An SMS that did not go out.
+    void notSent(const QString &text, const QString &name, const QString &number, const QString &reason);
+    // Tried for the last time: said, and a balloon from the tray.
+    void givenUp(const QString &name, const QString &number, int tries, const QString &reason);
+    // Any outcome of a try: a port that would not open is shown in a box
+    // that waits for nobody.
+    void tried(const SendOutcome &outcome);
+
+    // With more than one line, each send says which one it went over.
+    void setNameRoutes(bool on) { m_nameRoutes = on; }
+
+    // The counts of the outbox anew; deliveryChanged when they changed.
+    void updateCounts();
+    int retrying() const { return m_retrying; }
+    int givenUpCount() const { return m_givenUp; }
+
+    AlarmHistory &history() { return m_history; }
+
+signals:
+    // How many SMS wait to be tried again, and how many were given up.
+    void deliveryChanged(int retrying, int givenUp);
+    // An SMS was tried for the last time and did not go out.
+    void gaveUp(const QString &name, const QString &number, const QString &reason);
+    // A try of an SMS has ended, the modem having taken it or not; the
+    // trace still shows its dialogue.
+    void smsTried(bool sent);
+
+private:
+    PageLog &m_pageLog;
+    Outbox &m_outbox;
+    AlarmHistory m_history;
+    bool m_nameRoutes = false;
+    int m_retrying = 0;
+    int m_givenUp = 0;
+};

@@ -1,0 +1,23 @@
+#pragma once
+
+#include "modem/SmsSendJob.h"
+
+#include <QString>
+
+#include <functional>
+
+// A way out for SMS: a modem's line (and, where a desk has one, a gateway).
+// The dispatcher gives an SMS to a route that is free and learns its
+// outcome when the try has ended; a route never waits.
+class SmsRoute
+{
+public:
+    virtual ~SmsRoute() = default;
+
+    // "COM1", as the page log names it.
+    virtual QString routeName() const = 0;
+    // Whether it takes another SMS now.
+    virtual bool free() const = 0;
+    // Tries one SMS; `done` is called once, after the caller has returned.
+    virtual void send(const SmsRequest &request, std::function<void(const SendOutcome &)> done) = 0;
+};

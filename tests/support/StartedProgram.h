@@ -1,0 +1,18 @@
+#pragma once
+
+#include "app/frmMain.h"
+#include "pickup/AlertRelay.h"
+
+// The relay loaded and started with the main window as a view of it, the
+// way the program starts them, on the current program folder.
+struct StartedProgram {
+    StartedProgram()
+    {
+        relay.load();
+        window.Form_Load();
+        relay.start();
+    }
+
+    AlertRelay relay;
+    frmMain window{relay};
+};
