@@ -2,6 +2,7 @@
 #include "ui_frmMain.h"
 
 #include "admin/frmAbout.h"
+#include "admin/frmModems.h"
 #include "admin/frmSettings.h"
 #include "app/AppIcon.h"
 #include "app/CentreOnScreen.h"
@@ -34,6 +35,7 @@ frmMain::frmMain(AlertRelay &relay, QWidget *parent)
 
     connect(ui->mnuExit, &QAction::triggered, this, &frmMain::mnuExit_Click);
     connect(ui->mnuSettings, &QAction::triggered, this, &frmMain::mnuSettings_Click);
+    connect(ui->mnuModems, &QAction::triggered, this, &frmMain::mnuModems_Click);
     connect(ui->mnuAbout, &QAction::triggered, this, &frmMain::mnuAbout_Click);
     connect(ui->mPopRestore, &QAction::triggered, this, &frmMain::mPopRestore_Click);
     connect(ui->mPopExit, &QAction::triggered, this, &frmMain::mPopExit_Click);
@@ -49,8 +51,11 @@ frmMain::frmMain(AlertRelay &relay, QWidget *parent)
     });
     new PageLogView(m_relay.pageLog(), *ui->txtPageLog); // owned by the text box
     // The tray tells at a glance whether every SMS went out.
-    connect(&m_relay, &AlertRelay::deliveryChanged, this,
-            [this](int retrying, int givenUp) { m_tray.setTip(trayTip(retrying, givenUp)); });
+    connect(&m_relay, &AlertRelay::deliveryChanged, this, &frmMain::showTip);
+    connect(&m_relay, &AlertRelay::modemsChanged, this, &frmMain::showTip);
+    connect(&m_relay, &AlertRelay::modemSetAside, this, [this](const QString &name, const QString &reason) {
+        m_tray.showBalloon(AppInfo::title(), QStringLiteral("Modem %1 set aside: %2").arg(name, reason));
+    });
     connect(&m_relay, &AlertRelay::gaveUp, this,
             [this](const QString &name, const QString &number, const QString &reason) {
                 m_tray.showBalloon(AppInfo::title(),
@@ -68,17 +73,24 @@ frmMain::~frmMain() = default;
 void frmMain::Form_Load()
 {
     m_tray.add(AppInfo::title());
-    const Outbox::Counts counts = m_relay.deliveryCounts();
-    m_tray.setTip(trayTip(counts.retrying, counts.givenUp));
+    showTip();
 }
 
-QString frmMain::trayTip(int retrying, int givenUp)
+void frmMain::showTip()
+{
+    const Outbox::Counts counts = m_relay.deliveryCounts();
+    m_tray.setTip(trayTip(counts.retrying, counts.givenUp, m_relay.modems().setAsideNames()));
+}
+
+QString frmMain::trayTip(int retrying, int givenUp, const QStringList &setAside)
 {
     QStringList troubles;
     if (retrying > 0)
         troubles << QStringLiteral("%1 SMS waiting to be retried").arg(retrying);
     if (givenUp > 0)
         troubles << (retrying > 0 ? QStringLiteral("%1 given up") : QStringLiteral("%1 SMS given up")).arg(givenUp);
+    for (const QString &name : setAside)
+        troubles << QStringLiteral("%1 set aside").arg(name);
     if (troubles.isEmpty())
         return AppInfo::title();
     return AppInfo::title() + QStringLiteral(": ") + troubles.join(QStringLiteral(", "));
@@ -244,6 +256,17 @@ void frmMain::mnuSettings_Click()
 {
     frmSettings &settings = settingsWindow();
     settings.exec();
+}
+
+void frmMain::mnuModems_Click()
+{
+    frmModems modems(*this, this);
+    modems.exec();
+}
+
+QMetaObject::Connection frmMain::whenModemsChange(QObject *context, const std::function<void()> &changed)
+{
+    return connect(&m_relay, &AlertRelay::modemsChanged, context, changed);
 }
 
 void frmMain::mnuAbout_Click()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "admin/MainLink.h"
+#include "admin/ModemsLink.h"
 #include "app/TrayIcon.h"
 #include "pickup/AlertRelay.h"
 
@@ -18,7 +19,7 @@ class frmSettings;
 // program only on a confirmed Exit. The names the windows have always used
 // for the relay's work (SendAlarm, GetPhoneNo, GetPathList) are thin entry
 // points to it.
-class frmMain : public QMainWindow, public MainLink
+class frmMain : public QMainWindow, public MainLink, public ModemsLink
 {
     Q_OBJECT
 
@@ -56,12 +57,18 @@ public:
     void testModem(short port, const std::function<void(const ModemTestJob::Result &)> &done) override;
     void setNormalState() override;
 
+    QList<ModemPool::Status> modemStatuses() const override { return m_relay.modemStatuses(); }
+    bool addModem(short port, const QString &baud) override { return m_relay.addModem(port, baud); }
+    void removeModem(short port) override { m_relay.removeModem(port); }
+    void setModemInService(short port, bool inService) override { m_relay.setModemInService(port, inService); }
+    QMetaObject::Connection whenModemsChange(QObject *context, const std::function<void()> &changed) override;
+
     AlertRelay &relay() { return m_relay; }
 
     TrayIcon &tray() { return m_tray; }
-    // "Vantrel", or what has not gone out: "Vantrel: 2 SMS waiting to be
-    // retried, 1 given up".
-    static QString trayTip(int retrying, int givenUp);
+    // "Vantrel", or what has not gone out and which modems are set aside:
+    // "Vantrel: 2 SMS waiting to be retried, 1 given up, COM2 set aside".
+    static QString trayTip(int retrying, int givenUp, const QStringList &setAside = {});
     // The Settings window, created hidden when it does not exist yet.
     frmSettings &settingsWindow();
 
@@ -77,6 +84,8 @@ protected:
 private:
     void mnuExit_Click();
     void mnuSettings_Click();
+    void mnuModems_Click();
+    void showTip();
     void mnuAbout_Click();
     void mPopRestore_Click();
     void mPopExit_Click();

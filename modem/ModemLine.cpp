@@ -102,6 +102,14 @@ void ModemLine::open()
         m_reopenTimer.start();
 }
 
+void ModemLine::close()
+{
+    m_inService = false;
+    m_reopenTimer.stop();
+    if (!busy() && m_port.portOpen())
+        m_port.setPortOpen(false);
+}
+
 void ModemLine::tryReopen()
 {
     if (busy() || (m_port.portOpen() && m_openedWith == m_settings)) {
@@ -178,8 +186,9 @@ void ModemLine::startNext()
     m_queue.pop_front();
     m_traced = m_job->trace();
     if (m_traced == ModemJob::Trace::Dialogue) {
-        m_trace.Clear();
-        m_trace.AddItem(QStringLiteral("Starting..."));
+        if (m_tracePrefix.isEmpty())
+            m_trace.Clear();
+        sayInDialogue(QStringLiteral("Starting..."));
     }
     CommError error(0);
     if (!ensureOpen(&error)) {
@@ -201,6 +210,9 @@ void ModemLine::startNext()
         lost(failed.description());
         return;
     }
+    // A write can find the line gone, and that ends the job at once.
+    if (!m_job)
+        return;
     issue(m_job->next(nullptr));
 }
 
@@ -219,6 +231,10 @@ void ModemLine::issue(const std::optional<ModemCommand> &command)
         lost(failed.description());
         return;
     }
+    // The port may have told of a lost line while it was written to, and
+    // the job ended with it.
+    if (!m_job)
+        return;
     // Nothing is read between the write and here, so every byte of the
     // answer lands in the emptied buffer; only the start of a line of the
     // modem's own that came before is carried over.
@@ -327,16 +343,19 @@ void ModemLine::finishJob(const ModemJob::End &end)
     m_traced = ModemJob::Trace::None;
     const std::unique_ptr<ModemJob> job = std::move(m_job);
     job->end(end);
-    if (!m_queue.empty())
+    if (!m_queue.empty()) {
         m_startTimer.start(0);
-    else
-        emit idle();
+        return;
+    }
+    if (!m_inService && m_port.portOpen())
+        m_port.setPortOpen(false);
+    emit idle();
 }
 
 void ModemLine::report(const QList<ModemReply::Unsolicited> &found)
 {
     for (const ModemReply::Unsolicited &line : found) {
-        m_trace.AddItem(QStringLiteral("Unsolicited: ") + line.line
+        m_trace.AddItem(m_tracePrefix + QStringLiteral("Unsolicited: ") + line.line
                         + (line.data.isEmpty() ? QString() : QLatin1Char(' ') + line.data));
         emit unsolicited(line.line, line.data);
     }
@@ -345,11 +364,11 @@ void ModemLine::report(const QList<ModemReply::Unsolicited> &found)
 void ModemLine::say(const QString &line)
 {
     if (m_traced != ModemJob::Trace::None)
-        m_trace.AddItem(line);
+        m_trace.AddItem(m_tracePrefix + line);
 }
 
 void ModemLine::sayInDialogue(const QString &line)
 {
     if (m_traced == ModemJob::Trace::Dialogue)
-        m_trace.AddItem(line);
+        m_trace.AddItem(m_tracePrefix + line);
 }

@@ -56,7 +56,15 @@ public:
     // Takes the line into service: the port is opened now, and again after
     // every error, as soon as the device is there.
     void open();
+    // Out of service: the port is let go once the job under way has ended,
+    // for whoever wants it.
+    void close();
+    bool inService() const { return m_inService; }
     bool portOpen() const { return m_port.portOpen(); }
+
+    // With several lines writing one trace, each line says whose it is and
+    // no dialogue clears the others'.
+    void setTracePrefix(const QString &prefix) { m_tracePrefix = prefix; }
 
     // Queues a job; it runs after those before it, never inside another.
     void run(std::unique_ptr<ModemJob> job);
@@ -109,6 +117,7 @@ private:
     TraceList &m_trace;
     int m_timeUnitMs = DefaultTimeUnitMs;
     bool m_inService = false;
+    QString m_tracePrefix;
     bool m_down = false; // the line was lost and has not come back yet
 
     std::deque<std::unique_ptr<ModemJob>> m_queue;

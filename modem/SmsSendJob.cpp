@@ -17,6 +17,32 @@ int messageReference(const QString &reply)
     return match.hasMatch() ? match.captured(1).toInt() : -1;
 }
 
+// "+CMS ERROR: n" with a cause that is about the destination, not the line
+// (3GPP TS 24.011 8.2.5.4 and TS 23.040 9.2.3.22): the number does not
+// exist, is barred or cannot take SMS. Another modem would be refused too.
+bool isDestinationCause(const QString &failure)
+{
+    static const QRegularExpression cms(QStringLiteral(R"(^\+CMS ERROR:\s*(\d+)$)"));
+    const QRegularExpressionMatch match = cms.match(failure.trimmed());
+    if (!match.hasMatch())
+        return false;
+    static const QList<int> Destination = {
+        1,   // unassigned (unallocated) number
+        8,   // operator determined barring
+        10,  // call barred
+        21,  // short message transfer rejected
+        27,  // destination out of service
+        28,  // unidentified subscriber
+        29,  // facility rejected
+        30,  // unknown subscriber
+        50,  // requested facility not subscribed
+        69,  // requested facility not implemented
+        195, // TP-FCS: SM type 0 not supported by the destination
+        196, // TP-FCS: cannot replace the SM at the destination
+    };
+    return Destination.contains(match.captured(1).toInt());
+}
+
 } // namespace
 
 SmsSendJob::SmsSendJob(const SmsRequest &request, std::function<void(const SendOutcome &)> done)
@@ -119,6 +145,9 @@ std::optional<ModemCommand> SmsSendJob::fail(const ModemAnswer &answer)
 {
     m_outcome.sent = false;
     m_outcome.reason = answer.failure;
+    m_outcome.failure = answer.timedOut                      ? SendOutcome::Failure::NoAnswer
+                        : isDestinationCause(answer.failure) ? SendOutcome::Failure::Destination
+                                                             : SendOutcome::Failure::Refused;
     m_step = Step::Done;
     return std::nullopt;
 }
@@ -127,6 +156,7 @@ void SmsSendJob::end(const End &end)
 {
     if (!end.portError.isEmpty()) {
         m_outcome.sent = false;
+        m_outcome.failure = SendOutcome::Failure::Port;
         m_outcome.reason = end.portError;
         m_outcome.portError = end.opened ? 0 : end.portErrorNumber;
     }

@@ -21,7 +21,17 @@ struct SmsRequest {
 
 // What became of one try.
 struct SendOutcome {
+    // Why a try failed, as far as it says something about the line.
+    enum class Failure {
+        None,
+        Refused,     // the modem or the network said no
+        Destination, // ... for this number only: another line fares no better, nor worse
+        NoAnswer,    // the modem stayed silent
+        Port,        // the port would not open, or its line went away
+    };
+
     bool sent = false;
+    Failure failure = Failure::None;
     QString reason;        // why not, in words for the page log
     quint32 partsSent = 0; // of a long message, those that went out by now
     int portError = 0;     // the serial error (8000 to 8020) of a port that would not open

@@ -10,6 +10,8 @@ class TraceList : public QStringListModel
     Q_OBJECT
 
 public:
+    static constexpr int KeptLines = 2000;
+
     using QStringListModel::QStringListModel;
 
     void Clear();

@@ -28,8 +28,8 @@ AlertRelay::AlertRelay(QObject *parent)
     , m_intake(m_outbox, m_pageLog)
     , m_logs(m_outbox, m_pageLog)
     , m_reporter(m_pageLog, m_outbox, this)
-    , m_dispatcher(m_outbox, m_logs, m_recipients, m_reporter, m_pageLog, this)
-    , m_modem(m_com, m_trace, this)
+    , m_modems(m_trace, m_pageLog, this)
+    , m_dispatcher(m_outbox, m_logs, m_recipients, m_reporter, m_modems, m_pageLog, this)
     , m_timer(this)
     , m_watcher(this)
     , m_soon(this)
@@ -46,23 +46,19 @@ AlertRelay::AlertRelay(QObject *parent)
     connect(&m_soon, &QTimer::timeout, this, &AlertRelay::runCycle);
     connect(&m_watcher, &QFileSystemWatcher::directoryChanged, this, [this] { cycleSoon(NotifiedCycleMs); });
 
-    m_dispatcher.setRoutes({&m_modem});
     connect(&m_dispatcher, &Dispatcher::batchEnded, this, &AlertRelay::endCycle);
-    // A test message or a modem test had the line: the batch goes on.
-    connect(&m_modem, &ModemLine::idle, &m_dispatcher, &Dispatcher::routeFreed);
-    connect(&m_modem, &ModemLine::idle, this, [this] {
+    // A line had other work (a test message, a modem test) or the last SMS
+    // of a batch: the SMS waiting go on.
+    connect(&m_modems, &ModemPool::routeFreed, &m_dispatcher, &Dispatcher::routeFreed);
+    connect(&m_modems, &ModemPool::routeFreed, this, [this] {
         if (m_stopping)
             finishWhenIdle();
     });
-    connect(&m_modem, &ModemLine::lineLost, this, [this](const QString &reason) {
-        m_pageLog.reportOnce(QStringLiteral("line ") + m_modem.name(),
-                             QStringLiteral("The line to the modem on %1 was lost (%2); it is opened again as soon "
-                                            "as the device is there.")
-                                 .arg(m_modem.name(), reason));
-    });
-    connect(&m_modem, &ModemLine::lineBack, this, [this] {
-        if (m_pageLog.clearReport(QStringLiteral("line ") + m_modem.name()))
-            m_pageLog.report(QStringLiteral("The line to the modem on %1 is back.").arg(m_modem.name()));
+    connect(&m_modems, &ModemPool::setAside, this, &AlertRelay::modemSetAside);
+    connect(&m_modems, &ModemPool::changed, this, [this] {
+        // With more than one modem each send says which one it went by.
+        m_reporter.setNameRoutes(m_modems.count() > 1);
+        emit modemsChanged();
     });
 
     connect(&m_reporter, &SmsReporter::deliveryChanged, this, &AlertRelay::deliveryChanged);
@@ -82,10 +78,11 @@ AlertRelay::~AlertRelay() = default;
 void AlertRelay::load()
 {
     QStringList complaints;
-    m_com = UpdateCom::LoadComSettings(&complaints);
+    const QList<ModemTable::Modem> modems = ModemTable::modems(&complaints);
     for (const QString &complaint : std::as_const(complaints))
         m_pageLog.report(complaint);
-    m_modem.setSettings(m_com);
+    m_com = modems.first().settings;
+    m_modems.load(modems);
     GetPathList();
     GetPhoneNo();
     const QString codePage = CodePage::load();
@@ -157,7 +154,7 @@ void AlertRelay::cycleSoon(int ms)
 void AlertRelay::start()
 {
     m_sincePurge.start();
-    m_modem.open();
+    m_modems.open();
     m_timer.start();
 }
 
@@ -172,8 +169,8 @@ void AlertRelay::stop()
 
 void AlertRelay::finishWhenIdle()
 {
-    // The dialogue under way ends first, whoever asked for it.
-    if (m_finished || m_cycleRunning || m_modem.busy())
+    // The dialogues under way end first, whoever asked for them.
+    if (m_finished || m_cycleRunning || sending())
         return;
     m_finished = true;
     QTimer::singleShot(0, this, &AlertRelay::finished);
@@ -182,7 +179,7 @@ void AlertRelay::finishWhenIdle()
 void AlertRelay::setTimeUnitMs(int ms)
 {
     m_timeUnitMs = ms;
-    m_modem.setTimeUnitMs(ms);
+    m_modems.setTimeUnitMs(ms);
 }
 
 void AlertRelay::Timer1_Timer()
@@ -223,7 +220,8 @@ void AlertRelay::endCycle()
         finishWhenIdle();
         return;
     }
-    if (m_cycleWanted)
+    // A full batch may have left alerts behind: the next goes at once.
+    if (m_cycleWanted || m_dispatcher.lastBatchFull())
         cycleSoon(0);
     else if (m_intake.filesHeldOpen())
         cycleSoon(HeldOpenLookMs); // a writer that closes its file is not notified
@@ -246,7 +244,7 @@ void AlertRelay::SendAlarm(const QString &AlarmMsg, const QString &UserName, con
 {
     m_reporter.alterations(AlarmMsg);
     const SmsRequest request{SmsSendJob::sendableText(AlarmMsg), UserName, Ph_No, {}, ++m_nextReference, 0};
-    m_modem.send(request, [this, request, AlarmMsg, whenDone](const SendOutcome &outcome) {
+    modem().send(request, [this, request, AlarmMsg, whenDone](const SendOutcome &outcome) {
         m_reporter.tried(outcome);
         if (outcome.sent)
             m_reporter.sent(request, outcome);
@@ -259,8 +257,8 @@ void AlertRelay::SendAlarm(const QString &AlarmMsg, const QString &UserName, con
 
 void AlertRelay::testModem(short port, const std::function<void(const ModemTestJob::Result &)> &done)
 {
-    if (port == m_modem.port()) {
-        m_modem.run(std::make_unique<ModemTestJob>(done));
+    if (ModemLine *line = m_modems.line(port)) {
+        line->run(std::make_unique<ModemTestJob>(done));
         return;
     }
     // A port no engine holds is opened for the test alone, with the current
@@ -278,10 +276,34 @@ void AlertRelay::SaveComSettings(const QString &portText, const QString &baudTex
                                  const QString &parityText, const QString &stopBitsText)
 {
     m_com = UpdateCom::SaveComSettings(portText, baudText, dataBitsText, parityText, stopBitsText);
-    m_modem.setSettings(m_com);
+    m_modems.setFirstSettings(m_com);
 }
 
 bool AlertRelay::holdsPort(short port) const
 {
-    return m_modem.port() == port && m_modem.portOpen();
+    const ModemLine *line = m_modems.line(port);
+    return line && line->portOpen();
+}
+
+bool AlertRelay::addModem(short port, const QString &baud)
+{
+    if (!ModemTable::add(port, baud))
+        return false;
+    for (const ModemTable::Modem &modem : ModemTable::modems()) {
+        if (modem.settings.port == port)
+            m_modems.add(modem);
+    }
+    return true;
+}
+
+void AlertRelay::removeModem(short port)
+{
+    ModemTable::remove(port);
+    m_modems.remove(port);
+}
+
+void AlertRelay::setModemInService(short port, bool inService)
+{
+    ModemTable::setInService(port, inService);
+    m_modems.setInService(port, inService);
 }

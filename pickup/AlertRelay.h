@@ -1,6 +1,5 @@
 #pragma once
 
-#include "modem/ModemLine.h"
 #include "modem/ModemTestJob.h"
 #include "modem/PageLog.h"
 #include "modem/Recipients.h"
@@ -10,6 +9,7 @@
 #include "pickup/Dispatcher.h"
 #include "pickup/LogWriter.h"
 #include "pickup/MT4Paths.h"
+#include "pickup/ModemPool.h"
 #include "store/Outbox.h"
 #include "store/PortSettings.h"
 
@@ -90,13 +90,25 @@ public:
     // The ports the relay's engines hold; nothing else may open them.
     bool holdsPort(short port) const;
 
+    // The desk's modems, as the Modems window shows and changes them. The
+    // changes are stored in Config.mdb (failures thrown as DbError).
+    QList<ModemPool::Status> modemStatuses() const { return m_modems.statuses(); }
+    // False when the desk has a modem on that port already.
+    bool addModem(short port, const QString &baud);
+    void removeModem(short port);
+    void setModemInService(short port, bool inService);
+
     void setRetryDelays(const QList<qint64> &ms) { m_dispatcher.setRetryDelays(ms); }
+    // How often a modem set aside is asked whether it answers again.
+    void setProbeMs(int ms) { m_modems.setProbeMs(ms); }
     int maxTries() const { return m_dispatcher.maxTries(); }
     // Scales the time-out unit of the engines; only tests and benchmarks do.
     void setTimeUnitMs(int ms);
 
-    // A polling cycle is taking files or sending right now.
+    // A polling cycle is taking files or starting the SMS of its batch.
     bool cycleRunning() const { return m_cycleRunning; }
+    // An SMS is under way on some modem.
+    bool sending() const { return m_dispatcher.busy() || !m_modems.idle(); }
     short TickCount() const { return m_tickCount; }
     short SmsCount() const { return m_dispatcher.SmsCount(); }
     Outbox::Counts deliveryCounts() const { return {m_reporter.retrying(), m_reporter.givenUpCount()}; }
@@ -108,7 +120,9 @@ public:
     AlertIntake &intake() { return m_intake; }
     SmsReporter &reporter() { return m_reporter; }
     AlarmHistory &history() { return m_reporter.history(); }
-    ModemLine &modem() { return m_modem; }
+    // The Com row's modem, on which the Test Message page sends.
+    ModemLine &modem() { return m_modems.first(); }
+    ModemPool &modems() { return m_modems; }
     QTimer &Timer1() { return m_timer; }
 
 signals:
@@ -121,6 +135,9 @@ signals:
     void gaveUp(const QString &name, const QString &number, const QString &reason);
     // A damaged outbox was set aside; the words the page log says.
     void outboxSetAside(const QString &text);
+    // A modem was set aside, or the modems changed otherwise.
+    void modemSetAside(const QString &name, const QString &reason);
+    void modemsChanged();
 
 private:
     void runCycle();
@@ -138,9 +155,9 @@ private:
     AlertIntake m_intake;
     LogWriter m_logs;
     SmsReporter m_reporter;
+    ModemPool m_modems;
     Dispatcher m_dispatcher;
     PortSettings m_com;
-    ModemLine m_modem;
     int m_timeUnitMs = ModemLine::DefaultTimeUnitMs;
     QTimer m_timer;
     short m_tickCount = 0;

@@ -4,6 +4,7 @@
 #include "modem/Recipients.h"
 #include "modem/SmsReporter.h"
 #include "pickup/LogWriter.h"
+#include "pickup/ModemPool.h"
 #include "pickup/OutboxReport.h"
 #include "store/Clock.h"
 #include "store/DbError.h"
@@ -14,13 +15,14 @@ const QString NotAPhoneNumber = QStringLiteral("not a phone number");
 
 } // namespace
 
-Dispatcher::Dispatcher(Outbox &outbox, LogWriter &logs, Recipients &recipients, SmsReporter &reporter, PageLog &pageLog,
-                       QObject *parent)
+Dispatcher::Dispatcher(Outbox &outbox, LogWriter &logs, Recipients &recipients, SmsReporter &reporter,
+                       ModemPool &modems, PageLog &pageLog, QObject *parent)
     : QObject(parent)
     , m_outbox(outbox)
     , m_logs(logs)
     , m_recipients(recipients)
     , m_reporter(reporter)
+    , m_modems(modems)
     , m_pageLog(pageLog)
 {
 }
@@ -30,15 +32,23 @@ void Dispatcher::DispatchAlerts()
     // LOG rows that waited for the database go first, in their order.
     m_logs.writeDue();
     m_running = true;
-    m_failed = false;
-    if (!fillBatch())
-        m_failed = true;
+    m_failed = !fillBatch();
+    m_lastBatchFull = !m_failed && m_smsCount == BatchSize;
     pump();
 }
 
 void Dispatcher::stop()
 {
     m_stopping = true;
+    // Those waiting for another route wait in the outbox instead, failed
+    // as their latest try said.
+    for (const Pending &pending : std::exchange(m_failover, {}))
+        finish(pending, pending.last);
+    pump();
+}
+
+void Dispatcher::routeFreed()
+{
     pump();
 }
 
@@ -64,6 +74,7 @@ bool Dispatcher::fillBatch()
             alerts += m_outbox.retriesDue(Clock::nowUtc(), BatchSize - int(alerts.size()));
     } catch (const DbError &error) {
         OutboxReport::failed(m_pageLog, error.text());
+        m_smsCount = 0;
         return false;
     }
     m_smsCount = 0;
@@ -98,37 +109,22 @@ bool Dispatcher::openRecord(Slot &slot)
         return false;
     }
     OutboxReport::works(m_pageLog);
+    // An SMS still under way from an earlier batch is not started twice.
+    slot.due.removeIf([this](const Outbox::Sms &sms) { return m_active.contains(sms.id); });
     slot.opened = true;
+    // An alert with nobody to try has its LOG row due at once.
+    m_logs.writeDue();
     return true;
-}
-
-SmsRoute *Dispatcher::freeRoute() const
-{
-    for (SmsRoute *route : m_routes) {
-        if (route->free())
-            return route;
-    }
-    return nullptr;
 }
 
 void Dispatcher::pump()
 {
-    if (!m_running)
-        return;
-    // Ending, or the outbox cannot say what was sent: nothing more starts.
-    while (!m_stopping && !m_failed) {
-        SmsRoute *route = freeRoute();
-        if (!route || !startOne(*route))
-            break;
-    }
+    // Ending: nothing more starts. SMS that wait for another route go
+    // first, then the batch's.
+    while (!m_stopping && (startFailover() || (m_running && !m_failed && startFromBatch()))) { }
     // Otherwise the batch goes on when a route is free again.
-    if (m_inFlight.isEmpty() && (m_stopping || m_failed || !anyDue()))
+    if (m_running && (m_stopping || m_failed || !anyDue()))
         endBatch();
-}
-
-void Dispatcher::routeFreed()
-{
-    pump();
 }
 
 bool Dispatcher::anyDue() const
@@ -140,26 +136,35 @@ bool Dispatcher::anyDue() const
     return false;
 }
 
-bool Dispatcher::startOne(SmsRoute &route)
+bool Dispatcher::startFailover()
 {
+    for (qsizetype i = 0; i < m_failover.size(); ++i) {
+        SmsRoute *route = m_modems.freeRoute(m_failover[i].failedOn);
+        if (!route)
+            continue;
+        const Pending pending = m_failover.takeAt(i);
+        start(*route, pending);
+        return true;
+    }
+    return false;
+}
+
+bool Dispatcher::startFromBatch()
+{
+    SmsRoute *route = m_modems.freeRoute({});
+    if (!route)
+        return false;
     for (short i = 1; i <= m_smsCount; ++i) {
         Slot &slot = m_smsBatch[i];
-        if (!slot.opened) {
-            if (!openRecord(slot)) {
-                m_failed = true;
-                return false;
-            }
-            // An alert with nobody to try has its LOG row due at once.
-            m_logs.writeDue();
+        if (!slot.opened && !openRecord(slot)) {
+            m_failed = true;
+            return false;
         }
         for (qsizetype j = 0; j < slot.due.size(); ++j) {
-            const Outbox::Sms sms = slot.due[j];
             // One SMS to a number at a time, in the order of the alerts.
-            if (m_busyNumbers.contains(sms.number))
+            if (m_busyNumbers.contains(slot.due[j].number))
                 continue;
-            slot.due.removeAt(j);
-            m_inFlight.insert(sms.id);
-            m_busyNumbers.insert(sms.number);
+            const Outbox::Sms sms = slot.due.takeAt(j);
             const Outbox::Alert &alert = slot.alert;
             // The parts of a long message keep their reference number, so
             // that a part sent again joins those that went out before.
@@ -169,30 +174,60 @@ bool Dispatcher::startOne(SmsRoute &route)
                                      alert.messageBytes,
                                      quint8(sms.id),
                                      sms.partsSent};
-            route.send(request, [this, i, sms, request](const SendOutcome &outcome) {
-                ended(m_smsBatch[i], sms, request, outcome);
-            });
+            m_active.insert(sms.id);
+            m_busyNumbers.insert(sms.number);
+            start(*route, {sms, request, alert.record.Message, {}, {}});
             return true;
         }
     }
     return false;
 }
 
-void Dispatcher::ended(const Slot &slot, const Outbox::Sms &sms, const SmsRequest &request, const SendOutcome &outcome)
+void Dispatcher::start(SmsRoute &route, const Pending &pending)
 {
-    m_inFlight.remove(sms.id);
-    m_busyNumbers.remove(sms.number);
+    SmsRoute *to = &route;
+    route.send(pending.request, [this, to, pending](const SendOutcome &outcome) { ended(to, pending, outcome); });
+}
+
+void Dispatcher::ended(SmsRoute *route, Pending pending, const SendOutcome &outcome)
+{
+    m_modems.tried(route, outcome);
     m_reporter.tried(outcome);
-    if (outcome.sent)
-        m_reporter.sent(request, outcome);
-    record(sms, outcome, slot.alert.record.Message);
-    // Every recipient of an alert had its try: then its LOG row.
-    m_logs.writeDue();
+    pending.request.partsSent = outcome.partsSent;
+    pending.sms.partsSent = outcome.partsSent;
+    pending.last = outcome;
+    if (!outcome.sent && !m_stopping) {
+        // Another modem in service that has not failed it this round takes
+        // it at once; the number stays busy meanwhile, so that it keeps its
+        // place before the later alerts' SMS to it.
+        pending.failedOn.insert(route);
+        if (m_modems.anyOtherInService(pending.failedOn)) {
+            m_failover << pending;
+            pump();
+            return;
+        }
+    }
+    finish(pending, outcome);
     pump();
 }
 
-void Dispatcher::record(const Outbox::Sms &sms, const SendOutcome &outcome, const QString &message)
+void Dispatcher::finish(const Pending &pending, const SendOutcome &outcome)
 {
+    m_active.remove(pending.sms.id);
+    m_busyNumbers.remove(pending.sms.number);
+    if (outcome.sent)
+        m_reporter.sent(pending.request, outcome);
+    record(pending, outcome);
+    // What the tray counts changes with a failure, and with a success after one.
+    if (!outcome.sent || pending.sms.tries > 0)
+        m_reporter.updateCounts();
+    // Every recipient of an alert had its try: then its LOG row.
+    m_logs.writeDue();
+}
+
+void Dispatcher::record(const Pending &pending, const SendOutcome &outcome)
+{
+    const Outbox::Sms &sms = pending.sms;
     const int tries = sms.tries + 1;
     try {
         if (outcome.sent) {
@@ -206,7 +241,7 @@ void Dispatcher::record(const Outbox::Sms &sms, const SendOutcome &outcome, cons
             // Said once, at its first failure; a later try that succeeds is
             // said as any send is, the last that fails as given up.
             if (tries == 1)
-                m_reporter.notSent(message, sms.name, sms.number, outcome.reason);
+                m_reporter.notSent(pending.message, sms.name, sms.number, outcome.reason);
         }
     } catch (const DbError &error) {
         // Sent or not, the outbox cannot say so: nothing more is sent until

@@ -3,6 +3,7 @@
 #include "modem/SmsRoute.h"
 #include "store/Outbox.h"
 
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QSet>
@@ -10,16 +11,22 @@
 #include <QVector>
 
 class LogWriter;
+class ModemPool;
 class PageLog;
 class Recipients;
 class SmsReporter;
 
 // Dispatches a batch of at most ten alerts from the outbox: each alert to
 // every recipient on duty when its dispatch begins, then its LOG row once
-// every one of its SMS has had its first try. Each SMS goes to a free route;
-// the SMS of one number leave one after another, in the order of their
-// alerts. An SMS that fails is tried again after each of the retry delays;
-// after the last it is given up.
+// every one of its SMS has had its first try. Each SMS goes to a free modem
+// in service, so that with several modems several SMS are under way at
+// once; the SMS of one number leave one after another, in the order of
+// their alerts. An SMS that fails on one modem goes to another in service
+// at once; only when every one has failed it does it wait for its next try,
+// after each of the retry delays; after the last it is given up.
+//
+// A batch has ended once every SMS of it has started; the next may begin
+// while its last SMS are still under way on other modems.
 class Dispatcher : public QObject
 {
     Q_OBJECT
@@ -27,10 +34,8 @@ class Dispatcher : public QObject
 public:
     static constexpr int BatchSize = 10;
 
-    Dispatcher(Outbox &outbox, LogWriter &logs, Recipients &recipients, SmsReporter &reporter, PageLog &pageLog,
-               QObject *parent = nullptr);
-
-    void setRoutes(const QList<SmsRoute *> &routes) { m_routes = routes; }
+    Dispatcher(Outbox &outbox, LogWriter &logs, Recipients &recipients, SmsReporter &reporter, ModemPool &modems,
+               PageLog &pageLog, QObject *parent = nullptr);
 
     // The waits before the second, third ... try of a failed SMS: 30 s,
     // 2 min, 10 min and 30 min, so five tries in all. Tests shorten them.
@@ -38,43 +43,58 @@ public:
     int maxTries() const { return int(m_retryDelaysMs.size()) + 1; }
 
     // Fills a batch from the outbox and sends it; batchEnded() when every
-    // SMS of it has had its try.
+    // SMS of it has started.
     void DispatchAlerts();
     // A batch is under way.
     bool running() const { return m_running; }
+    // SMS of earlier batches are still under way.
+    bool busy() const { return !m_active.isEmpty(); }
     short SmsCount() const { return m_smsCount; }
+    // The last batch took as many alerts as a batch holds: more may wait.
+    bool lastBatchFull() const { return m_lastBatchFull; }
 
-    // No SMS starts any more; batchEnded() once those under way have ended.
+    // No SMS starts any more; batchEnded() once the batch has let go.
     void stop();
-    // A route that was busy with other work (a test message) is free again.
+    // A route is free again: an SMS may go there.
     void routeFreed();
 
 signals:
     void batchEnded();
 
 private:
+    // One SMS on its way, with what its tries need to know.
+    struct Pending {
+        Outbox::Sms sms;
+        SmsRequest request;
+        QString message;           // the alert's text, for the page log
+        QSet<SmsRoute *> failedOn; // the routes it failed on in this round
+        SendOutcome last;          // how its latest try ended
+    };
+
     struct Slot {
         Outbox::Alert alert;
         bool opened = false;
-        QList<Outbox::Sms> due; // not yet started in this batch
+        QList<Outbox::Sms> due; // not yet started
     };
 
     bool fillBatch();
     bool openRecord(Slot &slot);
     void pump();
     bool anyDue() const;
-    bool startOne(SmsRoute &route);
-    void ended(const Slot &slot, const Outbox::Sms &sms, const SmsRequest &request, const SendOutcome &outcome);
-    void record(const Outbox::Sms &sms, const SendOutcome &outcome, const QString &message);
-    SmsRoute *freeRoute() const;
+    bool startFailover();
+    bool startFromBatch();
+    void start(SmsRoute &route, const Pending &pending);
+    void ended(SmsRoute *route, Pending pending, const SendOutcome &outcome);
+    void finish(const Pending &pending, const SendOutcome &outcome);
+    void record(const Pending &pending, const SendOutcome &outcome);
     void endBatch();
 
     Outbox &m_outbox;
     LogWriter &m_logs;
     Recipients &m_recipients;
     SmsReporter &m_reporter;
+    ModemPool &m_modems;
     PageLog &m_pageLog;
-    QList<SmsRoute *> m_routes;
     QList<qint64> m_retryDelaysMs = {30000, 120000, 600000, 1800000};
 
     // Slots 1 to m_smsCount hold the alerts of this batch; slot 0 is unused.
@@ -83,7 +103,11 @@ private:
     int m_turn = 0; // which folder's alerts come first in the next batch
     bool m_running = false;
     bool m_stopping = false;
-    bool m_failed = false;   // the outbox failed: nothing more starts in this batch
-    QSet<qint64> m_inFlight; // SMS ids
+    bool m_failed = false; // the outbox failed: nothing more starts in this batch
+    bool m_lastBatchFull = false;
+    // Every SMS started and not yet recorded, by id; those that failed on a
+    // route and wait for another, in their order.
+    QSet<qint64> m_active;
+    QList<Pending> m_failover;
     QSet<QString> m_busyNumbers;
 };

@@ -30,6 +30,7 @@ run bench_memory
 run bench_memory --relay-only
 run bench_pagelog
 run bench_outbox
+run bench_modems
 run bench_soak "$@"
 
 echo

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds Vantrel and runs it on a demo folder: its own Config.mdb, two
 # watched MT4 folders, a robot that writes alerts into them, and the bundled
-# GSM modem simulator on a pseudo-terminal bound as COM1.
+# GSM modem simulator on two pseudo-terminals bound as COM1 and COM2, two
+# modems that share the load.
 # Without a display it runs under Xvfb and logs in by itself; what happens
 # shows in this terminal. Ctrl-C ends it.
 set -euo pipefail

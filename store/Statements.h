@@ -24,5 +24,7 @@ constexpr auto Accounts = "SELECT* From Account ";
 constexpr auto Log = "SELECT* From LOG order by SMS_ID";
 // The alert code page, in a table of its own.
 constexpr auto AlertCodePage = "SELECT* From AlertCodePage";
+// The desk's further modems, beside the Com row's.
+constexpr auto Modems = "SELECT* From Modems";
 
 } // namespace Statements

@@ -218,7 +218,7 @@ void tst_mainwindow::exitInTheMiddleOfABatch()
         }
     });
     QTRY_COMPARE_WITH_TIMEOUT(unloaded.size(), 1, 10000);
-    QTRY_VERIFY(!window.relay().cycleRunning());
+    QTRY_VERIFY(!window.relay().cycleRunning() && !window.relay().sending());
     QCOMPARE(modem.messages().size(), 1);
     QTest::qWait(300);
     QCOMPARE(modem.messages().size(), 1);
@@ -265,6 +265,7 @@ void tst_mainwindow::noBoxHoldsUpTheRelay()
     QTRY_COMPARE(window.tray().tip(), QString("Vantrel"));
     QCOMPARE(frmMain::trayTip(0, 3), QString("Vantrel: 3 SMS given up"));
     QCOMPARE(frmMain::trayTip(2, 1), QString("Vantrel: 2 SMS waiting to be retried, 1 given up"));
+    QCOMPARE(frmMain::trayTip(0, 0, {"COM2"}), QString("Vantrel: COM2 set aside"));
 }
 
 QTEST_MAIN(tst_mainwindow)

@@ -8,6 +8,7 @@
 #include "store/CodePage.h"
 #include "store/Database.h"
 #include "store/MSComm.h"
+#include "store/ModemTable.h"
 #include "store/ProgramFolder.h"
 #include "store/UpdateCom.h"
 #include "support/ProgramFolderFixture.h"
@@ -168,7 +169,19 @@ void tst_store::setupTool()
     QCOMPARE(setup({"--autostart"}), 0);
     QCOMPARE(setup({"--codepage", "no-such-page"}), 1);
     QCOMPARE(setup({"--codepage", "windows-1251"}), 0);
+    // Further modems go in beside the Com row's, each port once.
+    QCOMPARE(setup({"--add-modem", "2"}), 0);
+    QCOMPARE(setup({"--add-modem", "3:19200"}), 0);
+    QCOMPARE(setup({"--add-modem", "2"}), 1);
+    QCOMPARE(setup({"--add-modem", "x"}), 1);
     ProgramFolder::set(folder);
+    QList<PortSettings> modems;
+    for (const ModemTable::Modem &modem : ModemTable::modems())
+        modems << modem.settings;
+    QCOMPARE(modems.size(), 3);
+    QCOMPARE(modems[1].SettingsString(), QString("9600,N,8,1"));
+    QCOMPARE(modems[2].port, short(3));
+    QCOMPARE(modems[2].baud, QString("19200"));
     QCOMPARE(CodePage::load(), QString("windows-1251"));
     QCOMPARE(Table("SELECT* From USERS").rs.RecordCount(), 1);
 

@@ -48,7 +48,7 @@ TestRelay::TestRelay(int timeUnitMs, int tickMs, bool polling)
 void TestRelay::cycle()
 {
     Timer1_Timer();
-    QVERIFY(runUntil([this] { return !cycleRunning(); }, 60000));
+    QVERIFY(runUntil([this] { return !cycleRunning() && !sending(); }, 60000));
 }
 
 bool TestRelay::waitUntilIdle(int ms)
@@ -57,7 +57,7 @@ bool TestRelay::waitUntilIdle(int ms)
         return std::any_of(paths().PathList().cbegin(), paths().PathList().cend(),
                            [](const QString &folder) { return !folderEntries(folder).isEmpty(); });
     };
-    return runUntil([&] { return !cycleRunning() && !filesWaiting() && openAlerts() == 0; }, ms);
+    return runUntil([&] { return !cycleRunning() && !sending() && !filesWaiting() && openAlerts() == 0; }, ms);
 }
 
 void writeAlerts(const QString &folder, int from, int to, const QString &prefix)

@@ -14,7 +14,8 @@ class TestRelay : public AlertRelay
 public:
     explicit TestRelay(int timeUnitMs = 1500, int tickMs = 60, bool polling = true);
 
-    // One tick, and the event loop running until its cycle has ended.
+    // One tick, and the event loop running until its cycle has ended and
+    // its SMS have been tried.
     void cycle();
     // Waits, the event loop running, until no cycle runs and the outbox has
     // no alert left to send or to log.

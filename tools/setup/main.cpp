@@ -3,6 +3,7 @@
 
 #include "store/CodePage.h"
 #include "store/Database.h"
+#include "store/ModemTable.h"
 #include "store/PhoneNumber.h"
 #include "store/ProgramFolder.h"
 #include "store/Schema.h"
@@ -154,7 +155,7 @@ int main(int argc, char *argv[])
     parser.setApplicationDescription(
         QStringLiteral("Creates a new Config.mdb for Vantrel in FOLDER (the folder of the vantrel program).\n"
                        "An existing Config.mdb is never overwritten; options that only set up the desk "
-                       "(--autostart, --codepage) leave the rest of it as it is."));
+                       "(--autostart, --codepage, --add-modem) leave the rest of it as it is."));
     parser.addHelpOption();
     parser.addPositionalArgument(QStringLiteral("FOLDER"), QStringLiteral("Folder that receives Config.mdb."));
     const NewDatabase database;
@@ -166,7 +167,12 @@ int main(int argc, char *argv[])
                                       QStringLiteral("Code page of alert files that are neither UTF-8 nor UTF-16, "
                                                      "e.g. windows-1251 (default Windows-1252)."),
                                       QStringLiteral("NAME"));
-    parser.addOptions({autostart, codePage});
+    const QCommandLineOption addModem(
+        QStringLiteral("add-modem"),
+        QStringLiteral("Adds a modem on port N (default baud 9600), beside the Com row's. "
+                       "Repeatable."),
+        QStringLiteral("N[:BAUD]"));
+    parser.addOptions({autostart, codePage, addModem});
     parser.process(app);
 
     if (parser.positionalArguments().size() != 1)
@@ -178,8 +184,26 @@ int main(int argc, char *argv[])
 
     if (!QFileInfo::exists(Database::path()))
         database.create(parser);
-    else if (database.anySet(parser) || !(parser.isSet(autostart) || parser.isSet(codePage)))
+    else if (database.anySet(parser) || !(parser.isSet(autostart) || parser.isSet(codePage) || parser.isSet(addModem)))
         fail(QStringLiteral("%1 already exists; it is left as it is.").arg(Database::path()));
+
+    for (const QString &text : parser.values(addModem)) {
+        const QStringList parts = text.split(QLatin1Char(':'));
+        bool ok = false;
+        const int port = parts[0].toInt(&ok);
+        const QString baud = parts.value(1, QStringLiteral("9600"));
+        bool baudOk = false;
+        baud.toInt(&baudOk);
+        if (!ok || port < 1 || port > 32767 || parts.size() > 2 || !baudOk)
+            fail(QStringLiteral("--add-modem wants N[:BAUD], not \"%1\"").arg(text));
+        try {
+            if (!ModemTable::add(short(port), baud))
+                fail(QStringLiteral("the desk has a modem on COM%1 already").arg(port));
+        } catch (const DbError &error) {
+            fail(error.description());
+        }
+        std::printf("Modem added on COM%d at %s baud.\n", port, qPrintable(baud));
+    }
 
     if (parser.isSet(codePage)) {
         const QString name = parser.value(codePage);

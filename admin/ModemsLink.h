@@ -1,0 +1,30 @@
+#pragma once
+
+#include "modem/ModemTestJob.h"
+#include "pickup/ModemPool.h"
+
+#include <QList>
+#include <QMetaObject>
+#include <QString>
+
+#include <functional>
+
+class QObject;
+
+// What the Modems window may ask of the relay: the desk's modems with
+// their state, and the few changes an administrator makes to them.
+class ModemsLink
+{
+public:
+    virtual ~ModemsLink() = default;
+
+    virtual QList<ModemPool::Status> modemStatuses() const = 0;
+    // False when the desk has a modem on that port already. Failures of
+    // Config.mdb are thrown as DbError.
+    virtual bool addModem(short port, const QString &baud) = 0;
+    virtual void removeModem(short port) = 0;
+    virtual void setModemInService(short port, bool inService) = 0;
+    virtual void testModem(short port, const std::function<void(const ModemTestJob::Result &)> &done) = 0;
+    // `changed` is called, in `context`, whenever the modems change.
+    virtual QMetaObject::Connection whenModemsChange(QObject *context, const std::function<void()> &changed) = 0;
+};

@@ -1,0 +1,153 @@
+#include "admin/frmModems.h"
+#include "ui_frmModems.h"
+
+#include "admin/DbOperation.h"
+#include "admin/ModemsLink.h"
+#include "admin/SettingsGrid.h"
+#include "store/CommError.h"
+#include "store/MessageBoxes.h"
+#include "store/UpdateCom.h"
+
+#include <QHeaderView>
+#include <QPointer>
+
+namespace {
+
+enum Column { PortColumn, SettingsColumn, StateColumn, ErrorColumn };
+
+QString stateText(const ModemPool::Status &status)
+{
+    switch (status.state) {
+    case ModemPool::State::InService:
+        return QStringLiteral("in service");
+    case ModemPool::State::SetAside:
+        return QStringLiteral("set aside");
+    case ModemPool::State::OnTrial:
+        return QStringLiteral("answering again");
+    case ModemPool::State::OutOfService:
+        return QStringLiteral("out of service");
+    }
+    return {};
+}
+
+} // namespace
+
+frmModems::frmModems(ModemsLink &modems, QWidget *parent)
+    : QDialog(parent)
+    , ui(std::make_unique<Ui::frmModems>())
+    , m_modems(modems)
+{
+    ui->setupUi(this);
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint
+                   | Qt::MSWindowsFixedSizeDialogHint);
+    setFixedSize(size());
+    connect(ui->cmdAddModem, &QPushButton::clicked, this, &frmModems::cmdAddModem_Click);
+    connect(ui->cmdRemoveModem, &QPushButton::clicked, this, &frmModems::cmdRemoveModem_Click);
+    connect(ui->cmdModemService, &QPushButton::clicked, this, &frmModems::cmdModemService_Click);
+    connect(ui->cmdTestOneModem, &QPushButton::clicked, this, &frmModems::cmdTestOneModem_Click);
+    connect(ui->cmdCloseModems, &QPushButton::clicked, this, &QDialog::close);
+    connect(ui->ModemList, &QTableWidget::itemSelectionChanged, this, &frmModems::showSelection);
+    m_modems.whenModemsChange(this, [this] { FillModemList(); });
+    FillModemList();
+}
+
+frmModems::~frmModems() = default;
+
+void frmModems::FillModemList()
+{
+    QTableWidget &grid = *ui->ModemList;
+    const short selected = selectedPort();
+    const QList<ModemPool::Status> statuses = m_modems.modemStatuses();
+    grid.clearContents();
+    grid.setColumnCount(4);
+    SettingsGrid::dress(
+        grid,
+        {QStringLiteral("Port"), QStringLiteral("Settings"), QStringLiteral("State"), QStringLiteral("Last error")},
+        300, {1500, 1500, 1800, SettingsGrid::FitHeader});
+    grid.horizontalHeader()->setStretchLastSection(true);
+    grid.setRowCount(int(statuses.size()));
+    for (int row = 0; row < statuses.size(); ++row) {
+        const ModemPool::Status &status = statuses[row];
+        SettingsGrid::setText(grid, row, PortColumn,
+                              status.settings.name() + (status.first ? QStringLiteral(" (COM page)") : QString()));
+        SettingsGrid::setText(grid, row, SettingsColumn, status.settings.SettingsString());
+        SettingsGrid::setText(grid, row, StateColumn, stateText(status));
+        SettingsGrid::setText(grid, row, ErrorColumn, status.reason);
+        if (status.settings.port == selected)
+            grid.selectRow(row);
+    }
+    showSelection();
+}
+
+short frmModems::selectedPort() const
+{
+    const int row = ui->ModemList->currentRow();
+    const QList<ModemPool::Status> statuses = m_modems.modemStatuses();
+    if (row < 0 || row >= statuses.size() || !ui->ModemList->item(row, PortColumn))
+        return 0;
+    return statuses[row].settings.port;
+}
+
+void frmModems::showSelection()
+{
+    const short port = selectedPort();
+    bool first = false;
+    bool outOfService = false;
+    for (const ModemPool::Status &status : m_modems.modemStatuses()) {
+        if (status.settings.port == port) {
+            first = status.first;
+            outOfService = status.state == ModemPool::State::OutOfService;
+        }
+    }
+    ui->cmdRemoveModem->setEnabled(port != 0 && !first);
+    ui->cmdModemService->setEnabled(port != 0);
+    ui->cmdTestOneModem->setEnabled(port != 0);
+    ui->cmdModemService->setText(outOfService ? QStringLiteral("Put in service")
+                                              : QStringLiteral("Take out of service"));
+}
+
+void frmModems::cmdAddModem_Click()
+{
+    const short port = UpdateCom::PortNumber(ui->cboModemPort->currentText());
+    bool isBaud = false;
+    const int baud = ui->CboModemBaud->currentText().trimmed().toInt(&isBaud);
+    if (port < 1 || !isBaud || baud <= 0) {
+        MsgBox(QStringLiteral("Please choose a port and a baud rate."));
+        return;
+    }
+    DbOperation([&] {
+        if (!m_modems.addModem(port, QString::number(baud)))
+            MsgBox(QStringLiteral("The desk has a modem on COM%1 already.").arg(port));
+    });
+}
+
+void frmModems::cmdRemoveModem_Click()
+{
+    const short port = selectedPort();
+    if (MsgBox(QStringLiteral("Remove the modem on COM%1?").arg(port), MessageBoxes::YesNo,
+               QStringLiteral("Confirm Remove"))
+        != MessageBoxes::Yes)
+        return;
+    DbOperation([&] { m_modems.removeModem(port); });
+}
+
+void frmModems::cmdModemService_Click()
+{
+    const short port = selectedPort();
+    const bool putBack = ui->cmdModemService->text() == QLatin1String("Put in service");
+    DbOperation([&] { m_modems.setModemInService(port, putBack); });
+}
+
+void frmModems::cmdTestOneModem_Click()
+{
+    ui->cmdTestOneModem->setEnabled(false);
+    const QPointer<frmModems> window(this);
+    m_modems.testModem(selectedPort(), [window](const ModemTestJob::Result &result) {
+        if (result.portError != 0)
+            CommError(result.portError, result.portErrorText).report();
+        else
+            MsgBox(result.answered ? QStringLiteral("Modem Test is OK") : QStringLiteral("Modem No Response."));
+        if (window)
+            window->showSelection();
+    });
+}

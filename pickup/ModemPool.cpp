@@ -1,0 +1,262 @@
+#include "pickup/ModemPool.h"
+
+#include "modem/ModemTestJob.h"
+#include "modem/PageLog.h"
+
+ModemPool::ModemPool(TraceList &trace, PageLog &pageLog, QObject *parent)
+    : QObject(parent)
+    , m_trace(trace)
+    , m_pageLog(pageLog)
+{
+    m_probe.setInterval(DefaultProbeMs);
+    connect(&m_probe, &QTimer::timeout, this, &ModemPool::probe);
+    // Until Config.mdb has been read, one modem on the default port.
+    load({ModemTable::Modem{PortSettings(), true, true}});
+}
+
+ModemPool::~ModemPool() = default;
+
+void ModemPool::load(const QList<ModemTable::Modem> &modems)
+{
+    m_modems.clear();
+    for (const ModemTable::Modem &modem : modems) {
+        Modem entry;
+        entry.line = std::make_unique<ModemLine>(modem.settings, m_trace);
+        entry.first = modem.first;
+        entry.state = modem.inService ? State::InService : State::OutOfService;
+        m_modems.push_back(std::move(entry));
+        attach(m_modems.back());
+    }
+    nameLines();
+    emit changed();
+}
+
+void ModemPool::attach(Modem &modem)
+{
+    ModemLine &line = *modem.line;
+    line.setTimeUnitMs(m_timeUnitMs);
+    connect(&line, &ModemLine::idle, this, &ModemPool::routeFreed);
+    connect(&line, &ModemLine::lineLost, this, [this, &line](const QString &reason) {
+        m_pageLog.reportOnce(QStringLiteral("line ") + line.name(),
+                             QStringLiteral("The line to the modem on %1 was lost (%2); it is opened again as soon "
+                                            "as the device is there.")
+                                 .arg(line.name(), reason));
+    });
+    connect(&line, &ModemLine::lineBack, this, [this, &line] {
+        if (m_pageLog.clearReport(QStringLiteral("line ") + line.name()))
+            m_pageLog.report(QStringLiteral("The line to the modem on %1 is back.").arg(line.name()));
+    });
+}
+
+void ModemPool::nameLines()
+{
+    // One modem keeps the trace as it has always been: each dialogue anew.
+    for (Modem &modem : m_modems)
+        modem.line->setTracePrefix(m_modems.size() > 1 ? modem.line->name() + QStringLiteral(": ") : QString());
+}
+
+void ModemPool::open()
+{
+    m_opened = true;
+    for (Modem &modem : m_modems) {
+        if (modem.state != State::OutOfService)
+            modem.line->open();
+    }
+    m_probe.start();
+}
+
+ModemLine *ModemPool::line(short port) const
+{
+    for (const Modem &modem : m_modems) {
+        if (modem.line->port() == port)
+            return modem.line.get();
+    }
+    return nullptr;
+}
+
+QList<ModemLine *> ModemPool::lines() const
+{
+    QList<ModemLine *> list;
+    for (const Modem &modem : m_modems)
+        list << modem.line.get();
+    return list;
+}
+
+QList<ModemPool::Status> ModemPool::statuses() const
+{
+    QList<Status> list;
+    for (const Modem &modem : m_modems)
+        list << Status{modem.line->settings(), modem.first, modem.state, modem.reason};
+    return list;
+}
+
+QStringList ModemPool::setAsideNames() const
+{
+    QStringList names;
+    for (const Modem &modem : m_modems) {
+        if (modem.state == State::SetAside)
+            names << modem.line->name();
+    }
+    return names;
+}
+
+bool ModemPool::idle() const
+{
+    return std::none_of(m_modems.cbegin(), m_modems.cend(), [](const Modem &modem) { return modem.line->busy(); });
+}
+
+ModemPool::Modem *ModemPool::find(const SmsRoute *route)
+{
+    for (Modem &modem : m_modems) {
+        if (modem.line.get() == route)
+            return &modem;
+    }
+    return nullptr;
+}
+
+SmsRoute *ModemPool::freeRoute(const QSet<SmsRoute *> &excluded) const
+{
+    for (const Modem &modem : m_modems) {
+        const bool usable = modem.state == State::InService || modem.state == State::OnTrial;
+        if (usable && modem.line->free() && !excluded.contains(modem.line.get()))
+            return modem.line.get();
+    }
+    return nullptr;
+}
+
+bool ModemPool::anyOtherInService(const QSet<SmsRoute *> &excluded) const
+{
+    return std::any_of(m_modems.cbegin(), m_modems.cend(), [&](const Modem &modem) {
+        return (modem.state == State::InService || modem.state == State::OnTrial)
+               && !excluded.contains(modem.line.get());
+    });
+}
+
+int ModemPool::inServiceCount() const
+{
+    return int(std::count_if(m_modems.cbegin(), m_modems.cend(),
+                             [](const Modem &modem) { return modem.state == State::InService; }));
+}
+
+void ModemPool::tried(SmsRoute *route, const SendOutcome &outcome)
+{
+    Modem *modem = find(route);
+    if (!modem)
+        return;
+    if (outcome.sent) {
+        modem->failuresInARow = 0;
+        if (modem->state == State::OnTrial) {
+            modem->state = State::InService;
+            modem->reason.clear();
+            m_pageLog.report(QStringLiteral("Modem %1 back in service").arg(modem->line->name()));
+            emit changed();
+        }
+        return;
+    }
+    using Failure = SendOutcome::Failure;
+    if (outcome.failure == Failure::Destination)
+        return;
+    modem->reason = outcome.reason;
+    if (modem->state == State::OnTrial) {
+        modem->state = State::SetAside; // not yet: asked again at the next probe
+        emit changed();
+        return;
+    }
+    ++modem->failuresInARow;
+    const bool silent = outcome.failure == Failure::NoAnswer || outcome.failure == Failure::Port;
+    // A lone modem is never set aside: there is nobody to cover for it, and
+    // its SMS go on as they always did, tried again after each delay.
+    if ((silent || modem->failuresInARow >= FailuresToSetAside) && modem->state == State::InService
+        && inServiceCount() > 1)
+        putAside(*modem, outcome.reason);
+}
+
+void ModemPool::putAside(Modem &modem, const QString &reason)
+{
+    modem.state = State::SetAside;
+    modem.reason = reason;
+    const QString name = modem.line->name();
+    m_pageLog.report(QStringLiteral("Modem %1 set aside: %2").arg(name, reason));
+    emit setAside(name, reason);
+    emit changed();
+}
+
+void ModemPool::probe()
+{
+    // A modem set aside is asked the modem test's question; one that
+    // answers is given the next SMS, and is back in service once that goes.
+    for (Modem &modem : m_modems) {
+        if (modem.state != State::SetAside || modem.line->busy())
+            continue;
+        ModemLine *line = modem.line.get();
+        line->run(std::make_unique<ModemTestJob>([this, line](const ModemTestJob::Result &result) {
+            Modem *asked = find(line);
+            if (asked && asked->state == State::SetAside && result.answered) {
+                asked->state = State::OnTrial;
+                emit changed();
+            }
+        }));
+    }
+}
+
+void ModemPool::setFirstSettings(const PortSettings &settings)
+{
+    first().setSettings(settings);
+    nameLines();
+    emit changed();
+}
+
+void ModemPool::add(const ModemTable::Modem &added)
+{
+    Modem entry;
+    entry.line = std::make_unique<ModemLine>(added.settings, m_trace);
+    entry.state = added.inService ? State::InService : State::OutOfService;
+    m_modems.push_back(std::move(entry));
+    attach(m_modems.back());
+    nameLines();
+    if (m_opened && added.inService)
+        m_modems.back().line->open();
+    emit changed();
+}
+
+void ModemPool::remove(short port)
+{
+    // The Com row's modem stays; it is the COM page's.
+    const auto at = std::find_if(m_modems.begin(), m_modems.end(),
+                                 [port](const Modem &modem) { return !modem.first && modem.line->port() == port; });
+    if (at == m_modems.end())
+        return;
+    // An engine in the middle of a dialogue finishes it first.
+    ModemLine *line = at->line.release();
+    line->close();
+    if (line->busy())
+        connect(line, &ModemLine::idle, line, &QObject::deleteLater);
+    else
+        line->deleteLater();
+    m_modems.erase(at);
+    nameLines();
+    emit changed();
+}
+
+void ModemPool::setInService(short port, bool inService)
+{
+    for (Modem &modem : m_modems) {
+        if (modem.line->port() != port)
+            continue;
+        modem.state = inService ? State::InService : State::OutOfService;
+        modem.failuresInARow = 0;
+        modem.reason.clear();
+        if (!inService)
+            modem.line->close();
+        else if (m_opened)
+            modem.line->open();
+    }
+    emit changed();
+}
+
+void ModemPool::setTimeUnitMs(int ms)
+{
+    m_timeUnitMs = ms;
+    for (Modem &modem : m_modems)
+        modem.line->setTimeUnitMs(ms);
+}
