@@ -17,6 +17,7 @@ struct SmsRequest {
     QByteArray messageBytes; // the text as its robot wrote it, for the history line; empty: from the text
     quint8 reference = 0;    // tells the parts of a long message from another's
     quint32 partsSent = 0;   // parts of a long message that an earlier try got out
+    QString token;           // names this SMS in a gateway's delivery reports; empty: none asked for
 };
 
 // What became of one try.

@@ -243,7 +243,7 @@ void AlertRelay::SendAlarm(const QString &AlarmMsg, const QString &UserName, con
                            const std::function<void()> &whenDone)
 {
     m_reporter.alterations(AlarmMsg);
-    const SmsRequest request{SmsSendJob::sendableText(AlarmMsg), UserName, Ph_No, {}, ++m_nextReference, 0};
+    const SmsRequest request{SmsSendJob::sendableText(AlarmMsg), UserName, Ph_No, {}, ++m_nextReference, 0, {}};
     modem().send(request, [this, request, AlarmMsg, whenDone](const SendOutcome &outcome) {
         m_reporter.tried(outcome);
         if (outcome.sent)

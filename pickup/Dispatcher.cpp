@@ -173,7 +173,8 @@ bool Dispatcher::startFromBatch()
                                      sms.number,
                                      alert.messageBytes,
                                      quint8(sms.id),
-                                     sms.partsSent};
+                                     sms.partsSent,
+                                     {}};
             m_active.insert(sms.id);
             m_busyNumbers.insert(sms.number);
             start(*route, {sms, request, alert.record.Message, {}, {}});

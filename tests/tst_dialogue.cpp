@@ -196,7 +196,7 @@ void tst_dialogue::linesOfTheModemsOwnNeverAnswer()
     });
     QSignalSpy unsolicited(m_line.get(), &ModemLine::unsolicited);
     std::optional<SendOutcome> outcome;
-    m_line->run(std::make_unique<SmsSendJob>(SmsRequest{"+CMTI: \"SM\",5 is mine", "Desk1", "555", {}, 0, 0},
+    m_line->run(std::make_unique<SmsSendJob>(SmsRequest{"+CMTI: \"SM\",5 is mine", "Desk1", "555", {}, 0, 0, {}},
                                              [&](const SendOutcome &given) { outcome = given; }));
     QTRY_VERIFY(outcome.has_value());
     QVERIFY2(outcome->sent, qPrintable(outcome->reason));
