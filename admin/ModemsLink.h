@@ -6,6 +6,7 @@
 #include <QList>
 #include <QMetaObject>
 #include <QString>
+#include <QTime>
 
 #include <functional>
 
@@ -25,6 +26,11 @@ public:
     virtual void removeModem(short port) = 0;
     virtual void setModemInService(short port, bool inService) = 0;
     virtual void testModem(short port, const std::function<void(const ModemTestJob::Result &)> &done) = 0;
+    virtual void setModemPin(short port, const QString &pin) = 0;
+    virtual void setModemResetCommand(short port, const QString &command) = 0;
+    // The daily heartbeat's time; invalid: off.
+    virtual QTime heartbeat() const = 0;
+    virtual void setHeartbeat(const QTime &at) = 0;
     // `changed` is called, in `context`, whenever the modems change.
     virtual QMetaObject::Connection whenModemsChange(QObject *context, const std::function<void()> &changed) = 0;
 };

@@ -10,16 +10,29 @@
 
 #include <QHeaderView>
 #include <QPointer>
+#include <QRegularExpression>
 
 namespace {
 
-enum Column { PortColumn, SettingsColumn, StateColumn, ErrorColumn };
+enum Column { PortColumn, SettingsColumn, StateColumn, SignalColumn, OperatorColumn, SentColumn, ErrorColumn };
+
+// The signal in dBm and as bars, four for a strong one.
+QString signalText(const ModemHealth &health)
+{
+    const std::optional<int> dbm = health.signalDbm();
+    if (!dbm)
+        return {};
+    const int bars = health.rssi >= 20 ? 4 : health.rssi >= 15 ? 3 : health.rssi >= 10 ? 2 : health.rssi >= 5 ? 1 : 0;
+    return QStringLiteral("%1 dBm ").arg(*dbm) + QString(bars, QChar(0x25AE)) + QString(4 - bars, QChar(0x25AF));
+}
 
 QString stateText(const ModemPool::Status &status)
 {
     switch (status.state) {
     case ModemPool::State::InService:
         return QStringLiteral("in service");
+    case ModemPool::State::Down:
+        return QStringLiteral("down: ") + status.reason;
     case ModemPool::State::SetAside:
         return QStringLiteral("set aside");
     case ModemPool::State::OnTrial:
@@ -46,6 +59,10 @@ frmModems::frmModems(ModemsLink &modems, QWidget *parent)
     connect(ui->cmdModemService, &QPushButton::clicked, this, &frmModems::cmdModemService_Click);
     connect(ui->cmdTestOneModem, &QPushButton::clicked, this, &frmModems::cmdTestOneModem_Click);
     connect(ui->cmdCloseModems, &QPushButton::clicked, this, &QDialog::close);
+    connect(ui->cmdSetModemPin, &QPushButton::clicked, this, &frmModems::cmdSetModemPin_Click);
+    connect(ui->cmdSetResetCommand, &QPushButton::clicked, this, &frmModems::cmdSetResetCommand_Click);
+    connect(ui->cmdSetHeartbeat, &QPushButton::clicked, this, &frmModems::cmdSetHeartbeat_Click);
+    ui->txtHeartbeat->setText(m_modems.heartbeat().toString(QStringLiteral("HH:mm")));
     connect(ui->ModemList, &QTableWidget::itemSelectionChanged, this, &frmModems::showSelection);
     m_modems.whenModemsChange(this, [this] { FillModemList(); });
     FillModemList();
@@ -72,7 +89,10 @@ void frmModems::FillModemList()
                               status.settings.name() + (status.first ? QStringLiteral(" (COM page)") : QString()));
         SettingsGrid::setText(grid, row, SettingsColumn, status.settings.SettingsString());
         SettingsGrid::setText(grid, row, StateColumn, stateText(status));
-        SettingsGrid::setText(grid, row, ErrorColumn, status.reason);
+        SettingsGrid::setText(grid, row, SignalColumn, signalText(status.health));
+        SettingsGrid::setText(grid, row, OperatorColumn, status.health.operatorName);
+        SettingsGrid::setText(grid, row, SentColumn, QString::number(status.sentToday));
+        SettingsGrid::setText(grid, row, ErrorColumn, status.lastError);
         if (status.settings.port == selected)
             grid.selectRow(row);
     }
@@ -150,4 +170,42 @@ void frmModems::cmdTestOneModem_Click()
         if (window)
             window->showSelection();
     });
+}
+
+void frmModems::cmdSetModemPin_Click()
+{
+    const short port = selectedPort();
+    const QString pin = ui->txtModemPin->text().trimmed();
+    // A SIM's PIN is 4 to 8 digits; none clears it.
+    static const QRegularExpression digits(QStringLiteral("^[0-9]{4,8}$"));
+    if (port == 0 || (!pin.isEmpty() && !digits.match(pin).hasMatch())) {
+        MsgBox(QStringLiteral("Please choose a modem and enter a PIN of 4 to 8 digits."));
+        return;
+    }
+    DbOperation([&] { m_modems.setModemPin(port, pin); });
+    ui->txtModemPin->clear();
+}
+
+void frmModems::cmdSetResetCommand_Click()
+{
+    const short port = selectedPort();
+    const QString command = ui->txtResetCommand->text().trimmed();
+    // One AT command and nothing else: it goes to the modem as it stands.
+    static const QRegularExpression at(QStringLiteral(R"(^AT[A-Za-z0-9+&=,?"]*$)"));
+    if (port == 0 || (!command.isEmpty() && !at.match(command).hasMatch())) {
+        MsgBox(QStringLiteral("Please choose a modem and enter one AT command, or nothing."));
+        return;
+    }
+    DbOperation([&] { m_modems.setModemResetCommand(port, command); });
+}
+
+void frmModems::cmdSetHeartbeat_Click()
+{
+    const QString text = ui->txtHeartbeat->text().trimmed();
+    const QTime at = QTime::fromString(text, QStringLiteral("HH:mm"));
+    if (!text.isEmpty() && !at.isValid()) {
+        MsgBox(QStringLiteral("Please enter the time as HH:MM, or nothing for no heartbeat."));
+        return;
+    }
+    DbOperation([&] { m_modems.setHeartbeat(at); });
 }

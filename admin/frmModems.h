@@ -29,6 +29,9 @@ private:
     void cmdRemoveModem_Click();
     void cmdModemService_Click();
     void cmdTestOneModem_Click();
+    void cmdSetModemPin_Click();
+    void cmdSetResetCommand_Click();
+    void cmdSetHeartbeat_Click();
     void showSelection();
 
     std::unique_ptr<Ui::frmModems> ui;

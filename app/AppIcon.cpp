@@ -6,7 +6,7 @@
 
 namespace {
 
-QPixmap drawIcon(int size)
+QPixmap drawIcon(int size, bool alarm)
 {
     QPixmap pixmap(size, size);
     pixmap.fill(Qt::transparent);
@@ -28,6 +28,14 @@ QPixmap drawIcon(int size)
     painter.setPen(QPen(Qt::white, 1.8, Qt::SolidLine, Qt::RoundCap));
     painter.drawArc(QRectF(18, 6, 8, 8), -60 * 16, 120 * 16);
     painter.drawArc(QRectF(16, 3, 13, 14), -60 * 16, 120 * 16);
+    if (alarm) {
+        painter.setPen(QPen(Qt::white, 1.5));
+        painter.setBrush(QColor(0xd6, 0x22, 0x22));
+        painter.drawEllipse(QRectF(17, 17, 14, 14));
+        painter.setPen(QPen(Qt::white, 2.4, Qt::SolidLine, Qt::RoundCap));
+        painter.drawLine(QPointF(24, 20), QPointF(24, 25));
+        painter.drawPoint(QPointF(24, 28));
+    }
     return pixmap;
 }
 
@@ -37,6 +45,14 @@ QIcon appIcon()
 {
     QIcon icon;
     for (int size : {16, 32, 48, 64})
-        icon.addPixmap(drawIcon(size));
+        icon.addPixmap(drawIcon(size, false));
+    return icon;
+}
+
+QIcon alarmIcon()
+{
+    QIcon icon;
+    for (int size : {16, 32, 48, 64})
+        icon.addPixmap(drawIcon(size, true));
     return icon;
 }

@@ -1,5 +1,7 @@
 #include "app/TrayIcon.h"
 
+#include "app/AppIcon.h"
+
 #include "store/AppInfo.h"
 
 #include <QSystemTrayIcon>
@@ -7,6 +9,7 @@
 TrayIcon::TrayIcon(const QIcon &icon, QObject *parent)
     : QObject(parent)
     , m_icon(new QSystemTrayIcon(icon, this))
+    , m_normal(icon)
 {
     connect(m_icon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
         if (reason == QSystemTrayIcon::DoubleClick)
@@ -68,4 +71,12 @@ void TrayIcon::mouseMessage(int message)
         emit restoreRequested();
     else if (message == RightButtonUp)
         emit menuRequested();
+}
+
+void TrayIcon::setAlarm(bool on)
+{
+    if (on == m_alarm)
+        return;
+    m_alarm = on;
+    m_icon->setIcon(on ? alarmIcon() : m_normal);
 }

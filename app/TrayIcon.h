@@ -32,6 +32,9 @@ public:
     void setTip(const QString &tip);
     // A message from the icon that goes away by itself.
     void showBalloon(const QString &title, const QString &text);
+    // The icon's alarm look, or its normal one.
+    void setAlarm(bool on);
+    bool alarm() const { return m_alarm; }
 
     bool isRegistered() const { return m_registered; }
     QString tip() const { return m_tip; }
@@ -46,6 +49,8 @@ signals:
 
 private:
     QSystemTrayIcon *m_icon;
+    QIcon m_normal;
+    bool m_alarm = false;
     bool m_registered = false;
     QString m_tip;
 };

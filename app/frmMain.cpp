@@ -53,6 +53,8 @@ frmMain::frmMain(AlertRelay &relay, QWidget *parent)
     // The tray tells at a glance whether every SMS went out.
     connect(&m_relay, &AlertRelay::deliveryChanged, this, &frmMain::showTip);
     connect(&m_relay, &AlertRelay::modemsChanged, this, &frmMain::showTip);
+    connect(&m_relay, &AlertRelay::outageBegan, this,
+            [this](const QString &text) { m_tray.showBalloon(AppInfo::title(), text); });
     connect(&m_relay, &AlertRelay::modemSetAside, this, [this](const QString &name, const QString &reason) {
         m_tray.showBalloon(AppInfo::title(), QStringLiteral("Modem %1 set aside: %2").arg(name, reason));
     });
@@ -79,18 +81,29 @@ void frmMain::Form_Load()
 void frmMain::showTip()
 {
     const Outbox::Counts counts = m_relay.deliveryCounts();
-    m_tray.setTip(trayTip(counts.retrying, counts.givenUp, m_relay.modems().setAsideNames()));
+    QStringList modems;
+    bool anyDown = false;
+    for (const ModemPool::Status &status : m_relay.modemStatuses()) {
+        if (status.state == ModemPool::State::Down) {
+            modems << status.settings.name() + QStringLiteral(" down");
+            anyDown = true;
+        } else if (status.state == ModemPool::State::SetAside) {
+            modems << status.settings.name() + QStringLiteral(" set aside");
+        }
+    }
+    m_tray.setTip(trayTip(counts.retrying, counts.givenUp, modems));
+    // The alarm look while a modem is down or none can send.
+    m_tray.setAlarm(anyDown || !m_relay.modems().anyUp());
 }
 
-QString frmMain::trayTip(int retrying, int givenUp, const QStringList &setAside)
+QString frmMain::trayTip(int retrying, int givenUp, const QStringList &modems)
 {
     QStringList troubles;
     if (retrying > 0)
         troubles << QStringLiteral("%1 SMS waiting to be retried").arg(retrying);
     if (givenUp > 0)
         troubles << (retrying > 0 ? QStringLiteral("%1 given up") : QStringLiteral("%1 SMS given up")).arg(givenUp);
-    for (const QString &name : setAside)
-        troubles << QStringLiteral("%1 set aside").arg(name);
+    troubles += modems;
     if (troubles.isEmpty())
         return AppInfo::title();
     return AppInfo::title() + QStringLiteral(": ") + troubles.join(QStringLiteral(", "));

@@ -62,13 +62,20 @@ public:
     void removeModem(short port) override { m_relay.removeModem(port); }
     void setModemInService(short port, bool inService) override { m_relay.setModemInService(port, inService); }
     QMetaObject::Connection whenModemsChange(QObject *context, const std::function<void()> &changed) override;
+    void setModemPin(short port, const QString &pin) override { m_relay.setModemPin(port, pin); }
+    void setModemResetCommand(short port, const QString &command) override
+    {
+        m_relay.setModemResetCommand(port, command);
+    }
+    QTime heartbeat() const override { return m_relay.heartbeatTime(); }
+    void setHeartbeat(const QTime &at) override { m_relay.setHeartbeat(at); }
 
     AlertRelay &relay() { return m_relay; }
 
     TrayIcon &tray() { return m_tray; }
-    // "Vantrel", or what has not gone out and which modems are set aside:
-    // "Vantrel: 2 SMS waiting to be retried, 1 given up, COM2 set aside".
-    static QString trayTip(int retrying, int givenUp, const QStringList &setAside = {});
+    // "Vantrel", or what has not gone out and which modems are down or set
+    // aside: "Vantrel: 2 SMS waiting to be retried, 1 given up, COM2 down".
+    static QString trayTip(int retrying, int givenUp, const QStringList &modems = {});
     // The Settings window, created hidden when it does not exist yet.
     frmSettings &settingsWindow();
 

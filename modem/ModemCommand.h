@@ -18,7 +18,8 @@ struct ModemCommand {
         OkInOneArrival,
     };
 
-    QString text; // written as it is, then a CR
+    QString text;   // written as it is, then a CR
+    QString before; // written just before it, no answer awaited (the ESC that clears a prompt left open)
     Expect expect = Expect::Reply;
     QString expected = QStringLiteral("OK");
     // How long the modem has to answer, in time-out units of the engine
@@ -55,4 +56,5 @@ struct ModemAnswer {
     bool timedOut = false; // nothing that ended the wait came in time
     QString failure;       // why not given, in words for the page log
     QString reply;         // what the modem said after its echo, its own lines left out
+    int portError = 0;     // 8000 to 8020: the port would not open or went away; nothing was answered
 };

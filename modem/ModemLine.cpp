@@ -53,7 +53,7 @@ public:
     void end(const End &end) override
     {
         if (!end.portError.isEmpty())
-            m_answer = {false, false, end.portError, {}};
+            m_answer = {false, false, end.portError, {}, end.portErrorNumber};
         m_done(m_answer);
     }
 
@@ -108,6 +108,19 @@ void ModemLine::close()
     m_reopenTimer.stop();
     if (!busy() && m_port.portOpen())
         m_port.setPortOpen(false);
+}
+
+void ModemLine::reopen()
+{
+    if (busy())
+        return;
+    if (m_port.portOpen())
+        m_port.setPortOpen(false);
+    if (m_inService) {
+        tryReopen();
+        if (!m_port.portOpen())
+            m_reopenTimer.start();
+    }
 }
 
 void ModemLine::tryReopen()
@@ -226,6 +239,8 @@ void ModemLine::issue(const std::optional<ModemCommand> &command)
     say(QStringLiteral("Sending..") + m_command.text);
     m_sent = m_command.text + QLatin1Char('\r');
     try {
+        if (!m_command.before.isEmpty())
+            m_port.output(m_command.before);
         m_port.output(m_sent);
     } catch (const CommError &failed) {
         lost(failed.description());
@@ -274,11 +289,11 @@ void ModemLine::examine(const QString &arrival)
     switch (verdict.kind) {
     case ModemReply::Verdict::Given:
         say(QStringLiteral("--> ") + shownReply(m_buffer));
-        stepEnded({true, false, {}, ModemReply::afterEcho(m_buffer.left(verdict.end), m_sent)}, verdict.end);
+        stepEnded({true, false, {}, ModemReply::afterEcho(m_buffer.left(verdict.end), m_sent), 0}, verdict.end);
         break;
     case ModemReply::Verdict::Refused:
         say(QStringLiteral("Err--->") + shownReply(m_buffer));
-        stepEnded({false, false, verdict.failure, ModemReply::afterEcho(m_buffer.left(verdict.end), m_sent)},
+        stepEnded({false, false, verdict.failure, ModemReply::afterEcho(m_buffer.left(verdict.end), m_sent), 0},
                   verdict.end);
         break;
     case ModemReply::Verdict::Pending:
@@ -313,7 +328,7 @@ void ModemLine::stepTimedOut()
         return;
     say(QStringLiteral("Timeout..."));
     const int ms = m_command.fixedMs > 0 ? m_command.fixedMs : m_command.units * m_timeUnitMs;
-    stepEnded({false, true, QStringLiteral("no answer from the modem within %1 s").arg(double(ms) / 1000.0), {}},
+    stepEnded({false, true, QStringLiteral("no answer from the modem within %1 s").arg(double(ms) / 1000.0), {}, 0},
               m_buffer.size());
 }
 

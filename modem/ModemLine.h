@@ -59,6 +59,9 @@ public:
     // Out of service: the port is let go once the job under way has ended,
     // for whoever wants it.
     void close();
+    // Closes the port and opens it afresh, as for a modem that locked up;
+    // a job under way keeps it.
+    void reopen();
     bool inService() const { return m_inService; }
     bool portOpen() const { return m_port.portOpen(); }
 

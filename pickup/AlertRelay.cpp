@@ -4,6 +4,7 @@
 #include "store/Clock.h"
 #include "store/CodePage.h"
 #include "store/DbError.h"
+#include "store/DeskOptions.h"
 #include "store/FieldValues.h"
 #include "store/UpdateCom.h"
 
@@ -18,6 +19,10 @@ constexpr qint64 KeepDoneDays = 7;
 constexpr qint64 PurgeEveryMs = qint64(3600) * 1000;
 // While a robot holds its taken file open, the relay looks again this often.
 constexpr int HeldOpenLookMs = 200;
+// A modem back after this long down is said to the traders too.
+constexpr qint64 LongDownMs = qint64(10) * 60 * 1000;
+// A time without any modem this long is told to the traders when it ends.
+constexpr qint64 ToldOutageMs = 60000;
 
 } // namespace
 
@@ -30,6 +35,9 @@ AlertRelay::AlertRelay(QObject *parent)
     , m_reporter(m_pageLog, m_outbox, this)
     , m_modems(m_trace, m_pageLog, this)
     , m_dispatcher(m_outbox, m_logs, m_recipients, m_reporter, m_modems, m_pageLog, this)
+    , m_health(m_modems, m_pageLog, this)
+    , m_heartbeat(m_outbox, m_modems, this)
+    , m_status(m_outbox, m_modems, this)
     , m_timer(this)
     , m_watcher(this)
     , m_soon(this)
@@ -58,8 +66,39 @@ AlertRelay::AlertRelay(QObject *parent)
     connect(&m_modems, &ModemPool::changed, this, [this] {
         // With more than one modem each send says which one it went by.
         m_reporter.setNameRoutes(m_modems.count() > 1);
+        m_status.changed();
         emit modemsChanged();
     });
+    connect(&m_reporter, &SmsReporter::deliveryChanged, &m_status, &StatusFile::changed);
+    connect(&m_modems, &ModemPool::lineFailed, &m_health, &HealthMonitor::checkSoon);
+
+    // A modem that goes down while another is up is said to the traders by
+    // SMS through that one; so is its coming back after a long time down.
+    connect(&m_health, &HealthMonitor::modemDown, this, [this](const QString &name, const QString &reason) {
+        if (m_modems.anyUp())
+            sendNotice(QStringLiteral("Vantrel: modem %1 is down: %2").arg(name, reason));
+    });
+    connect(&m_health, &HealthMonitor::modemUp, this, [this](const QString &name, qint64 downMs) {
+        // The end of a time without any modem is told on its own, once the
+        // alerts it held are out.
+        if (downMs > LongDownMs && !m_health.outageSince().isValid())
+            sendNotice(QStringLiteral("Vantrel: modem %1 is up again").arg(name));
+        // Held alerts go out at once.
+        cycleSoon(0);
+    });
+    connect(&m_health, &HealthMonitor::outageBegan, this, [this] {
+        emit outageBegan(QStringLiteral("No modem can send: every modem is down. Alerts wait in the outbox."));
+    });
+    connect(&m_health, &HealthMonitor::outageEnded, this, [this](const QDateTime &from, const QDateTime &to) {
+        // A blip (a modem that came straight back) held nothing worth an SMS.
+        if (from.msecsTo(to) >= ToldOutageMs)
+            m_outageToTell = Outage{from, to};
+        else
+            m_dispatcher.takeHeld();
+        emit outageEnded();
+        cycleSoon(0);
+    });
+    connect(&m_heartbeat, &Heartbeat::due, this, &AlertRelay::sendNotice);
 
     connect(&m_reporter, &SmsReporter::deliveryChanged, this, &AlertRelay::deliveryChanged);
     connect(&m_reporter, &SmsReporter::gaveUp, this, &AlertRelay::gaveUp);
@@ -83,6 +122,7 @@ void AlertRelay::load()
         m_pageLog.report(complaint);
     m_com = modems.first().settings;
     m_modems.load(modems);
+    m_heartbeat.load();
     GetPathList();
     GetPhoneNo();
     const QString codePage = CodePage::load();
@@ -155,6 +195,10 @@ void AlertRelay::start()
 {
     m_sincePurge.start();
     m_modems.open();
+    if (m_healthRounds)
+        m_health.start();
+    m_heartbeat.start();
+    m_status.start();
     m_timer.start();
 }
 
@@ -220,6 +264,7 @@ void AlertRelay::endCycle()
         finishWhenIdle();
         return;
     }
+    sayOutageSummary();
     // A full batch may have left alerts behind: the next goes at once.
     if (m_cycleWanted || m_dispatcher.lastBatchFull())
         cycleSoon(0);
@@ -243,16 +288,59 @@ void AlertRelay::SendAlarm(const QString &AlarmMsg, const QString &UserName, con
                            const std::function<void()> &whenDone)
 {
     m_reporter.alterations(AlarmMsg);
-    const SmsRequest request{SmsSendJob::sendableText(AlarmMsg), UserName, Ph_No, {}, ++m_nextReference, 0, {}};
-    modem().send(request, [this, request, AlarmMsg, whenDone](const SendOutcome &outcome) {
+    send(modem(), {SmsSendJob::sendableText(AlarmMsg), UserName, Ph_No, {}, ++m_nextReference, 0, {}}, AlarmMsg,
+         whenDone);
+}
+
+void AlertRelay::send(SmsRoute &route, const SmsRequest &request, const QString &message,
+                      const std::function<void()> &whenDone)
+{
+    route.send(request, [this, request, message, whenDone](const SendOutcome &outcome) {
         m_reporter.tried(outcome);
         if (outcome.sent)
             m_reporter.sent(request, outcome);
         else
-            m_reporter.notSent(AlarmMsg, request.name, request.number, outcome.reason);
+            m_reporter.notSent(message, request.name, request.number, outcome.reason);
         if (whenDone)
             whenDone();
     });
+}
+
+void AlertRelay::sendNotice(const QString &text)
+{
+    // Through the first modem that is up, after what it is doing.
+    SmsRoute *route = nullptr;
+    for (const ModemPool::Status &status : m_modems.statuses()) {
+        if (!route && (status.state == ModemPool::State::InService || status.state == ModemPool::State::OnTrial))
+            route = m_modems.line(status.settings.port);
+    }
+    if (!route) {
+        m_pageLog.report(QStringLiteral("Not sent, no modem can send: %1").arg(text));
+        return;
+    }
+    for (const Recipients::Recipient &recipient : m_recipients.onDuty()) {
+        if (recipient.sendable())
+            send(*route, {text, recipient.name, recipient.number, {}, ++m_nextReference, 0, {}}, text, {});
+    }
+}
+
+void AlertRelay::sayOutageSummary()
+{
+    // Once the alerts held meanwhile are out: nothing waits for a first try.
+    if (!m_outageToTell || sending())
+        return;
+    try {
+        if (!m_outbox.foldersWaiting().isEmpty())
+            return;
+    } catch (const DbError &) {
+        return;
+    }
+    const Outage outage = *std::exchange(m_outageToTell, std::nullopt);
+    const QString format = QStringLiteral("HH:mm");
+    sendNotice(QStringLiteral("Vantrel: no modem could send from %1 to %2; %3 alerts were held and have now been "
+                              "sent.")
+                   .arg(outage.from.toLocalTime().toString(format), outage.to.toLocalTime().toString(format))
+                   .arg(m_dispatcher.takeHeld()));
 }
 
 void AlertRelay::testModem(short port, const std::function<void(const ModemTestJob::Result &)> &done)
@@ -306,4 +394,25 @@ void AlertRelay::setModemInService(short port, bool inService)
 {
     ModemTable::setInService(port, inService);
     m_modems.setInService(port, inService);
+}
+
+void AlertRelay::setModemPin(short port, const QString &pin)
+{
+    ModemTable::setPin(port, pin);
+    m_modems.reloadOptions(ModemTable::modems());
+    if (ModemLine *line = m_modems.line(port))
+        m_health.checkSoon(line);
+}
+
+void AlertRelay::setModemResetCommand(short port, const QString &command)
+{
+    ModemTable::setResetCommand(port, command);
+    m_modems.reloadOptions(ModemTable::modems());
+}
+
+void AlertRelay::setHeartbeat(const QTime &at)
+{
+    DeskOptions::setValue(QString::fromLatin1(DeskOptions::Heartbeat),
+                          at.isValid() ? at.toString(QStringLiteral("HH:mm")) : QString());
+    m_heartbeat.setTime(at);
 }

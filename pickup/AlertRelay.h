@@ -7,9 +7,12 @@
 #include "modem/TraceList.h"
 #include "pickup/AlertIntake.h"
 #include "pickup/Dispatcher.h"
+#include "pickup/HealthMonitor.h"
+#include "pickup/Heartbeat.h"
 #include "pickup/LogWriter.h"
 #include "pickup/MT4Paths.h"
 #include "pickup/ModemPool.h"
+#include "pickup/StatusFile.h"
 #include "store/Outbox.h"
 #include "store/PortSettings.h"
 
@@ -97,10 +100,24 @@ public:
     bool addModem(short port, const QString &baud);
     void removeModem(short port);
     void setModemInService(short port, bool inService);
+    void setModemPin(short port, const QString &pin);
+    void setModemResetCommand(short port, const QString &command);
+    QTime heartbeatTime() const { return m_heartbeat.time(); }
+    void setHeartbeat(const QTime &at);
 
     void setRetryDelays(const QList<qint64> &ms) { m_dispatcher.setRetryDelays(ms); }
     // How often a modem set aside is asked whether it answers again.
     void setProbeMs(int ms) { m_modems.setProbeMs(ms); }
+    // Health rounds on the modems: on unless told otherwise before start(),
+    // every 60 s unless told how often.
+    void setHealthRounds(bool on) { m_healthRounds = on; }
+    void setHealthRoundMs(int ms) { m_health.setRoundMs(ms); }
+    HealthMonitor &health() { return m_health; }
+    Heartbeat &heartbeat() { return m_heartbeat; }
+    StatusFile &statusFile() { return m_status; }
+    // An SMS of the relay's own (a modem down, the daily heartbeat) to every
+    // on-duty user, through a modem that is up; said in the page log as any.
+    void sendNotice(const QString &text);
     int maxTries() const { return m_dispatcher.maxTries(); }
     // Scales the time-out unit of the engines; only tests and benchmarks do.
     void setTimeUnitMs(int ms);
@@ -138,6 +155,9 @@ signals:
     // A modem was set aside, or the modems changed otherwise.
     void modemSetAside(const QString &name, const QString &reason);
     void modemsChanged();
+    // No modem can send any more, and one can again.
+    void outageBegan(const QString &text);
+    void outageEnded();
 
 private:
     void runCycle();
@@ -146,6 +166,9 @@ private:
     void endCycle();
     void purgeOld();
     void finishWhenIdle();
+    void send(SmsRoute &route, const SmsRequest &request, const QString &message,
+              const std::function<void()> &whenDone);
+    void sayOutageSummary();
 
     PageLog m_pageLog;
     TraceList m_trace;
@@ -157,6 +180,17 @@ private:
     SmsReporter m_reporter;
     ModemPool m_modems;
     Dispatcher m_dispatcher;
+    HealthMonitor m_health;
+    Heartbeat m_heartbeat;
+    StatusFile m_status;
+    bool m_healthRounds = true;
+    // After a time without any modem: from, to, alerts held; sent once the
+    // held alerts are out.
+    struct Outage {
+        QDateTime from;
+        QDateTime to;
+    };
+    std::optional<Outage> m_outageToTell;
     PortSettings m_com;
     int m_timeUnitMs = ModemLine::DefaultTimeUnitMs;
     QTimer m_timer;

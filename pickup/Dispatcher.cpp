@@ -119,12 +119,32 @@ bool Dispatcher::openRecord(Slot &slot)
 
 void Dispatcher::pump()
 {
+    // Every alert of the batch has its recipients fixed at once, whether a
+    // route is free or not: one with nobody to try has its LOG row then.
+    for (short i = 1; m_running && !m_stopping && !m_failed && i <= m_smsCount; ++i) {
+        if (!m_smsBatch[i].opened && !openRecord(m_smsBatch[i]))
+            m_failed = true;
+    }
     // Ending: nothing more starts. SMS that wait for another route go
     // first, then the batch's.
     while (!m_stopping && (startFailover() || (m_running && !m_failed && startFromBatch()))) { }
-    // Otherwise the batch goes on when a route is free again.
-    if (m_running && (m_stopping || m_failed || !anyDue()))
+    // Otherwise the batch goes on when a route is free again. With no modem
+    // that can send, its alerts wait in the outbox, untried, and the cycle
+    // ends so that alert files are still taken meanwhile.
+    const bool held = !m_modems.anyUp() && anyDue();
+    if (held) {
+        for (short i = 1; i <= m_smsCount; ++i) {
+            if (!m_smsBatch[i].due.isEmpty())
+                m_held.insert(m_smsBatch[i].alert.id);
+        }
+    }
+    if (m_running && (m_stopping || m_failed || held || !anyDue()))
         endBatch();
+}
+
+int Dispatcher::takeHeld()
+{
+    return int(std::exchange(m_held, {}).size());
 }
 
 bool Dispatcher::anyDue() const
@@ -156,10 +176,6 @@ bool Dispatcher::startFromBatch()
         return false;
     for (short i = 1; i <= m_smsCount; ++i) {
         Slot &slot = m_smsBatch[i];
-        if (!slot.opened && !openRecord(slot)) {
-            m_failed = true;
-            return false;
-        }
         for (qsizetype j = 0; j < slot.due.size(); ++j) {
             // One SMS to a number at a time, in the order of the alerts.
             if (m_busyNumbers.contains(slot.due[j].number))

@@ -57,6 +57,9 @@ public:
     void stop();
     // A route is free again: an SMS may go there.
     void routeFreed();
+    // The alerts that waited because no modem could send, since the last
+    // look; forgets them.
+    int takeHeld();
 
 signals:
     void batchEnded();
@@ -110,4 +113,5 @@ private:
     QSet<qint64> m_active;
     QList<Pending> m_failover;
     QSet<QString> m_busyNumbers;
+    QSet<qint64> m_held; // alerts held while no modem was up
 };

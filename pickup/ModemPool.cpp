@@ -2,6 +2,7 @@
 
 #include "modem/ModemTestJob.h"
 #include "modem/PageLog.h"
+#include "store/Clock.h"
 
 ModemPool::ModemPool(TraceList &trace, PageLog &pageLog, QObject *parent)
     : QObject(parent)
@@ -11,7 +12,9 @@ ModemPool::ModemPool(TraceList &trace, PageLog &pageLog, QObject *parent)
     m_probe.setInterval(DefaultProbeMs);
     connect(&m_probe, &QTimer::timeout, this, &ModemPool::probe);
     // Until Config.mdb has been read, one modem on the default port.
-    load({ModemTable::Modem{PortSettings(), true, true}});
+    ModemTable::Modem first;
+    first.first = true;
+    load({first});
 }
 
 ModemPool::~ModemPool() = default;
@@ -22,7 +25,7 @@ void ModemPool::load(const QList<ModemTable::Modem> &modems)
     for (const ModemTable::Modem &modem : modems) {
         Modem entry;
         entry.line = std::make_unique<ModemLine>(modem.settings, m_trace);
-        entry.first = modem.first;
+        entry.options = modem;
         entry.state = modem.inService ? State::InService : State::OutOfService;
         m_modems.push_back(std::move(entry));
         attach(m_modems.back());
@@ -36,16 +39,6 @@ void ModemPool::attach(Modem &modem)
     ModemLine &line = *modem.line;
     line.setTimeUnitMs(m_timeUnitMs);
     connect(&line, &ModemLine::idle, this, &ModemPool::routeFreed);
-    connect(&line, &ModemLine::lineLost, this, [this, &line](const QString &reason) {
-        m_pageLog.reportOnce(QStringLiteral("line ") + line.name(),
-                             QStringLiteral("The line to the modem on %1 was lost (%2); it is opened again as soon "
-                                            "as the device is there.")
-                                 .arg(line.name(), reason));
-    });
-    connect(&line, &ModemLine::lineBack, this, [this, &line] {
-        if (m_pageLog.clearReport(QStringLiteral("line ") + line.name()))
-            m_pageLog.report(QStringLiteral("The line to the modem on %1 is back.").arg(line.name()));
-    });
 }
 
 void ModemPool::nameLines()
@@ -85,8 +78,11 @@ QList<ModemLine *> ModemPool::lines() const
 QList<ModemPool::Status> ModemPool::statuses() const
 {
     QList<Status> list;
-    for (const Modem &modem : m_modems)
-        list << Status{modem.line->settings(), modem.first, modem.state, modem.reason};
+    for (const Modem &modem : m_modems) {
+        const bool today = modem.sentOn == Clock::now().date();
+        list << Status{modem.line->settings(), modem.options.first,        modem.state, modem.reason, modem.lastError,
+                       modem.health,           today ? modem.sentToday : 0};
+    }
     return list;
 }
 
@@ -112,6 +108,70 @@ ModemPool::Modem *ModemPool::find(const SmsRoute *route)
             return &modem;
     }
     return nullptr;
+}
+
+const ModemPool::Modem *ModemPool::find(const SmsRoute *route) const
+{
+    return const_cast<ModemPool *>(this)->find(route);
+}
+
+bool ModemPool::anyUp() const
+{
+    return std::any_of(m_modems.cbegin(), m_modems.cend(), [](const Modem &modem) {
+        return modem.state == State::InService || modem.state == State::OnTrial;
+    });
+}
+
+void ModemPool::setHealth(const ModemLine *line, const ModemHealth &health)
+{
+    if (Modem *modem = find(line)) {
+        modem->health = health;
+        emit changed();
+    }
+}
+
+void ModemPool::setDown(const ModemLine *line, const QString &reason)
+{
+    Modem *modem = find(line);
+    if (!modem || modem->state == State::OutOfService)
+        return;
+    modem->state = State::Down;
+    modem->reason = reason;
+    emit changed();
+}
+
+void ModemPool::setUp(const ModemLine *line)
+{
+    Modem *modem = find(line);
+    if (!modem || modem->state != State::Down)
+        return;
+    modem->state = State::InService;
+    modem->reason.clear();
+    modem->failuresInARow = 0;
+    emit changed();
+    emit routeFreed();
+}
+
+ModemTable::Modem ModemPool::options(const ModemLine *line) const
+{
+    const Modem *modem = find(line);
+    return modem ? modem->options : ModemTable::Modem();
+}
+
+void ModemPool::reloadOptions(const QList<ModemTable::Modem> &modems)
+{
+    for (const ModemTable::Modem &options : modems) {
+        for (Modem &modem : m_modems) {
+            if (modem.line->port() == options.settings.port)
+                modem.options = options;
+        }
+    }
+}
+
+void ModemPool::setRefusedPin(const ModemLine *line, const QString &pin)
+{
+    if (Modem *modem = find(line))
+        modem->options.refusedPin = pin;
 }
 
 SmsRoute *ModemPool::freeRoute(const QSet<SmsRoute *> &excluded) const
@@ -144,6 +204,9 @@ void ModemPool::tried(SmsRoute *route, const SendOutcome &outcome)
     if (!modem)
         return;
     if (outcome.sent) {
+        const QDate today = Clock::now().date();
+        modem->sentToday = modem->sentOn == today ? modem->sentToday + 1 : 1;
+        modem->sentOn = today;
         modem->failuresInARow = 0;
         if (modem->state == State::OnTrial) {
             modem->state = State::InService;
@@ -154,9 +217,11 @@ void ModemPool::tried(SmsRoute *route, const SendOutcome &outcome)
         return;
     }
     using Failure = SendOutcome::Failure;
-    if (outcome.failure == Failure::Destination)
+    modem->lastError = outcome.reason;
+    if (outcome.failure == Failure::Destination) {
+        emit changed();
         return;
-    modem->reason = outcome.reason;
+    }
     if (modem->state == State::OnTrial) {
         modem->state = State::SetAside; // not yet: asked again at the next probe
         emit changed();
@@ -164,11 +229,15 @@ void ModemPool::tried(SmsRoute *route, const SendOutcome &outcome)
     }
     ++modem->failuresInARow;
     const bool silent = outcome.failure == Failure::NoAnswer || outcome.failure == Failure::Port;
+    if (silent)
+        emit lineFailed(modem->line.get());
     // A lone modem is never set aside: there is nobody to cover for it, and
     // its SMS go on as they always did, tried again after each delay.
     if ((silent || modem->failuresInARow >= FailuresToSetAside) && modem->state == State::InService
         && inServiceCount() > 1)
         putAside(*modem, outcome.reason);
+    else
+        emit changed();
 }
 
 void ModemPool::putAside(Modem &modem, const QString &reason)
@@ -210,6 +279,7 @@ void ModemPool::add(const ModemTable::Modem &added)
 {
     Modem entry;
     entry.line = std::make_unique<ModemLine>(added.settings, m_trace);
+    entry.options = added;
     entry.state = added.inService ? State::InService : State::OutOfService;
     m_modems.push_back(std::move(entry));
     attach(m_modems.back());
@@ -222,8 +292,9 @@ void ModemPool::add(const ModemTable::Modem &added)
 void ModemPool::remove(short port)
 {
     // The Com row's modem stays; it is the COM page's.
-    const auto at = std::find_if(m_modems.begin(), m_modems.end(),
-                                 [port](const Modem &modem) { return !modem.first && modem.line->port() == port; });
+    const auto at = std::find_if(m_modems.begin(), m_modems.end(), [port](const Modem &modem) {
+        return !modem.options.first && modem.line->port() == port;
+    });
     if (at == m_modems.end())
         return;
     // An engine in the middle of a dialogue finishes it first.
@@ -244,6 +315,7 @@ void ModemPool::setInService(short port, bool inService)
         if (modem.line->port() != port)
             continue;
         modem.state = inService ? State::InService : State::OutOfService;
+        modem.options.inService = inService;
         modem.failuresInARow = 0;
         modem.reason.clear();
         if (!inService)

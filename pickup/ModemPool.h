@@ -1,7 +1,10 @@
 #pragma once
 
+#include "modem/HealthRound.h"
 #include "modem/ModemLine.h"
 #include "store/ModemTable.h"
+
+#include <QDate>
 
 #include <QList>
 #include <QObject>
@@ -15,9 +18,10 @@ class PageLog;
 class TraceList;
 
 // The desk's modems, one engine each, and what the relay thinks of each: in
-// service, set aside after it failed (it gets no SMS then, and is asked
-// every ProbeMs whether it answers again), or taken out of service by an
-// administrator. A modem that fails 3 SMS in a row, or stops answering, or
+// service, down (its health round says it cannot send: no answer, no SIM,
+// no network ...), set aside after it failed (it gets no SMS then, and is
+// asked every ProbeMs whether it answers again), or taken out of service by
+// an administrator. A modem that fails 3 SMS in a row, or stops answering, or
 // whose port goes, is set aside while another modem is in service to cover
 // for it; a refusal that is about the number only counts against nobody.
 class ModemPool : public QObject
@@ -28,13 +32,16 @@ public:
     static constexpr int FailuresToSetAside = 3;
     static constexpr int DefaultProbeMs = 60000;
 
-    enum class State { InService, SetAside, OnTrial, OutOfService };
+    enum class State { InService, Down, SetAside, OnTrial, OutOfService };
 
     struct Status {
         PortSettings settings;
         bool first = false;
         State state = State::InService;
-        QString reason; // why set aside, or the last failure
+        QString reason;     // why down or set aside
+        QString lastError;  // of the latest SMS that failed on it
+        ModemHealth health; // what its latest health round found
+        int sentToday = 0;
     };
 
     ModemPool(TraceList &trace, PageLog &pageLog, QObject *parent = nullptr);
@@ -63,6 +70,18 @@ public:
     bool anyOtherInService(const QSet<SmsRoute *> &excluded) const;
     // What became of a try on `route`; keeps count of the failures.
     void tried(SmsRoute *route, const SendOutcome &outcome);
+    // Some modem may take SMS: one is in service.
+    bool anyUp() const;
+
+    // What a health round found, and its verdict: down for `reason`, or up.
+    void setHealth(const ModemLine *line, const ModemHealth &health);
+    void setDown(const ModemLine *line, const QString &reason);
+    void setUp(const ModemLine *line);
+    // The options Config.mdb keeps for a modem (PIN, reset command).
+    ModemTable::Modem options(const ModemLine *line) const;
+    void setRefusedPin(const ModemLine *line, const QString &pin);
+    // The options anew from Config.mdb (a PIN or reset command changed).
+    void reloadOptions(const QList<ModemTable::Modem> &modems);
 
     // The Com row's settings changed (the COM page).
     void setFirstSettings(const PortSettings &settings);
@@ -81,17 +100,24 @@ signals:
     // window show it anew.
     void changed();
     void setAside(const QString &name, const QString &reason);
+    // An SMS failed on `line` as if the modem were gone: no answer, or its port.
+    void lineFailed(ModemLine *line);
 
 private:
     struct Modem {
         std::unique_ptr<ModemLine> line;
-        bool first = false;
+        ModemTable::Modem options;
         State state = State::InService;
         int failuresInARow = 0;
         QString reason;
+        QString lastError;
+        ModemHealth health;
+        int sentToday = 0;
+        QDate sentOn;
     };
 
     Modem *find(const SmsRoute *route);
+    const Modem *find(const SmsRoute *route) const;
     void attach(Modem &modem);
     int inServiceCount() const;
     void putAside(Modem &modem, const QString &reason);

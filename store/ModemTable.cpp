@@ -8,6 +8,7 @@
 #include "store/UpdateCom.h"
 
 #include <QSet>
+#include <QSqlQuery>
 
 namespace {
 
@@ -15,7 +16,8 @@ const char *const CreateModems =
     "CREATE TABLE IF NOT EXISTS Modems (COM INTEGER, Buad TEXT, DataBits TEXT, Parity TEXT, StopBit TEXT, "
     "FlowControl TEXT)";
 const char *const CreateOptions =
-    "CREATE TABLE IF NOT EXISTS ModemOptions (COM INTEGER PRIMARY KEY, InService INTEGER NOT NULL DEFAULT 1)";
+    "CREATE TABLE IF NOT EXISTS ModemOptions (COM INTEGER PRIMARY KEY, InService INTEGER NOT NULL DEFAULT 1, "
+    "Pin TEXT, RefusedPin TEXT, ResetCommand TEXT)";
 
 bool hasTable(const QSqlDatabase &db, const QString &name)
 {
@@ -26,14 +28,34 @@ bool hasTable(const QSqlDatabase &db, const QString &name)
                 .isNull();
 }
 
-// Whether the program keeps the modem on `port` in service: yes unless said
-// otherwise.
-bool inService(const QSqlDatabase &db, short port)
+// What the program keeps for the modem on `port`: in service unless said
+// otherwise, no PIN, no reset command.
+void readOptions(const QSqlDatabase &db, ModemTable::Modem &modem)
 {
     if (!hasTable(db, QStringLiteral("ModemOptions")))
-        return true;
-    const QVariant value = Sql::value(db, QStringLiteral("SELECT InService FROM ModemOptions WHERE COM = ?"), {port});
-    return value.isNull() || value.toInt() != 0;
+        return;
+    QSqlQuery query = Sql::run(db,
+                               QStringLiteral("SELECT InService, Pin, RefusedPin, ResetCommand FROM ModemOptions "
+                                              "WHERE COM = ?"),
+                               {modem.settings.port});
+    if (!query.next())
+        return;
+    modem.inService = query.value(0).isNull() || query.value(0).toInt() != 0;
+    modem.pin = query.value(1).toString();
+    modem.refusedPin = query.value(2).toString();
+    modem.resetCommand = query.value(3).toString();
+}
+
+// One option of the modem on `port`, its row made where it is missing.
+void setOption(short port, const char *column, const QVariant &value)
+{
+    Connection cn;
+    cn.Open();
+    const QSqlDatabase db = QSqlDatabase::database(cn.name(), false);
+    Sql::run(db, QString::fromLatin1(CreateOptions));
+    Sql::run(db, QStringLiteral("INSERT OR IGNORE INTO ModemOptions (COM) VALUES (?)"), {port});
+    Sql::run(db, QStringLiteral("UPDATE ModemOptions SET %1 = ? WHERE COM = ?").arg(QLatin1String(column)),
+             {value, port});
 }
 
 } // namespace
@@ -74,7 +96,7 @@ QList<Modem> modems(QStringList *complaints)
         }
     }
     for (Modem &modem : list)
-        modem.inService = inService(db, modem.settings.port);
+        readOptions(db, modem);
     return list;
 }
 
@@ -113,14 +135,24 @@ void remove(short port)
 
 void setInService(short port, bool on)
 {
-    Connection cn;
-    cn.Open();
-    const QSqlDatabase db = QSqlDatabase::database(cn.name(), false);
-    Sql::run(db, QString::fromLatin1(CreateOptions));
-    Sql::run(db,
-             QStringLiteral("INSERT INTO ModemOptions (COM, InService) VALUES (?, ?) "
-                            "ON CONFLICT(COM) DO UPDATE SET InService = excluded.InService"),
-             {port, on ? 1 : 0});
+    setOption(port, "InService", on ? 1 : 0);
+}
+
+void setPin(short port, const QString &pin)
+{
+    setOption(port, "Pin", pin);
+    // A new PIN is entered again, even where an earlier one was refused.
+    setOption(port, "RefusedPin", QVariant());
+}
+
+void setRefusedPin(short port, const QString &pin)
+{
+    setOption(port, "RefusedPin", pin);
+}
+
+void setResetCommand(short port, const QString &command)
+{
+    setOption(port, "ResetCommand", command.isEmpty() ? QVariant() : QVariant(command));
 }
 
 } // namespace ModemTable

@@ -18,6 +18,9 @@ struct Modem {
     PortSettings settings;
     bool first = false; // the Com row's modem
     bool inService = true;
+    QString pin;          // entered when the SIM asks for it
+    QString refusedPin;   // a PIN the SIM refused: never entered again, three wrong ones lock the SIM
+    QString resetCommand; // sent after three health rounds without an answer; none by default
 };
 
 // Every modem, the Com row's first. A row of Modems that cannot serve (no
@@ -32,5 +35,11 @@ bool add(short port, const QString &baud);
 void remove(short port);
 // Takes a modem out of service, or puts it back.
 void setInService(short port, bool inService);
+// The SIM's PIN of a modem (empty: none); a new PIN may be entered again.
+void setPin(short port, const QString &pin);
+// The PIN the SIM refused, kept so that it is never entered again.
+void setRefusedPin(short port, const QString &pin);
+// The command that resets a modem that stopped answering (empty: none).
+void setResetCommand(short port, const QString &command);
 
 } // namespace ModemTable

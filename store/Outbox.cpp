@@ -59,7 +59,7 @@ QString uniqueConnectionName()
 
 QString utcNow()
 {
-    return QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
+    return Clock::nowUtc().toString(Qt::ISODateWithMs);
 }
 
 // The columns of the journal hold text, never null.
@@ -203,8 +203,9 @@ void Outbox::commitAlerts(const QString &folder, const QString &takenFile, const
         const QSqlDatabase database = db();
         Sql::Transaction transaction(database);
         QSqlQuery insert(database);
-        if (!insert.prepare(QStringLiteral("INSERT INTO alert (folder, lead, time, ea_name, title, message, message_bytes, "
-                                           "taken_at) VALUES (?, ?, ?, ?, ?, ?, ?, ?)")))
+        if (!insert.prepare(
+                QStringLiteral("INSERT INTO alert (folder, lead, time, ea_name, title, message, message_bytes, "
+                               "taken_at) VALUES (?, ?, ?, ?, ?, ?, ?, ?)")))
             throw Sql::error(insert.lastError());
         const QString takenAt = utcNow();
         for (const TakenAlert &alert : alerts) {
@@ -225,9 +226,7 @@ void Outbox::commitAlerts(const QString &folder, const QString &takenFile, const
 
 void Outbox::forgetFile(const QString &takenFile)
 {
-    return guarded([&] {
-        Sql::run(db(), QStringLiteral("DELETE FROM taken_file WHERE path = ?"), {takenFile});
-    });
+    return guarded([&] { Sql::run(db(), QStringLiteral("DELETE FROM taken_file WHERE path = ?"), {takenFile}); });
 }
 
 QList<Outbox::Alert> Outbox::alerts(const QString &where, const QVariantList &values)
@@ -351,17 +350,20 @@ void Outbox::recordTry(qint64 smsId, const QString &state, const QString &reason
         const QSqlDatabase database = db();
         Sql::Transaction transaction(database);
         const bool finished = state != QLatin1String("waiting");
-        Sql::run(database,
-                 QStringLiteral("UPDATE sms SET state = ?, tries = tries + 1, reason = ?, next_try = ?, finished_at = ?, "
-                                "parts_sent = ? WHERE id = ?"),
-                 {state, reason.isNull() ? QVariant() : QVariant(reason),
-                  nextTry.isValid() ? QVariant(nextTry.toMSecsSinceEpoch()) : QVariant(),
-                  finished ? QVariant(Clock::nowUtc().toMSecsSinceEpoch()) : QVariant(), qint64(partsSent), smsId});
+        Sql::run(
+            database,
+            QStringLiteral("UPDATE sms SET state = ?, tries = tries + 1, reason = ?, next_try = ?, finished_at = ?, "
+                           "parts_sent = ? WHERE id = ?"),
+            {state, reason.isNull() ? QVariant() : QVariant(reason),
+             nextTry.isValid() ? QVariant(nextTry.toMSecsSinceEpoch()) : QVariant(),
+             finished ? QVariant(Clock::nowUtc().toMSecsSinceEpoch()) : QVariant(), qint64(partsSent), smsId});
         // The alert's LOG row is due once every SMS of it has had a first try.
-        Sql::run(database,
-                 QStringLiteral("UPDATE alert SET first_done = 1 WHERE id = (SELECT alert_id FROM sms WHERE id = ?) "
-                                "AND NOT EXISTS (SELECT 1 FROM sms WHERE alert_id = alert.id AND tries = 0 AND state = 'waiting')"),
-                 {smsId});
+        Sql::run(
+            database,
+            QStringLiteral(
+                "UPDATE alert SET first_done = 1 WHERE id = (SELECT alert_id FROM sms WHERE id = ?) "
+                "AND NOT EXISTS (SELECT 1 FROM sms WHERE alert_id = alert.id AND tries = 0 AND state = 'waiting')"),
+            {smsId});
         transaction.commit();
     });
 }
@@ -369,10 +371,11 @@ void Outbox::recordTry(qint64 smsId, const QString &state, const QString &reason
 Outbox::Counts Outbox::counts(const QDateTime &givenUpSince)
 {
     return guarded([&] {
-        QSqlQuery query = Sql::run(db(),
-                                   QStringLiteral("SELECT count(*) FILTER (WHERE state = 'waiting' AND tries > 0), "
-                                                  "count(*) FILTER (WHERE state = 'failed' AND finished_at >= ?) FROM sms"),
-                                   {givenUpSince.toMSecsSinceEpoch()});
+        QSqlQuery query =
+            Sql::run(db(),
+                     QStringLiteral("SELECT count(*) FILTER (WHERE state = 'waiting' AND tries > 0), "
+                                    "count(*) FILTER (WHERE state = 'failed' AND finished_at >= ?) FROM sms"),
+                     {givenUpSince.toMSecsSinceEpoch()});
         Counts counts;
         if (query.next())
             counts = {query.value(0).toInt(), query.value(1).toInt()};
@@ -380,11 +383,44 @@ Outbox::Counts Outbox::counts(const QDateTime &givenUpSince)
     });
 }
 
-QList<Outbox::Alert> Outbox::logDue(int max)
+Outbox::Standing Outbox::standing(const QDateTime &givenUpSince)
 {
     return guarded([&] {
-        return alerts(QStringLiteral("first_done = 1 AND logged = 0 ORDER BY id LIMIT ?"), {max});
+        QSqlQuery query = Sql::run(db(),
+                                   QStringLiteral("SELECT count(*) FILTER (WHERE state = 'waiting' AND tries = 0), "
+                                                  "count(*) FILTER (WHERE state = 'waiting' AND tries > 0), "
+                                                  "count(*) FILTER (WHERE state = 'failed' AND finished_at >= ?), "
+                                                  "(SELECT max(taken_at) FROM alert) FROM sms"),
+                                   {givenUpSince.toMSecsSinceEpoch()});
+        Standing standing;
+        if (query.next()) {
+            standing = {query.value(0).toInt(), query.value(1).toInt(), query.value(2).toInt(),
+                        QDateTime::fromString(query.value(3).toString(), Qt::ISODateWithMs)};
+        }
+        return standing;
     });
+}
+
+Outbox::Activity Outbox::activity(const QDateTime &since)
+{
+    return guarded([&] {
+        const qint64 ms = since.toMSecsSinceEpoch();
+        QSqlQuery query =
+            Sql::run(db(),
+                     QStringLiteral("SELECT (SELECT count(*) FROM alert WHERE taken_at >= ?), "
+                                    "count(*) FILTER (WHERE state = 'sent' AND finished_at >= ?), "
+                                    "count(*) FILTER (WHERE state = 'failed' AND finished_at >= ?) FROM sms"),
+                     {since.toUTC().toString(Qt::ISODateWithMs), ms, ms});
+        Activity activity;
+        if (query.next())
+            activity = {query.value(0).toInt(), query.value(1).toInt(), query.value(2).toInt()};
+        return activity;
+    });
+}
+
+QList<Outbox::Alert> Outbox::logDue(int max)
+{
+    return guarded([&] { return alerts(QStringLiteral("first_done = 1 AND logged = 0 ORDER BY id LIMIT ?"), {max}); });
 }
 
 void Outbox::setLogAfter(qint64 alertId, qint64 lastLogId)
@@ -396,9 +432,7 @@ void Outbox::setLogAfter(qint64 alertId, qint64 lastLogId)
 
 void Outbox::setLogged(qint64 alertId)
 {
-    return guarded([&] {
-        Sql::run(db(), QStringLiteral("UPDATE alert SET logged = 1 WHERE id = ?"), {alertId});
-    });
+    return guarded([&] { Sql::run(db(), QStringLiteral("UPDATE alert SET logged = 1 WHERE id = ?"), {alertId}); });
 }
 
 void Outbox::purgeDone(const QDateTime &before)

@@ -110,6 +110,24 @@ public:
     };
     Counts counts(const QDateTime &givenUpSince);
 
+    // What the desk's monitoring is told: SMS not yet tried, waiting for
+    // their next try, given up since the time given, and when the newest
+    // alert was taken (null for none).
+    struct Standing {
+        int waiting = 0;
+        int retrying = 0;
+        int givenUp = 0;
+        QDateTime lastAlert;
+    };
+    Standing standing(const QDateTime &givenUpSince);
+    // What happened since a moment: alerts taken, SMS sent, SMS given up.
+    struct Activity {
+        int alerts = 0;
+        int sent = 0;
+        int failed = 0;
+    };
+    Activity activity(const QDateTime &since);
+
     // The LOG table. Alerts whose first sends have all been tried and whose
     // LOG row is not written yet, oldest first.
     QList<Alert> logDue(int max);

@@ -75,7 +75,7 @@ void tst_faults::modemVanishesMidDialogue()
     });
     writeAlert(a, "first");
 
-    TestRelay relay(400);
+    TestRelay relay(400, 60, true, TestRelay::NoHealthRounds);
     QTRY_COMPARE_WITH_TIMEOUT(folder.loggedMessages(), QStringList({"first"}), 10000);
     QVERIFY(heard.contains("AT+CMGS=\"+111\""));
     QVERIFY(relay.pageLog().text().contains("Not sent to Ann (+111): the line to the modem was lost"));

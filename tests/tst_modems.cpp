@@ -119,8 +119,10 @@ void tst_modems::loadShared()
 
 void tst_modems::failover()
 {
+    // Health rounds would find the silent modem down as well (tst_health);
+    // here the failures alone decide.
     TwoModemDesk desk({"--quiet", "--delay", "20"}, {"--quiet", "--delay", "20"});
-    TestRelay relay(300);
+    TestRelay relay(300, 60, true, TestRelay::NoHealthRounds);
     relay.setProbeMs(300);
     relay.setRetryDelays({60000, 60000, 60000, 60000});
     QSignalSpy setAside(&relay, &AlertRelay::modemSetAside);
@@ -233,6 +235,23 @@ void tst_modems::modemsWindow()
     QCOMPARE(column(0), QStringList({"COM1 (COM page)", "COM2"}));
     QCOMPARE(desk.folder.values("SELECT COM FROM Modems"), QStringList({"2"}));
     desk.boxes.taken();
+
+    // A PIN is digits; the heartbeat a time of day. Both are stored.
+    grid->setCurrentCell(1, 0);
+    type(window, "txtModemPin", "12");
+    click(window, "cmdSetModemPin");
+    QCOMPARE(desk.boxes.taken(), QStringList({"Vantrel: Please choose a modem and enter a PIN of 4 to 8 digits."}));
+    type(window, "txtModemPin", "1234");
+    click(window, "cmdSetModemPin");
+    QCOMPARE(desk.folder.values("SELECT Pin FROM ModemOptions WHERE COM = 2"), QStringList({"1234"}));
+    type(window, "txtHeartbeat", "25:00");
+    click(window, "cmdSetHeartbeat");
+    QCOMPARE(desk.boxes.taken(),
+             QStringList({"Vantrel: Please enter the time as HH:MM, or nothing for no heartbeat."}));
+    type(window, "txtHeartbeat", "08:30");
+    click(window, "cmdSetHeartbeat");
+    QCOMPARE(desk.folder.values("SELECT Value FROM DeskOptions WHERE Name = 'Heartbeat'"), QStringList({"08:30"}));
+    QCOMPARE(program.relay.heartbeatTime(), QTime(8, 30));
 
     // The Com row's modem is the COM page's: it cannot be removed here. The
     // test asks the modem on its own engine.

@@ -7,6 +7,7 @@
 #include "pickup/MT4Paths.h"
 #include "store/CodePage.h"
 #include "store/Database.h"
+#include "store/DeskOptions.h"
 #include "store/MSComm.h"
 #include "store/ModemTable.h"
 #include "store/ProgramFolder.h"
@@ -174,6 +175,12 @@ void tst_store::setupTool()
     QCOMPARE(setup({"--add-modem", "3:19200"}), 0);
     QCOMPARE(setup({"--add-modem", "2"}), 1);
     QCOMPARE(setup({"--add-modem", "x"}), 1);
+    // A SIM PIN, a reset command, a heartbeat; refused when malformed.
+    QCOMPARE(setup({"--pin", "1234", "--pin", "3:98765", "--reset-command", "3:AT+CFUN=1,1", "--heartbeat", "08:30"}),
+             0);
+    QCOMPARE(setup({"--pin", "12"}), 1);
+    QCOMPARE(setup({"--reset-command", "AT\r\nATD"}), 1);
+    QCOMPARE(setup({"--heartbeat", "25:61"}), 1);
     ProgramFolder::set(folder);
     QList<PortSettings> modems;
     for (const ModemTable::Modem &modem : ModemTable::modems())
@@ -182,6 +189,11 @@ void tst_store::setupTool()
     QCOMPARE(modems[1].SettingsString(), QString("9600,N,8,1"));
     QCOMPARE(modems[2].port, short(3));
     QCOMPARE(modems[2].baud, QString("19200"));
+    const QList<ModemTable::Modem> options = ModemTable::modems();
+    QCOMPARE(options[0].pin, QString("1234"));
+    QCOMPARE(options[2].pin, QString("98765"));
+    QCOMPARE(options[2].resetCommand, QString("AT+CFUN=1,1"));
+    QCOMPARE(DeskOptions::value(DeskOptions::Heartbeat), QString("08:30"));
     QCOMPARE(CodePage::load(), QString("windows-1251"));
     QCOMPARE(Table("SELECT* From USERS").rs.RecordCount(), 1);
 

@@ -36,8 +36,9 @@ int openAlerts()
 
 } // namespace
 
-TestRelay::TestRelay(int timeUnitMs, int tickMs, bool polling)
+TestRelay::TestRelay(int timeUnitMs, int tickMs, bool polling, Health health)
 {
+    setHealthRounds(health == HealthRounds);
     load();
     setTimeUnitMs(timeUnitMs);
     Timer1().setInterval(tickMs);

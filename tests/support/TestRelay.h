@@ -12,7 +12,11 @@
 class TestRelay : public AlertRelay
 {
 public:
-    explicit TestRelay(int timeUnitMs = 1500, int tickMs = 60, bool polling = true);
+    // What a test's modem can take part in: a device the test plays byte
+    // by byte answers no health round.
+    enum Health { HealthRounds, NoHealthRounds };
+
+    explicit TestRelay(int timeUnitMs = 1500, int tickMs = 60, bool polling = true, Health health = HealthRounds);
 
     // One tick, and the event loop running until its cycle has ended and
     // its SMS have been tried.

@@ -3,17 +3,21 @@
 
 #include "store/CodePage.h"
 #include "store/Database.h"
+#include "store/DeskOptions.h"
 #include "store/ModemTable.h"
 #include "store/PhoneNumber.h"
 #include "store/ProgramFolder.h"
 #include "store/Schema.h"
 #include "store/Statements.h"
+#include "store/UpdateCom.h"
 #include "tools/setup/Autostart.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
+#include <QTime>
 
 #include <algorithm>
 #include <cstdio>
@@ -71,6 +75,47 @@ void addRows(const QStringList &users, const QStringList &paths)
         rs.AddNew();
         rs.SetField(QStringLiteral("MT4_PATH"), QDir(path).absolutePath());
         rs.Update();
+    }
+}
+
+// "N:VALUE" for the modem on port N, or "VALUE" for the COM page's modem.
+std::pair<short, QString> forModem(const QString &text)
+{
+    const qsizetype colon = text.indexOf(QLatin1Char(':'));
+    bool isPort = false;
+    const int port = colon > 0 ? text.left(colon).toInt(&isPort) : 0;
+    if (isPort && port >= 1 && port <= 32767)
+        return {short(port), text.mid(colon + 1)};
+    return {UpdateCom::LoadComSettings().port, text};
+}
+
+// PINs, reset commands and the heartbeat of an existing Config.mdb.
+void setModemOptions(const QStringList &pins, const QStringList &resets, const QStringList &heartbeats)
+{
+    static const QRegularExpression digits(QStringLiteral("^[0-9]{4,8}$"));
+    for (const QString &text : pins) {
+        const auto [port, value] = forModem(text);
+        if (!digits.match(value).hasMatch())
+            fail(QStringLiteral("--pin wants [N:]PIN with a PIN of 4 to 8 digits, not \"%1\"").arg(text));
+        ModemTable::setPin(port, value);
+        std::printf("The SIM of the modem on COM%d has its PIN.\n", port);
+    }
+    static const QRegularExpression command(QStringLiteral(R"(^AT[A-Za-z0-9+&=,?"]*$)"));
+    for (const QString &text : resets) {
+        const auto [port, value] = forModem(text);
+        if (!value.isEmpty() && !command.match(value).hasMatch())
+            fail(QStringLiteral("--reset-command wants one AT command, not \"%1\"").arg(text));
+        ModemTable::setResetCommand(port, value);
+        std::printf("The modem on COM%d is reset with \"%s\".\n", port, qPrintable(value));
+    }
+    for (const QString &text : heartbeats) {
+        const QTime at = QTime::fromString(text, QStringLiteral("HH:mm"));
+        if (!at.isValid() && text != QLatin1String("off"))
+            fail(QStringLiteral("--heartbeat wants HH:MM or off, not \"%1\"").arg(text));
+        DeskOptions::setValue(QString::fromLatin1(DeskOptions::Heartbeat),
+                              at.isValid() ? at.toString(QStringLiteral("HH:mm")) : QString());
+        std::printf(at.isValid() ? "A heartbeat SMS goes daily at %s.\n" : "No heartbeat SMS.%s\n",
+                    at.isValid() ? qPrintable(at.toString(QStringLiteral("HH:mm"))) : "");
     }
 }
 
@@ -155,7 +200,8 @@ int main(int argc, char *argv[])
     parser.setApplicationDescription(
         QStringLiteral("Creates a new Config.mdb for Vantrel in FOLDER (the folder of the vantrel program).\n"
                        "An existing Config.mdb is never overwritten; options that only set up the desk "
-                       "(--autostart, --codepage, --add-modem) leave the rest of it as it is."));
+                       "(--autostart, --codepage, --add-modem, --pin, --reset-command, --heartbeat) leave the rest "
+                       "of it as it is."));
     parser.addHelpOption();
     parser.addPositionalArgument(QStringLiteral("FOLDER"), QStringLiteral("Folder that receives Config.mdb."));
     const NewDatabase database;
@@ -172,7 +218,20 @@ int main(int argc, char *argv[])
         QStringLiteral("Adds a modem on port N (default baud 9600), beside the Com row's. "
                        "Repeatable."),
         QStringLiteral("N[:BAUD]"));
-    parser.addOptions({autostart, codePage, addModem});
+    const QCommandLineOption pin(QStringLiteral("pin"),
+                                 QStringLiteral("The SIM PIN of the modem on port N (default: the COM page's modem), "
+                                                "entered when the SIM asks for it."),
+                                 QStringLiteral("[N:]PIN"));
+    const QCommandLineOption resetCommand(QStringLiteral("reset-command"),
+                                          QStringLiteral("The command that resets the modem on port N when it has "
+                                                         "stopped answering, e.g. AT+CFUN=1,1 (default: none)."),
+                                          QStringLiteral("[N:]COMMAND"));
+    const QCommandLineOption heartbeat(QStringLiteral("heartbeat"),
+                                       QStringLiteral("A daily SMS to the on-duty users at this time that Vantrel "
+                                                      "is well; \"off\" for none."),
+                                       QStringLiteral("HH:MM"));
+    const QList<QCommandLineOption> deskOptions = {autostart, codePage, addModem, pin, resetCommand, heartbeat};
+    parser.addOptions(deskOptions);
     parser.process(app);
 
     if (parser.positionalArguments().size() != 1)
@@ -184,7 +243,9 @@ int main(int argc, char *argv[])
 
     if (!QFileInfo::exists(Database::path()))
         database.create(parser);
-    else if (database.anySet(parser) || !(parser.isSet(autostart) || parser.isSet(codePage) || parser.isSet(addModem)))
+    else if (database.anySet(parser) || std::none_of(deskOptions.cbegin(), deskOptions.cend(), [&](const auto &option) {
+                 return parser.isSet(option);
+             }))
         fail(QStringLiteral("%1 already exists; it is left as it is.").arg(Database::path()));
 
     for (const QString &text : parser.values(addModem)) {
@@ -215,6 +276,14 @@ int main(int argc, char *argv[])
             fail(error.description());
         }
         std::printf("Alert files that are not UTF-8 are read as %s.\n", qPrintable(name));
+    }
+
+    if (parser.isSet(pin) || parser.isSet(resetCommand) || parser.isSet(heartbeat)) {
+        try {
+            setModemOptions(parser.values(pin), parser.values(resetCommand), parser.values(heartbeat));
+        } catch (const DbError &error) {
+            fail(error.description());
+        }
     }
 
     if (parser.isSet(autostart)) {

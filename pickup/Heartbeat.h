@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QTime>
+#include <QTimer>
+
+class ModemPool;
+class Outbox;
+
+// A daily SMS to the on-duty users that all is well, at the time the desk
+// sets (DeskOptions "Heartbeat", off unless set): "Vantrel OK: A alerts and S
+// SMS since the last report, F failed; modems: COM1 up -71 dBm, COM2 down
+// (no answer)." Its absence tells a trader that the relay itself is gone,
+// which nothing else can.
+class Heartbeat : public QObject
+{
+    Q_OBJECT
+
+public:
+    // How often the time is looked at.
+    static constexpr int LookMs = 20000;
+
+    Heartbeat(Outbox &outbox, ModemPool &modems, QObject *parent = nullptr);
+
+    // From DeskOptions; an invalid time is off.
+    void load();
+    void setTime(const QTime &at) { m_at = at; }
+    QTime time() const { return m_at; }
+    void start() { m_look.start(); }
+    void setLookMs(int ms) { m_look.setInterval(ms); }
+
+    // Sends the report when it is due; the timer calls it.
+    void look();
+    // The words of the report for what happened since `since`.
+    QString text(const QDateTime &since) const;
+
+signals:
+    void due(const QString &text);
+
+private:
+    Outbox &m_outbox;
+    ModemPool &m_modems;
+    QTime m_at;
+    QTimer m_look;
+};

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QObject>
+#include <QTimer>
+
+class ModemPool;
+class Outbox;
+
+// Status.json in the program folder, for a desk's monitoring (Nagios,
+// Zabbix, a script) to watch the relay without a screen:
+//   {"updated": "...", "modems": [{"port": 1, "state": "up", "reason": "",
+//    "signal_dbm": -71, "operator": "..."}], "waiting": 0, "retrying": 0,
+//    "given_up_24h": 0, "last_alert": "..." or null}
+// Written whole to a file beside it and renamed over it, so that whoever
+// reads it finds a whole file, also after a kill; on every change of state
+// and at least every EveryMs.
+class StatusFile : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr auto FileName = "Status.json";
+    static constexpr int EveryMs = 60000;
+
+    StatusFile(Outbox &outbox, ModemPool &modems, QObject *parent = nullptr);
+
+    void start();
+    // Written soon; many changes at once give one write.
+    void changed();
+    void write();
+
+private:
+    Outbox &m_outbox;
+    ModemPool &m_modems;
+    QTimer m_every;
+    QTimer m_soon;
+};

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QString>
+
+// Settings of the desk that the program adds to Config.mdb, in a table of
+// its own: DeskOptions, one row a setting (Name, Value). A Config.mdb
+// without the table, or without a row, has the setting's default.
+// Failures of a write are thrown as DbError; a read that fails gives the
+// default.
+namespace DeskOptions {
+
+QString value(const QString &name, const QString &fallback = {});
+void setValue(const QString &name, const QString &value);
+
+// The names the program uses.
+constexpr auto Heartbeat = "Heartbeat";         // "HH:MM": a daily SMS that all is well; off when empty
+constexpr auto LastHeartbeat = "LastHeartbeat"; // when it last went, UTC ISO 8601
+
+} // namespace DeskOptions
