@@ -31,6 +31,9 @@ public:
     // The daily heartbeat's time; invalid: off.
     virtual QTime heartbeat() const = 0;
     virtual void setHeartbeat(const QTime &at) = 0;
+    // Whether every SMS asks for a delivery report.
+    virtual bool deliveryReports() const = 0;
+    virtual void setDeliveryReports(bool on) = 0;
     // `changed` is called, in `context`, whenever the modems change.
     virtual QMetaObject::Connection whenModemsChange(QObject *context, const std::function<void()> &changed) = 0;
 };

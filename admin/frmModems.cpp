@@ -63,6 +63,8 @@ frmModems::frmModems(ModemsLink &modems, QWidget *parent)
     connect(ui->cmdSetResetCommand, &QPushButton::clicked, this, &frmModems::cmdSetResetCommand_Click);
     connect(ui->cmdSetHeartbeat, &QPushButton::clicked, this, &frmModems::cmdSetHeartbeat_Click);
     ui->txtHeartbeat->setText(m_modems.heartbeat().toString(QStringLiteral("HH:mm")));
+    ui->chkDeliveryReports->setChecked(m_modems.deliveryReports());
+    connect(ui->chkDeliveryReports, &QCheckBox::clicked, this, &frmModems::chkDeliveryReports_Click);
     connect(ui->ModemList, &QTableWidget::itemSelectionChanged, this, &frmModems::showSelection);
     m_modems.whenModemsChange(this, [this] { FillModemList(); });
     FillModemList();
@@ -197,6 +199,14 @@ void frmModems::cmdSetResetCommand_Click()
         return;
     }
     DbOperation([&] { m_modems.setModemResetCommand(port, command); });
+}
+
+void frmModems::chkDeliveryReports_Click()
+{
+    const bool on = ui->chkDeliveryReports->isChecked();
+    DbOperation([&] { m_modems.setDeliveryReports(on); });
+    // A setting that could not be stored is shown as it still is.
+    ui->chkDeliveryReports->setChecked(m_modems.deliveryReports());
 }
 
 void frmModems::cmdSetHeartbeat_Click()

@@ -32,6 +32,7 @@ private:
     void cmdSetModemPin_Click();
     void cmdSetResetCommand_Click();
     void cmdSetHeartbeat_Click();
+    void chkDeliveryReports_Click();
     void showSelection();
 
     std::unique_ptr<Ui::frmModems> ui;

@@ -63,7 +63,11 @@ frmMain::frmMain(AlertRelay &relay, QWidget *parent)
                 m_tray.showBalloon(AppInfo::title(),
                                    QStringLiteral("Given up sending to %1 (%2): %3").arg(name, number, reason));
             });
-
+    connect(&m_relay, &AlertRelay::notDelivered, this,
+            [this](const QString &name, const QString &number, const QString &reason) {
+                m_tray.showBalloon(AppInfo::title(),
+                                   QStringLiteral("Not delivered to %1 (%2): %3").arg(name, number, reason));
+            });
     connect(&m_relay, &AlertRelay::outboxSetAside, this,
             [this](const QString &text) { m_tray.showBalloon(AppInfo::title(), text); });
 
@@ -91,18 +95,23 @@ void frmMain::showTip()
             modems << status.settings.name() + QStringLiteral(" set aside");
         }
     }
-    m_tray.setTip(trayTip(counts.retrying, counts.givenUp, modems));
+    m_tray.setTip(trayTip(counts, modems));
     // The alarm look while a modem is down or none can send.
     m_tray.setAlarm(anyDown || !m_relay.modems().anyUp());
 }
 
-QString frmMain::trayTip(int retrying, int givenUp, const QStringList &modems)
+QString frmMain::trayTip(const Outbox::Counts &counts, const QStringList &modems)
 {
+    // "SMS" once, with the first count.
     QStringList troubles;
-    if (retrying > 0)
-        troubles << QStringLiteral("%1 SMS waiting to be retried").arg(retrying);
-    if (givenUp > 0)
-        troubles << (retrying > 0 ? QStringLiteral("%1 given up") : QStringLiteral("%1 SMS given up")).arg(givenUp);
+    const auto count = [&troubles](int n, const QString &what) {
+        if (n > 0)
+            troubles << QStringLiteral("%1 %2%3").arg(n).arg(troubles.isEmpty() ? QStringLiteral("SMS ") : QString(),
+                                                             what);
+    };
+    count(counts.retrying, QStringLiteral("waiting to be retried"));
+    count(counts.givenUp, QStringLiteral("given up"));
+    count(counts.notDelivered, QStringLiteral("not delivered"));
     troubles += modems;
     if (troubles.isEmpty())
         return AppInfo::title();

@@ -69,13 +69,15 @@ public:
     }
     QTime heartbeat() const override { return m_relay.heartbeatTime(); }
     void setHeartbeat(const QTime &at) override { m_relay.setHeartbeat(at); }
+    bool deliveryReports() const override { return m_relay.deliveryReports(); }
+    void setDeliveryReports(bool on) override { m_relay.setDeliveryReports(on); }
 
     AlertRelay &relay() { return m_relay; }
 
     TrayIcon &tray() { return m_tray; }
     // "Vantrel", or what has not gone out and which modems are down or set
     // aside: "Vantrel: 2 SMS waiting to be retried, 1 given up, COM2 down".
-    static QString trayTip(int retrying, int givenUp, const QStringList &modems = {});
+    static QString trayTip(const Outbox::Counts &counts, const QStringList &modems = {});
     // The Settings window, created hidden when it does not exist yet.
     frmSettings &settingsWindow();
 

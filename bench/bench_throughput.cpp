@@ -3,7 +3,9 @@
 // LOG row) with a modem
 // simulator that answers at once, so that the time is Vantrel's and the
 // pseudo-terminal's alone. Then the parts one by one, to show where the
-// time goes.
+// time goes. With --reports every SMS asks for a delivery report and the
+// simulator sends one for each: the figure then includes pairing them, and
+// the bytes on the line per SMS show what asking for them adds.
 
 #include "modem/SmsPdu.h"
 #include "pickup/AlertRelay.h"
@@ -53,7 +55,10 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     const int alerts = Bench::intOption(app.arguments(), QStringLiteral("--alerts"), 1000);
     const int users = Bench::intOption(app.arguments(), QStringLiteral("--users"), 1);
+    const bool reports = app.arguments().contains(QStringLiteral("--reports"));
     QString name = users == 1 ? QStringLiteral("throughput") : QStringLiteral("throughput, %1 users").arg(users);
+    if (reports)
+        name += QStringLiteral(", delivery reports");
     // A program folder on tmpfs takes the disk's sync time out of the figure.
     if (QDir::tempPath().startsWith(QLatin1String("/dev/shm")))
         name += QStringLiteral(", folder on tmpfs");
@@ -78,21 +83,38 @@ int main(int argc, char *argv[])
     int acknowledged = 0;
     {
         AlertRelay relay;
-        relay.paths().GetPathList();
-        relay.recipients().GetPhoneNo();
+        relay.setHealthRounds(false);
+        relay.load();
         QObject::connect(&relay.reporter(), &SmsReporter::smsTried, &app, [&](bool ok) {
             ++sent;
             acknowledged += ok ? 1 : 0;
         });
         relay.Timer1().setInterval(1);
-
+        relay.setDeliveryReports(reports);
+        // The bytes on the line, from the trace: each command and its CR,
+        // each arrival, each line the modem sent on its own and its CR LF.
+        qint64 lineBytes = 0;
+        QObject::connect(&relay.trace(), &QAbstractItemModel::dataChanged, &app, [&](const QModelIndex &at) {
+            const QString line = at.data().toString();
+            if (line.startsWith(QLatin1String("Sending..")))
+                lineBytes += line.size() - 9 + 1;
+            else if (line.startsWith(QLatin1String("--> ")))
+                lineBytes += line.size() - 4;
+            else if (line.startsWith(QLatin1String("Unsolicited: ")))
+                lineBytes += line.size() - 13 + 2;
+        });
+        int delivered = 0;
+        QObject::connect(&relay.pageLog(), &PageLog::appended, &app, [&](const QString &text) {
+            delivered += text.startsWith(QLatin1String("Delivered to ")) ? 1 : 0;
+        });
         QElapsedTimer clock;
         const double cpuBefore = Bench::cpuMs();
         clock.start();
-        relay.Timer1().start();
+        relay.start();
         QTimer check;
         QObject::connect(&check, &QTimer::timeout, &app, [&] {
-            const bool drained = sent >= alerts * users && !relay.cycleRunning();
+            const bool drained =
+                sent >= alerts * users && !relay.cycleRunning() && (!reports || delivered >= alerts * users);
             if (drained || clock.elapsed() > 600000)
                 app.quit();
         });
@@ -107,6 +129,10 @@ int main(int argc, char *argv[])
         Bench::note(name, QStringLiteral("sends / acknowledged / LOG rows"),
                     QStringLiteral("%1 / %2 / %3").arg(sent).arg(acknowledged).arg(logRows));
         Bench::note(name, QStringLiteral("wall time per SMS"), Bench::ms(wallMs / sent));
+        Bench::note(name, QStringLiteral("bytes on the line per SMS"),
+                    QString::number(double(lineBytes) / sent, 'f', 1));
+        if (reports)
+            Bench::note(name, QStringLiteral("delivered, as the page log says"), QString::number(delivered));
         Bench::note(name, QStringLiteral("Vantrel CPU per SMS"), Bench::ms(cpuMs / sent));
         Bench::note(name, QStringLiteral("share of a 2 s GSM send"),
                     QStringLiteral("%1 %").arg(100.0 * (wallMs / sent) / 2000.0, 0, 'f', 2));

@@ -100,6 +100,27 @@ void SmsReporter::givenUp(const QString &name, const QString &number, int tries,
     emit gaveUp(name, number, reason);
 }
 
+void SmsReporter::delivered(const QString &name, const QString &number, const QDateTime &at)
+{
+    // The phone's time of delivery where the report gives one.
+    const QDateTime when = at.isValid() ? at.toLocalTime() : Clock::now();
+    m_pageLog.report(QStringLiteral("Delivered to %1 (%2) at %3").arg(name, number, generalDateTime(when)));
+}
+
+void SmsReporter::notDelivered(const QString &name, const QString &number, const QString &reason, bool sentAgain)
+{
+    QString line = QStringLiteral("Not delivered to %1 (%2): %3").arg(name, number, reason);
+    if (sentAgain)
+        line += QStringLiteral("; sent once more by another modem");
+    m_pageLog.report(line);
+}
+
+void SmsReporter::noReport(const QString &name, const QString &number, qint64 minutes)
+{
+    m_pageLog.report(
+        QStringLiteral("No delivery report from %1 (%2) within %3 minutes").arg(name, number).arg(minutes));
+}
+
 void SmsReporter::tried(const SendOutcome &outcome)
 {
     // Shown without waiting for a click: the relay goes on meanwhile.
@@ -116,9 +137,10 @@ void SmsReporter::updateCounts()
     } catch (const DbError &) {
         return; // said where the outbox failed
     }
-    if (counts.retrying == m_retrying && counts.givenUp == m_givenUp)
+    if (counts.retrying == m_retrying && counts.givenUp == m_givenUp && counts.notDelivered == m_notDelivered)
         return;
     m_retrying = counts.retrying;
     m_givenUp = counts.givenUp;
+    m_notDelivered = counts.notDelivered;
     emit deliveryChanged(m_retrying, m_givenUp);
 }

@@ -3,6 +3,7 @@
 #include "modem/AlarmHistory.h"
 #include "modem/SmsSendJob.h"
 
+#include <QDateTime>
 #include <QObject>
 #include <QString>
 
@@ -12,7 +13,7 @@ class PageLog;
 // What becomes of each SMS, said in one place: the page log block of a send,
 // of a failure and of a text altered on its way, the history line of a send,
 // the line of an SMS given up, the box of a port that would not open, and
-// the counts the tray shows.
+// what delivery reports said, and the counts the tray shows.
 class SmsReporter : public QObject
 {
     Q_OBJECT
@@ -36,6 +37,11 @@ public:
     // that waits for nobody.
     void tried(const SendOutcome &outcome);
 
+    // What a delivery report said, or that none came in time.
+    void delivered(const QString &name, const QString &number, const QDateTime &at);
+    void notDelivered(const QString &name, const QString &number, const QString &reason, bool sentAgain);
+    void noReport(const QString &name, const QString &number, qint64 minutes);
+
     // With more than one line, each send says which one it went over.
     void setNameRoutes(bool on) { m_nameRoutes = on; }
 
@@ -43,6 +49,7 @@ public:
     void updateCounts();
     int retrying() const { return m_retrying; }
     int givenUpCount() const { return m_givenUp; }
+    int notDeliveredCount() const { return m_notDelivered; }
 
     AlarmHistory &history() { return m_history; }
 
@@ -62,4 +69,5 @@ private:
     bool m_nameRoutes = false;
     int m_retrying = 0;
     int m_givenUp = 0;
+    int m_notDelivered = 0;
 };

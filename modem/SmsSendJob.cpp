@@ -61,7 +61,7 @@ SmsSendJob::SmsSendJob(const SmsRequest &request, std::function<void(const SendO
     m_pdu = SmsPdu::needsPduMode(request.text);
     if (!m_pdu)
         return;
-    const SmsPdu::Message encoded = SmsPdu::encode(m_request.number, request.text, request.reference);
+    const SmsPdu::Message encoded = SmsPdu::encode(m_request.number, request.text, request.reference, request.report);
     if (!encoded.error.isEmpty()) {
         m_refusal = encoded.error;
         return;
@@ -102,6 +102,14 @@ std::optional<ModemCommand> SmsSendJob::next(const ModemAnswer *answer)
     case Step::Mode:
         if (m_pdu)
             return nextPart();
+        // In text mode a report is asked for by the first octet AT+CSMP
+        // sets: SMS-SUBMIT, a relative validity period (a day), TP-SRR.
+        if (m_request.report) {
+            m_step = Step::Parameters;
+            return ModemCommand::reply(QStringLiteral("AT+CSMP=49,167,0,0"));
+        }
+        [[fallthrough]];
+    case Step::Parameters:
         m_step = Step::Number;
         return ModemCommand::reply(QStringLiteral("AT+CMGS=\"") + m_request.number + QLatin1Char('"'),
                                    QStringLiteral(">"));

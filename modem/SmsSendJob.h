@@ -18,6 +18,7 @@ struct SmsRequest {
     quint8 reference = 0;    // tells the parts of a long message from another's
     quint32 partsSent = 0;   // parts of a long message that an earlier try got out
     QString token;           // names this SMS in a gateway's delivery reports; empty: none asked for
+    bool report = false;     // ask the network for a delivery report of each part
 };
 
 // What became of one try.
@@ -73,7 +74,7 @@ public:
     void end(const End &end) override;
 
 private:
-    enum class Step { Start, Mode, Number, Text, Length, Part, Done };
+    enum class Step { Start, Mode, Parameters, Number, Text, Length, Part, Done };
 
     std::optional<ModemCommand> nextPart();
     std::optional<ModemCommand> fail(const ModemAnswer &answer);

@@ -36,6 +36,7 @@ AlertRelay::AlertRelay(QObject *parent)
     , m_modems(m_trace, m_pageLog, this)
     , m_dispatcher(m_outbox, m_logs, m_recipients, m_reporter, m_modems, m_pageLog, this)
     , m_health(m_modems, m_pageLog, this)
+    , m_reports(m_outbox, m_modems, m_reporter, m_pageLog, m_trace, this)
     , m_heartbeat(m_outbox, m_modems, this)
     , m_status(m_outbox, m_modems, this)
     , m_timer(this)
@@ -100,6 +101,13 @@ AlertRelay::AlertRelay(QObject *parent)
     });
     connect(&m_heartbeat, &Heartbeat::due, this, &AlertRelay::sendNotice);
 
+    // Reports come as the modems hear them, or are read after each round.
+    connect(&m_modems, &ModemPool::heard, &m_reports, &DeliveryReports::heard);
+    connect(&m_health, &HealthMonitor::roundDone, &m_reports, &DeliveryReports::roundDone);
+    connect(&m_reports, &DeliveryReports::notDelivered, this, &AlertRelay::notDelivered);
+    // An SMS sent once more after a report waits in the outbox: it goes now.
+    connect(&m_reports, &DeliveryReports::sentAgain, this, [this] { cycleSoon(0); });
+
     connect(&m_reporter, &SmsReporter::deliveryChanged, this, &AlertRelay::deliveryChanged);
     connect(&m_reporter, &SmsReporter::gaveUp, this, &AlertRelay::gaveUp);
     m_outbox.onSetAside([this](const QString &name, int alerts) {
@@ -123,6 +131,8 @@ void AlertRelay::load()
     m_com = modems.first().settings;
     m_modems.load(modems);
     m_heartbeat.load();
+    m_reports.load();
+    m_dispatcher.setAskReports(m_reports.on());
     GetPathList();
     GetPhoneNo();
     const QString codePage = CodePage::load();
@@ -198,6 +208,7 @@ void AlertRelay::start()
     if (m_healthRounds)
         m_health.start();
     m_heartbeat.start();
+    m_reports.start();
     m_status.start();
     m_timer.start();
 }
@@ -408,6 +419,12 @@ void AlertRelay::setModemResetCommand(short port, const QString &command)
 {
     ModemTable::setResetCommand(port, command);
     m_modems.reloadOptions(ModemTable::modems());
+}
+
+void AlertRelay::setDeliveryReports(bool on)
+{
+    m_reports.setOn(on);
+    m_dispatcher.setAskReports(on);
 }
 
 void AlertRelay::setHeartbeat(const QTime &at)

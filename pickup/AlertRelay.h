@@ -6,6 +6,7 @@
 #include "modem/SmsReporter.h"
 #include "modem/TraceList.h"
 #include "pickup/AlertIntake.h"
+#include "pickup/DeliveryReports.h"
 #include "pickup/Dispatcher.h"
 #include "pickup/HealthMonitor.h"
 #include "pickup/Heartbeat.h"
@@ -102,6 +103,10 @@ public:
     void setModemInService(short port, bool inService);
     void setModemPin(short port, const QString &pin);
     void setModemResetCommand(short port, const QString &command);
+    // Whether every SMS asks for a delivery report; stored in Config.mdb.
+    bool deliveryReports() const { return m_reports.on(); }
+    void setDeliveryReports(bool on);
+    DeliveryReports &reports() { return m_reports; }
     QTime heartbeatTime() const { return m_heartbeat.time(); }
     void setHeartbeat(const QTime &at);
 
@@ -128,7 +133,10 @@ public:
     bool sending() const { return m_dispatcher.busy() || !m_modems.idle(); }
     short TickCount() const { return m_tickCount; }
     short SmsCount() const { return m_dispatcher.SmsCount(); }
-    Outbox::Counts deliveryCounts() const { return {m_reporter.retrying(), m_reporter.givenUpCount()}; }
+    Outbox::Counts deliveryCounts() const
+    {
+        return {m_reporter.retrying(), m_reporter.givenUpCount(), m_reporter.notDeliveredCount()};
+    }
 
     PageLog &pageLog() { return m_pageLog; }
     TraceList &trace() { return m_trace; }
@@ -150,6 +158,8 @@ signals:
     void deliveryChanged(int retrying, int givenUp);
     // An SMS was tried for the last time and did not go out.
     void gaveUp(const QString &name, const QString &number, const QString &reason);
+    // The network said an SMS could not be delivered.
+    void notDelivered(const QString &name, const QString &number, const QString &reason);
     // A damaged outbox was set aside; the words the page log says.
     void outboxSetAside(const QString &text);
     // A modem was set aside, or the modems changed otherwise.
@@ -181,6 +191,7 @@ private:
     ModemPool m_modems;
     Dispatcher m_dispatcher;
     HealthMonitor m_health;
+    DeliveryReports m_reports;
     Heartbeat m_heartbeat;
     StatusFile m_status;
     bool m_healthRounds = true;

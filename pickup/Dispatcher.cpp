@@ -171,14 +171,23 @@ bool Dispatcher::startFailover()
 
 bool Dispatcher::startFromBatch()
 {
-    SmsRoute *route = m_modems.freeRoute({});
-    if (!route)
+    if (!m_modems.freeRoute({}))
         return false;
     for (short i = 1; i <= m_smsCount; ++i) {
         Slot &slot = m_smsBatch[i];
         for (qsizetype j = 0; j < slot.due.size(); ++j) {
             // One SMS to a number at a time, in the order of the alerts.
             if (m_busyNumbers.contains(slot.due[j].number))
+                continue;
+            // One the network did not deliver goes by another modem, while
+            // another is in service.
+            QSet<SmsRoute *> avoided;
+            if (SmsRoute *avoid = m_modems.route(slot.due[j].avoidRoute))
+                avoided.insert(avoid);
+            if (!m_modems.anyOtherInService(avoided))
+                avoided.clear();
+            SmsRoute *route = m_modems.freeRoute(avoided);
+            if (!route)
                 continue;
             const Outbox::Sms sms = slot.due.takeAt(j);
             const Outbox::Alert &alert = slot.alert;
@@ -190,10 +199,11 @@ bool Dispatcher::startFromBatch()
                                      alert.messageBytes,
                                      quint8(sms.id),
                                      sms.partsSent,
-                                     {}};
+                                     {},
+                                     m_askReports};
             m_active.insert(sms.id);
             m_busyNumbers.insert(sms.number);
-            start(*route, {sms, request, alert.record.Message, {}, {}});
+            start(*route, {sms, request, alert.record.Message, avoided, {}});
             return true;
         }
     }
@@ -248,7 +258,13 @@ void Dispatcher::record(const Pending &pending, const SendOutcome &outcome)
     const int tries = sms.tries + 1;
     try {
         if (outcome.sent) {
-            m_outbox.recordSent(sms.id);
+            // What the network numbered each part, to pair its report with.
+            QStringList references;
+            if (pending.request.report) {
+                for (const int reference : outcome.references)
+                    references << QString::number(reference);
+            }
+            m_outbox.recordSent(sms.id, outcome.route, references);
         } else if (tries >= maxTries()) {
             m_outbox.giveUp(sms.id, outcome.reason, outcome.partsSent);
             m_reporter.givenUp(sms.name, sms.number, tries, outcome.reason);

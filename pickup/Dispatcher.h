@@ -41,6 +41,9 @@ public:
     // 2 min, 10 min and 30 min, so five tries in all. Tests shorten them.
     void setRetryDelays(const QList<qint64> &ms) { m_retryDelaysMs = ms; }
     int maxTries() const { return int(m_retryDelaysMs.size()) + 1; }
+    // Every SMS asks the network for delivery reports, and what its parts
+    // were numbered is kept with it to pair them.
+    void setAskReports(bool on) { m_askReports = on; }
 
     // Fills a batch from the outbox and sends it; batchEnded() when every
     // SMS of it has started.
@@ -108,6 +111,7 @@ private:
     bool m_stopping = false;
     bool m_failed = false; // the outbox failed: nothing more starts in this batch
     bool m_lastBatchFull = false;
+    bool m_askReports = false;
     // Every SMS started and not yet recorded, by id; those that failed on a
     // route and wait for another, in their order.
     QSet<qint64> m_active;

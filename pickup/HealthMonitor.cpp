@@ -107,6 +107,8 @@ void HealthMonitor::judged(ModemLine *line, const ModemHealth &health)
         emit modemUp(line->name(), watch.downSince.msecsTo(Clock::nowUtc()));
     }
     followOutage();
+    if (health.answered)
+        emit roundDone(line);
 }
 
 QString HealthMonitor::verdict(ModemLine *line, Watch &watch, const ModemHealth &health)

@@ -55,6 +55,8 @@ signals:
     // No modem can send any more, and one can again.
     void outageBegan(const QDateTime &since);
     void outageEnded(const QDateTime &from, const QDateTime &to);
+    // A round on `line` has ended with the modem answering.
+    void roundDone(ModemLine *line);
 
 private:
     struct Watch {

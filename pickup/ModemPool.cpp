@@ -39,6 +39,8 @@ void ModemPool::attach(Modem &modem)
     ModemLine &line = *modem.line;
     line.setTimeUnitMs(m_timeUnitMs);
     connect(&line, &ModemLine::idle, this, &ModemPool::routeFreed);
+    connect(&line, &ModemLine::unsolicited, this,
+            [this, from = &line](const QString &text, const QString &data) { emit heard(from, text, data); });
 }
 
 void ModemPool::nameLines()
@@ -62,6 +64,15 @@ ModemLine *ModemPool::line(short port) const
 {
     for (const Modem &modem : m_modems) {
         if (modem.line->port() == port)
+            return modem.line.get();
+    }
+    return nullptr;
+}
+
+SmsRoute *ModemPool::route(const QString &name) const
+{
+    for (const Modem &modem : m_modems) {
+        if (modem.line->routeName() == name)
             return modem.line.get();
     }
     return nullptr;

@@ -56,6 +56,8 @@ public:
     const ModemLine &first() const { return *m_modems.front().line; }
     int count() const { return int(m_modems.size()); }
     ModemLine *line(short port) const;
+    // The route the page log names so ("COM2"); null for none.
+    SmsRoute *route(const QString &name) const;
     QList<ModemLine *> lines() const;
     QList<Status> statuses() const;
     // The names of the modems set aside, for the tray.
@@ -102,6 +104,8 @@ signals:
     void setAside(const QString &name, const QString &reason);
     // An SMS failed on `line` as if the modem were gone: no answer, or its port.
     void lineFailed(ModemLine *line);
+    // A line the modem on `line` sent on its own, with its data line.
+    void heard(ModemLine *line, const QString &text, const QString &data);
 
 private:
     struct Modem {

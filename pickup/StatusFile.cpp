@@ -86,6 +86,8 @@ void StatusFile::write()
         {QStringLiteral("waiting"), standing.waiting},
         {QStringLiteral("retrying"), standing.retrying},
         {QStringLiteral("given_up_24h"), standing.givenUp},
+        {QStringLiteral("unconfirmed"), standing.unconfirmed},
+        {QStringLiteral("not_delivered_24h"), standing.notDelivered},
         {QStringLiteral("last_alert"),
          standing.lastAlert.isValid() ? QJsonValue(standing.lastAlert.toString(Qt::ISODate)) : QJsonValue()},
     };

@@ -25,6 +25,7 @@ run() {
 
 run bench_pickup
 run bench_throughput
+run bench_throughput --reports
 run bench_cpu
 run bench_memory
 run bench_memory --relay-only

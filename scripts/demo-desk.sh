@@ -16,9 +16,10 @@ cp "$build/bin/vantrel" "$desk/"
     --path "$desk/terminal-1" --path "$desk/terminal-2" --add-modem 2:9600 >/dev/null
 
 # Each answer of a simulated modem takes a little while, as a network's
-# would, so that both modems are seen at work.
+# would, so that both modems are seen at work; the phones confirm each SMS
+# three seconds after it went.
 for port in 1 2; do
-    "$build/bin/vantrel-modemsim" --folder "$desk" --port $port --record "$desk/sms-sent.txt" --delay 300 \
+    "$build/bin/vantrel-modemsim" --folder "$desk" --port $port --record "$desk/sms-sent.txt" --delay 300 --report-delay 3000 \
         > "$desk/modemsim$port.ready" 2> >(sed -u "s/^/[modem COM$port] /" > "${DESK_MODEM_LOG:-/dev/stderr}") &
     pids+=($!)
 done

@@ -13,7 +13,8 @@ QString value(const QString &name, const QString &fallback = {});
 void setValue(const QString &name, const QString &value);
 
 // The names the program uses.
-constexpr auto Heartbeat = "Heartbeat";         // "HH:MM": a daily SMS that all is well; off when empty
-constexpr auto LastHeartbeat = "LastHeartbeat"; // when it last went, UTC ISO 8601
+constexpr auto Heartbeat = "Heartbeat";             // "HH:MM": a daily SMS that all is well; off when empty
+constexpr auto LastHeartbeat = "LastHeartbeat";     // when it last went, UTC ISO 8601
+constexpr auto DeliveryReports = "DeliveryReports"; // "on": every SMS asks for a delivery report
 
 } // namespace DeskOptions

@@ -10,10 +10,11 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
+#include <limits>
 
 namespace {
 
-constexpr int SchemaVersion = 1;
+constexpr int SchemaVersion = 2;
 
 // A journal that another process holds locked is waited for this long
 // before the operation is given up and tried again on a later tick.
@@ -50,6 +51,58 @@ const char *const Tables[] = {
     "CREATE TABLE taken_file ("
     " path TEXT PRIMARY KEY, device INTEGER NOT NULL, inode INTEGER NOT NULL, bytes INTEGER NOT NULL)",
 };
+
+// Version 2: delivery reports, in tables of their own.
+const char *const DeliveryTables[] = {
+    // One row per part sent that asked for a report: what the network
+    // numbered it, over which line, to whom, and what its report said.
+    "CREATE TABLE sms_part ("
+    " id INTEGER PRIMARY KEY AUTOINCREMENT,"
+    " sms_id INTEGER NOT NULL REFERENCES sms(id) ON DELETE CASCADE,"
+    " route TEXT NOT NULL,"     // "COM1", "gateway"
+    " reference TEXT NOT NULL," // the message reference, or a gateway's token
+    " number TEXT NOT NULL,"
+    " sent_at INTEGER NOT NULL," // ms since 1970 UTC
+    " status INTEGER,"           // TP-ST of its final report; null while none came
+    " reported_at INTEGER)",
+    "CREATE INDEX sms_part_unreported ON sms_part(route, reference) WHERE status IS NULL",
+    "CREATE INDEX sms_part_of_sms ON sms_part(sms_id)",
+    // One row per SMS sent that asked for a report: where its delivery stands.
+    "CREATE TABLE delivery ("
+    " sms_id INTEGER PRIMARY KEY REFERENCES sms(id) ON DELETE CASCADE,"
+    " state TEXT NOT NULL DEFAULT 'unconfirmed' CHECK (state IN ('unconfirmed', 'delivered', 'not delivered')),"
+    " sent_at INTEGER NOT NULL,"
+    " reason TEXT,"                       // the status in words, for one not delivered
+    " delivered_at INTEGER,"              // the discharge time of the last part's report
+    " reported_at INTEGER,"               // when the report that settled it came
+    " warned INTEGER NOT NULL DEFAULT 0," // the late report has been said
+    " avoid_route TEXT)",                 // sent again, not over this line
+    "CREATE INDEX delivery_unconfirmed ON delivery(sent_at) WHERE state = 'unconfirmed'",
+};
+
+// Digits of a number, for comparing numbers written with and without the
+// country code and the "+".
+QString digitsOf(const QString &number)
+{
+    QString digits;
+    for (const QChar c : number) {
+        if (c.isDigit())
+            digits += c;
+    }
+    return digits;
+}
+
+bool sameNumber(const QString &a, const QString &b)
+{
+    const QString x = digitsOf(a);
+    const QString y = digitsOf(b);
+    // The shorter one may lack the country code; a short number (a service
+    // number, a test desk's) only matches as a whole.
+    const qsizetype shorter = qMin(x.size(), y.size());
+    if (shorter < 6)
+        return x == y;
+    return x.right(shorter) == y.right(shorter);
+}
 
 QString uniqueConnectionName()
 {
@@ -173,10 +226,16 @@ QSqlDatabase Outbox::db()
 
 void Outbox::createTables(const QSqlDatabase &db)
 {
-    if (Sql::value(db, QStringLiteral("PRAGMA user_version")).toInt() >= SchemaVersion)
+    const int version = Sql::value(db, QStringLiteral("PRAGMA user_version")).toInt();
+    if (version >= SchemaVersion)
         return;
+    // An outbox of an earlier version keeps its rows and gains the rest.
     Sql::Transaction transaction(db);
-    for (const char *statement : Tables)
+    if (version < 1) {
+        for (const char *statement : Tables)
+            Sql::run(db, QString::fromLatin1(statement));
+    }
+    for (const char *statement : DeliveryTables)
         Sql::run(db, QString::fromLatin1(statement));
     Sql::run(db, QStringLiteral("PRAGMA user_version=%1").arg(SchemaVersion));
     transaction.commit();
@@ -317,34 +376,39 @@ QList<Outbox::Sms> Outbox::dueSms(qint64 alertId, const QDateTime &now)
     return guarded([&] {
         QSqlQuery query =
             Sql::run(db(),
-                     QStringLiteral("SELECT id, name, number, tries, parts_sent FROM sms WHERE alert_id = ? AND "
-                                    "state = 'waiting' AND (tries = 0 OR next_try <= ?) ORDER BY id"),
+                     QStringLiteral("SELECT s.id, s.name, s.number, s.tries, s.parts_sent, d.avoid_route FROM sms s "
+                                    "LEFT JOIN delivery d ON d.sms_id = s.id WHERE s.alert_id = ? AND "
+                                    "s.state = 'waiting' AND (s.tries = 0 OR s.next_try <= ?) ORDER BY s.id"),
                      {alertId, now.toMSecsSinceEpoch()});
         QList<Sms> list;
         while (query.next())
-            list << Sms{query.value(0).toLongLong(), query.value(1).toString(), query.value(2).toString(),
-                        query.value(3).toInt(), quint32(query.value(4).toLongLong())};
+            list << Sms{query.value(0).toLongLong(),
+                        query.value(1).toString(),
+                        query.value(2).toString(),
+                        query.value(3).toInt(),
+                        quint32(query.value(4).toLongLong()),
+                        query.value(5).toString()};
         return list;
     });
 }
 
-void Outbox::recordSent(qint64 smsId)
+void Outbox::recordSent(qint64 smsId, const QString &route, const QStringList &references)
 {
-    recordTry(smsId, QStringLiteral("sent"), QString(), QDateTime(), 0);
+    recordTry(smsId, QStringLiteral("sent"), QString(), QDateTime(), 0, route, references);
 }
 
 void Outbox::recordFailed(qint64 smsId, const QString &reason, const QDateTime &nextTry, quint32 partsSent)
 {
-    recordTry(smsId, QStringLiteral("waiting"), reason, nextTry, partsSent);
+    recordTry(smsId, QStringLiteral("waiting"), reason, nextTry, partsSent, {}, {});
 }
 
 void Outbox::giveUp(qint64 smsId, const QString &reason, quint32 partsSent)
 {
-    recordTry(smsId, QStringLiteral("failed"), reason, QDateTime(), partsSent);
+    recordTry(smsId, QStringLiteral("failed"), reason, QDateTime(), partsSent, {}, {});
 }
 
 void Outbox::recordTry(qint64 smsId, const QString &state, const QString &reason, const QDateTime &nextTry,
-                       quint32 partsSent)
+                       quint32 partsSent, const QString &route, const QStringList &references)
 {
     return guarded([&] {
         const QSqlDatabase database = db();
@@ -357,6 +421,21 @@ void Outbox::recordTry(qint64 smsId, const QString &state, const QString &reason
             {state, reason.isNull() ? QVariant() : QVariant(reason),
              nextTry.isValid() ? QVariant(nextTry.toMSecsSinceEpoch()) : QVariant(),
              finished ? QVariant(Clock::nowUtc().toMSecsSinceEpoch()) : QVariant(), qint64(partsSent), smsId});
+        // Reports asked for: one row a part sent this time, and where the
+        // SMS's delivery stands. Committed with the send, so that a report
+        // after a restart still finds its SMS.
+        if (!references.isEmpty()) {
+            const qint64 now = Clock::nowUtc().toMSecsSinceEpoch();
+            for (const QString &reference : references)
+                Sql::run(database,
+                         QStringLiteral("INSERT INTO sms_part (sms_id, route, reference, number, sent_at) "
+                                        "SELECT id, ?, ?, number, ? FROM sms WHERE id = ?"),
+                         {route, reference, now, smsId});
+            Sql::run(database,
+                     QStringLiteral("INSERT INTO delivery (sms_id, sent_at) VALUES (?, ?) ON CONFLICT(sms_id) "
+                                    "DO UPDATE SET state = 'unconfirmed', sent_at = excluded.sent_at, warned = 0"),
+                     {smsId, now});
+        }
         // The alert's LOG row is due once every SMS of it has had a first try.
         Sql::run(
             database,
@@ -371,15 +450,152 @@ void Outbox::recordTry(qint64 smsId, const QString &state, const QString &reason
 Outbox::Counts Outbox::counts(const QDateTime &givenUpSince)
 {
     return guarded([&] {
-        QSqlQuery query =
-            Sql::run(db(),
-                     QStringLiteral("SELECT count(*) FILTER (WHERE state = 'waiting' AND tries > 0), "
-                                    "count(*) FILTER (WHERE state = 'failed' AND finished_at >= ?) FROM sms"),
-                     {givenUpSince.toMSecsSinceEpoch()});
+        QSqlQuery query = Sql::run(
+            db(),
+            QStringLiteral("SELECT count(*) FILTER (WHERE state = 'waiting' AND tries > 0), "
+                           "count(*) FILTER (WHERE state = 'failed' AND finished_at >= ?), "
+                           "(SELECT count(*) FROM delivery WHERE state = 'not delivered' AND reported_at >= ?) "
+                           "FROM sms"),
+            {givenUpSince.toMSecsSinceEpoch(), givenUpSince.toMSecsSinceEpoch()});
         Counts counts;
         if (query.next())
-            counts = {query.value(0).toInt(), query.value(1).toInt()};
+            counts = {query.value(0).toInt(), query.value(1).toInt(), query.value(2).toInt()};
         return counts;
+    });
+}
+
+std::optional<Outbox::Reported> Outbox::pairReport(const QString &route, const QString &reference,
+                                                   const QString &number, const QDateTime &serviceCentreTime,
+                                                   const QDateTime &notBefore)
+{
+    return guarded([&]() -> std::optional<Reported> {
+        const QSqlDatabase database = db();
+        // The unreported parts with that reference on that line, sent
+        // within the time allowed; the one sent nearest the time the service
+        // centre says it took the SMS, else the latest.
+        QSqlQuery query = Sql::run(
+            database,
+            QStringLiteral("SELECT p.id, p.sms_id, p.number, p.sent_at FROM sms_part p WHERE p.route = ? "
+                           "AND p.reference = ? AND p.status IS NULL AND p.sent_at >= ? ORDER BY p.sent_at DESC"),
+            {route, reference, notBefore.toMSecsSinceEpoch()});
+        qint64 best = -1;
+        qint64 bestSms = -1;
+        qint64 bestDistance = std::numeric_limits<qint64>::max();
+        while (query.next()) {
+            if (!number.isEmpty() && !sameNumber(number, query.value(2).toString()))
+                continue;
+            const qint64 distance = serviceCentreTime.isValid()
+                                        ? qAbs(serviceCentreTime.toMSecsSinceEpoch() - query.value(3).toLongLong())
+                                        : 0;
+            if (best < 0 || distance < bestDistance) {
+                best = query.value(0).toLongLong();
+                bestSms = query.value(1).toLongLong();
+                bestDistance = distance;
+            }
+            if (!serviceCentreTime.isValid())
+                break;
+        }
+        if (best < 0)
+            return std::nullopt;
+        return Reported{best, bestSms};
+    });
+}
+
+Outbox::Delivery Outbox::settlePart(qint64 partId, int status, bool final, const QString &reason,
+                                    const QDateTime &dischargeTime)
+{
+    return guarded([&] {
+        const QSqlDatabase database = db();
+        Sql::Transaction transaction(database);
+        const qint64 now = Clock::nowUtc().toMSecsSinceEpoch();
+        const qint64 smsId =
+            Sql::value(database, QStringLiteral("SELECT sms_id FROM sms_part WHERE id = ?"), {partId}).toLongLong();
+        if (final)
+            Sql::run(database, QStringLiteral("UPDATE sms_part SET status = ?, reported_at = ? WHERE id = ?"),
+                     {status, now, partId});
+        Delivery delivery = deliveryOf(database, smsId);
+        if (final && delivery.state == QLatin1String("unconfirmed")) {
+            const bool failed = !reason.isEmpty();
+            const bool allIn = Sql::value(database,
+                                          QStringLiteral("SELECT count(*) FROM sms_part WHERE sms_id = ? AND "
+                                                         "status IS NULL"),
+                                          {smsId})
+                                   .toInt()
+                               == 0;
+            if (failed || allIn) {
+                Sql::run(database,
+                         QStringLiteral("UPDATE delivery SET state = ?, reason = ?, delivered_at = ?, reported_at = ? "
+                                        "WHERE sms_id = ?"),
+                         {failed ? QStringLiteral("not delivered") : QStringLiteral("delivered"),
+                          failed ? QVariant(reason) : QVariant(),
+                          dischargeTime.isValid() ? QVariant(dischargeTime.toMSecsSinceEpoch()) : QVariant(), now,
+                          smsId});
+                delivery = deliveryOf(database, smsId);
+                delivery.changed = true;
+            }
+        }
+        transaction.commit();
+        return delivery;
+    });
+}
+
+Outbox::Delivery Outbox::deliveryOf(const QSqlDatabase &database, qint64 smsId)
+{
+    QSqlQuery query = Sql::run(database,
+                               QStringLiteral("SELECT d.state, d.reason, d.delivered_at, s.name, s.number, "
+                                              "s.alert_id, a.message, d.avoid_route FROM delivery d JOIN sms s ON "
+                                              "s.id = d.sms_id JOIN alert a ON a.id = s.alert_id WHERE d.sms_id = ?"),
+                               {smsId});
+    Delivery delivery;
+    delivery.smsId = smsId;
+    if (query.next()) {
+        delivery.state = query.value(0).toString();
+        delivery.reason = query.value(1).toString();
+        if (!query.value(2).isNull())
+            delivery.deliveredAt = QDateTime::fromMSecsSinceEpoch(query.value(2).toLongLong(), Qt::UTC);
+        delivery.name = query.value(3).toString();
+        delivery.number = query.value(4).toString();
+        delivery.message = query.value(6).toString();
+        delivery.avoidRoute = query.value(7).toString();
+    }
+    return delivery;
+}
+
+QList<Outbox::Delivery> Outbox::lateReports(const QDateTime &sentBefore)
+{
+    return guarded([&] {
+        const QSqlDatabase database = db();
+        Sql::Transaction transaction(database);
+        QSqlQuery query = Sql::run(database,
+                                   QStringLiteral("SELECT sms_id FROM delivery WHERE state = 'unconfirmed' AND "
+                                                  "warned = 0 AND sent_at < ?"),
+                                   {sentBefore.toMSecsSinceEpoch()});
+        QList<qint64> ids;
+        while (query.next())
+            ids << query.value(0).toLongLong();
+        QList<Delivery> late;
+        for (const qint64 id : std::as_const(ids)) {
+            Sql::run(database, QStringLiteral("UPDATE delivery SET warned = 1 WHERE sms_id = ?"), {id});
+            late << deliveryOf(database, id);
+        }
+        transaction.commit();
+        return late;
+    });
+}
+
+void Outbox::sendAgainAvoiding(qint64 smsId, const QString &route)
+{
+    return guarded([&] {
+        const QSqlDatabase database = db();
+        Sql::Transaction transaction(database);
+        // Due at once, and not counted as a try of its own: the network
+        // took it, another network may deliver it.
+        Sql::run(database,
+                 QStringLiteral("UPDATE sms SET state = 'waiting', next_try = ?, finished_at = NULL, parts_sent = 0 "
+                                "WHERE id = ?"),
+                 {Clock::nowUtc().toMSecsSinceEpoch(), smsId});
+        Sql::run(database, QStringLiteral("UPDATE delivery SET avoid_route = ? WHERE sms_id = ?"), {route, smsId});
+        transaction.commit();
     });
 }
 
@@ -390,12 +606,16 @@ Outbox::Standing Outbox::standing(const QDateTime &givenUpSince)
                                    QStringLiteral("SELECT count(*) FILTER (WHERE state = 'waiting' AND tries = 0), "
                                                   "count(*) FILTER (WHERE state = 'waiting' AND tries > 0), "
                                                   "count(*) FILTER (WHERE state = 'failed' AND finished_at >= ?), "
-                                                  "(SELECT max(taken_at) FROM alert) FROM sms"),
-                                   {givenUpSince.toMSecsSinceEpoch()});
+                                                  "(SELECT max(taken_at) FROM alert), "
+                                                  "(SELECT count(*) FROM delivery WHERE state = 'unconfirmed'), "
+                                                  "(SELECT count(*) FROM delivery WHERE state = 'not delivered' "
+                                                  "AND reported_at >= ?) FROM sms"),
+                                   {givenUpSince.toMSecsSinceEpoch(), givenUpSince.toMSecsSinceEpoch()});
         Standing standing;
         if (query.next()) {
-            standing = {query.value(0).toInt(), query.value(1).toInt(), query.value(2).toInt(),
-                        QDateTime::fromString(query.value(3).toString(), Qt::ISODateWithMs)};
+            standing = {query.value(0).toInt(), query.value(1).toInt(),
+                        query.value(2).toInt(), QDateTime::fromString(query.value(3).toString(), Qt::ISODateWithMs),
+                        query.value(4).toInt(), query.value(5).toInt()};
         }
         return standing;
     });

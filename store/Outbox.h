@@ -9,6 +9,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <optional>
 
 // The outbox journal, Outbox.db beside the program: every alert from the
 // moment its file is read until its last SMS has gone out and its LOG row is
@@ -59,6 +60,7 @@ public:
         QString number;
         int tries = 0;
         quint32 partsSent = 0; // of a long message: the parts acknowledged, one bit each
+        QString avoidRoute;    // not delivered over this route: sent once more by another
     };
 
     Outbox();
@@ -100,13 +102,17 @@ public:
     // sent; failed, to be tried again at `nextTry`; or failed for the last
     // time. A long message keeps the parts that went out, so that a retry
     // sends only the others.
-    void recordSent(qint64 smsId);
+    // A sent SMS that asked for delivery reports has the references the
+    // network gave its parts (or a gateway's token) recorded with it, over
+    // which route; its delivery is unconfirmed until a report comes.
+    void recordSent(qint64 smsId, const QString &route = {}, const QStringList &references = {});
     void recordFailed(qint64 smsId, const QString &reason, const QDateTime &nextTry, quint32 partsSent);
     void giveUp(qint64 smsId, const QString &reason, quint32 partsSent);
 
     struct Counts {
-        int retrying = 0; // failed, waiting for their next try
-        int givenUp = 0;  // failed for the last time since the time given
+        int retrying = 0;     // failed, waiting for their next try
+        int givenUp = 0;      // failed for the last time since the time given
+        int notDelivered = 0; // reported not delivered since the time given
     };
     Counts counts(const QDateTime &givenUpSince);
 
@@ -118,6 +124,8 @@ public:
         int retrying = 0;
         int givenUp = 0;
         QDateTime lastAlert;
+        int unconfirmed = 0;  // sent, no delivery report yet
+        int notDelivered = 0; // reported not delivered since the time given
     };
     Standing standing(const QDateTime &givenUpSince);
     // What happened since a moment: alerts taken, SMS sent, SMS given up.
@@ -127,6 +135,37 @@ public:
         int failed = 0;
     };
     Activity activity(const QDateTime &since);
+
+    // Delivery reports. The part a report is about: the unreported one with
+    // that reference on that route (and the number, where the report names
+    // it) sent since `notBefore`, the one sent nearest the service centre's
+    // time of the report, else the latest.
+    struct Reported {
+        qint64 partId = 0;
+        qint64 smsId = 0;
+    };
+    std::optional<Reported> pairReport(const QString &route, const QString &reference, const QString &number,
+                                       const QDateTime &serviceCentreTime, const QDateTime &notBefore);
+    // Where an SMS's delivery stands.
+    struct Delivery {
+        qint64 smsId = 0;
+        QString state; // "unconfirmed", "delivered", "not delivered"
+        QString reason;
+        QDateTime deliveredAt;
+        QString name;
+        QString number;
+        QString message;
+        QString avoidRoute;   // sent again once, not over this route
+        bool changed = false; // this report settled it
+    };
+    // A part's final report (a status in words where it failed); the SMS
+    // is delivered once all its parts are, not delivered as soon as one is not.
+    Delivery settlePart(qint64 partId, int status, bool final, const QString &reason, const QDateTime &dischargeTime);
+    // SMS sent before the time given and still unconfirmed, not said yet;
+    // from now on they count as said.
+    QList<Delivery> lateReports(const QDateTime &sentBefore);
+    // Sends a not delivered SMS once more, not over `route`.
+    void sendAgainAvoiding(qint64 smsId, const QString &route);
 
     // The LOG table. Alerts whose first sends have all been tried and whose
     // LOG row is not written yet, oldest first.
@@ -149,7 +188,8 @@ private:
     void setAside();
     void createTables(const QSqlDatabase &db);
     void recordTry(qint64 smsId, const QString &state, const QString &reason, const QDateTime &nextTry,
-                   quint32 partsSent);
+                   quint32 partsSent, const QString &route, const QStringList &references);
+    static Delivery deliveryOf(const QSqlDatabase &database, qint64 smsId);
     QList<Alert> alerts(const QString &where, const QVariantList &values);
 
     QString m_connection;

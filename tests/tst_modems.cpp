@@ -15,6 +15,7 @@
 #include "support/TestRelay.h"
 #include "support/WindowDriver.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QRegularExpression>
@@ -252,6 +253,11 @@ void tst_modems::modemsWindow()
     click(window, "cmdSetHeartbeat");
     QCOMPARE(desk.folder.values("SELECT Value FROM DeskOptions WHERE Name = 'Heartbeat'"), QStringList({"08:30"}));
     QCOMPARE(program.relay.heartbeatTime(), QTime(8, 30));
+    // Delivery reports: off on a desk without the setting, stored when ticked.
+    QVERIFY(!find<QCheckBox>(window, "chkDeliveryReports")->isChecked());
+    find<QCheckBox>(window, "chkDeliveryReports")->click();
+    QCOMPARE(desk.folder.values("SELECT Value FROM DeskOptions WHERE Name = 'DeliveryReports'"), QStringList({"on"}));
+    QVERIFY(program.relay.deliveryReports());
 
     // The Com row's modem is the COM page's: it cannot be removed here. The
     // test asks the modem on its own engine.

@@ -181,7 +181,12 @@ void tst_store::setupTool()
     QCOMPARE(setup({"--pin", "12"}), 1);
     QCOMPARE(setup({"--reset-command", "AT\r\nATD"}), 1);
     QCOMPARE(setup({"--heartbeat", "25:61"}), 1);
+    // A new desk asks for delivery reports; a word other than on or off is refused.
     ProgramFolder::set(folder);
+    QCOMPARE(DeskOptions::value(DeskOptions::DeliveryReports), QString("on"));
+    QCOMPARE(setup({"--delivery-reports", "off"}), 0);
+    QCOMPARE(DeskOptions::value(DeskOptions::DeliveryReports), QString("off"));
+    QCOMPARE(setup({"--delivery-reports", "maybe"}), 1);
     QList<PortSettings> modems;
     for (const ModemTable::Modem &modem : ModemTable::modems())
         modems << modem.settings;

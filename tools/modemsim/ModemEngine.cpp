@@ -106,6 +106,7 @@ ModemEngine::ModemEngine(const Options &options, QObject *parent)
     , m_reportStatus(options.reportStatus)
     , m_reportSilent(options.reportSilent)
     , m_keepReports(options.keepReports)
+    , m_storedReportsOnly(options.storedReportsOnly)
     , m_srMemory(qMax(options.srCapacity, 0))
 {
     m_sinceStart.start();
@@ -379,7 +380,8 @@ QByteArray ModemEngine::executeReports(const QByteArray &body, bool *known)
     if (body == "+CNMI?")
         return information("+CNMI: " + numbers(m_indications));
     if (body == "+CNMI=?")
-        return information("+CNMI: (0-3),(0-3),(0,2),(0-2),(0,1)");
+        return information(m_storedReportsOnly ? "+CNMI: (0-3),(0-3),(0,2),(0,2),(0,1)"
+                                               : "+CNMI: (0-3),(0-3),(0,2),(0-2),(0,1)");
     if (body.startsWith("+CNMI="))
         return setMessageIndications(after("+CNMI="));
     if (body == "+CPMS?") {
@@ -423,7 +425,7 @@ QByteArray ModemEngine::setMessageIndications(const QByteArray &argument)
         if (values[i].isEmpty())
             continue;
         const std::optional<int> value = integer(values[i], 0, Highest[i]);
-        if (!value || (i == 2 && *value == 1))
+        if (!value || (i == 2 && *value == 1) || (i == ReportRouting && *value == 1 && m_storedReportsOnly))
             return result("ERROR");
         next[size_t(i)] = *value;
     }
@@ -747,7 +749,8 @@ void ModemEngine::expectReport(int reference, const QByteArray &number)
 {
     const int id = ++m_lastReportId;
     m_reports.insert(id, {reference, number, now()});
-    emit reportDue(id, m_options.reportDelayMs + m_options.reportLateMs);
+    const int jitter = m_options.reportJitterMs > 0 ? int(m_random.bounded(m_options.reportJitterMs + 1)) : 0;
+    emit reportDue(id, m_options.reportDelayMs + m_options.reportLateMs + jitter);
 }
 
 QByteArray ModemEngine::reportArrived(int id)

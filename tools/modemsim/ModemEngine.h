@@ -56,10 +56,12 @@ public:
         int srCapacity = 20;                      // status reports the SIM's SR memory holds
         int reportDelayMs = 200;                  // from an accepted SMS to its status report
         int reportLateMs = 0;                     // added to that
+        int reportJitterMs = 0;                   // and a random part of this, so that reports cross
         QHash<QByteArray, int> reportStatus = {}; // number -> TP-ST of its reports; 0, delivered, for the others
         QSet<QByteArray> reportSilent = {};       // numbers whose reports never come
         bool reportMidDialogue = false;           // hold each report until the next "> " prompt has gone out
         bool keepReports = false;                 // store every report, announce none, whatever AT+CNMI says
+        bool storedReportsOnly = false;           // AT+CNMI takes <ds> 0 and 2 only, as some modems do
         std::function<QDateTime()> clock = {};    // the network's time; the system's when empty
     };
 
@@ -214,6 +216,7 @@ private:
     QHash<QByteArray, int> m_reportStatus;
     QSet<QByteArray> m_reportSilent;
     bool m_keepReports = false;
+    bool m_storedReportsOnly = false;
     QList<std::optional<StoredReport>> m_srMemory; // on the SIM: index - 1
 
     // What a power-on sets back.

@@ -107,6 +107,8 @@ void addOptions(QCommandLineParser &parser)
            "20");
     option("report-delay", "A status report comes this long after its message was accepted.", "MS", "200");
     option("report-late", "Add this long to every status report's delay.", "MS", "0");
+    option("report-jitter", "Add a random part of this to each status report's delay, so that reports cross.", "MS",
+           "0");
     option("report-fail",
            "Reports on messages to NUMBER carry TP-Status ST, in decimal, instead of 0, delivered (repeatable).",
            "NUMBER:ST");
@@ -114,6 +116,8 @@ void addOptions(QCommandLineParser &parser)
     option("report-mid-dialogue",
            "Hold each status report until the next message prompt and send it right after the \"> \".");
     option("keep-reports", "Store every status report in SR memory and announce none, whatever AT+CNMI says.");
+    option("stored-reports-only",
+           "AT+CNMI takes <ds> 0 and 2 only: status reports are stored and announced with +CDSI, never passed on.");
     option("quiet", "Do not log the dialogue on stderr.");
 }
 
@@ -164,6 +168,7 @@ ModemEngine::Options modemOptions(const QCommandLineParser &parser, quint32 seed
     modem.srCapacity = int(number(parser, QStringLiteral("sr-capacity"), 0, 1000));
     modem.reportDelayMs = int(number(parser, QStringLiteral("report-delay"), 0, 3600000));
     modem.reportLateMs = int(number(parser, QStringLiteral("report-late"), 0, 3600000));
+    modem.reportJitterMs = int(number(parser, QStringLiteral("report-jitter"), 0, 3600000));
     for (const QString &failure : parser.values(QStringLiteral("report-fail"))) {
         const qsizetype colon = failure.lastIndexOf(QLatin1Char(':'));
         bool isNumber = false;
@@ -176,6 +181,7 @@ ModemEngine::Options modemOptions(const QCommandLineParser &parser, quint32 seed
         modem.reportSilent.insert(silent.toLatin1());
     modem.reportMidDialogue = parser.isSet(QStringLiteral("report-mid-dialogue"));
     modem.keepReports = parser.isSet(QStringLiteral("keep-reports"));
+    modem.storedReportsOnly = parser.isSet(QStringLiteral("stored-reports-only"));
 
     return modem;
 }

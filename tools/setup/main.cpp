@@ -89,6 +89,15 @@ std::pair<short, QString> forModem(const QString &text)
     return {UpdateCom::LoadComSettings().port, text};
 }
 
+void setDeliveryReports(const QString &text)
+{
+    if (text != QLatin1String("on") && text != QLatin1String("off"))
+        fail(QStringLiteral("--delivery-reports wants on or off, not \"%1\"").arg(text));
+    DeskOptions::setValue(QString::fromLatin1(DeskOptions::DeliveryReports), text);
+    std::printf(text == QLatin1String("on") ? "Every SMS asks for a delivery report.\n"
+                                            : "No SMS asks for a delivery report.\n");
+}
+
 // PINs, reset commands and the heartbeat of an existing Config.mdb.
 void setModemOptions(const QStringList &pins, const QStringList &resets, const QStringList &heartbeats)
 {
@@ -182,6 +191,8 @@ struct NewDatabase {
         try {
             Schema::create(Database::path(), com, accounts);
             addRows(parser.values(user), parser.values(path));
+            // A desk made from now on hears from its traders' phones.
+            DeskOptions::setValue(QString::fromLatin1(DeskOptions::DeliveryReports), QStringLiteral("on"));
         } catch (const DbError &error) {
             fail(error.description());
         }
@@ -200,7 +211,8 @@ int main(int argc, char *argv[])
     parser.setApplicationDescription(
         QStringLiteral("Creates a new Config.mdb for Vantrel in FOLDER (the folder of the vantrel program).\n"
                        "An existing Config.mdb is never overwritten; options that only set up the desk "
-                       "(--autostart, --codepage, --add-modem, --pin, --reset-command, --heartbeat) leave the rest "
+                       "(--autostart, --codepage, --add-modem, --pin, --reset-command, --heartbeat, "
+                       "--delivery-reports) leave the rest "
                        "of it as it is."));
     parser.addHelpOption();
     parser.addPositionalArgument(QStringLiteral("FOLDER"), QStringLiteral("Folder that receives Config.mdb."));
@@ -230,7 +242,12 @@ int main(int argc, char *argv[])
                                        QStringLiteral("A daily SMS to the on-duty users at this time that Vantrel "
                                                       "is well; \"off\" for none."),
                                        QStringLiteral("HH:MM"));
-    const QList<QCommandLineOption> deskOptions = {autostart, codePage, addModem, pin, resetCommand, heartbeat};
+    const QCommandLineOption deliveryReports(QStringLiteral("delivery-reports"),
+                                             QStringLiteral("Whether every SMS asks the network for a delivery "
+                                                            "report (a new Config.mdb: on)."),
+                                             QStringLiteral("on|off"));
+    const QList<QCommandLineOption> deskOptions = {autostart,    codePage,  addModem,       pin,
+                                                   resetCommand, heartbeat, deliveryReports};
     parser.addOptions(deskOptions);
     parser.process(app);
 
@@ -281,6 +298,14 @@ int main(int argc, char *argv[])
     if (parser.isSet(pin) || parser.isSet(resetCommand) || parser.isSet(heartbeat)) {
         try {
             setModemOptions(parser.values(pin), parser.values(resetCommand), parser.values(heartbeat));
+        } catch (const DbError &error) {
+            fail(error.description());
+        }
+    }
+
+    if (parser.isSet(deliveryReports)) {
+        try {
+            setDeliveryReports(parser.value(deliveryReports));
         } catch (const DbError &error) {
             fail(error.description());
         }

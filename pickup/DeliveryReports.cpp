@@ -1,0 +1,231 @@
+#include "pickup/DeliveryReports.h"
+
+#include "modem/ModemLine.h"
+#include "modem/PageLog.h"
+#include "modem/ReportReader.h"
+#include "modem/SmsReporter.h"
+#include "modem/TraceList.h"
+#include "pickup/ModemPool.h"
+#include "pickup/OutboxReport.h"
+#include "store/Clock.h"
+#include "store/DbError.h"
+#include "store/DeskOptions.h"
+#include "store/Outbox.h"
+
+#include <QRegularExpression>
+
+namespace {
+
+// Kannel's report types (dlr-mask bits).
+constexpr int GatewayDelivered = 1;
+constexpr int GatewayFailed = 2;
+constexpr int GatewayBuffered = 4;
+constexpr int GatewaySmscRejected = 16;
+
+} // namespace
+
+DeliveryReports::DeliveryReports(Outbox &outbox, ModemPool &modems, SmsReporter &reporter, PageLog &pageLog,
+                                 TraceList &trace, QObject *parent)
+    : QObject(parent)
+    , m_outbox(outbox)
+    , m_modems(modems)
+    , m_reporter(reporter)
+    , m_pageLog(pageLog)
+    , m_trace(trace)
+{
+    m_look.setInterval(LookMs);
+    connect(&m_look, &QTimer::timeout, this, &DeliveryReports::lookForLate);
+}
+
+DeliveryReports::~DeliveryReports() = default;
+
+void DeliveryReports::load()
+{
+    m_on = DeskOptions::value(QString::fromLatin1(DeskOptions::DeliveryReports)) == QLatin1String("on");
+}
+
+void DeliveryReports::setOn(bool on)
+{
+    DeskOptions::setValue(QString::fromLatin1(DeskOptions::DeliveryReports),
+                          on ? QStringLiteral("on") : QStringLiteral("off"));
+    m_on = on;
+    if (m_on && m_started) {
+        for (ModemLine *line : m_modems.lines())
+            setUp(line);
+    }
+}
+
+void DeliveryReports::start()
+{
+    m_started = true;
+    m_look.start();
+    if (!m_on)
+        return;
+    for (ModemLine *line : m_modems.lines())
+        setUp(line);
+}
+
+void DeliveryReports::setUp(ModemLine *line)
+{
+    if (!m_on || !line->inService())
+        return;
+    reader(line).setUp();
+}
+
+ReportReader &DeliveryReports::reader(ModemLine *line)
+{
+    std::unique_ptr<ReportReader> &slot = m_readers[line];
+    if (!slot) {
+        const QString route = line->name();
+        slot = std::make_unique<ReportReader>(*line, [this, route](const DeliveryReport &report) {
+            pair(route, QString::number(report.reference), report);
+        });
+        connect(line, &QObject::destroyed, this, [this, line] { m_readers.erase(line); });
+    }
+    return *slot;
+}
+
+void DeliveryReports::roundDone(ModemLine *line)
+{
+    // A modem that keeps its reports to itself, whatever it was told, has
+    // them read here; a reset has made it forget what it was told.
+    if (!m_on)
+        return;
+    setUp(line);
+    reader(line).readAll();
+}
+
+void DeliveryReports::heard(ModemLine *line, const QString &text, const QString &data)
+{
+    if (text.startsWith(QLatin1String("+CDSI:"))) {
+        // +CDSI: "SR",<index>: stored; read and deleted at once.
+        static const QRegularExpression index(QStringLiteral(R"(,\s*(\d+)\s*$)"));
+        const QRegularExpressionMatch match = index.match(text);
+        if (match.hasMatch())
+            reader(line).read(match.captured(1).toInt());
+        return;
+    }
+    if (!text.startsWith(QLatin1String("+CDS:")))
+        return;
+    const std::optional<DeliveryReport> report = DeliveryReport::fromLine(text, data);
+    if (!report) {
+        m_trace.AddItem(QStringLiteral("A delivery report that does not read: ") + text);
+        return;
+    }
+    pair(line->name(), QString::number(report->reference), *report);
+}
+
+void DeliveryReports::pair(const QString &route, const QString &reference, const DeliveryReport &report)
+{
+    const DeliveryReport::Meaning meaning = DeliveryReport::meaning(report.status);
+    std::optional<Outbox::Reported> reported;
+    try {
+        reported = m_outbox.pairReport(route, reference, report.number, report.serviceCentreTime,
+                                       Clock::nowUtc().addDays(-PairedWithinDays));
+    } catch (const DbError &error) {
+        OutboxReport::failed(m_pageLog, error.text());
+        return;
+    }
+    if (!reported) {
+        m_trace.AddItem(QStringLiteral("A delivery report from %1 for reference %2 to %3 matched no SMS: %4")
+                            .arg(route, reference, report.number, meaning.words));
+        return;
+    }
+    if (meaning.outcome == DeliveryReport::Outcome::Pending) {
+        // The network keeps trying: not the end of it.
+        m_trace.AddItem(QStringLiteral("Delivery to %1 pending: %2").arg(report.number, meaning.words));
+        return;
+    }
+    settle(reported->partId, route, report);
+}
+
+void DeliveryReports::settle(qint64 partId, const QString &route, const DeliveryReport &report)
+{
+    const DeliveryReport::Meaning meaning = DeliveryReport::meaning(report.status);
+    const bool failed = meaning.outcome == DeliveryReport::Outcome::Failed;
+    Outbox::Delivery delivery;
+    try {
+        delivery =
+            m_outbox.settlePart(partId, report.status, true, failed ? meaning.words : QString(), report.dischargeTime);
+    } catch (const DbError &error) {
+        OutboxReport::failed(m_pageLog, error.text());
+        return;
+    }
+    if (!delivery.changed)
+        return;
+    if (!failed) {
+        m_reporter.delivered(delivery.name, delivery.number, delivery.deliveredAt);
+        return;
+    }
+    // Not sent again to the same number, where it would fail the same way;
+    // once more by another modem where another network might deliver it.
+    QSet<SmsRoute *> failedOn;
+    if (SmsRoute *reportedOn = m_modems.route(route))
+        failedOn.insert(reportedOn);
+    const bool again =
+        meaning.anotherNetworkMayDeliver && delivery.avoidRoute.isEmpty() && m_modems.anyOtherInService(failedOn);
+    m_reporter.notDelivered(delivery.name, delivery.number, meaning.words, again);
+    emit notDelivered(delivery.name, delivery.number, meaning.words);
+    if (again) {
+        try {
+            m_outbox.sendAgainAvoiding(delivery.smsId, route);
+            emit sentAgain();
+        } catch (const DbError &error) {
+            OutboxReport::failed(m_pageLog, error.text());
+        }
+    }
+    m_reporter.updateCounts();
+}
+
+void DeliveryReports::gatewayReport(const QString &token, int type, const QString &words)
+{
+    if (type != GatewayDelivered && type != GatewayFailed && type != GatewaySmscRejected) {
+        m_trace.AddItem(
+            QStringLiteral("gateway: report %1 for %2: %3")
+                .arg(type == GatewayBuffered ? QStringLiteral("buffered") : QString::number(type), token, words));
+        return;
+    }
+    std::optional<Outbox::Reported> reported;
+    try {
+        reported = m_outbox.pairReport(QStringLiteral("gateway"), token, {}, {}, QDateTime());
+    } catch (const DbError &error) {
+        OutboxReport::failed(m_pageLog, error.text());
+        return;
+    }
+    if (!reported)
+        return;
+    DeliveryReport report;
+    report.status = type == GatewayDelivered ? 0 : 0x40;
+    report.dischargeTime = Clock::nowUtc();
+    const bool failed = type != GatewayDelivered;
+    Outbox::Delivery delivery;
+    try {
+        delivery = m_outbox.settlePart(reported->partId, report.status, true,
+                                       failed ? QStringLiteral("the gateway says: %1").arg(words) : QString(),
+                                       report.dischargeTime);
+    } catch (const DbError &error) {
+        OutboxReport::failed(m_pageLog, error.text());
+        return;
+    }
+    if (!delivery.changed)
+        return;
+    if (!failed) {
+        m_reporter.delivered(delivery.name, delivery.number, delivery.deliveredAt);
+        return;
+    }
+    m_reporter.notDelivered(delivery.name, delivery.number, delivery.reason, false);
+    emit notDelivered(delivery.name, delivery.number, delivery.reason);
+    m_reporter.updateCounts();
+}
+
+void DeliveryReports::lookForLate()
+{
+    QList<Outbox::Delivery> late;
+    try {
+        late = m_outbox.lateReports(Clock::nowUtc().addMSecs(-LateMs));
+    } catch (const DbError &) {
+        return; // said where the outbox failed
+    }
+    for (const Outbox::Delivery &delivery : std::as_const(late))
+        m_reporter.noReport(delivery.name, delivery.number, LateMs / 60000);
+}
