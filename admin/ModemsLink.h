@@ -1,6 +1,7 @@
 #pragma once
 
 #include "modem/ModemTestJob.h"
+#include "pickup/Gateway.h"
 #include "pickup/ModemPool.h"
 
 #include <QList>
@@ -34,6 +35,10 @@ public:
     // Whether every SMS asks for a delivery report.
     virtual bool deliveryReports() const = 0;
     virtual void setDeliveryReports(bool on) = 0;
+    // The gateway: an empty URL removes it.
+    virtual Gateway::Status gatewayStatus() const = 0;
+    virtual void setGateway(const QString &url) = 0;
+    virtual void setGatewayOnly(bool only) = 0;
     // `changed` is called, in `context`, whenever the modems change.
     virtual QMetaObject::Connection whenModemsChange(QObject *context, const std::function<void()> &changed) = 0;
 };

@@ -4,6 +4,7 @@
 #include "admin/DbOperation.h"
 #include "admin/ModemsLink.h"
 #include "admin/SettingsGrid.h"
+#include "modem/GatewayRoute.h"
 #include "store/CommError.h"
 #include "store/MessageBoxes.h"
 #include "store/UpdateCom.h"
@@ -65,8 +66,15 @@ frmModems::frmModems(ModemsLink &modems, QWidget *parent)
     ui->txtHeartbeat->setText(m_modems.heartbeat().toString(QStringLiteral("HH:mm")));
     ui->chkDeliveryReports->setChecked(m_modems.deliveryReports());
     connect(ui->chkDeliveryReports, &QCheckBox::clicked, this, &frmModems::chkDeliveryReports_Click);
+    connect(ui->cmdSetGateway, &QPushButton::clicked, this, &frmModems::cmdSetGateway_Click);
+    connect(ui->chkGatewayOnly, &QCheckBox::clicked, this, &frmModems::chkGatewayOnly_Click);
+    ui->txtGateway->setText(m_modems.gatewayStatus().url.toString());
     connect(ui->ModemList, &QTableWidget::itemSelectionChanged, this, &frmModems::showSelection);
-    m_modems.whenModemsChange(this, [this] { FillModemList(); });
+    m_modems.whenModemsChange(this, [this] {
+        FillModemList();
+        showGateway();
+    });
+    showGateway();
     FillModemList();
 }
 
@@ -207,6 +215,46 @@ void frmModems::chkDeliveryReports_Click()
     DbOperation([&] { m_modems.setDeliveryReports(on); });
     // A setting that could not be stored is shown as it still is.
     ui->chkDeliveryReports->setChecked(m_modems.deliveryReports());
+}
+
+void frmModems::cmdSetGateway_Click()
+{
+    const QString url = ui->txtGateway->text().trimmed();
+    const QString problem = url.isEmpty() ? QString() : GatewayRoute::urlProblem(QUrl(url, QUrl::StrictMode));
+    if (!problem.isEmpty()) {
+        MsgBox(problem);
+        return;
+    }
+    DbOperation([&] { m_modems.setGateway(url); });
+    showGateway();
+}
+
+void frmModems::chkGatewayOnly_Click()
+{
+    const bool only = ui->chkGatewayOnly->isChecked();
+    if (only && !m_modems.gatewayStatus().configured) {
+        MsgBox(QStringLiteral("Please set the gateway first."));
+    } else {
+        DbOperation([&] { m_modems.setGatewayOnly(only); });
+    }
+    showGateway();
+}
+
+void frmModems::showGateway()
+{
+    const Gateway::Status gateway = m_modems.gatewayStatus();
+    ui->chkGatewayOnly->setChecked(gateway.only);
+    QString state = QStringLiteral("No gateway.");
+    if (gateway.configured) {
+        state = gateway.state == Gateway::State::SetAside ? QStringLiteral("Gateway set aside: %1").arg(gateway.reason)
+                                                          : QStringLiteral("Gateway in service");
+        state += QStringLiteral(", %1 SMS today").arg(gateway.sentToday);
+        if (!gateway.hearsReports)
+            state += QStringLiteral(", no delivery reports");
+        if (gateway.only)
+            state += QStringLiteral("; the modems are not used");
+    }
+    ui->lblGatewayState->setText(state);
 }
 
 void frmModems::cmdSetHeartbeat_Click()

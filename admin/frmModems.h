@@ -33,6 +33,9 @@ private:
     void cmdSetResetCommand_Click();
     void cmdSetHeartbeat_Click();
     void chkDeliveryReports_Click();
+    void cmdSetGateway_Click();
+    void chkGatewayOnly_Click();
+    void showGateway();
     void showSelection();
 
     std::unique_ptr<Ui::frmModems> ui;

@@ -58,6 +58,9 @@ frmMain::frmMain(AlertRelay &relay, QWidget *parent)
     connect(&m_relay, &AlertRelay::modemSetAside, this, [this](const QString &name, const QString &reason) {
         m_tray.showBalloon(AppInfo::title(), QStringLiteral("Modem %1 set aside: %2").arg(name, reason));
     });
+    connect(&m_relay, &AlertRelay::gatewaySetAside, this, [this](const QString &reason) {
+        m_tray.showBalloon(AppInfo::title(), QStringLiteral("Gateway set aside: %1").arg(reason));
+    });
     connect(&m_relay, &AlertRelay::gaveUp, this,
             [this](const QString &name, const QString &number, const QString &reason) {
                 m_tray.showBalloon(AppInfo::title(),
@@ -87,7 +90,8 @@ void frmMain::showTip()
     const Outbox::Counts counts = m_relay.deliveryCounts();
     QStringList modems;
     bool anyDown = false;
-    for (const ModemPool::Status &status : m_relay.modemStatuses()) {
+    for (const ModemPool::Status &status :
+         m_relay.modemsUsed() ? m_relay.modemStatuses() : QList<ModemPool::Status>()) {
         if (status.state == ModemPool::State::Down) {
             modems << status.settings.name() + QStringLiteral(" down");
             anyDown = true;
@@ -95,9 +99,12 @@ void frmMain::showTip()
             modems << status.settings.name() + QStringLiteral(" set aside");
         }
     }
+    const Gateway::Status gateway = m_relay.gatewayStatus();
+    if (gateway.configured && gateway.state == Gateway::State::SetAside)
+        modems << QStringLiteral("gateway set aside");
     m_tray.setTip(trayTip(counts, modems));
-    // The alarm look while a modem is down or none can send.
-    m_tray.setAlarm(anyDown || !m_relay.modems().anyUp());
+    // The alarm look while a modem is down or nothing can send.
+    m_tray.setAlarm(anyDown || !m_relay.anyRouteUp());
 }
 
 QString frmMain::trayTip(const Outbox::Counts &counts, const QStringList &modems)

@@ -71,6 +71,9 @@ public:
     void setHeartbeat(const QTime &at) override { m_relay.setHeartbeat(at); }
     bool deliveryReports() const override { return m_relay.deliveryReports(); }
     void setDeliveryReports(bool on) override { m_relay.setDeliveryReports(on); }
+    Gateway::Status gatewayStatus() const override { return m_relay.gatewayStatus(); }
+    void setGateway(const QString &url) override { m_relay.setGateway(url); }
+    void setGatewayOnly(bool only) override { m_relay.setGatewayOnly(only); }
 
     AlertRelay &relay() { return m_relay; }
 

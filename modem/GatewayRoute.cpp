@@ -75,6 +75,29 @@ GatewayRoute::~GatewayRoute()
     }
 }
 
+void GatewayRoute::setUrl(const QUrl &sendSmsUrl)
+{
+    m_url = sendSmsUrl;
+    m_urlProblem = urlProblem(sendSmsUrl);
+}
+
+void GatewayRoute::probe(const std::function<void(bool answered)> &done)
+{
+    if (!m_urlProblem.isEmpty()) {
+        QTimer::singleShot(0, this, [done] { done(false); });
+        return;
+    }
+    QNetworkReply *reply = m_network.get(QNetworkRequest(m_url));
+    auto *timer = new QTimer(reply);
+    timer->setSingleShot(true);
+    connect(timer, &QTimer::timeout, reply, &QNetworkReply::abort);
+    timer->start(m_timeoutMs);
+    connect(reply, &QNetworkReply::finished, this, [reply, done] {
+        reply->deleteLater();
+        done(reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() != 0);
+    });
+}
+
 QString GatewayRoute::urlProblem(const QUrl &url)
 {
     if (url.isEmpty())
@@ -191,6 +214,8 @@ void GatewayRoute::finished(QNetworkReply *reply)
     reply->deleteLater();
     // Counted out before the callback, so that it finds the route free.
     pending.done(outcomeOf(reply, pending));
+    if (m_pending.isEmpty())
+        emit idle();
 }
 
 SendOutcome GatewayRoute::outcomeOf(QNetworkReply *reply, const Pending &pending) const

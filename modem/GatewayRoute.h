@@ -39,6 +39,8 @@ public:
     static QString urlProblem(const QUrl &url);
 
     QUrl url() const { return m_url; }
+    // Another address, for the requests from now on.
+    void setUrl(const QUrl &sendSmsUrl);
 
     // The sender Kannel puts on each SMS.
     void setSender(const QString &from) { m_sender = from; }
@@ -62,10 +64,20 @@ public:
     // Takes the SMS even when not free; the dispatcher is expected to ask.
     // `done` must not delete the route; deleteLater() it.
     void send(const SmsRequest &request, std::function<void(const SendOutcome &)> done) override;
+    bool reportsByToken() const override { return !m_reportUrl.isEmpty(); }
+
+    // Whether the gateway answers at all: the sendsms URL without a
+    // receiver, which Kannel refuses at once when it is there. `done` gets
+    // true on any HTTP answer.
+    void probe(const std::function<void(bool answered)> &done);
 
     // The sendsms request send() makes for `request`; empty when its number
     // is none or the URL unusable.
     QUrl requestUrl(const SmsRequest &request) const;
+
+signals:
+    // The last request under way has ended.
+    void idle();
 
 private:
     struct Pending {

@@ -20,4 +20,8 @@ public:
     virtual bool free() const = 0;
     // Tries one SMS; `done` is called once, after the caller has returned.
     virtual void send(const SmsRequest &request, std::function<void(const SendOutcome &)> done) = 0;
+    // Its delivery reports name each SMS by the request's token, which must
+    // then be known before the SMS goes (a modem's name them by the
+    // references it answers).
+    virtual bool reportsByToken() const { return false; }
 };

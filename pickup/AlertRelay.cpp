@@ -34,11 +34,13 @@ AlertRelay::AlertRelay(QObject *parent)
     , m_logs(m_outbox, m_pageLog)
     , m_reporter(m_pageLog, m_outbox, this)
     , m_modems(m_trace, m_pageLog, this)
-    , m_dispatcher(m_outbox, m_logs, m_recipients, m_reporter, m_modems, m_pageLog, this)
+    , m_gateway(m_pageLog, m_trace, this)
+    , m_routes(m_modems, m_gateway, this)
+    , m_dispatcher(m_outbox, m_logs, m_recipients, m_reporter, m_routes, m_pageLog, this)
     , m_health(m_modems, m_pageLog, this)
-    , m_reports(m_outbox, m_modems, m_reporter, m_pageLog, m_trace, this)
-    , m_heartbeat(m_outbox, m_modems, this)
-    , m_status(m_outbox, m_modems, this)
+    , m_reports(m_outbox, m_routes, m_reporter, m_pageLog, m_trace, this)
+    , m_heartbeat(m_outbox, m_routes, this)
+    , m_status(m_outbox, m_routes, this)
     , m_timer(this)
     , m_watcher(this)
     , m_soon(this)
@@ -58,25 +60,32 @@ AlertRelay::AlertRelay(QObject *parent)
     connect(&m_dispatcher, &Dispatcher::batchEnded, this, &AlertRelay::endCycle);
     // A line had other work (a test message, a modem test) or the last SMS
     // of a batch: the SMS waiting go on.
-    connect(&m_modems, &ModemPool::routeFreed, &m_dispatcher, &Dispatcher::routeFreed);
-    connect(&m_modems, &ModemPool::routeFreed, this, [this] {
+    connect(&m_routes, &Routes::routeFreed, &m_dispatcher, &Dispatcher::routeFreed);
+    connect(&m_routes, &Routes::routeFreed, this, [this] {
         if (m_stopping)
             finishWhenIdle();
     });
     connect(&m_modems, &ModemPool::setAside, this, &AlertRelay::modemSetAside);
-    connect(&m_modems, &ModemPool::changed, this, [this] {
-        // With more than one modem each send says which one it went by.
-        m_reporter.setNameRoutes(m_modems.count() > 1);
+    const auto routesChanged = [this] {
+        // With more than one route each send says which one it went by.
+        m_reporter.setNameRoutes(m_routes.count() > 1);
         m_status.changed();
         emit modemsChanged();
-    });
+    };
+    connect(&m_modems, &ModemPool::changed, this, routesChanged);
+    connect(&m_gateway, &Gateway::changed, this, routesChanged);
+    connect(&m_gateway, &Gateway::setAside, this, &AlertRelay::gatewaySetAside);
+    // Alerts held while nothing could send go as soon as the gateway can.
+    connect(&m_gateway, &Gateway::back, this, [this] { cycleSoon(0); });
+    connect(&m_gateway, &Gateway::reported, &m_reports, &DeliveryReports::gatewayReport);
+    m_health.setOtherRouteUp([this] { return m_gateway.usable(); });
     connect(&m_reporter, &SmsReporter::deliveryChanged, &m_status, &StatusFile::changed);
     connect(&m_modems, &ModemPool::lineFailed, &m_health, &HealthMonitor::checkSoon);
 
     // A modem that goes down while another is up is said to the traders by
     // SMS through that one; so is its coming back after a long time down.
     connect(&m_health, &HealthMonitor::modemDown, this, [this](const QString &name, const QString &reason) {
-        if (m_modems.anyUp())
+        if (m_routes.anyUp())
             sendNotice(QStringLiteral("Vantrel: modem %1 is down: %2").arg(name, reason));
     });
     connect(&m_health, &HealthMonitor::modemUp, this, [this](const QString &name, qint64 downMs) {
@@ -130,6 +139,8 @@ void AlertRelay::load()
         m_pageLog.report(complaint);
     m_com = modems.first().settings;
     m_modems.load(modems);
+    m_gateway.load();
+    m_reporter.setNameRoutes(m_routes.count() > 1);
     m_heartbeat.load();
     m_reports.load();
     m_dispatcher.setAskReports(m_reports.on());
@@ -204,9 +215,19 @@ void AlertRelay::cycleSoon(int ms)
 void AlertRelay::start()
 {
     m_sincePurge.start();
-    m_modems.open();
-    if (m_healthRounds)
-        m_health.start();
+    // A desk that sends by its gateway alone leaves its modems alone.
+    if (m_routes.modemsUsed()) {
+        m_modems.open();
+        if (m_healthRounds)
+            m_health.start();
+    }
+    m_gateway.start([this](const QString &token) {
+        try {
+            return m_outbox.tokenKnown(QStringLiteral("gateway"), token);
+        } catch (const DbError &) {
+            return false;
+        }
+    });
     m_heartbeat.start();
     m_reports.start();
     m_status.start();
@@ -299,8 +320,15 @@ void AlertRelay::SendAlarm(const QString &AlarmMsg, const QString &UserName, con
                            const std::function<void()> &whenDone)
 {
     m_reporter.alterations(AlarmMsg);
-    send(modem(), {SmsSendJob::sendableText(AlarmMsg), UserName, Ph_No, {}, ++m_nextReference, 0, {}}, AlarmMsg,
+    send(testRoute(), {SmsSendJob::sendableText(AlarmMsg), UserName, Ph_No, {}, ++m_nextReference, 0, {}}, AlarmMsg,
          whenDone);
+}
+
+SmsRoute &AlertRelay::testRoute()
+{
+    if (!m_routes.modemsUsed() && m_gateway.route())
+        return *m_gateway.route();
+    return modem();
 }
 
 void AlertRelay::send(SmsRoute &route, const SmsRequest &request, const QString &message,
@@ -319,12 +347,15 @@ void AlertRelay::send(SmsRoute &route, const SmsRequest &request, const QString 
 
 void AlertRelay::sendNotice(const QString &text)
 {
-    // Through the first modem that is up, after what it is doing.
+    // Through the first modem that is up, after what it is doing, else
+    // through the gateway.
     SmsRoute *route = nullptr;
-    for (const ModemPool::Status &status : m_modems.statuses()) {
+    for (const ModemPool::Status &status : m_routes.modemsUsed() ? m_modems.statuses() : QList<ModemPool::Status>()) {
         if (!route && (status.state == ModemPool::State::InService || status.state == ModemPool::State::OnTrial))
             route = m_modems.line(status.settings.port);
     }
+    if (!route && m_gateway.usable())
+        route = m_gateway.route();
     if (!route) {
         m_pageLog.report(QStringLiteral("Not sent, no modem can send: %1").arg(text));
         return;
@@ -419,6 +450,18 @@ void AlertRelay::setModemResetCommand(short port, const QString &command)
 {
     ModemTable::setResetCommand(port, command);
     m_modems.reloadOptions(ModemTable::modems());
+}
+
+void AlertRelay::setGatewayOnly(bool only)
+{
+    m_gateway.setOnly(only);
+    // The modems of a desk that started on its gateway alone come into
+    // service now.
+    if (!only && m_timer.isActive()) {
+        m_modems.open();
+        if (m_healthRounds && !m_health.started())
+            m_health.start();
+    }
 }
 
 void AlertRelay::setDeliveryReports(bool on)

@@ -8,11 +8,13 @@
 #include "pickup/AlertIntake.h"
 #include "pickup/DeliveryReports.h"
 #include "pickup/Dispatcher.h"
+#include "pickup/Gateway.h"
 #include "pickup/HealthMonitor.h"
 #include "pickup/Heartbeat.h"
 #include "pickup/LogWriter.h"
 #include "pickup/MT4Paths.h"
 #include "pickup/ModemPool.h"
+#include "pickup/Routes.h"
 #include "pickup/StatusFile.h"
 #include "store/Outbox.h"
 #include "store/PortSettings.h"
@@ -29,7 +31,7 @@
 // The alert relay, made at program start and running from then on, with or
 // without a window: a polling cycle takes the alert files of the watched
 // folders into the outbox, then the dispatcher sends a batch of at most ten
-// alerts from it through the modem's engine. What the outbox holds survives
+// alerts from it through the modems' engines and the gateway. What the outbox holds survives
 // the program; on the next start the relay goes on where it stopped. The
 // windows are views of it.
 //
@@ -97,6 +99,10 @@ public:
     // The desk's modems, as the Modems window shows and changes them. The
     // changes are stored in Config.mdb (failures thrown as DbError).
     QList<ModemPool::Status> modemStatuses() const { return m_modems.statuses(); }
+    // Not on a desk that sends by its gateway alone.
+    bool modemsUsed() const { return m_routes.modemsUsed(); }
+    // Something can send: a modem or the gateway.
+    bool anyRouteUp() const { return m_routes.anyUp(); }
     // False when the desk has a modem on that port already.
     bool addModem(short port, const QString &baud);
     void removeModem(short port);
@@ -107,6 +113,12 @@ public:
     bool deliveryReports() const { return m_reports.on(); }
     void setDeliveryReports(bool on);
     DeliveryReports &reports() { return m_reports; }
+    // The desk's gateway, where it has one; the changes are stored in
+    // Config.mdb (failures thrown as DbError). An empty URL removes it.
+    Gateway::Status gatewayStatus() const { return m_gateway.status(); }
+    void setGateway(const QString &url) { m_gateway.setUrl(url); }
+    void setGatewayOnly(bool only);
+    Gateway &gateway() { return m_gateway; }
     QTime heartbeatTime() const { return m_heartbeat.time(); }
     void setHeartbeat(const QTime &at);
 
@@ -130,7 +142,10 @@ public:
     // A polling cycle is taking files or starting the SMS of its batch.
     bool cycleRunning() const { return m_cycleRunning; }
     // An SMS is under way on some modem.
-    bool sending() const { return m_dispatcher.busy() || !m_modems.idle(); }
+    bool sending() const
+    {
+        return m_dispatcher.busy() || !m_modems.idle() || (m_gateway.route() && m_gateway.route()->inFlight() > 0);
+    }
     short TickCount() const { return m_tickCount; }
     short SmsCount() const { return m_dispatcher.SmsCount(); }
     Outbox::Counts deliveryCounts() const
@@ -145,8 +160,10 @@ public:
     AlertIntake &intake() { return m_intake; }
     SmsReporter &reporter() { return m_reporter; }
     AlarmHistory &history() { return m_reporter.history(); }
-    // The Com row's modem, on which the Test Message page sends.
+    // The Com row's modem, on which the Test Message page sends (through
+    // the gateway on a desk that sends by it alone).
     ModemLine &modem() { return m_modems.first(); }
+    SmsRoute &testRoute();
     ModemPool &modems() { return m_modems; }
     QTimer &Timer1() { return m_timer; }
 
@@ -165,6 +182,7 @@ signals:
     // A modem was set aside, or the modems changed otherwise.
     void modemSetAside(const QString &name, const QString &reason);
     void modemsChanged();
+    void gatewaySetAside(const QString &reason);
     // No modem can send any more, and one can again.
     void outageBegan(const QString &text);
     void outageEnded();
@@ -189,6 +207,8 @@ private:
     LogWriter m_logs;
     SmsReporter m_reporter;
     ModemPool m_modems;
+    Gateway m_gateway;
+    Routes m_routes;
     Dispatcher m_dispatcher;
     HealthMonitor m_health;
     DeliveryReports m_reports;

@@ -7,6 +7,7 @@
 #include "modem/TraceList.h"
 #include "pickup/ModemPool.h"
 #include "pickup/OutboxReport.h"
+#include "pickup/Routes.h"
 #include "store/Clock.h"
 #include "store/DbError.h"
 #include "store/DeskOptions.h"
@@ -21,14 +22,16 @@ constexpr int GatewayDelivered = 1;
 constexpr int GatewayFailed = 2;
 constexpr int GatewayBuffered = 4;
 constexpr int GatewaySmscRejected = 16;
+// The TP-ST kept for a gateway's failure: a permanent error of the network.
+constexpr int GatewayFailedStatus = 0x40;
 
 } // namespace
 
-DeliveryReports::DeliveryReports(Outbox &outbox, ModemPool &modems, SmsReporter &reporter, PageLog &pageLog,
+DeliveryReports::DeliveryReports(Outbox &outbox, Routes &routes, SmsReporter &reporter, PageLog &pageLog,
                                  TraceList &trace, QObject *parent)
     : QObject(parent)
     , m_outbox(outbox)
-    , m_modems(modems)
+    , m_routes(routes)
     , m_reporter(reporter)
     , m_pageLog(pageLog)
     , m_trace(trace)
@@ -50,7 +53,7 @@ void DeliveryReports::setOn(bool on)
                           on ? QStringLiteral("on") : QStringLiteral("off"));
     m_on = on;
     if (m_on && m_started) {
-        for (ModemLine *line : m_modems.lines())
+        for (ModemLine *line : m_routes.modems().lines())
             setUp(line);
     }
 }
@@ -61,13 +64,13 @@ void DeliveryReports::start()
     m_look.start();
     if (!m_on)
         return;
-    for (ModemLine *line : m_modems.lines())
+    for (ModemLine *line : m_routes.modems().lines())
         setUp(line);
 }
 
 void DeliveryReports::setUp(ModemLine *line)
 {
-    if (!m_on || !line->inService())
+    if (!m_on || !line->inService() || !m_routes.modemsUsed())
         return;
     reader(line).setUp();
 }
@@ -143,29 +146,35 @@ void DeliveryReports::settle(qint64 partId, const QString &route, const Delivery
 {
     const DeliveryReport::Meaning meaning = DeliveryReport::meaning(report.status);
     const bool failed = meaning.outcome == DeliveryReport::Outcome::Failed;
+    settle(partId, route, report.status, failed ? meaning.words : QString(), report.dischargeTime,
+           meaning.anotherNetworkMayDeliver);
+}
+
+void DeliveryReports::settle(qint64 partId, const QString &route, int status, const QString &failure,
+                             const QDateTime &at, bool anotherNetworkMayDeliver)
+{
     Outbox::Delivery delivery;
     try {
-        delivery =
-            m_outbox.settlePart(partId, report.status, true, failed ? meaning.words : QString(), report.dischargeTime);
+        delivery = m_outbox.settlePart(partId, status, true, failure, at);
     } catch (const DbError &error) {
         OutboxReport::failed(m_pageLog, error.text());
         return;
     }
     if (!delivery.changed)
         return;
-    if (!failed) {
+    if (failure.isEmpty()) {
         m_reporter.delivered(delivery.name, delivery.number, delivery.deliveredAt);
         return;
     }
     // Not sent again to the same number, where it would fail the same way;
-    // once more by another modem where another network might deliver it.
+    // once more by another route where another network might deliver it.
     QSet<SmsRoute *> failedOn;
-    if (SmsRoute *reportedOn = m_modems.route(route))
+    if (SmsRoute *reportedOn = m_routes.route(route))
         failedOn.insert(reportedOn);
     const bool again =
-        meaning.anotherNetworkMayDeliver && delivery.avoidRoute.isEmpty() && m_modems.anyOtherInService(failedOn);
-    m_reporter.notDelivered(delivery.name, delivery.number, meaning.words, again);
-    emit notDelivered(delivery.name, delivery.number, meaning.words);
+        anotherNetworkMayDeliver && delivery.avoidRoute.isEmpty() && m_routes.anyOtherInService(failedOn);
+    m_reporter.notDelivered(delivery.name, delivery.number, failure, again);
+    emit notDelivered(delivery.name, delivery.number, failure);
     if (again) {
         try {
             m_outbox.sendAgainAvoiding(delivery.smsId, route);
@@ -179,6 +188,10 @@ void DeliveryReports::settle(qint64 partId, const QString &route, const Delivery
 
 void DeliveryReports::gatewayReport(const QString &token, int type, const QString &words)
 {
+    // Delivered, failed and refused by the SMS centre end it; buffered (the
+    // phone is away, the gateway keeps trying) and the SMS centre's
+    // acknowledgement only show in the trace.
+    const QString route = QStringLiteral("gateway");
     if (type != GatewayDelivered && type != GatewayFailed && type != GatewaySmscRejected) {
         m_trace.AddItem(
             QStringLiteral("gateway: report %1 for %2: %3")
@@ -187,35 +200,20 @@ void DeliveryReports::gatewayReport(const QString &token, int type, const QStrin
     }
     std::optional<Outbox::Reported> reported;
     try {
-        reported = m_outbox.pairReport(QStringLiteral("gateway"), token, {}, {}, QDateTime());
+        reported = m_outbox.pairReport(route, token, {}, {}, Clock::nowUtc().addDays(-PairedWithinDays));
     } catch (const DbError &error) {
         OutboxReport::failed(m_pageLog, error.text());
         return;
     }
     if (!reported)
         return;
-    DeliveryReport report;
-    report.status = type == GatewayDelivered ? 0 : 0x40;
-    report.dischargeTime = Clock::nowUtc();
+    // A refusal by the gateway's SMS centre is one a modem's network may
+    // not have.
     const bool failed = type != GatewayDelivered;
-    Outbox::Delivery delivery;
-    try {
-        delivery = m_outbox.settlePart(reported->partId, report.status, true,
-                                       failed ? QStringLiteral("the gateway says: %1").arg(words) : QString(),
-                                       report.dischargeTime);
-    } catch (const DbError &error) {
-        OutboxReport::failed(m_pageLog, error.text());
-        return;
-    }
-    if (!delivery.changed)
-        return;
-    if (!failed) {
-        m_reporter.delivered(delivery.name, delivery.number, delivery.deliveredAt);
-        return;
-    }
-    m_reporter.notDelivered(delivery.name, delivery.number, delivery.reason, false);
-    emit notDelivered(delivery.name, delivery.number, delivery.reason);
-    m_reporter.updateCounts();
+    settle(reported->partId, route, failed ? GatewayFailedStatus : 0,
+           failed ? QStringLiteral("the gateway says: %1").arg(words.isEmpty() ? QStringLiteral("failed") : words)
+                  : QString(),
+           Clock::nowUtc(), type == GatewaySmscRejected);
 }
 
 void DeliveryReports::lookForLate()

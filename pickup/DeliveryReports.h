@@ -9,10 +9,10 @@
 #include <memory>
 
 class ModemLine;
-class ModemPool;
 class Outbox;
 class PageLog;
 class ReportReader;
+class Routes;
 class SmsReporter;
 class TraceList;
 
@@ -35,7 +35,7 @@ public:
     static constexpr qint64 PairedWithinDays = 3;
     static constexpr int LookMs = 30000;
 
-    DeliveryReports(Outbox &outbox, ModemPool &modems, SmsReporter &reporter, PageLog &pageLog, TraceList &trace,
+    DeliveryReports(Outbox &outbox, Routes &routes, SmsReporter &reporter, PageLog &pageLog, TraceList &trace,
                     QObject *parent = nullptr);
     ~DeliveryReports() override;
 
@@ -66,10 +66,13 @@ private:
     ReportReader &reader(ModemLine *line);
     void pair(const QString &route, const QString &reference, const DeliveryReport &report);
     void settle(qint64 partId, const QString &route, const DeliveryReport &report);
+    // `failure` in words where it failed; empty: delivered at `at`.
+    void settle(qint64 partId, const QString &route, int status, const QString &failure, const QDateTime &at,
+                bool anotherNetworkMayDeliver);
     void lookForLate();
 
     Outbox &m_outbox;
-    ModemPool &m_modems;
+    Routes &m_routes;
     SmsReporter &m_reporter;
     PageLog &m_pageLog;
     TraceList &m_trace;

@@ -4,10 +4,12 @@
 #include "modem/Recipients.h"
 #include "modem/SmsReporter.h"
 #include "pickup/LogWriter.h"
-#include "pickup/ModemPool.h"
 #include "pickup/OutboxReport.h"
+#include "pickup/Routes.h"
 #include "store/Clock.h"
 #include "store/DbError.h"
+
+#include <QUuid>
 
 namespace {
 
@@ -15,14 +17,14 @@ const QString NotAPhoneNumber = QStringLiteral("not a phone number");
 
 } // namespace
 
-Dispatcher::Dispatcher(Outbox &outbox, LogWriter &logs, Recipients &recipients, SmsReporter &reporter,
-                       ModemPool &modems, PageLog &pageLog, QObject *parent)
+Dispatcher::Dispatcher(Outbox &outbox, LogWriter &logs, Recipients &recipients, SmsReporter &reporter, Routes &routes,
+                       PageLog &pageLog, QObject *parent)
     : QObject(parent)
     , m_outbox(outbox)
     , m_logs(logs)
     , m_recipients(recipients)
     , m_reporter(reporter)
-    , m_modems(modems)
+    , m_routes(routes)
     , m_pageLog(pageLog)
 {
 }
@@ -131,7 +133,7 @@ void Dispatcher::pump()
     // Otherwise the batch goes on when a route is free again. With no modem
     // that can send, its alerts wait in the outbox, untried, and the cycle
     // ends so that alert files are still taken meanwhile.
-    const bool held = !m_modems.anyUp() && anyDue();
+    const bool held = !m_routes.anyUp() && anyDue();
     if (held) {
         for (short i = 1; i <= m_smsCount; ++i) {
             if (!m_smsBatch[i].due.isEmpty())
@@ -159,7 +161,7 @@ bool Dispatcher::anyDue() const
 bool Dispatcher::startFailover()
 {
     for (qsizetype i = 0; i < m_failover.size(); ++i) {
-        SmsRoute *route = m_modems.freeRoute(m_failover[i].failedOn);
+        SmsRoute *route = m_routes.freeRoute(m_failover[i].failedOn);
         if (!route)
             continue;
         const Pending pending = m_failover.takeAt(i);
@@ -171,7 +173,7 @@ bool Dispatcher::startFailover()
 
 bool Dispatcher::startFromBatch()
 {
-    if (!m_modems.freeRoute({}))
+    if (!m_routes.freeRoute({}))
         return false;
     for (short i = 1; i <= m_smsCount; ++i) {
         Slot &slot = m_smsBatch[i];
@@ -182,11 +184,11 @@ bool Dispatcher::startFromBatch()
             // One the network did not deliver goes by another modem, while
             // another is in service.
             QSet<SmsRoute *> avoided;
-            if (SmsRoute *avoid = m_modems.route(slot.due[j].avoidRoute))
+            if (SmsRoute *avoid = m_routes.route(slot.due[j].avoidRoute))
                 avoided.insert(avoid);
-            if (!m_modems.anyOtherInService(avoided))
+            if (!m_routes.anyOtherInService(avoided))
                 avoided.clear();
-            SmsRoute *route = m_modems.freeRoute(avoided);
+            SmsRoute *route = m_routes.freeRoute(avoided);
             if (!route)
                 continue;
             const Outbox::Sms sms = slot.due.takeAt(j);
@@ -213,12 +215,26 @@ bool Dispatcher::startFromBatch()
 void Dispatcher::start(SmsRoute &route, const Pending &pending)
 {
     SmsRoute *to = &route;
-    route.send(pending.request, [this, to, pending](const SendOutcome &outcome) { ended(to, pending, outcome); });
+    Pending starting = pending;
+    // A route that names its reports by a token of the SMS has it in the
+    // outbox before the SMS goes, so that a report still finds the SMS
+    // after the program was killed before the route's answer.
+    starting.request.token.clear();
+    if (starting.request.report && route.reportsByToken()) {
+        const QString token = QUuid::createUuid().toString(QUuid::Id128);
+        try {
+            m_outbox.recordToken(starting.sms.id, route.routeName(), token);
+            starting.request.token = token;
+        } catch (const DbError &error) {
+            OutboxReport::failed(m_pageLog, error.text());
+        }
+    }
+    route.send(starting.request, [this, to, starting](const SendOutcome &outcome) { ended(to, starting, outcome); });
 }
 
 void Dispatcher::ended(SmsRoute *route, Pending pending, const SendOutcome &outcome)
 {
-    m_modems.tried(route, outcome);
+    m_routes.tried(route, outcome);
     m_reporter.tried(outcome);
     pending.request.partsSent = outcome.partsSent;
     pending.sms.partsSent = outcome.partsSent;
@@ -228,7 +244,7 @@ void Dispatcher::ended(SmsRoute *route, Pending pending, const SendOutcome &outc
         // it at once; the number stays busy meanwhile, so that it keeps its
         // place before the later alerts' SMS to it.
         pending.failedOn.insert(route);
-        if (m_modems.anyOtherInService(pending.failedOn)) {
+        if (m_routes.anyOtherInService(pending.failedOn)) {
             m_failover << pending;
             pump();
             return;
@@ -260,7 +276,9 @@ void Dispatcher::record(const Pending &pending, const SendOutcome &outcome)
         if (outcome.sent) {
             // What the network numbered each part, to pair its report with.
             QStringList references;
-            if (pending.request.report) {
+            if (!pending.request.token.isEmpty()) {
+                references << pending.request.token;
+            } else if (pending.request.report) {
                 for (const int reference : outcome.references)
                     references << QString::number(reference);
             }

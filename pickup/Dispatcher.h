@@ -11,16 +11,16 @@
 #include <QVector>
 
 class LogWriter;
-class ModemPool;
 class PageLog;
 class Recipients;
+class Routes;
 class SmsReporter;
 
 // Dispatches a batch of at most ten alerts from the outbox: each alert to
 // every recipient on duty when its dispatch begins, then its LOG row once
-// every one of its SMS has had its first try. Each SMS goes to a free modem
-// in service, so that with several modems several SMS are under way at
-// once; the SMS of one number leave one after another, in the order of
+// every one of its SMS has had its first try. Each SMS goes to a free route
+// in service (a modem, the gateway), so that with several several SMS are
+// under way at once; the SMS of one number leave one after another, in the order of
 // their alerts. An SMS that fails on one modem goes to another in service
 // at once; only when every one has failed it does it wait for its next try,
 // after each of the retry delays; after the last it is given up.
@@ -34,7 +34,7 @@ class Dispatcher : public QObject
 public:
     static constexpr int BatchSize = 10;
 
-    Dispatcher(Outbox &outbox, LogWriter &logs, Recipients &recipients, SmsReporter &reporter, ModemPool &modems,
+    Dispatcher(Outbox &outbox, LogWriter &logs, Recipients &recipients, SmsReporter &reporter, Routes &routes,
                PageLog &pageLog, QObject *parent = nullptr);
 
     // The waits before the second, third ... try of a failed SMS: 30 s,
@@ -99,7 +99,7 @@ private:
     LogWriter &m_logs;
     Recipients &m_recipients;
     SmsReporter &m_reporter;
-    ModemPool &m_modems;
+    Routes &m_routes;
     PageLog &m_pageLog;
     QList<qint64> m_retryDelaysMs = {30000, 120000, 600000, 1800000};
 

@@ -173,7 +173,7 @@ void HealthMonitor::recover(ModemLine *line, Watch &watch)
 
 void HealthMonitor::followOutage()
 {
-    const bool up = m_modems.anyUp();
+    const bool up = m_modems.anyUp() || (m_otherRouteUp && m_otherRouteUp());
     if (!up && !m_outageSince.isValid()) {
         m_outageSince = Clock::nowUtc();
         m_pageLog.report(QStringLiteral("No modem can send: every modem is down. Alerts are kept in the outbox "

@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <QTimer>
 
+#include <functional>
 #include <map>
 #include <memory>
 
@@ -47,6 +48,9 @@ public:
 
     // Since when no modem has been up; null while one is.
     QDateTime outageSince() const { return m_outageSince; }
+    // Another way out (a gateway) that keeps the desk sending while every
+    // modem is down: no outage then.
+    void setOtherRouteUp(std::function<bool()> up) { m_otherRouteUp = std::move(up); }
 
 signals:
     void modemDown(const QString &name, const QString &reason);
@@ -78,6 +82,7 @@ private:
     void followOutage();
 
     ModemPool &m_modems;
+    std::function<bool()> m_otherRouteUp;
     PageLog &m_pageLog;
     std::map<ModemLine *, Watch> m_watches;
     QTimer m_timer;

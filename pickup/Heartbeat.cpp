@@ -1,15 +1,17 @@
 #include "pickup/Heartbeat.h"
 
+#include "pickup/Gateway.h"
 #include "pickup/ModemPool.h"
+#include "pickup/Routes.h"
 #include "store/Clock.h"
 #include "store/DbError.h"
 #include "store/DeskOptions.h"
 #include "store/Outbox.h"
 
-Heartbeat::Heartbeat(Outbox &outbox, ModemPool &modems, QObject *parent)
+Heartbeat::Heartbeat(Outbox &outbox, Routes &routes, QObject *parent)
     : QObject(parent)
     , m_outbox(outbox)
-    , m_modems(modems)
+    , m_routes(routes)
 {
     m_look.setInterval(LookMs);
     connect(&m_look, &QTimer::timeout, this, &Heartbeat::look);
@@ -50,7 +52,9 @@ QString Heartbeat::text(const QDateTime &since) const
         // Said where the outbox failed; the modems are still worth telling.
     }
     QStringList modems;
-    for (const ModemPool::Status &status : m_modems.statuses()) {
+    const QList<ModemPool::Status> statuses =
+        m_routes.modemsUsed() ? m_routes.modems().statuses() : QList<ModemPool::Status>();
+    for (const ModemPool::Status &status : statuses) {
         QString line = status.settings.name();
         if (status.state == ModemPool::State::InService || status.state == ModemPool::State::OnTrial) {
             line += QStringLiteral(" up");
@@ -66,6 +70,11 @@ QString Heartbeat::text(const QDateTime &since) const
         }
         modems << line;
     }
+    const Gateway::Status gateway = m_routes.gateway().status();
+    if (gateway.configured)
+        modems << (gateway.state == Gateway::State::SetAside
+                       ? QStringLiteral("gateway set aside (%1)").arg(gateway.reason)
+                       : QStringLiteral("gateway up"));
     return QStringLiteral("Vantrel OK: %1 alerts and %2 SMS since the last report, %3 failed; modems: %4.")
         .arg(activity.alerts)
         .arg(activity.sent)

@@ -5,7 +5,7 @@
 #include <QTime>
 #include <QTimer>
 
-class ModemPool;
+class Routes;
 class Outbox;
 
 // A daily SMS to the on-duty users that all is well, at the time the desk
@@ -21,7 +21,7 @@ public:
     // How often the time is looked at.
     static constexpr int LookMs = 20000;
 
-    Heartbeat(Outbox &outbox, ModemPool &modems, QObject *parent = nullptr);
+    Heartbeat(Outbox &outbox, Routes &routes, QObject *parent = nullptr);
 
     // From DeskOptions; an invalid time is off.
     void load();
@@ -40,7 +40,7 @@ signals:
 
 private:
     Outbox &m_outbox;
-    ModemPool &m_modems;
+    Routes &m_routes;
     QTime m_at;
     QTimer m_look;
 };

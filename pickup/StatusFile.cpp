@@ -1,7 +1,9 @@
 #include "pickup/StatusFile.h"
 
 #include "modem/SmsReporter.h"
+#include "pickup/Gateway.h"
 #include "pickup/ModemPool.h"
+#include "pickup/Routes.h"
 #include "store/Clock.h"
 #include "store/DbError.h"
 #include "store/Outbox.h"
@@ -37,10 +39,10 @@ QJsonValue orNull(const QString &text)
 
 } // namespace
 
-StatusFile::StatusFile(Outbox &outbox, ModemPool &modems, QObject *parent)
+StatusFile::StatusFile(Outbox &outbox, Routes &routes, QObject *parent)
     : QObject(parent)
     , m_outbox(outbox)
-    , m_modems(modems)
+    , m_routes(routes)
 {
     m_every.setInterval(EveryMs);
     connect(&m_every, &QTimer::timeout, this, &StatusFile::write);
@@ -64,7 +66,9 @@ void StatusFile::changed()
 void StatusFile::write()
 {
     QJsonArray modems;
-    for (const ModemPool::Status &status : m_modems.statuses()) {
+    const QList<ModemPool::Status> statuses =
+        m_routes.modemsUsed() ? m_routes.modems().statuses() : QList<ModemPool::Status>();
+    for (const ModemPool::Status &status : statuses) {
         const std::optional<int> dbm = status.health.signalDbm();
         modems.append(QJsonObject{
             {QStringLiteral("port"), status.settings.port},
@@ -80,12 +84,23 @@ void StatusFile::write()
     } catch (const DbError &) {
         // Said where the outbox failed; the modems are still worth telling.
     }
+    // The gateway's host alone: its URL holds the sendsms password.
+    const Gateway::Status route = m_routes.gateway().status();
+    const QJsonValue gateway =
+        route.configured ? QJsonValue(QJsonObject{
+            {QStringLiteral("host"), route.url.host()},
+            {QStringLiteral("state"),
+             route.state == Gateway::State::SetAside ? QStringLiteral("set aside") : QStringLiteral("up")},
+            {QStringLiteral("reason"), route.reason},
+        })
+                         : QJsonValue();
     const QJsonObject status{
         {QStringLiteral("updated"), Clock::nowUtc().toString(Qt::ISODate)},
         {QStringLiteral("modems"), modems},
         {QStringLiteral("waiting"), standing.waiting},
         {QStringLiteral("retrying"), standing.retrying},
         {QStringLiteral("given_up_24h"), standing.givenUp},
+        {QStringLiteral("gateway"), gateway},
         {QStringLiteral("unconfirmed"), standing.unconfirmed},
         {QStringLiteral("not_delivered_24h"), standing.notDelivered},
         {QStringLiteral("last_alert"),

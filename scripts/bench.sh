@@ -26,6 +26,9 @@ run() {
 run bench_pickup
 run bench_throughput
 run bench_throughput --reports
+# Through a real Kannel: four traders, as the SMS of one number go one
+# after another and wait for each of Kannel's answers.
+run bench_throughput --gateway --users 4 --alerts 250
 run bench_cpu
 run bench_memory
 run bench_memory --relay-only

@@ -2,7 +2,8 @@
 # Builds Vantrel and runs it on a demo folder: its own Config.mdb, two
 # watched MT4 folders, a robot that writes alerts into them, and the bundled
 # GSM modem simulator on two pseudo-terminals bound as COM1 and COM2, two
-# modems that share the load.
+# modems that share the load. With --gateway the desk sends through a local
+# Kannel and its fake SMS centre instead, and no modem is used.
 # Without a display it runs under Xvfb and logs in by itself; what happens
 # shows in this terminal. Ctrl-C ends it.
 set -euo pipefail
@@ -24,7 +25,13 @@ trap 'exit 0' INT TERM
 # A fresh demo folder every run: the program lives in it, as it would
 # beside its Config.mdb on a trading desk.
 pkill -f "$demo/vantrel" 2>/dev/null || true
+if [ "${1:-}" = "--gateway" ]; then
+    export DEMO_GATEWAY=1
+fi
 source "$top/scripts/demo-desk.sh" "$demo"
+if [ -n "${DEMO_GATEWAY:-}" ]; then
+    source "$top/scripts/demo-kannel.sh" "$demo"
+fi
 
 # The robot: an alert line every few seconds, now in one terminal's folder,
 # now in the other's.
@@ -43,7 +50,11 @@ pids+=($!)
 echo
 echo "Demo folder: $demo"
 echo "Log in with user name: demo   password: demo"
-echo "Sent SMS are recorded in $demo/sms-sent.txt"
+if [ -n "${DEMO_GATEWAY:-}" ]; then
+    echo "SMS go through Kannel on 127.0.0.1:14013; its fake SMS centre logs them in $demo/kannel/fakesmsc.log"
+else
+    echo "Sent SMS are recorded in $demo/sms-sent.txt"
+fi
 echo
 
 if [ -n "${DISPLAY:-}" ]; then

@@ -5,11 +5,11 @@ set -euo pipefail
 # libgammu-dev: a second, independent decoder of the SMS PDUs in the tests.
 # fonts-wine: a free font with Tahoma's metrics, for which the windows are laid
 # out. xvfb, xdotool, openbox, imagemagick: the demo and the screenshots run
-# headless. qt6-httpserver-dev: the program's small HTTP listener.
-packages=(cmake g++ make pkg-config qt6-base-dev qt6-serialport-dev qt6-httpserver-dev libqt6sql6-sqlite libgammu-dev
+# headless.
+packages=(cmake g++ make pkg-config qt6-base-dev qt6-serialport-dev libqt6sql6-sqlite libgammu-dev
     fonts-wine xvfb xauth xdotool openbox imagemagick)
-# kannel, kannel-extras (fakesmsc): the gateway the Kannel tests start on
-# loopback, with a configuration and ports of their own.
+# kannel, kannel-extras (fakesmsc): the gateway the Kannel tests and the
+# gateway demo start on loopback, with a configuration and ports of their own.
 kannel_packages=(kannel kannel-extras)
 
 missing_of() {

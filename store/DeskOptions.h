@@ -16,5 +16,8 @@ void setValue(const QString &name, const QString &value);
 constexpr auto Heartbeat = "Heartbeat";             // "HH:MM": a daily SMS that all is well; off when empty
 constexpr auto LastHeartbeat = "LastHeartbeat";     // when it last went, UTC ISO 8601
 constexpr auto DeliveryReports = "DeliveryReports"; // "on": every SMS asks for a delivery report
+constexpr auto Gateway = "Gateway";                 // a Kannel sendsms URL with its user; none when empty
+constexpr auto GatewayOnly = "GatewayOnly";         // "on": SMS go through the gateway alone
+constexpr auto GatewayReports = "GatewayReports";   // [HOST:]PORT its delivery reports come to
 
 } // namespace DeskOptions

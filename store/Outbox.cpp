@@ -64,7 +64,8 @@ const char *const DeliveryTables[] = {
     " number TEXT NOT NULL,"
     " sent_at INTEGER NOT NULL," // ms since 1970 UTC
     " status INTEGER,"           // TP-ST of its final report; null while none came
-    " reported_at INTEGER)",
+    " reported_at INTEGER,"
+    " superseded INTEGER NOT NULL DEFAULT 0)", // of an earlier try: a later one stands for the SMS
     "CREATE INDEX sms_part_unreported ON sms_part(route, reference) WHERE status IS NULL",
     "CREATE INDEX sms_part_of_sms ON sms_part(sms_id)",
     // One row per SMS sent that asked for a report: where its delivery stands.
@@ -426,15 +427,41 @@ void Outbox::recordTry(qint64 smsId, const QString &state, const QString &reason
         // after a restart still finds its SMS.
         if (!references.isEmpty()) {
             const qint64 now = Clock::nowUtc().toMSecsSinceEpoch();
+            // A token kept before the send has its row already.
             for (const QString &reference : references)
                 Sql::run(database,
                          QStringLiteral("INSERT INTO sms_part (sms_id, route, reference, number, sent_at) "
-                                        "SELECT id, ?, ?, number, ? FROM sms WHERE id = ?"),
-                         {route, reference, now, smsId});
+                                        "SELECT id, ?, ?, number, ? FROM sms WHERE id = ? AND NOT EXISTS "
+                                        "(SELECT 1 FROM sms_part WHERE sms_id = ? AND route = ? AND reference = ?)"),
+                         {route, reference, now, smsId, smsId, route, reference});
+            // The parts of earlier tries (a copy whose answer was lost, one
+            // not delivered) no longer say whether this one arrived.
+            QVariantList current{smsId, route};
+            for (const QString &reference : references)
+                current << reference;
+            const QString placeholders = QStringList(references.size(), QStringLiteral("?")).join(QLatin1Char(','));
             Sql::run(database,
-                     QStringLiteral("INSERT INTO delivery (sms_id, sent_at) VALUES (?, ?) ON CONFLICT(sms_id) "
-                                    "DO UPDATE SET state = 'unconfirmed', sent_at = excluded.sent_at, warned = 0"),
-                     {smsId, now});
+                     QStringLiteral("UPDATE sms_part SET superseded = 1 WHERE sms_id = ? AND NOT (route = ? AND "
+                                    "reference IN (%1))")
+                         .arg(placeholders),
+                     current);
+            Sql::run(
+                database,
+                QStringLiteral("INSERT INTO delivery (sms_id, sent_at) VALUES (?, ?) ON CONFLICT(sms_id) DO NOTHING"),
+                {smsId, now});
+            // Unconfirmed from this send on (also one sent once more after
+            // it was not delivered), unless a gateway's report for it came
+            // before its answer did and settled it already.
+            QVariantList values{now, smsId, smsId, route};
+            for (const QString &reference : references)
+                values << reference;
+            Sql::run(
+                database,
+                QStringLiteral("UPDATE delivery SET state = 'unconfirmed', reason = NULL, sent_at = ?, warned = 0 "
+                               "WHERE sms_id = ? AND EXISTS (SELECT 1 FROM sms_part WHERE sms_id = ? AND route = ? "
+                               "AND status IS NULL AND reference IN (%1))")
+                    .arg(placeholders),
+                values);
         }
         // The alert's LOG row is due once every SMS of it has had a first try.
         Sql::run(
@@ -444,6 +471,37 @@ void Outbox::recordTry(qint64 smsId, const QString &state, const QString &reason
                 "AND NOT EXISTS (SELECT 1 FROM sms WHERE alert_id = alert.id AND tries = 0 AND state = 'waiting')"),
             {smsId});
         transaction.commit();
+    });
+}
+
+void Outbox::recordToken(qint64 smsId, const QString &route, const QString &token)
+{
+    return guarded([&] {
+        // With where its delivery stands, so that a report that comes before
+        // the gateway's answer has something to settle.
+        const QSqlDatabase database = db();
+        Sql::Transaction transaction(database);
+        const qint64 now = Clock::nowUtc().toMSecsSinceEpoch();
+        // This try stands for the SMS from now on, whatever earlier ones did.
+        Sql::run(database, QStringLiteral("UPDATE sms_part SET superseded = 1 WHERE sms_id = ?"), {smsId});
+        Sql::run(database,
+                 QStringLiteral("INSERT INTO sms_part (sms_id, route, reference, number, sent_at) "
+                                "SELECT id, ?, ?, number, ? FROM sms WHERE id = ?"),
+                 {route, token, now, smsId});
+        Sql::run(database,
+                 QStringLiteral("INSERT INTO delivery (sms_id, sent_at) VALUES (?, ?) ON CONFLICT(sms_id) DO NOTHING"),
+                 {smsId, now});
+        transaction.commit();
+    });
+}
+
+bool Outbox::tokenKnown(const QString &route, const QString &token)
+{
+    return guarded([&] {
+        return Sql::value(db(), QStringLiteral("SELECT count(*) FROM sms_part WHERE route = ? AND reference = ?"),
+                          {route, token})
+                   .toInt()
+               > 0;
     });
 }
 
@@ -518,7 +576,7 @@ Outbox::Delivery Outbox::settlePart(qint64 partId, int status, bool final, const
             const bool failed = !reason.isEmpty();
             const bool allIn = Sql::value(database,
                                           QStringLiteral("SELECT count(*) FROM sms_part WHERE sms_id = ? AND "
-                                                         "status IS NULL"),
+                                                         "status IS NULL AND superseded = 0"),
                                           {smsId})
                                    .toInt()
                                == 0;
@@ -568,7 +626,8 @@ QList<Outbox::Delivery> Outbox::lateReports(const QDateTime &sentBefore)
         Sql::Transaction transaction(database);
         QSqlQuery query = Sql::run(database,
                                    QStringLiteral("SELECT sms_id FROM delivery WHERE state = 'unconfirmed' AND "
-                                                  "warned = 0 AND sent_at < ?"),
+                                                  "warned = 0 AND sent_at < ? AND sms_id IN "
+                                                  "(SELECT id FROM sms WHERE state = 'sent')"),
                                    {sentBefore.toMSecsSinceEpoch()});
         QList<qint64> ids;
         while (query.next())
@@ -607,7 +666,8 @@ Outbox::Standing Outbox::standing(const QDateTime &givenUpSince)
                                                   "count(*) FILTER (WHERE state = 'waiting' AND tries > 0), "
                                                   "count(*) FILTER (WHERE state = 'failed' AND finished_at >= ?), "
                                                   "(SELECT max(taken_at) FROM alert), "
-                                                  "(SELECT count(*) FROM delivery WHERE state = 'unconfirmed'), "
+                                                  "(SELECT count(*) FROM delivery d JOIN sms s ON s.id = d.sms_id "
+                                                  "WHERE d.state = 'unconfirmed' AND s.state = 'sent'), "
                                                   "(SELECT count(*) FROM delivery WHERE state = 'not delivered' "
                                                   "AND reported_at >= ?) FROM sms"),
                                    {givenUpSince.toMSecsSinceEpoch(), givenUpSince.toMSecsSinceEpoch()});

@@ -106,6 +106,10 @@ public:
     // network gave its parts (or a gateway's token) recorded with it, over
     // which route; its delivery is unconfirmed until a report comes.
     void recordSent(qint64 smsId, const QString &route = {}, const QStringList &references = {});
+    // A route whose reports name each SMS by a token of its own: the token
+    // is kept before the SMS goes, and known to tokenKnown() from then on.
+    void recordToken(qint64 smsId, const QString &route, const QString &token);
+    bool tokenKnown(const QString &route, const QString &token);
     void recordFailed(qint64 smsId, const QString &reason, const QDateTime &nextTry, quint32 partsSent);
     void giveUp(qint64 smsId, const QString &reason, quint32 partsSent);
 

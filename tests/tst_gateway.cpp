@@ -4,6 +4,7 @@
 
 #include "modem/GatewayRoute.h"
 #include "modem/ReportListener.h"
+#include "support/HttpServer.h"
 #include "support/KannelGateway.h"
 #include "support/RunUntil.h"
 
@@ -62,46 +63,6 @@ bool ended(const std::shared_ptr<Tried> &tried, int ms = 10000)
 {
     return runUntil([&] { return tried->outcome.has_value(); }, ms);
 }
-
-// A TCP server that takes connections and gives each request `answer`,
-// or, without one, never says a word.
-class HttpServer : public QObject
-{
-public:
-    explicit HttpServer(const QByteArray &answer = {})
-    {
-        m_server.listen(QHostAddress::LocalHost);
-        connect(&m_server, &QTcpServer::newConnection, this, [this, answer] {
-            while (QTcpSocket *socket = m_server.nextPendingConnection()) {
-                m_sockets << socket;
-                if (!answer.isEmpty()) {
-                    connect(socket, &QTcpSocket::readyRead, socket, [socket, answer] {
-                        socket->readAll();
-                        socket->write(answer);
-                    });
-                }
-            }
-        });
-    }
-
-    QUrl url() const
-    {
-        return QUrl(
-            QStringLiteral("http://127.0.0.1:%1/cgi-bin/sendsms?username=u&password=p").arg(m_server.serverPort()));
-    }
-    qsizetype connections() const { return m_sockets.size(); }
-    // Whether every connection it took has been closed by the other side.
-    bool allClosed() const
-    {
-        return std::all_of(m_sockets.begin(), m_sockets.end(), [](const QTcpSocket *socket) {
-            return socket->state() == QAbstractSocket::UnconnectedState;
-        });
-    }
-
-private:
-    QTcpServer m_server;
-    QList<QTcpSocket *> m_sockets;
-};
 
 } // namespace
 

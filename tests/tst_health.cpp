@@ -9,6 +9,7 @@
 #include "store/ModemTable.h"
 #include "support/ProgramFolderFixture.h"
 #include "support/Readback.h"
+#include "support/RelayHost.h"
 #include "support/RunUntil.h"
 #include "support/ScriptedMessageBoxes.h"
 #include "support/SimulatedModem.h"
@@ -232,10 +233,7 @@ void tst_health::statusFileIsAlwaysWhole()
     QVERIFY(modem.isReady());
     for (int run = 0; run < 5; ++run) {
         QProcess host;
-        host.setProgram(QCoreApplication::applicationDirPath() + "/vantrel-relayhost");
-        host.setArguments({"--folder", folder.path(), "--tick", "20", "--unit", "300"});
-        host.start();
-        QVERIFY(host.waitForStarted());
+        QVERIFY(startRelayHost(host, folder.path()));
         writeAlerts(mt4, run * 10, run * 10 + 9);
         runUntil([] { return false; }, 150 + 97 * run);
         ::kill(pid_t(host.processId()), SIGKILL);

@@ -18,6 +18,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QRegularExpression>
 #include <QtTest>
 
@@ -258,6 +259,22 @@ void tst_modems::modemsWindow()
     find<QCheckBox>(window, "chkDeliveryReports")->click();
     QCOMPARE(desk.folder.values("SELECT Value FROM DeskOptions WHERE Name = 'DeliveryReports'"), QStringList({"on"}));
     QVERIFY(program.relay.deliveryReports());
+    // The gateway: an address without its user is refused, one with it kept.
+    find<QCheckBox>(window, "chkGatewayOnly")->click();
+    QCOMPARE(desk.boxes.taken(), QStringList({"Vantrel: Please set the gateway first."}));
+    QVERIFY(!find<QCheckBox>(window, "chkGatewayOnly")->isChecked());
+    type(window, "txtGateway", "http://127.0.0.1:13013/cgi-bin/sendsms");
+    click(window, "cmdSetGateway");
+    QCOMPARE(desk.boxes.taken(),
+             QStringList({"Vantrel: The gateway address lacks the sendsms user: ...?username=U&password=P"}));
+    type(window, "txtGateway", "http://127.0.0.1:13013/cgi-bin/sendsms?username=u&password=p");
+    click(window, "cmdSetGateway");
+    QVERIFY(program.relay.gatewayStatus().configured);
+    QVERIFY(find<QLabel>(window, "lblGatewayState")->text().startsWith("Gateway in service"));
+    type(window, "txtGateway", "");
+    click(window, "cmdSetGateway");
+    QVERIFY(!program.relay.gatewayStatus().configured);
+    QCOMPARE(find<QLabel>(window, "lblGatewayState")->text(), QString("No gateway."));
 
     // The Com row's modem is the COM page's: it cannot be removed here. The
     // test asks the modem on its own engine.

@@ -6,11 +6,11 @@
 // reports, and one that keeps them whatever it is told; two modems that give
 // the same references; and the relay killed between a send and its report.
 
-#include "modem/PageLog.h"
 #include "store/DeskOptions.h"
 #include "store/ModemTable.h"
 #include "support/ProgramFolderFixture.h"
 #include "support/Readback.h"
+#include "support/RelayHost.h"
 #include "support/RunUntil.h"
 #include "support/ScriptedMessageBoxes.h"
 #include "support/SimulatedModem.h"
@@ -49,6 +49,16 @@ QStringList deliveries(const ProgramFolderFixture &folder)
          folder.outboxRows("SELECT s.number, d.state FROM delivery d JOIN sms s ON s.id = d.sms_id ORDER BY d.sms_id"))
         states << row[0].toString() + ' ' + row[1].toString();
     return states;
+}
+
+// Every daily page log file, whatever day a line went to.
+QString dailyFiles(const ProgramFolderFixture &folder)
+{
+    QString text;
+    const QDir logs(folder.file("Logs"));
+    for (const QString &name : logs.entryList({"PageLog-*.txt"}, QDir::Files, QDir::Name))
+        text += QString::fromUtf8(fileBytes(logs.filePath(name)));
+    return text;
 }
 
 int count(const ProgramFolderFixture &folder, const QString &sql)
@@ -106,6 +116,9 @@ void tst_reports::deliveredNotDeliveredAndMissing()
     // With one modem, nothing is sent again.
     QCOMPARE(modem.messages().size(), 3);
 
+    // Said in the daily file as in the window.
+    QVERIFY(dailyFiles(folder).contains("Not delivered to Bob (+222)"));
+
     // Cy's phone never says: after 15 minutes the page log does, once.
     runUntil([] { return false; }, 200);
     QVERIFY(!relay.pageLog().text().contains("No delivery report"));
@@ -117,8 +130,6 @@ void tst_reports::deliveredNotDeliveredAndMissing()
     const QJsonObject status = QJsonDocument::fromJson(fileBytes(folder.file("Status.json"))).object();
     QCOMPARE(status["unconfirmed"].toInt(), 1);
     QCOMPARE(status["not_delivered_24h"].toInt(), 1);
-    // Said in the daily file as in the window.
-    QVERIFY(QString::fromUtf8(fileBytes(PageLog::dailyFile())).contains("Not delivered to Bob (+222)"));
 
     // Reports off: the dialogue is the one without them.
     relay.setDeliveryReports(false);
@@ -323,15 +334,9 @@ void tst_reports::aReportAfterAKillStillPairs()
     DeskOptions::setValue(DeskOptions::DeliveryReports, "on");
     SimulatedModem modem({"--quiet", "--report-delay", "2500"}, folder.path(), 1);
     QVERIFY(modem.isReady());
-    const auto startHost = [&](QProcess &host) {
-        host.setProgram(QCoreApplication::applicationDirPath() + "/vantrel-relayhost");
-        host.setArguments({"--folder", folder.path(), "--tick", "20", "--unit", "300"});
-        host.start();
-        QVERIFY(host.waitForStarted());
-    };
     {
         QProcess host;
-        startHost(host);
+        QVERIFY(startRelayHost(host, folder.path()));
         writeAlerts(mt4, 1, 1);
         // Killed once the send is in the outbox, before its report.
         QVERIFY(runUntil([&] { return modem.messages().size() == 1; }, 10000));
@@ -341,9 +346,9 @@ void tst_reports::aReportAfterAKillStillPairs()
     }
     QCOMPARE(deliveries(folder), QStringList({"+111 unconfirmed"}));
     QProcess host;
-    startHost(host);
+    QVERIFY(startRelayHost(host, folder.path()));
     QVERIFY(runUntil([&] { return deliveries(folder) == QStringList({"+111 delivered"}); }, 10000));
-    QVERIFY(QString::fromUtf8(fileBytes(PageLog::dailyFile())).contains("Delivered to Ann (+111) at "));
+    QVERIFY(dailyFiles(folder).contains("Delivered to Ann (+111) at "));
     QCOMPARE(modem.messages().size(), 1);
     host.terminate();
     QVERIFY(host.waitForFinished());

@@ -187,6 +187,18 @@ void tst_store::setupTool()
     QCOMPARE(setup({"--delivery-reports", "off"}), 0);
     QCOMPARE(DeskOptions::value(DeskOptions::DeliveryReports), QString("off"));
     QCOMPARE(setup({"--delivery-reports", "maybe"}), 1);
+    // A gateway wants its sendsms user; the gateway alone wants a gateway.
+    QCOMPARE(setup({"--gateway-only"}), 1);
+    QCOMPARE(setup({"--gateway", "http://10.0.0.5:13013/cgi-bin/sendsms"}), 1);
+    QCOMPARE(setup({"--gateway", "http://10.0.0.5:13013/cgi-bin/sendsms?username=u&password=p", "--gateway-only",
+                    "--gateway-reports", "10.0.0.9:14000"}),
+             0);
+    QCOMPARE(DeskOptions::value(DeskOptions::GatewayOnly), QString("on"));
+    QCOMPARE(DeskOptions::value(DeskOptions::GatewayReports), QString("10.0.0.9:14000"));
+    QCOMPARE(setup({"--gateway-reports", "70000"}), 1);
+    QCOMPARE(setup({"--gateway", "off"}), 0);
+    QCOMPARE(DeskOptions::value(DeskOptions::Gateway), QString());
+    QCOMPARE(DeskOptions::value(DeskOptions::GatewayOnly), QString());
     QList<PortSettings> modems;
     for (const ModemTable::Modem &modem : ModemTable::modems())
         modems << modem.settings;

@@ -1,6 +1,8 @@
 // vantrel-setup: creates a new Config.mdb for Vantrel in a folder, and
 // installs the entry that starts Vantrel with the desk's session.
 
+#include "modem/GatewayRoute.h"
+#include "pickup/Gateway.h"
 #include "store/CodePage.h"
 #include "store/Database.h"
 #include "store/DeskOptions.h"
@@ -96,6 +98,42 @@ void setDeliveryReports(const QString &text)
     DeskOptions::setValue(QString::fromLatin1(DeskOptions::DeliveryReports), text);
     std::printf(text == QLatin1String("on") ? "Every SMS asks for a delivery report.\n"
                                             : "No SMS asks for a delivery report.\n");
+}
+
+// The gateway: its sendsms URL ("off" removes it), whether it is the only
+// way out, and where its delivery reports come to.
+void setGateway(const QCommandLineParser &parser, const QCommandLineOption &url, const QCommandLineOption &only,
+                const QCommandLineOption &reports)
+{
+    if (parser.isSet(url)) {
+        const QString text = parser.value(url);
+        if (text == QLatin1String("off")) {
+            DeskOptions::setValue(QString::fromLatin1(DeskOptions::Gateway), QString());
+            DeskOptions::setValue(QString::fromLatin1(DeskOptions::GatewayOnly), QString());
+            std::printf("No gateway.\n");
+        } else {
+            const QString problem = GatewayRoute::urlProblem(QUrl(text, QUrl::StrictMode));
+            if (!problem.isEmpty())
+                fail(QStringLiteral("--gateway: %1").arg(problem));
+            DeskOptions::setValue(QString::fromLatin1(DeskOptions::Gateway), text);
+            std::printf("SMS may go through the gateway at %s.\n", qPrintable(QUrl(text).host()));
+        }
+    }
+    if (parser.isSet(reports)) {
+        QHostAddress host;
+        quint16 port = 0;
+        if (!Gateway::parseReportAddress(parser.value(reports), &host, &port))
+            fail(QStringLiteral("--gateway-reports wants [HOST:]PORT, not \"%1\"").arg(parser.value(reports)));
+        DeskOptions::setValue(QString::fromLatin1(DeskOptions::GatewayReports),
+                              QStringLiteral("%1:%2").arg(host.toString()).arg(port));
+        std::printf("The gateway's delivery reports come to %s:%d.\n", qPrintable(host.toString()), port);
+    }
+    if (parser.isSet(only)) {
+        if (DeskOptions::value(QString::fromLatin1(DeskOptions::Gateway)).isEmpty())
+            fail(QStringLiteral("--gateway-only wants a gateway: --gateway URL"));
+        DeskOptions::setValue(QString::fromLatin1(DeskOptions::GatewayOnly), QStringLiteral("on"));
+        std::printf("SMS go through the gateway alone; the modems are not used.\n");
+    }
 }
 
 // PINs, reset commands and the heartbeat of an existing Config.mdb.
@@ -212,7 +250,7 @@ int main(int argc, char *argv[])
         QStringLiteral("Creates a new Config.mdb for Vantrel in FOLDER (the folder of the vantrel program).\n"
                        "An existing Config.mdb is never overwritten; options that only set up the desk "
                        "(--autostart, --codepage, --add-modem, --pin, --reset-command, --heartbeat, "
-                       "--delivery-reports) leave the rest "
+                       "--delivery-reports, --gateway, --gateway-only, --gateway-reports) leave the rest "
                        "of it as it is."));
     parser.addHelpOption();
     parser.addPositionalArgument(QStringLiteral("FOLDER"), QStringLiteral("Folder that receives Config.mdb."));
@@ -246,8 +284,19 @@ int main(int argc, char *argv[])
                                              QStringLiteral("Whether every SMS asks the network for a delivery "
                                                             "report (a new Config.mdb: on)."),
                                              QStringLiteral("on|off"));
-    const QList<QCommandLineOption> deskOptions = {autostart,    codePage,  addModem,       pin,
-                                                   resetCommand, heartbeat, deliveryReports};
+    const QCommandLineOption gateway(QStringLiteral("gateway"),
+                                     QStringLiteral("A Kannel gateway's sendsms URL with its user, "
+                                                    "http://HOST:PORT/cgi-bin/sendsms?username=U&password=P: SMS "
+                                                    "may go through it beside the modems; \"off\" for none."),
+                                     QStringLiteral("URL"));
+    const QCommandLineOption gatewayOnly(QStringLiteral("gateway-only"),
+                                         QStringLiteral("SMS go through the gateway alone; no modem is used."));
+    const QCommandLineOption gatewayReports(QStringLiteral("gateway-reports"),
+                                            QStringLiteral("Where the gateway sends delivery reports to: the "
+                                                           "address Vantrel listens on (default 127.0.0.1:13080)."),
+                                            QStringLiteral("[HOST:]PORT"));
+    const QList<QCommandLineOption> deskOptions = {autostart, codePage,        addModem, pin,         resetCommand,
+                                                   heartbeat, deliveryReports, gateway,  gatewayOnly, gatewayReports};
     parser.addOptions(deskOptions);
     parser.process(app);
 
@@ -306,6 +355,14 @@ int main(int argc, char *argv[])
     if (parser.isSet(deliveryReports)) {
         try {
             setDeliveryReports(parser.value(deliveryReports));
+        } catch (const DbError &error) {
+            fail(error.description());
+        }
+    }
+
+    if (parser.isSet(gateway) || parser.isSet(gatewayOnly) || parser.isSet(gatewayReports)) {
+        try {
+            setGateway(parser, gateway, gatewayOnly, gatewayReports);
         } catch (const DbError &error) {
             fail(error.description());
         }
