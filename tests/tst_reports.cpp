@@ -41,6 +41,27 @@ private slots:
 
 namespace {
 
+// Names and numbers of on-duty users.
+using Users = QList<std::pair<QString, QString>>;
+
+// A desk with delivery reports on: its on-duty users, a watched folder,
+// and its modems on COM1, COM2 ...
+struct ReportsDesk {
+    explicit ReportsDesk(const Users &users, int modems = 1)
+    {
+        for (const auto &[name, number] : users)
+            folder.addUser(name, number, true);
+        mt4 = folder.addWatchedFolder("mt4");
+        DeskOptions::setValue(DeskOptions::DeliveryReports, "on");
+        for (int port = 2; port <= modems; ++port)
+            ModemTable::add(short(port), "9600");
+    }
+
+    ProgramFolderFixture folder;
+    ScriptedMessageBoxes boxes;
+    QString mt4;
+};
+
 // Where the delivery of each SMS stands, as "NUMBER state", in the order sent.
 QStringList deliveries(const ProgramFolderFixture &folder)
 {
@@ -90,13 +111,9 @@ private:
 void tst_reports::deliveredNotDeliveredAndMissing()
 {
     TestClock clock(QDateTime::currentDateTimeUtc());
-    ProgramFolderFixture folder;
-    ScriptedMessageBoxes boxes;
-    folder.addUser("Ann", "+111", true);
-    folder.addUser("Bob", "+222", true);
-    folder.addUser("Cy", "+333", true);
-    const QString mt4 = folder.addWatchedFolder("mt4");
-    DeskOptions::setValue(DeskOptions::DeliveryReports, "on");
+    ReportsDesk desk({{"Ann", "+111"}, {"Bob", "+222"}, {"Cy", "+333"}});
+    const ProgramFolderFixture &folder = desk.folder;
+    const QString &mt4 = desk.mt4;
     SimulatedModem modem({"--report-fail", "+222:65", "--report-silent", "+333"}, folder.path(), 1);
     QVERIFY(modem.isReady());
     TestRelay relay(300);
@@ -143,11 +160,9 @@ void tst_reports::deliveredNotDeliveredAndMissing()
 
 void tst_reports::aLongSmsIsDeliveredWhenAllItsPartsAre()
 {
-    ProgramFolderFixture folder;
-    ScriptedMessageBoxes boxes;
-    folder.addUser("Ann", "+15550100", true);
-    const QString mt4 = folder.addWatchedFolder("mt4");
-    DeskOptions::setValue(DeskOptions::DeliveryReports, "on");
+    ReportsDesk desk(Users{{"Ann", "+15550100"}});
+    const ProgramFolderFixture &folder = desk.folder;
+    const QString &mt4 = desk.mt4;
     // The reports held back, to be handed in one by one.
     SimulatedModem modem({"--quiet", "--report-delay", "600000"}, folder.path(), 1);
     QVERIFY(modem.isReady());
@@ -189,13 +204,9 @@ void tst_reports::referencesWrapAndReportsCross()
     // round again while the reports of the first round are still on their
     // way, in any order. Cy's all fail; if a report went to the wrong SMS,
     // Cy's would not be exactly the ones not delivered.
-    ProgramFolderFixture folder;
-    ScriptedMessageBoxes boxes;
-    folder.addUser("Ann", "+111000", true);
-    folder.addUser("Bob", "+222000", true);
-    folder.addUser("Cy", "+333000", true);
-    const QString mt4 = folder.addWatchedFolder("mt4");
-    DeskOptions::setValue(DeskOptions::DeliveryReports, "on");
+    ReportsDesk desk({{"Ann", "+111000"}, {"Bob", "+222000"}, {"Cy", "+333000"}});
+    const ProgramFolderFixture &folder = desk.folder;
+    const QString &mt4 = desk.mt4;
     SimulatedModem modem({"--quiet", "--report-jitter", "3000", "--report-fail", "+333000:65"}, folder.path(), 1);
     QVERIFY(modem.isReady());
     TestRelay relay(300);
@@ -216,11 +227,9 @@ void tst_reports::referencesWrapAndReportsCross()
 
 void tst_reports::aReportBetweenPromptAndText()
 {
-    ProgramFolderFixture folder;
-    ScriptedMessageBoxes boxes;
-    folder.addUser("Ann", "+111", true);
-    const QString mt4 = folder.addWatchedFolder("mt4");
-    DeskOptions::setValue(DeskOptions::DeliveryReports, "on");
+    ReportsDesk desk(Users{{"Ann", "+111"}});
+    const ProgramFolderFixture &folder = desk.folder;
+    const QString &mt4 = desk.mt4;
     SimulatedModem modem({"--report-mid-dialogue"}, folder.path(), 1);
     QVERIFY(modem.isReady());
     TestRelay relay(300);
@@ -247,13 +256,9 @@ void tst_reports::reportsTheModemStores()
 {
     // COM1 takes only <ds> 2: its reports are stored and announced with
     // "+CDSI". COM2 keeps them whatever it is told: the rounds read them.
-    ProgramFolderFixture folder;
-    ScriptedMessageBoxes boxes;
-    folder.addUser("Ann", "+111", true);
-    folder.addUser("Bob", "+222", true);
-    const QString mt4 = folder.addWatchedFolder("mt4");
-    DeskOptions::setValue(DeskOptions::DeliveryReports, "on");
-    ModemTable::add(2, "9600");
+    ReportsDesk desk({{"Ann", "+111"}, {"Bob", "+222"}}, 2);
+    const ProgramFolderFixture &folder = desk.folder;
+    const QString &mt4 = desk.mt4;
     SimulatedModem storing({"--stored-reports-only"}, folder.path(), 1);
     SimulatedModem keeping({"--keep-reports"}, folder.path(), 2);
     QVERIFY(storing.isReady() && keeping.isReady());
@@ -273,13 +278,9 @@ void tst_reports::reportsTheModemStores()
 
 void tst_reports::twoModemsGiveTheSameReferences()
 {
-    ProgramFolderFixture folder;
-    ScriptedMessageBoxes boxes;
-    folder.addUser("Ann", "+111", true);
-    folder.addUser("Bob", "+222", true);
-    const QString mt4 = folder.addWatchedFolder("mt4");
-    DeskOptions::setValue(DeskOptions::DeliveryReports, "on");
-    ModemTable::add(2, "9600");
+    ReportsDesk desk({{"Ann", "+111"}, {"Bob", "+222"}}, 2);
+    const ProgramFolderFixture &folder = desk.folder;
+    const QString &mt4 = desk.mt4;
     SimulatedModem a({"--quiet", "--report-jitter", "500"}, folder.path(), 1);
     SimulatedModem b({"--quiet", "--report-jitter", "500", "--report-fail", "+222:65"}, folder.path(), 2);
     QVERIFY(a.isReady() && b.isReady());
@@ -304,12 +305,9 @@ void tst_reports::aNetworkFailureGoesOnceMoreByTheOtherModem()
     // Both networks fail it with a remote procedure error, which another
     // network might not have had: sent once more, by the other modem, and
     // then no more.
-    ProgramFolderFixture folder;
-    ScriptedMessageBoxes boxes;
-    folder.addUser("Ann", "+111", true);
-    const QString mt4 = folder.addWatchedFolder("mt4");
-    DeskOptions::setValue(DeskOptions::DeliveryReports, "on");
-    ModemTable::add(2, "9600");
+    ReportsDesk desk(Users{{"Ann", "+111"}}, 2);
+    const ProgramFolderFixture &folder = desk.folder;
+    const QString &mt4 = desk.mt4;
     SimulatedModem a({"--quiet", "--report-fail", "+111:64"}, folder.path(), 1);
     SimulatedModem b({"--quiet", "--report-fail", "+111:64"}, folder.path(), 2);
     QVERIFY(a.isReady() && b.isReady());
