@@ -86,11 +86,14 @@ void frmModems::FillModemList()
     const short selected = selectedPort();
     const QList<ModemPool::Status> statuses = m_modems.modemStatuses();
     grid.clearContents();
-    grid.setColumnCount(4);
-    SettingsGrid::dress(
-        grid,
-        {QStringLiteral("Port"), QStringLiteral("Settings"), QStringLiteral("State"), QStringLiteral("Last error")},
-        300, {1500, 1500, 1800, SettingsGrid::FitHeader});
+    // A column for each cell below: a cell beyond the last column would be
+    // neither shown nor owned by the grid.
+    grid.setColumnCount(ErrorColumn + 1);
+    SettingsGrid::dress(grid,
+                        {QStringLiteral("Port"), QStringLiteral("Settings"), QStringLiteral("State"),
+                         QStringLiteral("Signal"), QStringLiteral("Operator"), QStringLiteral("Sent today"),
+                         QStringLiteral("Last error")},
+                        300, {1500, 1400, 1800, 1350, 1500, SettingsGrid::FitHeader, SettingsGrid::FitHeader});
     grid.horizontalHeader()->setStretchLastSection(true);
     grid.setRowCount(int(statuses.size()));
     for (int row = 0; row < statuses.size(); ++row) {

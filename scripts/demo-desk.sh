@@ -21,12 +21,25 @@ if [ -n "${DEMO_GATEWAY:-}" ]; then
     return 0
 fi
 
+# A simulator's log, each line marked with its modem and written whole, so
+# that the two modems' lines never run into each other: to $DESK_MODEM_LOG
+# when set, else to the caller's standard error.
+modem_log() {
+    if [ -n "${DESK_MODEM_LOG:-}" ]; then
+        awk -v mark="$1" '{ print mark $0; fflush() }' >> "$DESK_MODEM_LOG"
+    else
+        awk -v mark="$1" '{ print mark $0; fflush() }' >&2
+    fi
+}
+
 # Each answer of a simulated modem takes a little while, as a network's
 # would, so that both modems are seen at work; the phones confirm each SMS
-# three seconds after it went.
+# three seconds after it went. Each takes commands in modemN.control, such
+# as "unplug" to pull it and "plug" to put it back.
 for port in 1 2; do
     "$build/bin/vantrel-modemsim" --folder "$desk" --port $port --record "$desk/sms-sent.txt" --delay 300 --report-delay 3000 \
-        > "$desk/modemsim$port.ready" 2> >(sed -u "s/^/[modem COM$port] /" > "${DESK_MODEM_LOG:-/dev/stderr}") &
+        --control "$desk/modem$port.control" \
+        > "$desk/modemsim$port.ready" 2> >(modem_log "[modem COM$port] ") &
     pids+=($!)
 done
 for port in 1 2; do

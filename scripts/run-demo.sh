@@ -54,6 +54,7 @@ if [ -n "${DEMO_GATEWAY:-}" ]; then
     echo "SMS go through Kannel on 127.0.0.1:14013; its fake SMS centre logs them in $demo/kannel/fakesmsc.log"
 else
     echo "Sent SMS are recorded in $demo/sms-sent.txt"
+    echo "Pull the modem on COM2 with: echo unplug > $demo/modem2.control   (and plug it back with: echo plug > ...)"
 fi
 echo
 

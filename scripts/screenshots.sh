@@ -60,12 +60,14 @@ click() {
     sleep 0.3
 }
 
-# Opens the main window's menu $2 places right of File and picks its first
-# item: File's title is the first thing in the menu bar whatever the font.
+# Opens the main window's menu $2 places right of File and picks its item
+# $3 (the first when not given): File's title is the first thing in the menu
+# bar whatever the font.
 menu() {
     click "$1" 12 10
     for _ in $(seq "$2"); do xdotool key Right; done
-    xdotool key Down Return
+    for _ in $(seq "${3:-1}"); do xdotool key Down; done
+    xdotool key Return
 }
 
 # Waits until the modem simulator has recorded $1 messages.
@@ -118,6 +120,12 @@ xdotool type --delay 10 "Test from Vantrel"
 click "$settings" 192 268
 sms_sent 7
 grab "$settings" settings-test-message
+xdotool key Escape
+
+# Options > Modems... lists both modems with their state.
+menu "$main" 1 2
+modems=$(window Modems) || fail "no Modems window"
+grab "$modems" modems
 xdotool key Escape
 
 # Help > About.

@@ -141,6 +141,45 @@ QString setAsideName()
     return name;
 }
 
+// One row a part sent this time, and where the SMS's delivery stands.
+void recordParts(const QSqlDatabase &database, qint64 smsId, const QString &route, const QStringList &references)
+{
+    const qint64 now = Clock::nowUtc().toMSecsSinceEpoch();
+    // A token kept before the send has its row already.
+    for (const QString &reference : references)
+        Sql::run(database,
+                 QStringLiteral("INSERT INTO sms_part (sms_id, route, reference, number, sent_at) "
+                                "SELECT id, ?, ?, number, ? FROM sms WHERE id = ? AND NOT EXISTS "
+                                "(SELECT 1 FROM sms_part WHERE sms_id = ? AND route = ? AND reference = ?)"),
+                 {route, reference, now, smsId, smsId, route, reference});
+    // The parts of earlier tries (a copy whose answer was lost, one not
+    // delivered) no longer say whether this one arrived.
+    QVariantList current{smsId, route};
+    for (const QString &reference : references)
+        current << reference;
+    const QString placeholders = QStringList(references.size(), QStringLiteral("?")).join(QLatin1Char(','));
+    Sql::run(database,
+             QStringLiteral("UPDATE sms_part SET superseded = 1 WHERE sms_id = ? AND NOT (route = ? AND "
+                            "reference IN (%1))")
+                 .arg(placeholders),
+             current);
+    Sql::run(database,
+             QStringLiteral("INSERT INTO delivery (sms_id, sent_at) VALUES (?, ?) ON CONFLICT(sms_id) DO NOTHING"),
+             {smsId, now});
+    // Unconfirmed from this send on (also one sent once more after it was
+    // not delivered), unless a gateway's report for it came before its
+    // answer did and settled it already.
+    QVariantList values{now, smsId, smsId, route};
+    for (const QString &reference : references)
+        values << reference;
+    Sql::run(database,
+             QStringLiteral("UPDATE delivery SET state = 'unconfirmed', reason = NULL, sent_at = ?, warned = 0 "
+                            "WHERE sms_id = ? AND EXISTS (SELECT 1 FROM sms_part WHERE sms_id = ? AND route = ? "
+                            "AND status IS NULL AND reference IN (%1))")
+                 .arg(placeholders),
+             values);
+}
+
 } // namespace
 
 Outbox::Outbox() = default;
@@ -422,47 +461,10 @@ void Outbox::recordTry(qint64 smsId, const QString &state, const QString &reason
             {state, reason.isNull() ? QVariant() : QVariant(reason),
              nextTry.isValid() ? QVariant(nextTry.toMSecsSinceEpoch()) : QVariant(),
              finished ? QVariant(Clock::nowUtc().toMSecsSinceEpoch()) : QVariant(), qint64(partsSent), smsId});
-        // Reports asked for: one row a part sent this time, and where the
-        // SMS's delivery stands. Committed with the send, so that a report
-        // after a restart still finds its SMS.
-        if (!references.isEmpty()) {
-            const qint64 now = Clock::nowUtc().toMSecsSinceEpoch();
-            // A token kept before the send has its row already.
-            for (const QString &reference : references)
-                Sql::run(database,
-                         QStringLiteral("INSERT INTO sms_part (sms_id, route, reference, number, sent_at) "
-                                        "SELECT id, ?, ?, number, ? FROM sms WHERE id = ? AND NOT EXISTS "
-                                        "(SELECT 1 FROM sms_part WHERE sms_id = ? AND route = ? AND reference = ?)"),
-                         {route, reference, now, smsId, smsId, route, reference});
-            // The parts of earlier tries (a copy whose answer was lost, one
-            // not delivered) no longer say whether this one arrived.
-            QVariantList current{smsId, route};
-            for (const QString &reference : references)
-                current << reference;
-            const QString placeholders = QStringList(references.size(), QStringLiteral("?")).join(QLatin1Char(','));
-            Sql::run(database,
-                     QStringLiteral("UPDATE sms_part SET superseded = 1 WHERE sms_id = ? AND NOT (route = ? AND "
-                                    "reference IN (%1))")
-                         .arg(placeholders),
-                     current);
-            Sql::run(
-                database,
-                QStringLiteral("INSERT INTO delivery (sms_id, sent_at) VALUES (?, ?) ON CONFLICT(sms_id) DO NOTHING"),
-                {smsId, now});
-            // Unconfirmed from this send on (also one sent once more after
-            // it was not delivered), unless a gateway's report for it came
-            // before its answer did and settled it already.
-            QVariantList values{now, smsId, smsId, route};
-            for (const QString &reference : references)
-                values << reference;
-            Sql::run(
-                database,
-                QStringLiteral("UPDATE delivery SET state = 'unconfirmed', reason = NULL, sent_at = ?, warned = 0 "
-                               "WHERE sms_id = ? AND EXISTS (SELECT 1 FROM sms_part WHERE sms_id = ? AND route = ? "
-                               "AND status IS NULL AND reference IN (%1))")
-                    .arg(placeholders),
-                values);
-        }
+        // Reports asked for: committed with the send, so that a report after
+        // a restart still finds its SMS.
+        if (!references.isEmpty())
+            recordParts(database, smsId, route, references);
         // The alert's LOG row is due once every SMS of it has had a first try.
         Sql::run(
             database,

@@ -215,6 +215,11 @@ void tst_modems::modemsWindow()
     const auto column = [&](int c) { return ::column(window, "ModemList", c); };
     QCOMPARE(column(0), QStringList({"COM1 (COM page)", "COM2"}));
     QCOMPARE(column(2), QStringList({"in service", "in service"}));
+    // The first health round's answers, each under its own heading.
+    const QString full = QStringLiteral("-73 dBm ") + QString(4, QChar(0x25AE));
+    QTRY_COMPARE(column(3), QStringList({full, full}));
+    QCOMPARE(column(4), QStringList({"Vantrel Mobile", "Vantrel Mobile"}));
+    QCOMPARE(find<QTableWidget>(window, "ModemList")->horizontalHeaderItem(3)->text(), QString("Signal"));
 
     // A third modem, taken out of service and back, then removed again.
     find<QComboBox>(window, "cboModemPort")->setEditText("COM7");
