@@ -62,11 +62,12 @@ click() {
 
 # Opens the main window's menu $2 places right of File and picks its item
 # $3 (the first when not given): File's title is the first thing in the menu
-# bar whatever the font.
+# bar whatever the font, and a menu reached with the arrow keys opens with
+# its first item chosen.
 menu() {
     click "$1" 12 10
     for _ in $(seq "$2"); do xdotool key Right; done
-    for _ in $(seq "${3:-1}"); do xdotool key Down; done
+    for _ in $(seq 2 "${3:-1}"); do xdotool key Down; done
     xdotool key Return
 }
 

@@ -1,9 +1,11 @@
-// The four windows at 96 dpi with the Tahoma-metric font, as a person sees
-// them: every caption fits its control, and the user grid shows its last
-// header whole. Where the main window opens is in tst_mainwindow.
+// The windows at 96 dpi with the Tahoma-metric font, as a person sees them:
+// every caption fits its control, every control of the Modems window has a
+// place of its own, and the grids show their headers whole. Where the main
+// window opens is in tst_mainwindow.
 
 #include "admin/frmAbout.h"
 #include "admin/frmLogin.h"
+#include "admin/frmModems.h"
 #include "admin/frmSettings.h"
 #include "app/TahomaFont.h"
 #include "app/frmMain.h"
@@ -74,6 +76,23 @@ QString misfit(const QWidget &control)
         .arg(room.height());
 }
 
+// The pairs of a window's own controls that cover each other, and those
+// that reach beyond it.
+QStringList overlaps(const QWidget &window)
+{
+    QStringList found;
+    const QList<QWidget *> controls = window.findChildren<QWidget *>(Qt::FindDirectChildrenOnly);
+    for (qsizetype i = 0; i < controls.size(); ++i) {
+        if (!window.rect().contains(controls[i]->geometry()))
+            found << controls[i]->objectName() + QStringLiteral(" beyond the window");
+        for (qsizetype j = i + 1; j < controls.size(); ++j) {
+            if (controls[i]->geometry().intersects(controls[j]->geometry()))
+                found << controls[i]->objectName() + QStringLiteral(" over ") + controls[j]->objectName();
+        }
+    }
+    return found;
+}
+
 } // namespace
 
 class tst_layout : public QObject
@@ -109,18 +128,21 @@ void tst_layout::captionsFit()
     about.show();
     frmSettings &settings = main.settingsWindow();
     settings.show();
+    frmModems modems(main);
+    modems.show();
     // The user page fills its grid when selected.
     settings.findChild<QTabWidget *>("SSTab1")->setCurrentIndex(1);
 
     // The Settings window is the main window's child.
     QStringList found;
-    for (const QWidget *window : std::initializer_list<const QWidget *>{&main, &login, &about}) {
+    for (const QWidget *window : std::initializer_list<const QWidget *>{&main, &login, &about, &modems}) {
         for (const QWidget *control : window->findChildren<QWidget *>()) {
             const QString why = misfit(*control);
             if (!why.isEmpty())
                 found << why;
         }
     }
+    found << overlaps(modems);
     QVERIFY2(found.isEmpty(), qPrintable(found.join("; ")));
 
     // Every header fits its column. The user grid is narrower than its
@@ -128,7 +150,8 @@ void tst_layout::captionsFit()
     // also beside the scroll bar of a long list.
     auto *users = settings.findChild<QTableWidget *>("UserList");
     QTRY_VERIFY(users->verticalScrollBar()->isVisible());
-    for (const auto *grid : {users, settings.findChild<QTableWidget *>("MT4PathList")}) {
+    for (const auto *grid :
+         {users, settings.findChild<QTableWidget *>("MT4PathList"), modems.findChild<QTableWidget *>("ModemList")}) {
         const QHeaderView &header = *grid->horizontalHeader();
         QCOMPARE(header.font(), grid->font());
         const int margin = header.style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, &header);
