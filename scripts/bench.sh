@@ -25,7 +25,7 @@ run() {
 
 run bench_pickup
 run bench_throughput
-run bench_throughput --reports
+run bench_throughput --reports --no-parts
 # Through a real Kannel: four traders, as the SMS of one number go one
 # after another and wait for each of Kannel's answers.
 run bench_throughput --gateway --users 4 --alerts 250
