@@ -25,11 +25,13 @@ fi
 # that the two modems' lines never run into each other: to $DESK_MODEM_LOG
 # when set, else to the caller's standard error.
 modem_log() {
+    local line
     if [ -n "${DESK_MODEM_LOG:-}" ]; then
-        awk -v mark="$1" '{ print mark $0; fflush() }' >> "$DESK_MODEM_LOG"
+        exec >> "$DESK_MODEM_LOG"
     else
-        awk -v mark="$1" '{ print mark $0; fflush() }' >&2
+        exec >&2
     fi
+    while IFS= read -r line; do printf '%s%s\n' "$1" "$line"; done
 }
 
 # Each answer of a simulated modem takes a little while, as a network's

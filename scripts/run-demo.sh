@@ -15,9 +15,14 @@ demo=$build/demo
 "$top/scripts/build.sh" "$build"
 
 pids=()
+# Last started, first ended, each in turn: the program finishes the
+# dialogue under way and ends before its display and its modems go.
 cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    wait 2>/dev/null || true
+    local i
+    for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
+        kill "${pids[i]}" 2>/dev/null || true
+        wait "${pids[i]}" 2>/dev/null || true
+    done
 }
 trap cleanup EXIT
 trap 'exit 0' INT TERM
@@ -62,7 +67,9 @@ if [ -n "${DISPLAY:-}" ]; then
     "$demo/vantrel"
 else
     echo "No display: running under Xvfb and logging in by itself."
-    Xvfb :77 -screen 0 1024x768x24 >/dev/null 2>&1 &
+    # In a session of its own, out of reach of the Ctrl-C meant for this
+    # script: an X server takes that signal itself.
+    setsid Xvfb :77 -screen 0 1024x768x24 >/dev/null 2>&1 &
     pids+=($!)
     export DISPLAY=:77
     sleep 1
