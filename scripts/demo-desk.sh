@@ -37,9 +37,11 @@ modem_log() {
 # Each answer of a simulated modem takes a little while, as a network's
 # would, so that both modems are seen at work; the phones confirm each SMS
 # three seconds after it went. Each takes commands in modemN.control, such
-# as "unplug" to pull it and "plug" to put it back.
+# as "unplug" to pull it and "plug" to put it back. Each runs in a session
+# of its own, so that the Ctrl-C that ends the demo does not end the modems
+# before the program.
 for port in 1 2; do
-    "$build/bin/vantrel-modemsim" --folder "$desk" --port $port --record "$desk/sms-sent.txt" --delay 300 --report-delay 3000 \
+    setsid "$build/bin/vantrel-modemsim" --folder "$desk" --port $port --record "$desk/sms-sent.txt" --delay 300 --report-delay 3000 \
         --control "$desk/modem$port.control" \
         > "$desk/modemsim$port.ready" 2> >(modem_log "[modem COM$port] ") &
     pids+=($!)

@@ -40,13 +40,15 @@ concatenation = true
 max-messages = 10
 CONF
 : >"$kannel/store"
-/usr/sbin/bearerbox "$kannel/kannel.conf" >"$kannel/bearerbox.out" 2>&1 &
+# Each in a session of its own, out of reach of the demo's Ctrl-C: the
+# demo ends the program first, then them.
+setsid /usr/sbin/bearerbox "$kannel/kannel.conf" >"$kannel/bearerbox.out" 2>&1 &
 pids+=($!)
 sleep 1
-/usr/sbin/smsbox "$kannel/kannel.conf" >"$kannel/smsbox.out" 2>&1 &
+setsid /usr/sbin/smsbox "$kannel/kannel.conf" >"$kannel/smsbox.out" 2>&1 &
 pids+=($!)
 # fakesmsc sends nothing of its own (-m 0) and logs what reaches it.
-/usr/lib/kannel/test/fakesmsc -H 127.0.0.1 -r 14010 -m 0 "0 0 text unused" </dev/null >"$kannel/fakesmsc.log" 2>&1 &
+setsid /usr/lib/kannel/test/fakesmsc -H 127.0.0.1 -r 14010 -m 0 "0 0 text unused" </dev/null >"$kannel/fakesmsc.log" 2>&1 &
 pids+=($!)
 for _ in $(seq 50); do
     (exec 3<>/dev/tcp/127.0.0.1/14013) 2>/dev/null && break
