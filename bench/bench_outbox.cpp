@@ -54,8 +54,7 @@ int main(int argc, char *argv[])
                    QStringLiteral("Outbox.db in %1 (WAL, synchronous commits); 200 files of one alert each taken one "
                                   "by one; 200 SMS outcomes committed; 10,000 alerts waiting while the relay "
                                   "sends for 5 s on vantrel-modemsim answering in 20 ms; a 50 MB alert file taken in; "
-                                  "VmRSS and "
-                                  "VmHWM from /proc/self/status")
+                                  "VmRSS and VmHWM from /proc/self/status")
                        .arg(QDir::tempPath()));
 
     ProgramFolderFixture program;
