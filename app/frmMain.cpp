@@ -90,8 +90,7 @@ void frmMain::showTip()
     const Outbox::Counts counts = m_relay.deliveryCounts();
     QStringList modems;
     bool anyDown = false;
-    for (const ModemPool::Status &status :
-         m_relay.modemsUsed() ? m_relay.modemStatuses() : QList<ModemPool::Status>()) {
+    for (const ModemPool::Status &status : m_relay.usedModemStatuses()) {
         if (status.state == ModemPool::State::Down) {
             modems << status.settings.name() + QStringLiteral(" down");
             anyDown = true;

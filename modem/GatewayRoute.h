@@ -27,6 +27,8 @@ class GatewayRoute : public QObject, public SmsRoute
 public:
     static constexpr int DefaultMaxInFlight = 4;
     static constexpr int DefaultTimeoutMs = 30000;
+    // How the page log and the outbox name this route.
+    static constexpr const char *Name = "gateway";
 
     // `sendSmsUrl` as the administrator gives it:
     // http://HOST:PORT/cgi-bin/sendsms?username=U&password=P
@@ -59,7 +61,7 @@ public:
     void setTimeoutMs(int ms) { m_timeoutMs = qMax(1, ms); }
     int timeoutMs() const { return m_timeoutMs; }
 
-    QString routeName() const override { return QStringLiteral("gateway"); }
+    QString routeName() const override { return QString::fromLatin1(Name); }
     bool free() const override { return inFlight() < m_maxInFlight; }
     // Takes the SMS even when not free; the dispatcher is expected to ask.
     // `done` must not delete the route; deleteLater() it.

@@ -61,11 +61,7 @@ QString HealthRound::clearPrompt()
 
 void HealthRound::ask(const QString &command, const QString &own, void (HealthRound::*next)(const ModemAnswer &))
 {
-    // The answer ends with its final result code on a line of its own, so
-    // that an operator called "OK" cannot end it early.
-    ModemCommand question = ModemCommand::reply(command, QStringLiteral("\r\nOK\r\n"));
-    if (!own.isEmpty())
-        question.ownLines = {own};
+    ModemCommand question = ModemCommand::query(command, own);
     question.before = clearPrompt();
     const QPointer<HealthRound> round(this);
     m_line.ask(question, [round, next](const ModemAnswer &answer) {

@@ -39,6 +39,17 @@ struct ModemCommand {
         return command;
     }
 
+    // A question whose answer ends with its final result code on a line of
+    // its own, so that an answer that holds "OK" (an operator so called)
+    // cannot end it early; `ownLine` begins the lines that answer it.
+    static ModemCommand query(const QString &text, const QString &ownLine)
+    {
+        ModemCommand command = reply(text, QStringLiteral("\r\nOK\r\n"));
+        if (!ownLine.isEmpty())
+            command.ownLines = {ownLine};
+        return command;
+    }
+
     // A message text or PDU after the prompt: Ctrl-Z ends it.
     static ModemCommand message(const QString &text)
     {

@@ -7,13 +7,6 @@
 
 namespace {
 
-ModemCommand question(const QString &text, const QString &own)
-{
-    ModemCommand command = ModemCommand::reply(text, QStringLiteral("\r\nOK\r\n"));
-    command.ownLines = {own};
-    return command;
-}
-
 // Whether a value is among those of one "(0-3)" or "(0,2)" group.
 bool allows(const QString &group, int value)
 {
@@ -57,13 +50,14 @@ void ReportReader::setUp()
         return;
     }
     const QPointer<ReportReader> reader(this);
-    m_line.ask(question(QStringLiteral("AT+CNMI=?"), QStringLiteral("+CNMI:")), [reader](const ModemAnswer &answer) {
-        // A modem that did not answer is asked again on the next round.
-        if (!reader || answer.timedOut || answer.portError != 0)
-            return;
-        reader->m_indications = indicationsCommand(answer.given ? answer.reply : QString());
-        reader->tell();
-    });
+    m_line.ask(ModemCommand::query(QStringLiteral("AT+CNMI=?"), QStringLiteral("+CNMI:")),
+               [reader](const ModemAnswer &answer) {
+                   // A modem that did not answer is asked again on the next round.
+                   if (!reader || answer.timedOut || answer.portError != 0)
+                       return;
+                   reader->m_indications = indicationsCommand(answer.given ? answer.reply : QString());
+                   reader->tell();
+               });
 }
 
 void ReportReader::tell()
@@ -101,7 +95,7 @@ void ReportReader::next()
     // a round learns from the answer how many reports the memory holds.
     if (!m_selected || m_roundWanted) {
         m_busy = true;
-        m_line.ask(question(QStringLiteral("AT+CPMS=\"SR\""), QStringLiteral("+CPMS:")),
+        m_line.ask(ModemCommand::query(QStringLiteral("AT+CPMS=\"SR\""), QStringLiteral("+CPMS:")),
                    [reader](const ModemAnswer &answer) {
                        if (reader)
                            reader->selected(answer);
@@ -154,7 +148,7 @@ void ReportReader::readIndex(int index)
 {
     m_busy = true;
     const QPointer<ReportReader> reader(this);
-    m_line.ask(question(QStringLiteral("AT+CMGR=%1").arg(index), QStringLiteral("+CMGR:")),
+    m_line.ask(ModemCommand::query(QStringLiteral("AT+CMGR=%1").arg(index), QStringLiteral("+CMGR:")),
                [reader, index](const ModemAnswer &answer) {
                    if (reader)
                        reader->readBack(index, answer);

@@ -223,7 +223,7 @@ void AlertRelay::start()
     }
     m_gateway.start([this](const QString &token) {
         try {
-            return m_outbox.tokenKnown(QStringLiteral("gateway"), token);
+            return m_outbox.tokenKnown(QString::fromLatin1(GatewayRoute::Name), token);
         } catch (const DbError &) {
             return false;
         }
@@ -254,7 +254,6 @@ void AlertRelay::finishWhenIdle()
 
 void AlertRelay::setTimeUnitMs(int ms)
 {
-    m_timeUnitMs = ms;
     m_modems.setTimeUnitMs(ms);
 }
 
@@ -349,13 +348,7 @@ void AlertRelay::sendNotice(const QString &text)
 {
     // Through the first modem that is up, after what it is doing, else
     // through the gateway.
-    SmsRoute *route = nullptr;
-    for (const ModemPool::Status &status : m_routes.modemsUsed() ? m_modems.statuses() : QList<ModemPool::Status>()) {
-        if (!route && (status.state == ModemPool::State::InService || status.state == ModemPool::State::OnTrial))
-            route = m_modems.line(status.settings.port);
-    }
-    if (!route && m_gateway.usable())
-        route = m_gateway.route();
+    SmsRoute *route = m_routes.firstUp();
     if (!route) {
         m_pageLog.report(QStringLiteral("Not sent, no modem can send: %1").arg(text));
         return;

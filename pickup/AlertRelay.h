@@ -31,9 +31,9 @@
 // The alert relay, made at program start and running from then on, with or
 // without a window: a polling cycle takes the alert files of the watched
 // folders into the outbox, then the dispatcher sends a batch of at most ten
-// alerts from it through the modems' engines and the gateway. What the outbox holds survives
-// the program; on the next start the relay goes on where it stopped. The
-// windows are views of it.
+// alerts from it through the modems' engines and the gateway. What the
+// outbox holds survives the program; on the next start the relay goes on
+// where it stopped. The windows are views of it.
 //
 // A cycle runs on every tick of Timer1, and within moments of the system
 // telling that something changed in a watched folder; so a missed
@@ -99,8 +99,8 @@ public:
     // The desk's modems, as the Modems window shows and changes them. The
     // changes are stored in Config.mdb (failures thrown as DbError).
     QList<ModemPool::Status> modemStatuses() const { return m_modems.statuses(); }
-    // Not on a desk that sends by its gateway alone.
-    bool modemsUsed() const { return m_routes.modemsUsed(); }
+    // Those the desk sends by: none where it sends by its gateway alone.
+    QList<ModemPool::Status> usedModemStatuses() const { return m_routes.usedModemStatuses(); }
     // Something can send: a modem or the gateway.
     bool anyRouteUp() const { return m_routes.anyUp(); }
     // False when the desk has a modem on that port already.
@@ -215,15 +215,14 @@ private:
     Heartbeat m_heartbeat;
     StatusFile m_status;
     bool m_healthRounds = true;
-    // After a time without any modem: from, to, alerts held; sent once the
-    // held alerts are out.
+    // After a time without any modem: from when to when, told once the
+    // alerts held meanwhile are out.
     struct Outage {
         QDateTime from;
         QDateTime to;
     };
     std::optional<Outage> m_outageToTell;
     PortSettings m_com;
-    int m_timeUnitMs = ModemLine::DefaultTimeUnitMs;
     QTimer m_timer;
     short m_tickCount = 0;
     QFileSystemWatcher m_watcher;

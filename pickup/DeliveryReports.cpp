@@ -1,5 +1,6 @@
 #include "pickup/DeliveryReports.h"
 
+#include "modem/GatewayRoute.h"
 #include "modem/ModemLine.h"
 #include "modem/PageLog.h"
 #include "modem/ReportReader.h"
@@ -52,18 +53,19 @@ void DeliveryReports::setOn(bool on)
     DeskOptions::setValue(QString::fromLatin1(DeskOptions::DeliveryReports),
                           on ? QStringLiteral("on") : QStringLiteral("off"));
     m_on = on;
-    if (m_on && m_started) {
-        for (ModemLine *line : m_routes.modems().lines())
-            setUp(line);
-    }
+    if (m_started)
+        setUpAll();
 }
 
 void DeliveryReports::start()
 {
     m_started = true;
     m_look.start();
-    if (!m_on)
-        return;
+    setUpAll();
+}
+
+void DeliveryReports::setUpAll()
+{
     for (ModemLine *line : m_routes.modems().lines())
         setUp(line);
 }
@@ -191,7 +193,7 @@ void DeliveryReports::gatewayReport(const QString &token, int type, const QStrin
     // Delivered, failed and refused by the SMS centre end it; buffered (the
     // phone is away, the gateway keeps trying) and the SMS centre's
     // acknowledgement only show in the trace.
-    const QString route = QStringLiteral("gateway");
+    const QString route = QString::fromLatin1(GatewayRoute::Name);
     if (type != GatewayDelivered && type != GatewayFailed && type != GatewaySmscRejected) {
         m_trace.AddItem(
             QStringLiteral("gateway: report %1 for %2: %3")

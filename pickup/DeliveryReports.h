@@ -63,6 +63,7 @@ signals:
 
 private:
     void setUp(ModemLine *line);
+    void setUpAll();
     ReportReader &reader(ModemLine *line);
     void pair(const QString &route, const QString &reference, const DeliveryReport &report);
     void settle(qint64 partId, const QString &route, const DeliveryReport &report);

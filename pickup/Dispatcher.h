@@ -19,11 +19,12 @@ class SmsReporter;
 // Dispatches a batch of at most ten alerts from the outbox: each alert to
 // every recipient on duty when its dispatch begins, then its LOG row once
 // every one of its SMS has had its first try. Each SMS goes to a free route
-// in service (a modem, the gateway), so that with several several SMS are
-// under way at once; the SMS of one number leave one after another, in the order of
-// their alerts. An SMS that fails on one modem goes to another in service
-// at once; only when every one has failed it does it wait for its next try,
-// after each of the retry delays; after the last it is given up.
+// in service (a modem, the gateway), so that with several routes several
+// SMS are under way at once; the SMS of one number leave one after another,
+// in the order of their alerts. An SMS that fails on one route goes to
+// another in service at once; only when every one has failed it does it
+// wait for its next try, after each of the retry delays; after the last it
+// is given up.
 //
 // A batch has ended once every SMS of it has started; the next may begin
 // while its last SMS are still under way on other modems.

@@ -2,7 +2,6 @@
 
 #include "modem/PageLog.h"
 #include "modem/TraceList.h"
-#include "store/Clock.h"
 #include "store/DeskOptions.h"
 
 Gateway::Gateway(PageLog &pageLog, TraceList &trace, QObject *parent)
@@ -99,9 +98,14 @@ bool Gateway::usable() const
 
 Gateway::Status Gateway::status() const
 {
-    const bool today = m_sentOn == Clock::now().date();
-    return {configured(), only(),      m_route ? m_route->url() : QUrl(), m_state,
-            m_reason,     m_lastError, today ? m_sentToday : 0,           m_route && m_route->reportsByToken()};
+    return {configured(),
+            only(),
+            m_route ? m_route->url() : QUrl(),
+            m_state,
+            m_reason,
+            m_lastError,
+            m_sentToday.count(),
+            m_route && m_route->reportsByToken()};
 }
 
 void Gateway::tried(const SendOutcome &outcome)
@@ -109,9 +113,7 @@ void Gateway::tried(const SendOutcome &outcome)
     // The route has room again once the dispatcher has taken this outcome.
     QTimer::singleShot(0, this, &Gateway::routeFreed);
     if (outcome.sent) {
-        const QDate today = Clock::now().date();
-        m_sentToday = m_sentOn == today ? m_sentToday + 1 : 1;
-        m_sentOn = today;
+        m_sentToday.add();
         m_failuresInARow = 0;
         if (m_state == State::OnTrial) {
             m_state = State::InService;

@@ -3,7 +3,8 @@
 #include "modem/GatewayRoute.h"
 #include "modem/ReportListener.h"
 
-#include <QDate>
+#include "pickup/SentToday.h"
+
 #include <QHostAddress>
 #include <QObject>
 #include <QTimer>
@@ -107,7 +108,6 @@ private:
     QString m_reason;
     QString m_lastError;
     int m_failuresInARow = 0;
-    int m_sentToday = 0;
-    QDate m_sentOn;
+    SentToday m_sentToday;
     QTimer m_probe;
 };

@@ -52,11 +52,9 @@ QString Heartbeat::text(const QDateTime &since) const
         // Said where the outbox failed; the modems are still worth telling.
     }
     QStringList modems;
-    const QList<ModemPool::Status> statuses =
-        m_routes.modemsUsed() ? m_routes.modems().statuses() : QList<ModemPool::Status>();
-    for (const ModemPool::Status &status : statuses) {
+    for (const ModemPool::Status &status : m_routes.usedModemStatuses()) {
         QString line = status.settings.name();
-        if (status.state == ModemPool::State::InService || status.state == ModemPool::State::OnTrial) {
+        if (ModemPool::isUp(status.state)) {
             line += QStringLiteral(" up");
             if (const std::optional<int> dbm = status.health.signalDbm())
                 line += QStringLiteral(" %1 dBm").arg(*dbm);

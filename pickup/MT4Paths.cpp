@@ -39,7 +39,8 @@ void MT4Paths::GetPathList()
         if (why.isEmpty())
             list << path;
         else
-            complaints << QStringLiteral("The watched folder \"%1\" is skipped: %2.").arg(FieldValues::shown(path), why);
+            complaints
+                << QStringLiteral("The watched folder \"%1\" is skipped: %2.").arg(FieldValues::shown(path), why);
     }
     m_pathList = list;
     m_pathCount = short(qMin<qsizetype>(list.size(), 32767));

@@ -2,7 +2,6 @@
 
 #include "modem/ModemTestJob.h"
 #include "modem/PageLog.h"
-#include "store/Clock.h"
 
 ModemPool::ModemPool(TraceList &trace, PageLog &pageLog, QObject *parent)
     : QObject(parent)
@@ -22,25 +21,25 @@ ModemPool::~ModemPool() = default;
 void ModemPool::load(const QList<ModemTable::Modem> &modems)
 {
     m_modems.clear();
-    for (const ModemTable::Modem &modem : modems) {
-        Modem entry;
-        entry.line = std::make_unique<ModemLine>(modem.settings, m_trace);
-        entry.options = modem;
-        entry.state = modem.inService ? State::InService : State::OutOfService;
-        m_modems.push_back(std::move(entry));
-        attach(m_modems.back());
-    }
+    for (const ModemTable::Modem &modem : modems)
+        append(modem);
     nameLines();
     emit changed();
 }
 
-void ModemPool::attach(Modem &modem)
+ModemLine &ModemPool::append(const ModemTable::Modem &options)
 {
+    Modem modem;
+    modem.line = std::make_unique<ModemLine>(options.settings, m_trace);
+    modem.options = options;
+    modem.state = options.inService ? State::InService : State::OutOfService;
     ModemLine &line = *modem.line;
+    m_modems.push_back(std::move(modem));
     line.setTimeUnitMs(m_timeUnitMs);
     connect(&line, &ModemLine::idle, this, &ModemPool::routeFreed);
     connect(&line, &ModemLine::unsolicited, this,
             [this, from = &line](const QString &text, const QString &data) { emit heard(from, text, data); });
+    return line;
 }
 
 void ModemPool::nameLines()
@@ -90,9 +89,8 @@ QList<ModemPool::Status> ModemPool::statuses() const
 {
     QList<Status> list;
     for (const Modem &modem : m_modems) {
-        const bool today = modem.sentOn == Clock::now().date();
-        list << Status{modem.line->settings(), modem.options.first,        modem.state, modem.reason, modem.lastError,
-                       modem.health,           today ? modem.sentToday : 0};
+        list << Status{modem.line->settings(), modem.options.first,    modem.state, modem.reason, modem.lastError,
+                       modem.health,           modem.sentToday.count()};
     }
     return list;
 }
@@ -128,9 +126,16 @@ const ModemPool::Modem *ModemPool::find(const SmsRoute *route) const
 
 bool ModemPool::anyUp() const
 {
-    return std::any_of(m_modems.cbegin(), m_modems.cend(), [](const Modem &modem) {
-        return modem.state == State::InService || modem.state == State::OnTrial;
-    });
+    return firstUp() != nullptr;
+}
+
+ModemLine *ModemPool::firstUp() const
+{
+    for (const Modem &modem : m_modems) {
+        if (isUp(modem.state))
+            return modem.line.get();
+    }
+    return nullptr;
 }
 
 void ModemPool::setHealth(const ModemLine *line, const ModemHealth &health)
@@ -188,8 +193,7 @@ void ModemPool::setRefusedPin(const ModemLine *line, const QString &pin)
 SmsRoute *ModemPool::freeRoute(const QSet<SmsRoute *> &excluded) const
 {
     for (const Modem &modem : m_modems) {
-        const bool usable = modem.state == State::InService || modem.state == State::OnTrial;
-        if (usable && modem.line->free() && !excluded.contains(modem.line.get()))
+        if (isUp(modem.state) && modem.line->free() && !excluded.contains(modem.line.get()))
             return modem.line.get();
     }
     return nullptr;
@@ -197,10 +201,8 @@ SmsRoute *ModemPool::freeRoute(const QSet<SmsRoute *> &excluded) const
 
 bool ModemPool::anyOtherInService(const QSet<SmsRoute *> &excluded) const
 {
-    return std::any_of(m_modems.cbegin(), m_modems.cend(), [&](const Modem &modem) {
-        return (modem.state == State::InService || modem.state == State::OnTrial)
-               && !excluded.contains(modem.line.get());
-    });
+    return std::any_of(m_modems.cbegin(), m_modems.cend(),
+                       [&](const Modem &modem) { return isUp(modem.state) && !excluded.contains(modem.line.get()); });
 }
 
 int ModemPool::inServiceCount() const
@@ -215,9 +217,7 @@ void ModemPool::tried(SmsRoute *route, const SendOutcome &outcome)
     if (!modem)
         return;
     if (outcome.sent) {
-        const QDate today = Clock::now().date();
-        modem->sentToday = modem->sentOn == today ? modem->sentToday + 1 : 1;
-        modem->sentOn = today;
+        modem->sentToday.add();
         modem->failuresInARow = 0;
         if (modem->state == State::OnTrial) {
             modem->state = State::InService;
@@ -288,15 +288,10 @@ void ModemPool::setFirstSettings(const PortSettings &settings)
 
 void ModemPool::add(const ModemTable::Modem &added)
 {
-    Modem entry;
-    entry.line = std::make_unique<ModemLine>(added.settings, m_trace);
-    entry.options = added;
-    entry.state = added.inService ? State::InService : State::OutOfService;
-    m_modems.push_back(std::move(entry));
-    attach(m_modems.back());
+    ModemLine &line = append(added);
     nameLines();
     if (m_opened && added.inService)
-        m_modems.back().line->open();
+        line.open();
     emit changed();
 }
 

@@ -2,9 +2,8 @@
 
 #include "modem/HealthRound.h"
 #include "modem/ModemLine.h"
+#include "pickup/SentToday.h"
 #include "store/ModemTable.h"
-
-#include <QDate>
 
 #include <QList>
 #include <QObject>
@@ -33,6 +32,9 @@ public:
     static constexpr int DefaultProbeMs = 60000;
 
     enum class State { InService, Down, SetAside, OnTrial, OutOfService };
+    // A modem that may take SMS: in service, or answering again after it
+    // was set aside.
+    static bool isUp(State state) { return state == State::InService || state == State::OnTrial; }
 
     struct Status {
         PortSettings settings;
@@ -74,6 +76,8 @@ public:
     void tried(SmsRoute *route, const SendOutcome &outcome);
     // Some modem may take SMS: one is in service.
     bool anyUp() const;
+    // The first modem that may take SMS; null for none.
+    ModemLine *firstUp() const;
 
     // What a health round found, and its verdict: down for `reason`, or up.
     void setHealth(const ModemLine *line, const ModemHealth &health);
@@ -116,13 +120,13 @@ private:
         QString reason;
         QString lastError;
         ModemHealth health;
-        int sentToday = 0;
-        QDate sentOn;
+        SentToday sentToday;
     };
 
     Modem *find(const SmsRoute *route);
     const Modem *find(const SmsRoute *route) const;
-    void attach(Modem &modem);
+    // A modem more at the end, its engine wired to the pool.
+    ModemLine &append(const ModemTable::Modem &options);
     int inServiceCount() const;
     void putAside(Modem &modem, const QString &reason);
     void probe();

@@ -17,6 +17,11 @@ bool Routes::modemsUsed() const
     return !m_gateway.only();
 }
 
+QList<ModemPool::Status> Routes::usedModemStatuses() const
+{
+    return modemsUsed() ? m_modems.statuses() : QList<ModemPool::Status>();
+}
+
 int Routes::count() const
 {
     return (modemsUsed() ? m_modems.count() : 0) + (m_gateway.configured() ? 1 : 0);
@@ -53,9 +58,11 @@ void Routes::tried(SmsRoute *route, const SendOutcome &outcome)
         m_modems.tried(route, outcome);
 }
 
-bool Routes::anyUp() const
+SmsRoute *Routes::firstUp() const
 {
-    return (modemsUsed() && m_modems.anyUp()) || m_gateway.usable();
+    if (SmsRoute *modem = modemsUsed() ? m_modems.firstUp() : nullptr)
+        return modem;
+    return m_gateway.usable() ? gatewayRoute() : nullptr;
 }
 
 SmsRoute *Routes::route(const QString &name) const

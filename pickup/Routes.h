@@ -1,11 +1,13 @@
 #pragma once
 
+#include "pickup/ModemPool.h"
+
+#include <QList>
 #include <QObject>
 #include <QSet>
 #include <QString>
 
 class Gateway;
-class ModemPool;
 class SmsRoute;
 struct SendOutcome;
 
@@ -23,6 +25,9 @@ public:
     Gateway &gateway() const { return m_gateway; }
     // Whether the modems are used at all.
     bool modemsUsed() const;
+    // What the modems are, where they are used: none on a desk that sends
+    // by its gateway alone.
+    QList<ModemPool::Status> usedModemStatuses() const;
     // How many routes there are to send by.
     int count() const;
 
@@ -34,7 +39,10 @@ public:
     // What became of a try on `route`.
     void tried(SmsRoute *route, const SendOutcome &outcome);
     // Some route may take SMS.
-    bool anyUp() const;
+    bool anyUp() const { return firstUp() != nullptr; }
+    // The first route that may take SMS, busy or not: a modem, else the
+    // gateway; null for none.
+    SmsRoute *firstUp() const;
     // The route the page log names so ("COM2", "gateway"); null for none.
     SmsRoute *route(const QString &name) const;
 

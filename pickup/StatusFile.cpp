@@ -66,9 +66,7 @@ void StatusFile::changed()
 void StatusFile::write()
 {
     QJsonArray modems;
-    const QList<ModemPool::Status> statuses =
-        m_routes.modemsUsed() ? m_routes.modems().statuses() : QList<ModemPool::Status>();
-    for (const ModemPool::Status &status : statuses) {
+    for (const ModemPool::Status &status : m_routes.usedModemStatuses()) {
         const std::optional<int> dbm = status.health.signalDbm();
         modems.append(QJsonObject{
             {QStringLiteral("port"), status.settings.port},
