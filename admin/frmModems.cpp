@@ -5,13 +5,14 @@
 #include "admin/ModemsLink.h"
 #include "admin/SettingsGrid.h"
 #include "modem/GatewayRoute.h"
+#include "pickup/Heartbeat.h"
 #include "store/CommError.h"
 #include "store/MessageBoxes.h"
+#include "store/ModemTable.h"
 #include "store/UpdateCom.h"
 
 #include <QHeaderView>
 #include <QPointer>
-#include <QRegularExpression>
 
 namespace {
 
@@ -63,7 +64,7 @@ frmModems::frmModems(ModemsLink &modems, QWidget *parent)
     connect(ui->cmdSetModemPin, &QPushButton::clicked, this, &frmModems::cmdSetModemPin_Click);
     connect(ui->cmdSetResetCommand, &QPushButton::clicked, this, &frmModems::cmdSetResetCommand_Click);
     connect(ui->cmdSetHeartbeat, &QPushButton::clicked, this, &frmModems::cmdSetHeartbeat_Click);
-    ui->txtHeartbeat->setText(m_modems.heartbeat().toString(QStringLiteral("HH:mm")));
+    ui->txtHeartbeat->setText(m_modems.heartbeat().toString(QString::fromLatin1(Heartbeat::TimeFormat)));
     ui->chkDeliveryReports->setChecked(m_modems.deliveryReports());
     connect(ui->chkDeliveryReports, &QCheckBox::clicked, this, &frmModems::chkDeliveryReports_Click);
     connect(ui->cmdSetGateway, &QPushButton::clicked, this, &frmModems::cmdSetGateway_Click);
@@ -189,9 +190,8 @@ void frmModems::cmdSetModemPin_Click()
 {
     const short port = selectedPort();
     const QString pin = ui->txtModemPin->text().trimmed();
-    // A SIM's PIN is 4 to 8 digits; none clears it.
-    static const QRegularExpression digits(QStringLiteral("^[0-9]{4,8}$"));
-    if (port == 0 || (!pin.isEmpty() && !digits.match(pin).hasMatch())) {
+    // None clears it.
+    if (port == 0 || (!pin.isEmpty() && !ModemTable::isPin(pin))) {
         MsgBox(QStringLiteral("Please choose a modem and enter a PIN of 4 to 8 digits."));
         return;
     }
@@ -203,9 +203,7 @@ void frmModems::cmdSetResetCommand_Click()
 {
     const short port = selectedPort();
     const QString command = ui->txtResetCommand->text().trimmed();
-    // One AT command and nothing else: it goes to the modem as it stands.
-    static const QRegularExpression at(QStringLiteral(R"(^AT[A-Za-z0-9+&=,?"]*$)"));
-    if (port == 0 || (!command.isEmpty() && !at.match(command).hasMatch())) {
+    if (port == 0 || (!command.isEmpty() && !ModemTable::isResetCommand(command))) {
         MsgBox(QStringLiteral("Please choose a modem and enter one AT command, or nothing."));
         return;
     }
@@ -263,7 +261,7 @@ void frmModems::showGateway()
 void frmModems::cmdSetHeartbeat_Click()
 {
     const QString text = ui->txtHeartbeat->text().trimmed();
-    const QTime at = QTime::fromString(text, QStringLiteral("HH:mm"));
+    const QTime at = QTime::fromString(text, QString::fromLatin1(Heartbeat::TimeFormat));
     if (!text.isEmpty() && !at.isValid()) {
         MsgBox(QStringLiteral("Please enter the time as HH:MM, or nothing for no heartbeat."));
         return;

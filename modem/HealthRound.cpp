@@ -52,17 +52,10 @@ void HealthRound::start(std::function<void(const ModemHealth &)> done)
     ask(QStringLiteral("AT+CPIN?"), QStringLiteral("+CPIN:"), &HealthRound::simAnswered);
 }
 
-QString HealthRound::clearPrompt()
-{
-    // A dialogue cut short (the program killed) may have left the modem at
-    // its prompt, where a question would become message text.
-    return QString(QChar(0x1B));
-}
-
 void HealthRound::ask(const QString &command, const QString &own, void (HealthRound::*next)(const ModemAnswer &))
 {
     ModemCommand question = ModemCommand::query(command, own);
-    question.before = clearPrompt();
+    question.before = ModemCommand::clearPrompt();
     const QPointer<HealthRound> round(this);
     m_line.ask(question, [round, next](const ModemAnswer &answer) {
         if (!round || !round->m_done)

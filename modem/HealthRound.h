@@ -47,7 +47,6 @@ signals:
     void pinRefused(const QString &pin);
 
 private:
-    static QString clearPrompt();
     void ask(const QString &command, const QString &own, void (HealthRound::*next)(const ModemAnswer &));
     void simAnswered(const ModemAnswer &answer);
     void pinAnswered(const ModemAnswer &answer);

@@ -39,6 +39,12 @@ struct ModemCommand {
         return command;
     }
 
+    // ESC: a dialogue cut short (the program killed while the modem waited
+    // for a message text) may have left the modem at its prompt, where what
+    // is written next would become message text. ESC cancels that message;
+    // a modem in command state ignores it.
+    static QString clearPrompt() { return QString(QChar(0x1B)); }
+
     // A question whose answer ends with its final result code on a line of
     // its own, so that an answer that holds "OK" (an operator so called)
     // cannot end it early; `ownLine` begins the lines that answer it.

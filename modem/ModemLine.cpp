@@ -256,8 +256,12 @@ void ModemLine::issue(const std::optional<ModemCommand> &command)
     m_buffer = std::exchange(m_pending, {});
     m_scanFrom = 0;
     m_waiting = true;
-    const int ms = m_command.fixedMs > 0 ? m_command.fixedMs : m_command.units * m_timeUnitMs;
-    m_stepTimer.start(ms);
+    m_stepTimer.start(waitMs());
+}
+
+int ModemLine::waitMs() const
+{
+    return m_command.fixedMs > 0 ? m_command.fixedMs : m_command.units * m_timeUnitMs;
 }
 
 void ModemLine::MSComm1_OnComm()
@@ -327,9 +331,9 @@ void ModemLine::stepTimedOut()
     if (!m_waiting)
         return;
     say(QStringLiteral("Timeout..."));
-    const int ms = m_command.fixedMs > 0 ? m_command.fixedMs : m_command.units * m_timeUnitMs;
-    stepEnded({false, true, QStringLiteral("no answer from the modem within %1 s").arg(double(ms) / 1000.0), {}, 0},
-              m_buffer.size());
+    stepEnded(
+        {false, true, QStringLiteral("no answer from the modem within %1 s").arg(double(waitMs()) / 1000.0), {}, 0},
+        m_buffer.size());
 }
 
 void ModemLine::lost(const QString &reason)

@@ -107,6 +107,8 @@ private:
     void examineIdle(const QString &arrival);
     void stepEnded(const ModemAnswer &answer, qsizetype replyEnd);
     void stepTimedOut();
+    // How long the command under way waits for its answer.
+    int waitMs() const;
     void lost(const QString &reason);
     void finishJob(const ModemJob::End &end);
     void tryReopen();

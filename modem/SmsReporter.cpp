@@ -137,10 +137,8 @@ void SmsReporter::updateCounts()
     } catch (const DbError &) {
         return; // said where the outbox failed
     }
-    if (counts.retrying == m_retrying && counts.givenUp == m_givenUp && counts.notDelivered == m_notDelivered)
+    if (counts == m_counts)
         return;
-    m_retrying = counts.retrying;
-    m_givenUp = counts.givenUp;
-    m_notDelivered = counts.notDelivered;
-    emit deliveryChanged(m_retrying, m_givenUp);
+    m_counts = counts;
+    emit deliveryChanged(m_counts.retrying, m_counts.givenUp);
 }

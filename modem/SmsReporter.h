@@ -2,12 +2,12 @@
 
 #include "modem/AlarmHistory.h"
 #include "modem/SmsSendJob.h"
+#include "store/Outbox.h"
 
 #include <QDateTime>
 #include <QObject>
 #include <QString>
 
-class Outbox;
 class PageLog;
 
 // What becomes of each SMS, said in one place: the page log block of a send,
@@ -47,9 +47,7 @@ public:
 
     // The counts of the outbox anew; deliveryChanged when they changed.
     void updateCounts();
-    int retrying() const { return m_retrying; }
-    int givenUpCount() const { return m_givenUp; }
-    int notDeliveredCount() const { return m_notDelivered; }
+    const Outbox::Counts &counts() const { return m_counts; }
 
     AlarmHistory &history() { return m_history; }
 
@@ -67,7 +65,5 @@ private:
     Outbox &m_outbox;
     AlarmHistory m_history;
     bool m_nameRoutes = false;
-    int m_retrying = 0;
-    int m_givenUp = 0;
-    int m_notDelivered = 0;
+    Outbox::Counts m_counts;
 };

@@ -84,11 +84,7 @@ QString SmsSendJob::sendableText(const QString &text)
 
 QString SmsSendJob::preamble() const
 {
-    // A dialogue cut short (the program killed while the modem waited for a
-    // message text) may have left the modem at its prompt: ESC cancels that
-    // message, so that nothing of this dialogue becomes its text. A modem in
-    // command state ignores it.
-    return QString(QChar(0x1B));
+    return ModemCommand::clearPrompt();
 }
 
 std::optional<ModemCommand> SmsSendJob::next(const ModemAnswer *answer)

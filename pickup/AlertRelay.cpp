@@ -4,7 +4,6 @@
 #include "store/Clock.h"
 #include "store/CodePage.h"
 #include "store/DbError.h"
-#include "store/DeskOptions.h"
 #include "store/FieldValues.h"
 #include "store/UpdateCom.h"
 
@@ -465,7 +464,6 @@ void AlertRelay::setDeliveryReports(bool on)
 
 void AlertRelay::setHeartbeat(const QTime &at)
 {
-    DeskOptions::setValue(QString::fromLatin1(DeskOptions::Heartbeat),
-                          at.isValid() ? at.toString(QStringLiteral("HH:mm")) : QString());
+    Heartbeat::store(at);
     m_heartbeat.setTime(at);
 }

@@ -148,10 +148,7 @@ public:
     }
     short TickCount() const { return m_tickCount; }
     short SmsCount() const { return m_dispatcher.SmsCount(); }
-    Outbox::Counts deliveryCounts() const
-    {
-        return {m_reporter.retrying(), m_reporter.givenUpCount(), m_reporter.notDeliveredCount()};
-    }
+    Outbox::Counts deliveryCounts() const { return m_reporter.counts(); }
 
     PageLog &pageLog() { return m_pageLog; }
     TraceList &trace() { return m_trace; }

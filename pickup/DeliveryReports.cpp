@@ -157,7 +157,7 @@ void DeliveryReports::settle(qint64 partId, const QString &route, int status, co
 {
     Outbox::Delivery delivery;
     try {
-        delivery = m_outbox.settlePart(partId, status, true, failure, at);
+        delivery = m_outbox.settlePart(partId, status, failure, at);
     } catch (const DbError &error) {
         OutboxReport::failed(m_pageLog, error.text());
         return;

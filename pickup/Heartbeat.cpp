@@ -19,7 +19,14 @@ Heartbeat::Heartbeat(Outbox &outbox, Routes &routes, QObject *parent)
 
 void Heartbeat::load()
 {
-    m_at = QTime::fromString(DeskOptions::value(QString::fromLatin1(DeskOptions::Heartbeat)), QStringLiteral("HH:mm"));
+    m_at = QTime::fromString(DeskOptions::value(QString::fromLatin1(DeskOptions::Heartbeat)),
+                             QString::fromLatin1(TimeFormat));
+}
+
+void Heartbeat::store(const QTime &at)
+{
+    DeskOptions::setValue(QString::fromLatin1(DeskOptions::Heartbeat),
+                          at.isValid() ? at.toString(QString::fromLatin1(TimeFormat)) : QString());
 }
 
 void Heartbeat::look()

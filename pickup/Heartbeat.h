@@ -20,11 +20,15 @@ class Heartbeat : public QObject
 public:
     // How often the time is looked at.
     static constexpr int LookMs = 20000;
+    // How the time is written, in DeskOptions and where it is typed.
+    static constexpr const char *TimeFormat = "HH:mm";
 
     Heartbeat(Outbox &outbox, Routes &routes, QObject *parent = nullptr);
 
     // From DeskOptions; an invalid time is off.
     void load();
+    // Into DeskOptions; an invalid time is off. Failures are thrown as DbError.
+    static void store(const QTime &at);
     void setTime(const QTime &at) { m_at = at; }
     QTime time() const { return m_at; }
     void start() { m_look.start(); }

@@ -7,6 +7,7 @@
 #include "store/Statements.h"
 #include "store/UpdateCom.h"
 
+#include <QRegularExpression>
 #include <QSet>
 #include <QSqlQuery>
 
@@ -28,12 +29,10 @@ bool hasTable(const QSqlDatabase &db, const QString &name)
                 .isNull();
 }
 
-// What the program keeps for the modem on `port`: in service unless said
-// otherwise, no PIN, no reset command.
+// What the program keeps for the modem on `port`, from a ModemOptions
+// table: in service unless said otherwise, no PIN, no reset command.
 void readOptions(const QSqlDatabase &db, ModemTable::Modem &modem)
 {
-    if (!hasTable(db, QStringLiteral("ModemOptions")))
-        return;
     QSqlQuery query = Sql::run(db,
                                QStringLiteral("SELECT InService, Pin, RefusedPin, ResetCommand FROM ModemOptions "
                                               "WHERE COM = ?"),
@@ -95,8 +94,10 @@ QList<Modem> modems(QStringList *complaints)
             list << modem;
         }
     }
-    for (Modem &modem : list)
-        readOptions(db, modem);
+    if (hasTable(db, QStringLiteral("ModemOptions"))) {
+        for (Modem &modem : list)
+            readOptions(db, modem);
+    }
     return list;
 }
 
@@ -153,6 +154,18 @@ void setRefusedPin(short port, const QString &pin)
 void setResetCommand(short port, const QString &command)
 {
     setOption(port, "ResetCommand", command.isEmpty() ? QVariant() : QVariant(command));
+}
+
+bool isPin(const QString &text)
+{
+    static const QRegularExpression digits(QStringLiteral("^[0-9]{4,8}$"));
+    return digits.match(text).hasMatch();
+}
+
+bool isResetCommand(const QString &text)
+{
+    static const QRegularExpression command(QStringLiteral(R"(^AT[A-Za-z0-9+&=,?"]*$)"));
+    return command.match(text).hasMatch();
 }
 
 } // namespace ModemTable

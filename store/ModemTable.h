@@ -42,4 +42,9 @@ void setRefusedPin(short port, const QString &pin);
 // The command that resets a modem that stopped answering (empty: none).
 void setResetCommand(short port, const QString &command);
 
+// What may be stored: a SIM's PIN is 4 to 8 digits; a reset command is one
+// AT command and nothing else, as it goes to the modem as it stands.
+bool isPin(const QString &text);
+bool isResetCommand(const QString &text);
+
 } // namespace ModemTable

@@ -561,8 +561,7 @@ std::optional<Outbox::Reported> Outbox::pairReport(const QString &route, const Q
     });
 }
 
-Outbox::Delivery Outbox::settlePart(qint64 partId, int status, bool final, const QString &reason,
-                                    const QDateTime &dischargeTime)
+Outbox::Delivery Outbox::settlePart(qint64 partId, int status, const QString &reason, const QDateTime &dischargeTime)
 {
     return guarded([&] {
         const QSqlDatabase database = db();
@@ -570,11 +569,10 @@ Outbox::Delivery Outbox::settlePart(qint64 partId, int status, bool final, const
         const qint64 now = Clock::nowUtc().toMSecsSinceEpoch();
         const qint64 smsId =
             Sql::value(database, QStringLiteral("SELECT sms_id FROM sms_part WHERE id = ?"), {partId}).toLongLong();
-        if (final)
-            Sql::run(database, QStringLiteral("UPDATE sms_part SET status = ?, reported_at = ? WHERE id = ?"),
-                     {status, now, partId});
+        Sql::run(database, QStringLiteral("UPDATE sms_part SET status = ?, reported_at = ? WHERE id = ?"),
+                 {status, now, partId});
         Delivery delivery = deliveryOf(database, smsId);
-        if (final && delivery.state == QLatin1String("unconfirmed")) {
+        if (delivery.state == QLatin1String("unconfirmed")) {
             const bool failed = !reason.isEmpty();
             const bool allIn = Sql::value(database,
                                           QStringLiteral("SELECT count(*) FROM sms_part WHERE sms_id = ? AND "
@@ -603,8 +601,8 @@ Outbox::Delivery Outbox::deliveryOf(const QSqlDatabase &database, qint64 smsId)
 {
     QSqlQuery query = Sql::run(database,
                                QStringLiteral("SELECT d.state, d.reason, d.delivered_at, s.name, s.number, "
-                                              "s.alert_id, a.message, d.avoid_route FROM delivery d JOIN sms s ON "
-                                              "s.id = d.sms_id JOIN alert a ON a.id = s.alert_id WHERE d.sms_id = ?"),
+                                              "d.avoid_route FROM delivery d JOIN sms s ON s.id = d.sms_id "
+                                              "WHERE d.sms_id = ?"),
                                {smsId});
     Delivery delivery;
     delivery.smsId = smsId;
@@ -615,8 +613,7 @@ Outbox::Delivery Outbox::deliveryOf(const QSqlDatabase &database, qint64 smsId)
             delivery.deliveredAt = QDateTime::fromMSecsSinceEpoch(query.value(2).toLongLong(), Qt::UTC);
         delivery.name = query.value(3).toString();
         delivery.number = query.value(4).toString();
-        delivery.message = query.value(6).toString();
-        delivery.avoidRoute = query.value(7).toString();
+        delivery.avoidRoute = query.value(5).toString();
     }
     return delivery;
 }

@@ -117,6 +117,8 @@ public:
         int retrying = 0;     // failed, waiting for their next try
         int givenUp = 0;      // failed for the last time since the time given
         int notDelivered = 0; // reported not delivered since the time given
+
+        bool operator==(const Counts &) const = default;
     };
     Counts counts(const QDateTime &givenUpSince);
 
@@ -158,13 +160,12 @@ public:
         QDateTime deliveredAt;
         QString name;
         QString number;
-        QString message;
         QString avoidRoute;   // sent again once, not over this route
         bool changed = false; // this report settled it
     };
     // A part's final report (a status in words where it failed); the SMS
     // is delivered once all its parts are, not delivered as soon as one is not.
-    Delivery settlePart(qint64 partId, int status, bool final, const QString &reason, const QDateTime &dischargeTime);
+    Delivery settlePart(qint64 partId, int status, const QString &reason, const QDateTime &dischargeTime);
     // SMS sent before the time given and still unconfirmed, not said yet;
     // from now on they count as said.
     QList<Delivery> lateReports(const QDateTime &sentBefore);

@@ -3,6 +3,7 @@
 
 #include "modem/GatewayRoute.h"
 #include "pickup/Gateway.h"
+#include "pickup/Heartbeat.h"
 #include "store/CodePage.h"
 #include "store/Database.h"
 #include "store/DeskOptions.h"
@@ -18,7 +19,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QTime>
 
 #include <algorithm>
@@ -139,30 +139,27 @@ void setGateway(const QCommandLineParser &parser, const QCommandLineOption &url,
 // PINs, reset commands and the heartbeat of an existing Config.mdb.
 void setModemOptions(const QStringList &pins, const QStringList &resets, const QStringList &heartbeats)
 {
-    static const QRegularExpression digits(QStringLiteral("^[0-9]{4,8}$"));
     for (const QString &text : pins) {
         const auto [port, value] = forModem(text);
-        if (!digits.match(value).hasMatch())
+        if (!ModemTable::isPin(value))
             fail(QStringLiteral("--pin wants [N:]PIN with a PIN of 4 to 8 digits, not \"%1\"").arg(text));
         ModemTable::setPin(port, value);
         std::printf("The SIM of the modem on COM%d has its PIN.\n", port);
     }
-    static const QRegularExpression command(QStringLiteral(R"(^AT[A-Za-z0-9+&=,?"]*$)"));
     for (const QString &text : resets) {
         const auto [port, value] = forModem(text);
-        if (!value.isEmpty() && !command.match(value).hasMatch())
+        if (!value.isEmpty() && !ModemTable::isResetCommand(value))
             fail(QStringLiteral("--reset-command wants one AT command, not \"%1\"").arg(text));
         ModemTable::setResetCommand(port, value);
         std::printf("The modem on COM%d is reset with \"%s\".\n", port, qPrintable(value));
     }
     for (const QString &text : heartbeats) {
-        const QTime at = QTime::fromString(text, QStringLiteral("HH:mm"));
+        const QTime at = QTime::fromString(text, QString::fromLatin1(Heartbeat::TimeFormat));
         if (!at.isValid() && text != QLatin1String("off"))
             fail(QStringLiteral("--heartbeat wants HH:MM or off, not \"%1\"").arg(text));
-        DeskOptions::setValue(QString::fromLatin1(DeskOptions::Heartbeat),
-                              at.isValid() ? at.toString(QStringLiteral("HH:mm")) : QString());
+        Heartbeat::store(at);
         std::printf(at.isValid() ? "A heartbeat SMS goes daily at %s.\n" : "No heartbeat SMS.%s\n",
-                    at.isValid() ? qPrintable(at.toString(QStringLiteral("HH:mm"))) : "");
+                    at.isValid() ? qPrintable(at.toString(QString::fromLatin1(Heartbeat::TimeFormat))) : "");
     }
 }
 
