@@ -3,6 +3,7 @@
 
 #include "admin/DbOperation.h"
 #include "admin/MainLink.h"
+#include "admin/ModemTestBoxes.h"
 #include "store/CommError.h"
 #include "store/MessageBoxes.h"
 #include "store/UpdateCom.h"
@@ -130,16 +131,9 @@ void ComSettingPage::ReadModemSerial()
     m_main->testModem(UpdateCom::PortNumber(ui->cboCom->currentText()), [page](const ModemTestJob::Result &result) {
         if (!page)
             return;
-        if (result.portError != 0) {
-            CommError(result.portError, result.portErrorText).report();
-        } else if (!result.answered) {
-            MsgBox(QStringLiteral("Modem No Response."));
-        } else {
-            // The boxes are stored only when the modem answered.
-            MsgBox(QStringLiteral("Modem Test is OK"));
-            if (page)
-                DbOperation([page] { page->saveComBoxes(); });
-        }
+        // The boxes are stored only when the modem answered.
+        if (showModemTestResult(result) && page)
+            DbOperation([page] { page->saveComBoxes(); });
         if (page)
             page->ui->cmdTestModem->setEnabled(true);
     });

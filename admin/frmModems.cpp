@@ -2,11 +2,11 @@
 #include "ui_frmModems.h"
 
 #include "admin/DbOperation.h"
+#include "admin/ModemTestBoxes.h"
 #include "admin/ModemsLink.h"
 #include "admin/SettingsGrid.h"
 #include "modem/GatewayRoute.h"
 #include "pickup/Heartbeat.h"
-#include "store/CommError.h"
 #include "store/MessageBoxes.h"
 #include "store/ModemTable.h"
 #include "store/UpdateCom.h"
@@ -177,10 +177,7 @@ void frmModems::cmdTestOneModem_Click()
     ui->cmdTestOneModem->setEnabled(false);
     const QPointer<frmModems> window(this);
     m_modems.testModem(selectedPort(), [window](const ModemTestJob::Result &result) {
-        if (result.portError != 0)
-            CommError(result.portError, result.portErrorText).report();
-        else
-            MsgBox(result.answered ? QStringLiteral("Modem Test is OK") : QStringLiteral("Modem No Response."));
+        showModemTestResult(result);
         if (window)
             window->showSelection();
     });

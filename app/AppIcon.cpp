@@ -39,20 +39,22 @@ QPixmap drawIcon(int size, bool alarm)
     return pixmap;
 }
 
+QIcon drawnIcon(bool alarm)
+{
+    QIcon icon;
+    for (int size : {16, 32, 48, 64})
+        icon.addPixmap(drawIcon(size, alarm));
+    return icon;
+}
+
 } // namespace
 
 QIcon appIcon()
 {
-    QIcon icon;
-    for (int size : {16, 32, 48, 64})
-        icon.addPixmap(drawIcon(size, false));
-    return icon;
+    return drawnIcon(false);
 }
 
 QIcon alarmIcon()
 {
-    QIcon icon;
-    for (int size : {16, 32, 48, 64})
-        icon.addPixmap(drawIcon(size, true));
-    return icon;
+    return drawnIcon(true);
 }
