@@ -5,7 +5,8 @@
 #include "admin/ModemTestBoxes.h"
 #include "admin/ModemsLink.h"
 #include "admin/SettingsGrid.h"
-#include "modem/GatewayRoute.h"
+#include "route/GatewayRoute.h"
+#include "route/RouteSet.h"
 #include "pickup/Heartbeat.h"
 #include "store/MessageBoxes.h"
 #include "store/ModemTable.h"
@@ -28,29 +29,18 @@ QString signalText(const ModemHealth &health)
     return QStringLiteral("%1 dBm ").arg(*dbm) + QString(bars, QChar(0x25AE)) + QString(4 - bars, QChar(0x25AF));
 }
 
-QString stateText(const ModemPool::Status &status)
+QString stateText(const RouteStatus &status)
 {
-    switch (status.state) {
-    case ModemPool::State::InService:
-        return QStringLiteral("in service");
-    case ModemPool::State::Down:
-        return QStringLiteral("down: ") + status.reason;
-    case ModemPool::State::SetAside:
-        return QStringLiteral("set aside");
-    case ModemPool::State::OnTrial:
-        return QStringLiteral("answering again");
-    case ModemPool::State::OutOfService:
-        return QStringLiteral("out of service");
-    }
-    return {};
+    return status.reason.isEmpty() || status.up() ? status.stateWords() : status.stateWords() + QStringLiteral(": ") + status.reason;
 }
 
 } // namespace
 
-frmModems::frmModems(ModemsLink &modems, QWidget *parent)
+frmModems::frmModems(RouteSet &routes, ModemsLink &desk, QWidget *parent)
     : QDialog(parent)
     , ui(std::make_unique<Ui::frmModems>())
-    , m_modems(modems)
+    , m_routes(routes)
+    , m_desk(desk)
 {
     ui->setupUi(this);
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint
@@ -64,14 +54,15 @@ frmModems::frmModems(ModemsLink &modems, QWidget *parent)
     connect(ui->cmdSetModemPin, &QPushButton::clicked, this, &frmModems::cmdSetModemPin_Click);
     connect(ui->cmdSetResetCommand, &QPushButton::clicked, this, &frmModems::cmdSetResetCommand_Click);
     connect(ui->cmdSetHeartbeat, &QPushButton::clicked, this, &frmModems::cmdSetHeartbeat_Click);
-    ui->txtHeartbeat->setText(m_modems.heartbeat().toString(QString::fromLatin1(Heartbeat::TimeFormat)));
-    ui->chkDeliveryReports->setChecked(m_modems.deliveryReports());
+    ui->txtHeartbeat->setText(m_desk.heartbeat().toString(QString::fromLatin1(Heartbeat::TimeFormat)));
+    ui->chkDeliveryReports->setChecked(m_desk.deliveryReports());
     connect(ui->chkDeliveryReports, &QCheckBox::clicked, this, &frmModems::chkDeliveryReports_Click);
     connect(ui->cmdSetGateway, &QPushButton::clicked, this, &frmModems::cmdSetGateway_Click);
     connect(ui->chkGatewayOnly, &QCheckBox::clicked, this, &frmModems::chkGatewayOnly_Click);
-    ui->txtGateway->setText(m_modems.gatewayStatus().url.toString());
+    if (const std::optional<RouteStatus> gateway = m_routes.gatewayStatus())
+        ui->txtGateway->setText(gateway->url.toString());
     connect(ui->ModemList, &QTableWidget::itemSelectionChanged, this, &frmModems::showSelection);
-    m_modems.whenModemsChange(this, [this] {
+    m_desk.whenModemsChange(this, [this] {
         FillModemList();
         showGateway();
     });
@@ -85,7 +76,7 @@ void frmModems::FillModemList()
 {
     QTableWidget &grid = *ui->ModemList;
     const short selected = selectedPort();
-    const QList<ModemPool::Status> statuses = m_modems.modemStatuses();
+    const QList<RouteStatus> statuses = m_routes.modemStatuses();
     grid.clearContents();
     // A column for each cell below: a cell beyond the last column would be
     // neither shown nor owned by the grid.
@@ -98,7 +89,7 @@ void frmModems::FillModemList()
     grid.horizontalHeader()->setStretchLastSection(true);
     grid.setRowCount(int(statuses.size()));
     for (int row = 0; row < statuses.size(); ++row) {
-        const ModemPool::Status &status = statuses[row];
+        const RouteStatus &status = statuses[row];
         SettingsGrid::setText(grid, row, PortColumn,
                               status.settings.name() + (status.first ? QStringLiteral(" (COM page)") : QString()));
         SettingsGrid::setText(grid, row, SettingsColumn, status.settings.SettingsString());
@@ -116,7 +107,7 @@ void frmModems::FillModemList()
 short frmModems::selectedPort() const
 {
     const int row = ui->ModemList->currentRow();
-    const QList<ModemPool::Status> statuses = m_modems.modemStatuses();
+    const QList<RouteStatus> statuses = m_routes.modemStatuses();
     if (row < 0 || row >= statuses.size() || !ui->ModemList->item(row, PortColumn))
         return 0;
     return statuses[row].settings.port;
@@ -127,10 +118,10 @@ void frmModems::showSelection()
     const short port = selectedPort();
     bool first = false;
     bool outOfService = false;
-    for (const ModemPool::Status &status : m_modems.modemStatuses()) {
+    for (const RouteStatus &status : m_routes.modemStatuses()) {
         if (status.settings.port == port) {
             first = status.first;
-            outOfService = status.state == ModemPool::State::OutOfService;
+            outOfService = status.state == RouteState::OutOfService;
         }
     }
     ui->cmdRemoveModem->setEnabled(port != 0 && !first);
@@ -150,7 +141,7 @@ void frmModems::cmdAddModem_Click()
         return;
     }
     DbOperation([&] {
-        if (!m_modems.addModem(port, QString::number(baud)))
+        if (!m_routes.addModem(port, QString::number(baud)))
             MsgBox(QStringLiteral("The desk has a modem on COM%1 already.").arg(port));
     });
 }
@@ -162,21 +153,21 @@ void frmModems::cmdRemoveModem_Click()
                QStringLiteral("Confirm Remove"))
         != MessageBoxes::Yes)
         return;
-    DbOperation([&] { m_modems.removeModem(port); });
+    DbOperation([&] { m_routes.removeModem(port); });
 }
 
 void frmModems::cmdModemService_Click()
 {
     const short port = selectedPort();
     const bool putBack = ui->cmdModemService->text() == QLatin1String("Put in service");
-    DbOperation([&] { m_modems.setModemInService(port, putBack); });
+    DbOperation([&] { m_routes.setModemInService(port, putBack); });
 }
 
 void frmModems::cmdTestOneModem_Click()
 {
     ui->cmdTestOneModem->setEnabled(false);
     const QPointer<frmModems> window(this);
-    m_modems.testModem(selectedPort(), [window](const ModemTestJob::Result &result) {
+    m_desk.testModem(selectedPort(), [window](const ModemTestJob::Result &result) {
         showModemTestResult(result);
         if (window)
             window->showSelection();
@@ -192,7 +183,7 @@ void frmModems::cmdSetModemPin_Click()
         MsgBox(QStringLiteral("Please choose a modem and enter a PIN of 4 to 8 digits."));
         return;
     }
-    DbOperation([&] { m_modems.setModemPin(port, pin); });
+    DbOperation([&] { m_routes.setModemPin(port, pin); });
     ui->txtModemPin->clear();
 }
 
@@ -204,15 +195,15 @@ void frmModems::cmdSetResetCommand_Click()
         MsgBox(QStringLiteral("Please choose a modem and enter one AT command, or nothing."));
         return;
     }
-    DbOperation([&] { m_modems.setModemResetCommand(port, command); });
+    DbOperation([&] { m_routes.setModemResetCommand(port, command); });
 }
 
 void frmModems::chkDeliveryReports_Click()
 {
     const bool on = ui->chkDeliveryReports->isChecked();
-    DbOperation([&] { m_modems.setDeliveryReports(on); });
+    DbOperation([&] { m_desk.setDeliveryReports(on); });
     // A setting that could not be stored is shown as it still is.
-    ui->chkDeliveryReports->setChecked(m_modems.deliveryReports());
+    ui->chkDeliveryReports->setChecked(m_desk.deliveryReports());
 }
 
 void frmModems::cmdSetGateway_Click()
@@ -223,33 +214,32 @@ void frmModems::cmdSetGateway_Click()
         MsgBox(problem);
         return;
     }
-    DbOperation([&] { m_modems.setGateway(url); });
+    DbOperation([&] { m_routes.setGateway(url); });
     showGateway();
 }
 
 void frmModems::chkGatewayOnly_Click()
 {
     const bool only = ui->chkGatewayOnly->isChecked();
-    if (only && !m_modems.gatewayStatus().configured) {
+    if (only && !m_routes.gatewayStatus()) {
         MsgBox(QStringLiteral("Please set the gateway first."));
     } else {
-        DbOperation([&] { m_modems.setGatewayOnly(only); });
+        DbOperation([&] { m_routes.setGatewayOnly(only); });
     }
     showGateway();
 }
 
 void frmModems::showGateway()
 {
-    const Gateway::Status gateway = m_modems.gatewayStatus();
-    ui->chkGatewayOnly->setChecked(gateway.only);
+    const std::optional<RouteStatus> gateway = m_routes.gatewayStatus();
+    ui->chkGatewayOnly->setChecked(m_routes.gatewayOnly());
     QString state = QStringLiteral("No gateway.");
-    if (gateway.configured) {
-        state = gateway.state == Gateway::State::SetAside ? QStringLiteral("Gateway set aside: %1").arg(gateway.reason)
-                                                          : QStringLiteral("Gateway in service");
-        state += QStringLiteral(", %1 SMS today").arg(gateway.sentToday);
-        if (!gateway.hearsReports)
+    if (gateway) {
+        state = QStringLiteral("Gateway %1").arg(gateway->up() ? QStringLiteral("in service") : stateText(*gateway));
+        state += QStringLiteral(", %1 SMS today").arg(gateway->sentToday);
+        if (!gateway->hearsReports)
             state += QStringLiteral(", no delivery reports");
-        if (gateway.only)
+        if (m_routes.gatewayOnly())
             state += QStringLiteral("; the modems are not used");
     }
     ui->lblGatewayState->setText(state);
@@ -263,5 +253,5 @@ void frmModems::cmdSetHeartbeat_Click()
         MsgBox(QStringLiteral("Please enter the time as HH:MM, or nothing for no heartbeat."));
         return;
     }
-    DbOperation([&] { m_modems.setHeartbeat(at); });
+    DbOperation([&] { m_desk.setHeartbeat(at); });
 }

@@ -7,6 +7,7 @@ namespace Ui {
 class frmModems;
 }
 class ModemsLink;
+class RouteSet;
 
 // The Modems window: every modem of the desk with its state, and an
 // administrator's changes to them: a modem added or removed, taken out of
@@ -17,7 +18,7 @@ class frmModems : public QDialog
     Q_OBJECT
 
 public:
-    explicit frmModems(ModemsLink &modems, QWidget *parent = nullptr);
+    frmModems(RouteSet &routes, ModemsLink &desk, QWidget *parent = nullptr);
     ~frmModems() override;
 
     // Reads the modems afresh into the list.
@@ -39,5 +40,6 @@ private:
     void showSelection();
 
     std::unique_ptr<Ui::frmModems> ui;
-    ModemsLink &m_modems;
+    RouteSet &m_routes;
+    ModemsLink &m_desk;
 };

@@ -55,12 +55,8 @@ frmMain::frmMain(AlertRelay &relay, QWidget *parent)
     connect(&m_relay, &AlertRelay::modemsChanged, this, &frmMain::showTip);
     connect(&m_relay, &AlertRelay::outageBegan, this,
             [this](const QString &text) { m_tray.showBalloon(AppInfo::title(), text); });
-    connect(&m_relay, &AlertRelay::modemSetAside, this, [this](const QString &name, const QString &reason) {
-        m_tray.showBalloon(AppInfo::title(), QStringLiteral("Modem %1 set aside: %2").arg(name, reason));
-    });
-    connect(&m_relay, &AlertRelay::gatewaySetAside, this, [this](const QString &reason) {
-        m_tray.showBalloon(AppInfo::title(), QStringLiteral("Gateway set aside: %1").arg(reason));
-    });
+    connect(&m_relay, &AlertRelay::routeSetAside, this,
+            [this](const QString &text) { m_tray.showBalloon(AppInfo::title(), text); });
     connect(&m_relay, &AlertRelay::gaveUp, this,
             [this](const QString &name, const QString &number, const QString &reason) {
                 m_tray.showBalloon(AppInfo::title(),
@@ -90,17 +86,11 @@ void frmMain::showTip()
     const Outbox::Counts counts = m_relay.deliveryCounts();
     QStringList modems;
     bool anyDown = false;
-    for (const ModemPool::Status &status : m_relay.usedModemStatuses()) {
-        if (status.state == ModemPool::State::Down) {
-            modems << status.settings.name() + QStringLiteral(" down");
-            anyDown = true;
-        } else if (status.state == ModemPool::State::SetAside) {
-            modems << status.settings.name() + QStringLiteral(" set aside");
-        }
+    for (const RouteStatus &status : m_relay.routes().statuses()) {
+        if (status.state == RouteState::Down || status.state == RouteState::SetAside)
+            modems << status.name + QLatin1Char(' ') + status.stateWords();
+        anyDown = anyDown || status.state == RouteState::Down;
     }
-    const Gateway::Status gateway = m_relay.gatewayStatus();
-    if (gateway.configured && gateway.state == Gateway::State::SetAside)
-        modems << QStringLiteral("gateway set aside");
     m_tray.setTip(trayTip(counts, modems));
     // The alarm look while a modem is down or nothing can send.
     m_tray.setAlarm(anyDown || !m_relay.anyRouteUp());
@@ -288,7 +278,7 @@ void frmMain::mnuSettings_Click()
 
 void frmMain::mnuModems_Click()
 {
-    frmModems modems(*this, this);
+    frmModems modems(m_relay.routes(), *this, this);
     modems.exec();
 }
 

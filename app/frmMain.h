@@ -57,23 +57,11 @@ public:
     void testModem(short port, const std::function<void(const ModemTestJob::Result &)> &done) override;
     void setNormalState() override;
 
-    QList<ModemPool::Status> modemStatuses() const override { return m_relay.modemStatuses(); }
-    bool addModem(short port, const QString &baud) override { return m_relay.addModem(port, baud); }
-    void removeModem(short port) override { m_relay.removeModem(port); }
-    void setModemInService(short port, bool inService) override { m_relay.setModemInService(port, inService); }
     QMetaObject::Connection whenModemsChange(QObject *context, const std::function<void()> &changed) override;
-    void setModemPin(short port, const QString &pin) override { m_relay.setModemPin(port, pin); }
-    void setModemResetCommand(short port, const QString &command) override
-    {
-        m_relay.setModemResetCommand(port, command);
-    }
     QTime heartbeat() const override { return m_relay.heartbeatTime(); }
     void setHeartbeat(const QTime &at) override { m_relay.setHeartbeat(at); }
     bool deliveryReports() const override { return m_relay.deliveryReports(); }
     void setDeliveryReports(bool on) override { m_relay.setDeliveryReports(on); }
-    Gateway::Status gatewayStatus() const override { return m_relay.gatewayStatus(); }
-    void setGateway(const QString &url) override { m_relay.setGateway(url); }
-    void setGatewayOnly(bool only) override { m_relay.setGatewayOnly(only); }
 
     AlertRelay &relay() { return m_relay; }
 

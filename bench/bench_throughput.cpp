@@ -10,7 +10,7 @@
 // centre, with its delivery reports; then also the time from an alert file
 // to the gateway's acceptance. That desk has no modem, so no modem parts.
 
-#include "modem/GatewayRoute.h"
+#include "route/GatewayRoute.h"
 #include "modem/SmsPdu.h"
 #include "pickup/AlertRelay.h"
 #include "store/DeskOptions.h"

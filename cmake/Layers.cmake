@@ -4,7 +4,8 @@
 #
 # store/  may include store/
 # modem/  may include store/, modem/
-# pickup/ may include store/, modem/, pickup/
+# route/  may include store/, modem/, route/
+# pickup/ may include store/, modem/, route/, pickup/
 # None of them may include a widget, QtGui or the windows (app/, admin/).
 #
 # Included by the project, it adds the target that checks on every build;
@@ -24,11 +25,12 @@ function(vantrel_refuse_includes folder pattern what)
 endfunction()
 
 if(CMAKE_SCRIPT_MODE_FILE)
-    foreach(folder store modem pickup)
+    foreach(folder store modem route pickup)
         vantrel_refuse_includes(${folder} "${VANTREL_WINDOW_INCLUDE}" "no window code below the windows")
     endforeach()
-    vantrel_refuse_includes(store "#include[ \t]*\"(modem|pickup)/" "store/ is the lowest layer")
-    vantrel_refuse_includes(modem "#include[ \t]*\"pickup/" "modem/ is below pickup/")
+    vantrel_refuse_includes(store "#include[ \t]*\"(modem|route|pickup)/" "store/ is the lowest layer")
+    vantrel_refuse_includes(modem "#include[ \t]*\"(route|pickup)/" "modem/ is below route/ and pickup/")
+    vantrel_refuse_includes(route "#include[ \t]*\"pickup/" "route/ is below pickup/")
     return()
 endif()
 

@@ -1,5 +1,6 @@
 #include "modem/ModemLine.h"
 
+#include "modem/ModemTestJob.h"
 #include "modem/TraceList.h"
 #include "store/UpdateCom.h"
 
@@ -175,6 +176,11 @@ void ModemLine::send(const SmsRequest &request, std::function<void(const SendOut
         return;
     }
     run(std::move(job));
+}
+
+void ModemLine::probe(const std::function<void(bool answered)> &done)
+{
+    run(std::make_unique<ModemTestJob>([done](const ModemTestJob::Result &result) { done(result.answered); }));
 }
 
 void ModemLine::ask(const ModemCommand &command, const std::function<void(const ModemAnswer &)> &done)

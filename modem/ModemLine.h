@@ -78,6 +78,8 @@ public:
     QString routeName() const override { return name(); }
     bool free() const override { return !busy(); }
     void send(const SmsRequest &request, std::function<void(const SendOutcome &)> done) override;
+    // The modem test's question, after what the engine is doing.
+    void probe(const std::function<void(bool answered)> &done) override;
 
     // One command and its answer, after what the engine is doing; the
     // command and the answers show in the trace.

@@ -24,4 +24,7 @@ public:
     // then be known before the SMS goes (a modem's name them by the
     // references it answers).
     virtual bool reportsByToken() const { return false; }
+    // Whether it answers at all, asked of a route that was set aside;
+    // `done` is called once, after the caller has returned.
+    virtual void probe(const std::function<void(bool answered)> &done) = 0;
 };

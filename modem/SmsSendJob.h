@@ -29,6 +29,7 @@ struct SendOutcome {
         Refused,     // the modem or the network said no
         Destination, // ... for this number only: another line fares no better, nor worse
         NoAnswer,    // the modem stayed silent
+        Unanswered,  // the message was written and its answer never came: it may yet go
         Port,        // the port would not open, or its line went away
     };
 

@@ -3,7 +3,7 @@
 #include "modem/PageLog.h"
 #include "pickup/AlertFile.h"
 #include "pickup/AlertLineReader.h"
-#include "pickup/OutboxReport.h"
+#include "modem/OutboxReport.h"
 #include "store/DbError.h"
 #include "store/MessageBoxes.h"
 #include "store/Outbox.h"

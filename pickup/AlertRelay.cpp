@@ -1,6 +1,7 @@
 #include "pickup/AlertRelay.h"
 
-#include "pickup/OutboxReport.h"
+#include "modem/OutboxReport.h"
+#include "route/GatewayRoute.h"
 #include "store/Clock.h"
 #include "store/CodePage.h"
 #include "store/DbError.h"
@@ -32,11 +33,9 @@ AlertRelay::AlertRelay(QObject *parent)
     , m_intake(m_outbox, m_pageLog)
     , m_logs(m_outbox, m_pageLog)
     , m_reporter(m_pageLog, m_outbox, this)
-    , m_modems(m_trace, m_pageLog, this)
-    , m_gateway(m_pageLog, m_trace, this)
-    , m_routes(m_modems, m_gateway, this)
+    , m_routes(m_trace, m_pageLog, this)
     , m_dispatcher(m_outbox, m_logs, m_recipients, m_reporter, m_routes, m_pageLog, this)
-    , m_health(m_modems, m_pageLog, this)
+    , m_health(m_routes, m_pageLog, this)
     , m_reports(m_outbox, m_routes, m_reporter, m_pageLog, m_trace, this)
     , m_heartbeat(m_outbox, m_routes, this)
     , m_status(m_outbox, m_routes, this)
@@ -59,27 +58,27 @@ AlertRelay::AlertRelay(QObject *parent)
     connect(&m_dispatcher, &Dispatcher::batchEnded, this, &AlertRelay::endCycle);
     // A line had other work (a test message, a modem test) or the last SMS
     // of a batch: the SMS waiting go on.
-    connect(&m_routes, &Routes::routeFreed, &m_dispatcher, &Dispatcher::routeFreed);
-    connect(&m_routes, &Routes::routeFreed, this, [this] {
+    connect(&m_routes, &RouteSet::routeFreed, &m_dispatcher, &Dispatcher::routeFreed);
+    connect(&m_routes, &RouteSet::routeFreed, this, [this] {
         if (m_stopping)
             finishWhenIdle();
     });
-    connect(&m_modems, &ModemPool::setAside, this, &AlertRelay::modemSetAside);
-    const auto routesChanged = [this] {
+    connect(&m_routes, &RouteSet::setAside, this, &AlertRelay::routeSetAside);
+    connect(&m_routes, &RouteSet::changed, this, [this] {
         // With more than one route each send says which one it went by.
         m_reporter.setNameRoutes(m_routes.count() > 1);
         m_status.changed();
         emit modemsChanged();
-    };
-    connect(&m_modems, &ModemPool::changed, this, routesChanged);
-    connect(&m_gateway, &Gateway::changed, this, routesChanged);
-    connect(&m_gateway, &Gateway::setAside, this, &AlertRelay::gatewaySetAside);
-    // Alerts held while nothing could send go as soon as the gateway can.
-    connect(&m_gateway, &Gateway::back, this, [this] { cycleSoon(0); });
-    connect(&m_gateway, &Gateway::reported, &m_reports, &DeliveryReports::gatewayReport);
-    m_health.setOtherRouteUp([this] { return m_gateway.usable(); });
+    });
+    // Alerts held while nothing could send go as soon as a route can.
+    connect(&m_routes, &RouteSet::back, this, [this] { cycleSoon(0); });
+    connect(&m_routes, &RouteSet::reported, &m_reports, &DeliveryReports::gatewayReport);
+    // The modems of a desk that started on its gateway alone come into use.
+    connect(&m_routes, &RouteSet::modemsInUse, this, [this] {
+        if (m_healthRounds && !m_health.started())
+            m_health.start();
+    });
     connect(&m_reporter, &SmsReporter::deliveryChanged, &m_status, &StatusFile::changed);
-    connect(&m_modems, &ModemPool::lineFailed, &m_health, &HealthMonitor::checkSoon);
 
     // A modem that goes down while another is up is said to the traders by
     // SMS through that one; so is its coming back after a long time down.
@@ -110,7 +109,7 @@ AlertRelay::AlertRelay(QObject *parent)
     connect(&m_heartbeat, &Heartbeat::due, this, &AlertRelay::sendNotice);
 
     // Reports come as the modems hear them, or are read after each round.
-    connect(&m_modems, &ModemPool::heard, &m_reports, &DeliveryReports::heard);
+    connect(&m_routes, &RouteSet::heard, &m_reports, &DeliveryReports::heard);
     connect(&m_health, &HealthMonitor::roundDone, &m_reports, &DeliveryReports::roundDone);
     connect(&m_reports, &DeliveryReports::notDelivered, this, &AlertRelay::notDelivered);
     // An SMS sent once more after a report waits in the outbox: it goes now.
@@ -132,13 +131,8 @@ AlertRelay::~AlertRelay() = default;
 
 void AlertRelay::load()
 {
-    QStringList complaints;
-    const QList<ModemTable::Modem> modems = ModemTable::modems(&complaints);
-    for (const QString &complaint : std::as_const(complaints))
-        m_pageLog.report(complaint);
-    m_com = modems.first().settings;
-    m_modems.load(modems);
-    m_gateway.load();
+    m_routes.load();
+    m_com = m_routes.first().settings();
     m_reporter.setNameRoutes(m_routes.count() > 1);
     m_heartbeat.load();
     m_reports.load();
@@ -214,19 +208,16 @@ void AlertRelay::cycleSoon(int ms)
 void AlertRelay::start()
 {
     m_sincePurge.start();
-    // A desk that sends by its gateway alone leaves its modems alone.
-    if (m_routes.modemsUsed()) {
-        m_modems.open();
-        if (m_healthRounds)
-            m_health.start();
-    }
-    m_gateway.start([this](const QString &token) {
+    m_routes.start([this](const QString &token) {
         try {
             return m_outbox.tokenKnown(QString::fromLatin1(GatewayRoute::Name), token);
         } catch (const DbError &) {
             return false;
         }
     });
+    // A desk that sends by its gateway alone leaves its modems alone.
+    if (m_routes.modemsUsed() && m_healthRounds)
+        m_health.start();
     m_heartbeat.start();
     m_reports.start();
     m_status.start();
@@ -253,7 +244,7 @@ void AlertRelay::finishWhenIdle()
 
 void AlertRelay::setTimeUnitMs(int ms)
 {
-    m_modems.setTimeUnitMs(ms);
+    m_routes.setTimeUnitMs(ms);
 }
 
 void AlertRelay::Timer1_Timer()
@@ -324,8 +315,9 @@ void AlertRelay::SendAlarm(const QString &AlarmMsg, const QString &UserName, con
 
 SmsRoute &AlertRelay::testRoute()
 {
-    if (!m_routes.modemsUsed() && m_gateway.route())
-        return *m_gateway.route();
+    // Through the gateway on a desk that sends by it alone.
+    if (SmsRoute *gateway = m_routes.modemsUsed() ? nullptr : m_routes.route(QString::fromLatin1(GatewayRoute::Name)))
+        return *gateway;
     return modem();
 }
 
@@ -379,7 +371,7 @@ void AlertRelay::sayOutageSummary()
 
 void AlertRelay::testModem(short port, const std::function<void(const ModemTestJob::Result &)> &done)
 {
-    if (ModemLine *line = m_modems.line(port)) {
+    if (ModemLine *line = m_routes.line(port)) {
         line->run(std::make_unique<ModemTestJob>(done));
         return;
     }
@@ -398,62 +390,13 @@ void AlertRelay::SaveComSettings(const QString &portText, const QString &baudTex
                                  const QString &parityText, const QString &stopBitsText)
 {
     m_com = UpdateCom::SaveComSettings(portText, baudText, dataBitsText, parityText, stopBitsText);
-    m_modems.setFirstSettings(m_com);
+    m_routes.setFirstSettings(m_com);
 }
 
 bool AlertRelay::holdsPort(short port) const
 {
-    const ModemLine *line = m_modems.line(port);
+    const ModemLine *line = m_routes.line(port);
     return line && line->portOpen();
-}
-
-bool AlertRelay::addModem(short port, const QString &baud)
-{
-    if (!ModemTable::add(port, baud))
-        return false;
-    for (const ModemTable::Modem &modem : ModemTable::modems()) {
-        if (modem.settings.port == port)
-            m_modems.add(modem);
-    }
-    return true;
-}
-
-void AlertRelay::removeModem(short port)
-{
-    ModemTable::remove(port);
-    m_modems.remove(port);
-}
-
-void AlertRelay::setModemInService(short port, bool inService)
-{
-    ModemTable::setInService(port, inService);
-    m_modems.setInService(port, inService);
-}
-
-void AlertRelay::setModemPin(short port, const QString &pin)
-{
-    ModemTable::setPin(port, pin);
-    m_modems.reloadOptions(ModemTable::modems());
-    if (ModemLine *line = m_modems.line(port))
-        m_health.checkSoon(line);
-}
-
-void AlertRelay::setModemResetCommand(short port, const QString &command)
-{
-    ModemTable::setResetCommand(port, command);
-    m_modems.reloadOptions(ModemTable::modems());
-}
-
-void AlertRelay::setGatewayOnly(bool only)
-{
-    m_gateway.setOnly(only);
-    // The modems of a desk that started on its gateway alone come into
-    // service now.
-    if (!only && m_timer.isActive()) {
-        m_modems.open();
-        if (m_healthRounds && !m_health.started())
-            m_health.start();
-    }
 }
 
 void AlertRelay::setDeliveryReports(bool on)

@@ -1,21 +1,22 @@
 #pragma once
 
+#include "modem/ModemLine.h"
 #include "modem/ModemTestJob.h"
 #include "modem/PageLog.h"
 #include "modem/Recipients.h"
 #include "modem/SmsReporter.h"
 #include "modem/TraceList.h"
 #include "pickup/AlertIntake.h"
-#include "pickup/DeliveryReports.h"
+#include "route/DeliveryReports.h"
 #include "pickup/Dispatcher.h"
-#include "pickup/Gateway.h"
-#include "pickup/HealthMonitor.h"
+#include "route/HealthMonitor.h"
 #include "pickup/Heartbeat.h"
 #include "pickup/LogWriter.h"
 #include "pickup/MT4Paths.h"
-#include "pickup/ModemPool.h"
-#include "pickup/Routes.h"
 #include "pickup/StatusFile.h"
+#include "route/DeliveryReports.h"
+#include "route/HealthMonitor.h"
+#include "route/RouteSet.h"
 #include "store/Outbox.h"
 #include "store/PortSettings.h"
 
@@ -96,35 +97,22 @@ public:
     // The ports the relay's engines hold; nothing else may open them.
     bool holdsPort(short port) const;
 
-    // The desk's modems, as the Modems window shows and changes them. The
-    // changes are stored in Config.mdb (failures thrown as DbError).
-    QList<ModemPool::Status> modemStatuses() const { return m_modems.statuses(); }
-    // Those the desk sends by: none where it sends by its gateway alone.
-    QList<ModemPool::Status> usedModemStatuses() const { return m_routes.usedModemStatuses(); }
+    // The desk's modems and gateway, as the windows show and change them.
+    RouteSet &routes() { return m_routes; }
+    const RouteSet &routes() const { return m_routes; }
     // Something can send: a modem or the gateway.
     bool anyRouteUp() const { return m_routes.anyUp(); }
-    // False when the desk has a modem on that port already.
-    bool addModem(short port, const QString &baud);
-    void removeModem(short port);
-    void setModemInService(short port, bool inService);
-    void setModemPin(short port, const QString &pin);
-    void setModemResetCommand(short port, const QString &command);
     // Whether every SMS asks for a delivery report; stored in Config.mdb.
     bool deliveryReports() const { return m_reports.on(); }
     void setDeliveryReports(bool on);
     DeliveryReports &reports() { return m_reports; }
-    // The desk's gateway, where it has one; the changes are stored in
-    // Config.mdb (failures thrown as DbError). An empty URL removes it.
-    Gateway::Status gatewayStatus() const { return m_gateway.status(); }
-    void setGateway(const QString &url) { m_gateway.setUrl(url); }
-    void setGatewayOnly(bool only);
-    Gateway &gateway() { return m_gateway; }
     QTime heartbeatTime() const { return m_heartbeat.time(); }
     void setHeartbeat(const QTime &at);
 
     void setRetryDelays(const QList<qint64> &ms) { m_dispatcher.setRetryDelays(ms); }
-    // How often a modem set aside is asked whether it answers again.
-    void setProbeMs(int ms) { m_modems.setProbeMs(ms); }
+    // How often a route set aside, down or on trial is asked whether it
+    // answers again.
+    void setProbeMs(int ms) { m_routes.setProbeMs(ms); }
     // Health rounds on the modems: on unless told otherwise before start(),
     // every 60 s unless told how often.
     void setHealthRounds(bool on) { m_healthRounds = on; }
@@ -142,10 +130,7 @@ public:
     // A polling cycle is taking files or starting the SMS of its batch.
     bool cycleRunning() const { return m_cycleRunning; }
     // An SMS is under way on some modem.
-    bool sending() const
-    {
-        return m_dispatcher.busy() || !m_modems.idle() || (m_gateway.route() && m_gateway.route()->inFlight() > 0);
-    }
+    bool sending() const { return m_dispatcher.busy() || !m_routes.idle(); }
     short TickCount() const { return m_tickCount; }
     short SmsCount() const { return m_dispatcher.SmsCount(); }
     Outbox::Counts deliveryCounts() const { return m_reporter.counts(); }
@@ -159,9 +144,8 @@ public:
     AlarmHistory &history() { return m_reporter.history(); }
     // The Com row's modem, on which the Test Message page sends (through
     // the gateway on a desk that sends by it alone).
-    ModemLine &modem() { return m_modems.first(); }
+    ModemLine &modem() { return m_routes.first(); }
     SmsRoute &testRoute();
-    ModemPool &modems() { return m_modems; }
     QTimer &Timer1() { return m_timer; }
 
 signals:
@@ -176,10 +160,10 @@ signals:
     void notDelivered(const QString &name, const QString &number, const QString &reason);
     // A damaged outbox was set aside; the words the page log says.
     void outboxSetAside(const QString &text);
-    // A modem was set aside, or the modems changed otherwise.
-    void modemSetAside(const QString &name, const QString &reason);
+    // A route was set aside ("Modem COM2 set aside: REASON"), or the
+    // routes changed otherwise.
+    void routeSetAside(const QString &text);
     void modemsChanged();
-    void gatewaySetAside(const QString &reason);
     // No modem can send any more, and one can again.
     void outageBegan(const QString &text);
     void outageEnded();
@@ -203,9 +187,7 @@ private:
     AlertIntake m_intake;
     LogWriter m_logs;
     SmsReporter m_reporter;
-    ModemPool m_modems;
-    Gateway m_gateway;
-    Routes m_routes;
+    RouteSet m_routes;
     Dispatcher m_dispatcher;
     HealthMonitor m_health;
     DeliveryReports m_reports;

@@ -4,8 +4,8 @@
 #include "modem/Recipients.h"
 #include "modem/SmsReporter.h"
 #include "pickup/LogWriter.h"
-#include "pickup/OutboxReport.h"
-#include "pickup/Routes.h"
+#include "modem/OutboxReport.h"
+#include "route/RouteSet.h"
 #include "store/Clock.h"
 #include "store/DbError.h"
 
@@ -17,7 +17,7 @@ const QString NotAPhoneNumber = QStringLiteral("not a phone number");
 
 } // namespace
 
-Dispatcher::Dispatcher(Outbox &outbox, LogWriter &logs, Recipients &recipients, SmsReporter &reporter, Routes &routes,
+Dispatcher::Dispatcher(Outbox &outbox, LogWriter &logs, Recipients &recipients, SmsReporter &reporter, RouteSet &routes,
                        PageLog &pageLog, QObject *parent)
     : QObject(parent)
     , m_outbox(outbox)
@@ -27,6 +27,9 @@ Dispatcher::Dispatcher(Outbox &outbox, LogWriter &logs, Recipients &recipients, 
     , m_routes(routes)
     , m_pageLog(pageLog)
 {
+    // SMS waiting for another route are looked at now and then, whatever
+    // the routes do meanwhile.
+    connect(&m_parkedCheck, &QTimer::timeout, this, &Dispatcher::pump);
 }
 
 void Dispatcher::DispatchAlerts()
@@ -34,7 +37,11 @@ void Dispatcher::DispatchAlerts()
     // LOG rows that waited for the database go first, in their order.
     m_logs.writeDue();
     m_running = true;
-    m_failed = !fillBatch();
+    m_started = 0;
+    // What the outbox could not take before goes first; until it has, its
+    // SMS are not sent again and nothing new starts.
+    recordKept();
+    m_failed = !m_unrecorded.isEmpty() || !fillBatch();
     m_lastBatchFull = !m_failed && m_smsCount == BatchSize;
     pump();
 }
@@ -127,6 +134,7 @@ void Dispatcher::pump()
         if (!m_smsBatch[i].opened && !openRecord(m_smsBatch[i]))
             m_failed = true;
     }
+    releaseParked();
     // Ending: nothing more starts. SMS that wait for another route go
     // first, then the batch's.
     while (!m_stopping && (startFailover() || (m_running && !m_failed && startFromBatch()))) { }
@@ -140,8 +148,44 @@ void Dispatcher::pump()
                 m_held.insert(m_smsBatch[i].alert.id);
         }
     }
-    if (m_running && (m_stopping || m_failed || held || !anyDue()))
+    if (m_running && (m_stopping || m_failed || held || !anyDue())) {
+        // A batch that could send nothing does not call for the next at once.
+        m_lastBatchFull = m_lastBatchFull && !held && !m_failed && m_started > 0;
         endBatch();
+    }
+}
+
+void Dispatcher::releaseParked()
+{
+    // An SMS that waits for another route goes back to its retry delay
+    // once no other route may take it, or once it has waited as long as
+    // that delay: its number is not held for an SMS that is not under way.
+    const qint64 longest = m_retryDelaysMs.isEmpty() ? 0 : m_retryDelaysMs.first();
+    for (qsizetype i = 0; i < m_failover.size();) {
+        const Pending &pending = m_failover[i];
+        if (m_routes.anyOtherInService(pending.failedOn) && !pending.parked.hasExpired(longest)) {
+            ++i;
+            continue;
+        }
+        const Pending released = m_failover.takeAt(i);
+        finish(released, released.last);
+    }
+    if (m_failover.isEmpty())
+        m_parkedCheck.stop();
+    else if (!m_parkedCheck.isActive())
+        m_parkedCheck.start(int(qBound(qint64(10), longest / 4, qint64(5000))));
+}
+
+void Dispatcher::recordKept()
+{
+    for (qsizetype i = 0; i < m_unrecorded.size();) {
+        const auto [pending, outcome] = m_unrecorded[i];
+        if (!record(pending, outcome))
+            return;
+        m_unrecorded.removeAt(i);
+        m_active.remove(pending.sms.id);
+        m_reporter.updateCounts();
+    }
 }
 
 int Dispatcher::takeHeld()
@@ -193,19 +237,16 @@ bool Dispatcher::startFromBatch()
                 continue;
             const Outbox::Sms sms = slot.due.takeAt(j);
             const Outbox::Alert &alert = slot.alert;
-            // The parts of a long message keep their reference number, so
-            // that a part sent again joins those that went out before.
-            const SmsRequest request{SmsSendJob::sendableText(alert.record.Message),
-                                     sms.name,
-                                     sms.number,
-                                     alert.messageBytes,
-                                     quint8(sms.id),
-                                     sms.partsSent,
-                                     {},
-                                     m_askReports};
+            SmsRequest request;
+            request.text = SmsSendJob::sendableText(alert.record.Message);
+            request.name = sms.name;
+            request.number = sms.number;
+            request.messageBytes = alert.messageBytes;
+            request.report = m_askReports;
             m_active.insert(sms.id);
             m_busyNumbers.insert(sms.number);
-            start(*route, {sms, request, alert.record.Message, avoided, {}});
+            ++m_started;
+            start(*route, {sms, request, alert.record.Message, avoided, {}, {}});
             return true;
         }
     }
@@ -216,6 +257,13 @@ void Dispatcher::start(SmsRoute &route, const Pending &pending)
 {
     SmsRoute *to = &route;
     Pending starting = pending;
+    // The parts of a long message go by one route: a part sent again there
+    // keeps the reference of those that went before, so that the phone
+    // joins them. On another route every part goes anew under a reference
+    // of its own, as a phone never joins parts from two senders.
+    const bool sameRoute = starting.sms.partsSent != 0 && starting.sms.partsRoute == route.routeName();
+    starting.request.partsSent = sameRoute ? starting.sms.partsSent : 0;
+    starting.request.reference = referenceFor(starting, route);
     // A route that names its reports by a token of the SMS has it in the
     // outbox before the SMS goes, so that a report still finds the SMS
     // after the program was killed before the route's answer.
@@ -232,19 +280,40 @@ void Dispatcher::start(SmsRoute &route, const Pending &pending)
     route.send(starting.request, [this, to, starting](const SendOutcome &outcome) { ended(to, starting, outcome); });
 }
 
+quint8 Dispatcher::referenceFor(const Pending &pending, const SmsRoute &route) const
+{
+    const Outbox::Sms &sms = pending.sms;
+    if (sms.partsSent != 0 && sms.partsRoute == route.routeName() && sms.partsReference >= 0)
+        return quint8(sms.partsReference);
+    // Each try its own, never that of parts sent elsewhere.
+    quint8 reference = quint8(sms.id + 37 * (sms.tries + pending.failedOn.size()));
+    if (reference == sms.partsReference)
+        ++reference;
+    return reference;
+}
+
 void Dispatcher::ended(SmsRoute *route, Pending pending, const SendOutcome &outcome)
 {
     m_routes.tried(route, outcome);
     m_reporter.tried(outcome);
     pending.request.partsSent = outcome.partsSent;
     pending.sms.partsSent = outcome.partsSent;
+    if (outcome.partsSent != 0) {
+        pending.sms.partsRoute = route->routeName();
+        pending.sms.partsReference = pending.request.reference;
+    }
     pending.last = outcome;
-    if (!outcome.sent && !m_stopping) {
+    // A message the modem took and did not answer may yet be sent: it waits
+    // for its retry delay, where a late answer settles it, rather than go
+    // by another route at once.
+    const bool mayYetGo = outcome.failure == SendOutcome::Failure::Unanswered;
+    if (!outcome.sent && !m_stopping && !mayYetGo) {
         // Another modem in service that has not failed it this round takes
         // it at once; the number stays busy meanwhile, so that it keeps its
         // place before the later alerts' SMS to it.
         pending.failedOn.insert(route);
         if (m_routes.anyOtherInService(pending.failedOn)) {
+            pending.parked.start();
             m_failover << pending;
             pump();
             return;
@@ -256,11 +325,15 @@ void Dispatcher::ended(SmsRoute *route, Pending pending, const SendOutcome &outc
 
 void Dispatcher::finish(const Pending &pending, const SendOutcome &outcome)
 {
-    m_active.remove(pending.sms.id);
     m_busyNumbers.remove(pending.sms.number);
     if (outcome.sent)
         m_reporter.sent(pending.request, outcome);
-    record(pending, outcome);
+    // An outcome the outbox cannot take is kept, and its SMS stays active
+    // so that no batch sends it again, until the outbox takes it.
+    if (record(pending, outcome))
+        m_active.remove(pending.sms.id);
+    else
+        m_unrecorded.append({pending, outcome});
     // What the tray counts changes with a failure, and with a success after one.
     if (!outcome.sent || pending.sms.tries > 0)
         m_reporter.updateCounts();
@@ -268,7 +341,7 @@ void Dispatcher::finish(const Pending &pending, const SendOutcome &outcome)
     m_logs.writeDue();
 }
 
-void Dispatcher::record(const Pending &pending, const SendOutcome &outcome)
+bool Dispatcher::record(const Pending &pending, const SendOutcome &outcome)
 {
     const Outbox::Sms &sms = pending.sms;
     const int tries = sms.tries + 1;
@@ -288,7 +361,7 @@ void Dispatcher::record(const Pending &pending, const SendOutcome &outcome)
             m_reporter.givenUp(sms.name, sms.number, tries, outcome.reason);
         } else {
             m_outbox.recordFailed(sms.id, outcome.reason, Clock::nowUtc().addMSecs(m_retryDelaysMs[tries - 1]),
-                                  outcome.partsSent);
+                                  outcome.partsSent, pending.sms.partsRoute, pending.sms.partsReference);
             // Said once, at its first failure; a later try that succeeds is
             // said as any send is, the last that fails as given up.
             if (tries == 1)
@@ -296,10 +369,12 @@ void Dispatcher::record(const Pending &pending, const SendOutcome &outcome)
         }
     } catch (const DbError &error) {
         // Sent or not, the outbox cannot say so: nothing more is sent until
-        // it can, and this SMS is tried again then.
+        // it can.
         OutboxReport::failed(m_pageLog, error.text());
         m_failed = true;
+        return false;
     }
+    return true;
 }
 
 void Dispatcher::endBatch()

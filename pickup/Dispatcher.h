@@ -3,17 +3,19 @@
 #include "modem/SmsRoute.h"
 #include "store/Outbox.h"
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QList>
 #include <QObject>
 #include <QSet>
 #include <QString>
+#include <QTimer>
 #include <QVector>
 
 class LogWriter;
 class PageLog;
 class Recipients;
-class Routes;
+class RouteSet;
 class SmsReporter;
 
 // Dispatches a batch of at most ten alerts from the outbox: each alert to
@@ -28,6 +30,11 @@ class SmsReporter;
 //
 // A batch has ended once every SMS of it has started; the next may begin
 // while its last SMS are still under way on other modems.
+//
+// Nothing waits without a way out: an SMS that waits for another route goes
+// back to its retry delay as soon as no other route can take it, or after
+// the first retry delay at the latest; an outcome the outbox cannot take is
+// kept, and its SMS not sent again, until the outbox can.
 class Dispatcher : public QObject
 {
     Q_OBJECT
@@ -35,7 +42,7 @@ class Dispatcher : public QObject
 public:
     static constexpr int BatchSize = 10;
 
-    Dispatcher(Outbox &outbox, LogWriter &logs, Recipients &recipients, SmsReporter &reporter, Routes &routes,
+    Dispatcher(Outbox &outbox, LogWriter &logs, Recipients &recipients, SmsReporter &reporter, RouteSet &routes,
                PageLog &pageLog, QObject *parent = nullptr);
 
     // The waits before the second, third ... try of a failed SMS: 30 s,
@@ -54,7 +61,8 @@ public:
     // SMS of earlier batches are still under way.
     bool busy() const { return !m_active.isEmpty(); }
     short SmsCount() const { return m_smsCount; }
-    // The last batch took as many alerts as a batch holds: more may wait.
+    // The last batch took as many alerts as a batch holds and got SMS
+    // going: more may wait that can go now.
     bool lastBatchFull() const { return m_lastBatchFull; }
 
     // No SMS starts any more; batchEnded() once the batch has let go.
@@ -76,6 +84,7 @@ private:
         QString message;           // the alert's text, for the page log
         QSet<SmsRoute *> failedOn; // the routes it failed on in this round
         SendOutcome last;          // how its latest try ended
+        QElapsedTimer parked;      // since when it waits for another route
     };
 
     struct Slot {
@@ -93,14 +102,18 @@ private:
     void start(SmsRoute &route, const Pending &pending);
     void ended(SmsRoute *route, Pending pending, const SendOutcome &outcome);
     void finish(const Pending &pending, const SendOutcome &outcome);
-    void record(const Pending &pending, const SendOutcome &outcome);
+    // False where the outbox could not take it.
+    bool record(const Pending &pending, const SendOutcome &outcome);
+    void recordKept();
+    void releaseParked();
+    quint8 referenceFor(const Pending &pending, const SmsRoute &route) const;
     void endBatch();
 
     Outbox &m_outbox;
     LogWriter &m_logs;
     Recipients &m_recipients;
     SmsReporter &m_reporter;
-    Routes &m_routes;
+    RouteSet &m_routes;
     PageLog &m_pageLog;
     QList<qint64> m_retryDelaysMs = {30000, 120000, 600000, 1800000};
 
@@ -117,6 +130,10 @@ private:
     // route and wait for another, in their order.
     QSet<qint64> m_active;
     QList<Pending> m_failover;
+    QTimer m_parkedCheck;
+    // Outcomes the outbox could not take yet, with their SMS.
+    QList<std::pair<Pending, SendOutcome>> m_unrecorded;
+    int m_started = 0; // SMS started in this batch
     QSet<QString> m_busyNumbers;
     QSet<qint64> m_held; // alerts held while no modem was up
 };

@@ -1,14 +1,12 @@
 #include "pickup/Heartbeat.h"
 
-#include "pickup/Gateway.h"
-#include "pickup/ModemPool.h"
-#include "pickup/Routes.h"
+#include "route/RouteSet.h"
 #include "store/Clock.h"
 #include "store/DbError.h"
 #include "store/DeskOptions.h"
 #include "store/Outbox.h"
 
-Heartbeat::Heartbeat(Outbox &outbox, Routes &routes, QObject *parent)
+Heartbeat::Heartbeat(Outbox &outbox, RouteSet &routes, QObject *parent)
     : QObject(parent)
     , m_outbox(outbox)
     , m_routes(routes)
@@ -59,27 +57,12 @@ QString Heartbeat::text(const QDateTime &since) const
         // Said where the outbox failed; the modems are still worth telling.
     }
     QStringList modems;
-    for (const ModemPool::Status &status : m_routes.usedModemStatuses()) {
-        QString line = status.settings.name();
-        if (ModemPool::isUp(status.state)) {
-            line += QStringLiteral(" up");
-            if (const std::optional<int> dbm = status.health.signalDbm())
-                line += QStringLiteral(" %1 dBm").arg(*dbm);
-        } else if (status.state == ModemPool::State::OutOfService) {
-            line += QStringLiteral(" out of service");
-        } else {
-            line +=
-                QStringLiteral(" %1 (%2)")
-                    .arg(status.state == ModemPool::State::Down ? QStringLiteral("down") : QStringLiteral("set aside"),
-                         status.reason);
-        }
+    for (const RouteStatus &status : m_routes.statuses()) {
+        QString line = status.name + QLatin1Char(' ') + status.stateWithReason();
+        if (const std::optional<int> dbm = status.health.signalDbm(); dbm && status.up())
+            line += QStringLiteral(" %1 dBm").arg(*dbm);
         modems << line;
     }
-    const Gateway::Status gateway = m_routes.gateway().status();
-    if (gateway.configured)
-        modems << (gateway.state == Gateway::State::SetAside
-                       ? QStringLiteral("gateway set aside (%1)").arg(gateway.reason)
-                       : QStringLiteral("gateway up"));
     return QStringLiteral("Vantrel OK: %1 alerts and %2 SMS since the last report, %3 failed; modems: %4.")
         .arg(activity.alerts)
         .arg(activity.sent)

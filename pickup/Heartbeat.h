@@ -5,7 +5,7 @@
 #include <QTime>
 #include <QTimer>
 
-class Routes;
+class RouteSet;
 class Outbox;
 
 // A daily SMS to the on-duty users that all is well, at the time the desk
@@ -23,7 +23,7 @@ public:
     // How the time is written, in DeskOptions and where it is typed.
     static constexpr const char *TimeFormat = "HH:mm";
 
-    Heartbeat(Outbox &outbox, Routes &routes, QObject *parent = nullptr);
+    Heartbeat(Outbox &outbox, RouteSet &routes, QObject *parent = nullptr);
 
     // From DeskOptions; an invalid time is off.
     void load();
@@ -44,7 +44,7 @@ signals:
 
 private:
     Outbox &m_outbox;
-    Routes &m_routes;
+    RouteSet &m_routes;
     QTime m_at;
     QTimer m_look;
 };

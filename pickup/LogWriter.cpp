@@ -1,7 +1,7 @@
 #include "pickup/LogWriter.h"
 
 #include "modem/PageLog.h"
-#include "pickup/OutboxReport.h"
+#include "modem/OutboxReport.h"
 #include "store/DbError.h"
 #include "store/LogTable.h"
 

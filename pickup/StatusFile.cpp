@@ -1,9 +1,7 @@
 #include "pickup/StatusFile.h"
 
 #include "modem/SmsReporter.h"
-#include "pickup/Gateway.h"
-#include "pickup/ModemPool.h"
-#include "pickup/Routes.h"
+#include "route/RouteSet.h"
 #include "store/Clock.h"
 #include "store/DbError.h"
 #include "store/Outbox.h"
@@ -16,22 +14,6 @@
 
 namespace {
 
-QString stateName(ModemPool::State state)
-{
-    switch (state) {
-    case ModemPool::State::InService:
-    case ModemPool::State::OnTrial:
-        return QStringLiteral("up");
-    case ModemPool::State::SetAside:
-        return QStringLiteral("set aside");
-    case ModemPool::State::Down:
-        return QStringLiteral("down");
-    case ModemPool::State::OutOfService:
-        return QStringLiteral("out of service");
-    }
-    return {};
-}
-
 QJsonValue orNull(const QString &text)
 {
     return text.isEmpty() ? QJsonValue() : QJsonValue(text);
@@ -39,7 +21,7 @@ QJsonValue orNull(const QString &text)
 
 } // namespace
 
-StatusFile::StatusFile(Outbox &outbox, Routes &routes, QObject *parent)
+StatusFile::StatusFile(Outbox &outbox, RouteSet &routes, QObject *parent)
     : QObject(parent)
     , m_outbox(outbox)
     , m_routes(routes)
@@ -66,11 +48,21 @@ void StatusFile::changed()
 void StatusFile::write()
 {
     QJsonArray modems;
-    for (const ModemPool::Status &status : m_routes.usedModemStatuses()) {
+    QJsonValue gateway;
+    for (const RouteStatus &status : m_routes.statuses()) {
+        // The gateway's host alone: its URL holds the sendsms password.
+        if (status.gateway) {
+            gateway = QJsonObject{
+                {QStringLiteral("host"), status.url.host()},
+                {QStringLiteral("state"), status.stateWords()},
+                {QStringLiteral("reason"), status.reason},
+            };
+            continue;
+        }
         const std::optional<int> dbm = status.health.signalDbm();
         modems.append(QJsonObject{
             {QStringLiteral("port"), status.settings.port},
-            {QStringLiteral("state"), stateName(status.state)},
+            {QStringLiteral("state"), status.stateWords()},
             {QStringLiteral("reason"), status.reason},
             {QStringLiteral("signal_dbm"), dbm ? QJsonValue(*dbm) : QJsonValue()},
             {QStringLiteral("operator"), orNull(status.health.operatorName)},
@@ -80,18 +72,8 @@ void StatusFile::write()
     try {
         standing = m_outbox.standing(Clock::nowUtc().addSecs(-SmsReporter::GivenUpShownSecs));
     } catch (const DbError &) {
-        // Said where the outbox failed; the modems are still worth telling.
+        // Said where the outbox failed; the routes are still worth telling.
     }
-    // The gateway's host alone: its URL holds the sendsms password.
-    const Gateway::Status route = m_routes.gateway().status();
-    const QJsonValue gateway =
-        route.configured ? QJsonValue(QJsonObject{
-            {QStringLiteral("host"), route.url.host()},
-            {QStringLiteral("state"),
-             route.state == Gateway::State::SetAside ? QStringLiteral("set aside") : QStringLiteral("up")},
-            {QStringLiteral("reason"), route.reason},
-        })
-                         : QJsonValue();
     const QJsonObject status{
         {QStringLiteral("updated"), Clock::nowUtc().toString(Qt::ISODate)},
         {QStringLiteral("modems"), modems},

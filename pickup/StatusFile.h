@@ -3,7 +3,7 @@
 #include <QObject>
 #include <QTimer>
 
-class Routes;
+class RouteSet;
 class Outbox;
 
 // Status.json in the program folder, for a desk's monitoring (Nagios,
@@ -22,7 +22,7 @@ public:
     static constexpr auto FileName = "Status.json";
     static constexpr int EveryMs = 60000;
 
-    StatusFile(Outbox &outbox, Routes &routes, QObject *parent = nullptr);
+    StatusFile(Outbox &outbox, RouteSet &routes, QObject *parent = nullptr);
 
     void start();
     // Written soon; many changes at once give one write.
@@ -31,7 +31,7 @@ public:
 
 private:
     Outbox &m_outbox;
-    Routes &m_routes;
+    RouteSet &m_routes;
     QTimer m_every;
     QTimer m_soon;
 };

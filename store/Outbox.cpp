@@ -14,7 +14,7 @@
 
 namespace {
 
-constexpr int SchemaVersion = 2;
+constexpr int SchemaVersion = 3;
 
 // A journal that another process holds locked is waited for this long
 // before the operation is given up and tried again on a later tick.
@@ -275,8 +275,14 @@ void Outbox::createTables(const QSqlDatabase &db)
         for (const char *statement : Tables)
             Sql::run(db, QString::fromLatin1(statement));
     }
-    for (const char *statement : DeliveryTables)
-        Sql::run(db, QString::fromLatin1(statement));
+    if (version < 2) {
+        for (const char *statement : DeliveryTables)
+            Sql::run(db, QString::fromLatin1(statement));
+    }
+    // Version 3: the parts of a long message go by one route, so the route
+    // and reference of the parts already sent are kept with them.
+    Sql::run(db, QStringLiteral("ALTER TABLE sms ADD COLUMN parts_route TEXT"));
+    Sql::run(db, QStringLiteral("ALTER TABLE sms ADD COLUMN parts_reference INTEGER"));
     Sql::run(db, QStringLiteral("PRAGMA user_version=%1").arg(SchemaVersion));
     transaction.commit();
 }
@@ -416,7 +422,8 @@ QList<Outbox::Sms> Outbox::dueSms(qint64 alertId, const QDateTime &now)
     return guarded([&] {
         QSqlQuery query =
             Sql::run(db(),
-                     QStringLiteral("SELECT s.id, s.name, s.number, s.tries, s.parts_sent, d.avoid_route FROM sms s "
+                     QStringLiteral("SELECT s.id, s.name, s.number, s.tries, s.parts_sent, d.avoid_route, s.parts_route, "
+                                    "s.parts_reference FROM sms s "
                                     "LEFT JOIN delivery d ON d.sms_id = s.id WHERE s.alert_id = ? AND "
                                     "s.state = 'waiting' AND (s.tries = 0 OR s.next_try <= ?) ORDER BY s.id"),
                      {alertId, now.toMSecsSinceEpoch()});
@@ -427,7 +434,9 @@ QList<Outbox::Sms> Outbox::dueSms(qint64 alertId, const QDateTime &now)
                         query.value(2).toString(),
                         query.value(3).toInt(),
                         quint32(query.value(4).toLongLong()),
-                        query.value(5).toString()};
+                        query.value(5).toString(),
+                        query.value(6).toString(),
+                        query.value(7).isNull() ? -1 : query.value(7).toInt()};
         return list;
     });
 }
@@ -437,9 +446,15 @@ void Outbox::recordSent(qint64 smsId, const QString &route, const QStringList &r
     recordTry(smsId, QStringLiteral("sent"), QString(), QDateTime(), 0, route, references);
 }
 
-void Outbox::recordFailed(qint64 smsId, const QString &reason, const QDateTime &nextTry, quint32 partsSent)
+void Outbox::recordFailed(qint64 smsId, const QString &reason, const QDateTime &nextTry, quint32 partsSent,
+                          const QString &partsRoute, int partsReference)
 {
     recordTry(smsId, QStringLiteral("waiting"), reason, nextTry, partsSent, {}, {});
+    guarded([&] {
+        Sql::run(db(), QStringLiteral("UPDATE sms SET parts_route = ?, parts_reference = ? WHERE id = ?"),
+                 {partsSent != 0 && !partsRoute.isEmpty() ? QVariant(partsRoute) : QVariant(),
+                  partsSent != 0 && partsReference >= 0 ? QVariant(partsReference) : QVariant(), smsId});
+    });
 }
 
 void Outbox::giveUp(qint64 smsId, const QString &reason, quint32 partsSent)

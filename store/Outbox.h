@@ -61,6 +61,8 @@ public:
         int tries = 0;
         quint32 partsSent = 0; // of a long message: the parts acknowledged, one bit each
         QString avoidRoute;    // not delivered over this route: sent once more by another
+        QString partsRoute;    // the route that sent the parts of partsSent
+        int partsReference = -1; // the reference those parts carry
     };
 
     Outbox();
@@ -110,7 +112,10 @@ public:
     // is kept before the SMS goes, and known to tokenKnown() from then on.
     void recordToken(qint64 smsId, const QString &route, const QString &token);
     bool tokenKnown(const QString &route, const QString &token);
-    void recordFailed(qint64 smsId, const QString &reason, const QDateTime &nextTry, quint32 partsSent);
+    // The parts sent so far went by `partsRoute` with `partsReference`: only
+    // that route sends the rest with them.
+    void recordFailed(qint64 smsId, const QString &reason, const QDateTime &nextTry, quint32 partsSent,
+                      const QString &partsRoute = {}, int partsReference = -1);
     void giveUp(qint64 smsId, const QString &reason, quint32 partsSent);
 
     struct Counts {

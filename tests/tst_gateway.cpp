@@ -2,8 +2,8 @@
 // on loopback: what reaches the phones, the reports that come back, and the
 // gateway, its SMSC and the network failing under them.
 
-#include "modem/GatewayRoute.h"
-#include "modem/ReportListener.h"
+#include "route/GatewayRoute.h"
+#include "route/ReportListener.h"
 #include "support/HttpServer.h"
 #include "support/KannelGateway.h"
 #include "support/RunUntil.h"

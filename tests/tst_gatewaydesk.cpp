@@ -147,7 +147,7 @@ void tst_gatewaydesk::theGatewayStopsInTheMiddle()
         gatewayDesk(folder, true);
         const QString mt4 = folder.addWatchedFolder("mt4");
         TestRelay relay(300);
-        relay.gateway().setProbeMs(200);
+        relay.setProbeMs(200);
         // The SMS the stop failed is tried again soon, not after 30 s.
         relay.setRetryDelays({300, 300, 300, 300});
         m_kannel.stop();
@@ -175,7 +175,7 @@ void tst_gatewaydesk::theGatewayStopsInTheMiddle()
         SimulatedModem modem({"--quiet", "--delay", "50"}, folder.path(), 1);
         QVERIFY(modem.isReady());
         TestRelay relay(300);
-        relay.gateway().setProbeMs(200);
+        relay.setProbeMs(200);
         writeAlerts(mt4, 1, 4);
         QVERIFY(relay.waitUntilIdle());
         // Each send says which route it went by.

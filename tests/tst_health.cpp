@@ -85,7 +85,7 @@ void tst_health::downForEachReasonAndToldByTheOtherModem()
         {"silent on", "no answer", [&] { a.control("silent off"); }},
         {"unplug", "no such device", [&] { QVERIFY(a.control("plug") && a.waitForReady()); }},
         // No PIN is set: down until the desk gives the right one.
-        {"pin-required", "SIM PIN required", [&] { relay.setModemPin(1, "0000"); }},
+        {"pin-required", "SIM PIN required", [&] { relay.routes().setModemPin(1, "0000"); }},
     };
     int ups = 0;
     for (const Case &c : cases) {
@@ -134,7 +134,7 @@ void tst_health::aWrongPinIsEnteredOnce()
     runUntil([] { return false; }, 500);
     QCOMPARE(entered(), 1);
     // The right one, once set, is entered, and the modem is up.
-    relay.setModemPin(1, "1234");
+    relay.routes().setModemPin(1, "1234");
     QTRY_VERIFY(relay.pageLog().text().contains("Modem COM1 is up again"));
     QCOMPARE(modem.log().count("AT+CPIN=1234"), 1);
 }

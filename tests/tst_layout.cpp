@@ -128,7 +128,7 @@ void tst_layout::captionsFit()
     about.show();
     frmSettings &settings = main.settingsWindow();
     settings.show();
-    frmModems modems(main);
+    frmModems modems(program.relay.routes(), main);
     modems.show();
     // The user page fills its grid when selected.
     settings.findChild<QTabWidget *>("SSTab1")->setCurrentIndex(1);

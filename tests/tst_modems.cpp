@@ -127,7 +127,7 @@ void tst_modems::failover()
     TestRelay relay(300, 60, true, TestRelay::NoHealthRounds);
     relay.setProbeMs(300);
     relay.setRetryDelays({60000, 60000, 60000, 60000});
-    QSignalSpy setAside(&relay, &AlertRelay::modemSetAside);
+    QSignalSpy setAside(&relay, &AlertRelay::routeSetAside);
 
     // COM1 falls silent after its fourth SMS: the one in flight goes by COM2
     // at once, within one time-out, and COM1 is set aside.
@@ -145,13 +145,13 @@ void tst_modems::failover()
     QCOMPARE(allTexts(desk.a, desk.b), expected);
     QCOMPARE(desk.a.messages().size(), 4);
     QCOMPARE(setAside.size(), 1);
-    QCOMPARE(setAside.first(), QVariantList({"COM1", "no answer from the modem within 0.3 s"}));
+    QCOMPARE(setAside.first().first().toString(), QString("Modem COM1 set aside: no answer from the modem within 0.3 s"));
     QVERIFY(relay.pageLog().text().contains("Modem COM1 set aside: no answer from the modem within 0.3 s"));
     QCOMPARE(relay.deliveryCounts().retrying, 0);
 
     // Answering again, it is asked, given the next SMS, and back in service.
     desk.a.control("silent off");
-    QTRY_COMPARE(relay.modems().statuses().first().state, ModemPool::State::OnTrial);
+    QTRY_COMPARE(relay.routes().statuses().first().state, RouteState::OnTrial);
     writeAlerts(desk.mt4, 11, 14);
     QVERIFY(relay.waitUntilIdle(30000));
     QVERIFY(relay.pageLog().text().contains("Modem COM1 back in service"));
@@ -167,7 +167,7 @@ void tst_modems::failover()
     QVERIFY(relay.waitUntilIdle(30000));
     relay.trace().disconnect(this);
     QTRY_COMPARE(setAside.size(), 2);
-    QCOMPARE(setAside.last().first().toString(), QString("COM2"));
+    QVERIFY(setAside.last().first().toString().startsWith("Modem COM2 set aside: "));
     expected.clear();
     for (int i = 1; i <= 20; ++i)
         expected << QStringLiteral("+111 Alert %1").arg(i) << QStringLiteral("+222 Alert %1").arg(i);
@@ -175,15 +175,16 @@ void tst_modems::failover()
     QStringList texts = allTexts(desk.a, desk.b);
     QVERIFY(texts.removeDuplicates() <= 1);
     QCOMPARE(texts, expected);
-    QVERIFY(relay.modems().setAsideNames().contains("COM2"));
+    QCOMPARE(relay.routes().statuses().last().state, RouteState::SetAside);
 
     // Plugged in again, it comes back as soon as it has sent again.
     QVERIFY(desk.b.control("plug") && desk.b.waitForReady());
-    QTRY_VERIFY_WITH_TIMEOUT(relay.modems().statuses().last().state == ModemPool::State::OnTrial, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(relay.routes().statuses().last().state == RouteState::OnTrial, 10000);
     writeAlerts(desk.mt4, 21, 24);
     QVERIFY(relay.waitUntilIdle(30000));
     QVERIFY(relay.pageLog().text().contains("Modem COM2 back in service"));
-    QVERIFY(relay.modems().setAsideNames().isEmpty());
+    for (const RouteStatus &status : relay.routes().statuses())
+        QVERIFY(status.state != RouteState::SetAside);
 }
 
 void tst_modems::refusalOfOneNumber()
@@ -210,11 +211,11 @@ void tst_modems::modemsWindow()
 {
     TwoModemDesk desk;
     StartedProgram program;
-    frmModems window(program.window);
+    frmModems window(program.relay.routes(), program.window);
     window.show();
     const auto column = [&](int c) { return ::column(window, "ModemList", c); };
     QCOMPARE(column(0), QStringList({"COM1 (COM page)", "COM2"}));
-    QCOMPARE(column(2), QStringList({"in service", "in service"}));
+    QCOMPARE(column(2), QStringList({"up", "up"}));
     // The first health round's answers, each under its own heading.
     const QString full = QStringLiteral("-73 dBm ") + QString(4, QChar(0x25AE));
     QTRY_COMPARE(column(3), QStringList({full, full}));
@@ -236,7 +237,7 @@ void tst_modems::modemsWindow()
     QCOMPARE(find<QPushButton>(window, "cmdModemService")->text(), QString("Put in service"));
     QCOMPARE(desk.folder.rows("SELECT InService FROM ModemOptions WHERE COM = 7"), QList<QVariantList>({{0}}));
     click(window, "cmdModemService");
-    QCOMPARE(column(2).last(), QString("in service"));
+    QCOMPARE(column(2).last(), QString("up"));
     desk.boxes.answer(MessageBoxes::Yes);
     click(window, "cmdRemoveModem");
     QCOMPARE(column(0), QStringList({"COM1 (COM page)", "COM2"}));
@@ -274,11 +275,11 @@ void tst_modems::modemsWindow()
              QStringList({"Vantrel: The gateway address lacks the sendsms user: ...?username=U&password=P"}));
     type(window, "txtGateway", "http://127.0.0.1:13013/cgi-bin/sendsms?username=u&password=p");
     click(window, "cmdSetGateway");
-    QVERIFY(program.relay.gatewayStatus().configured);
+    QVERIFY(program.relay.routes().gatewayStatus());
     QVERIFY(find<QLabel>(window, "lblGatewayState")->text().startsWith("Gateway in service"));
     type(window, "txtGateway", "");
     click(window, "cmdSetGateway");
-    QVERIFY(!program.relay.gatewayStatus().configured);
+    QVERIFY(!program.relay.routes().gatewayStatus());
     QCOMPARE(find<QLabel>(window, "lblGatewayState")->text(), QString("No gateway."));
 
     // The Com row's modem is the COM page's: it cannot be removed here. The

@@ -1,8 +1,8 @@
 // vantrel-setup: creates a new Config.mdb for Vantrel in a folder, and
 // installs the entry that starts Vantrel with the desk's session.
 
-#include "modem/GatewayRoute.h"
-#include "pickup/Gateway.h"
+#include "route/GatewayRoute.h"
+#include "route/RouteSet.h"
 #include "pickup/Heartbeat.h"
 #include "store/CodePage.h"
 #include "store/Database.h"
@@ -122,7 +122,7 @@ void setGateway(const QCommandLineParser &parser, const QCommandLineOption &url,
     if (parser.isSet(reports)) {
         QHostAddress host;
         quint16 port = 0;
-        if (!Gateway::parseReportAddress(parser.value(reports), &host, &port))
+        if (!RouteSet::parseReportAddress(parser.value(reports), &host, &port))
             fail(QStringLiteral("--gateway-reports wants [HOST:]PORT, not \"%1\"").arg(parser.value(reports)));
         DeskOptions::setValue(QString::fromLatin1(DeskOptions::GatewayReports),
                               QStringLiteral("%1:%2").arg(host.toString()).arg(port));

@@ -7,12 +7,11 @@
 #include <QPointer>
 #include <QTimer>
 
-#include <functional>
 #include <map>
 #include <memory>
 
 class ModemLine;
-class ModemPool;
+class RouteSet;
 class PageLog;
 
 // Knows before the next alert does whether each modem can send. A health
@@ -36,7 +35,7 @@ public:
     static constexpr int NoSignalRounds = 3;
     static constexpr int SilentRoundsBeforeReset = 3;
 
-    HealthMonitor(ModemPool &modems, PageLog &pageLog, QObject *parent = nullptr);
+    HealthMonitor(RouteSet &routes, PageLog &pageLog, QObject *parent = nullptr);
     ~HealthMonitor() override;
 
     // Rounds from now on: one on every modem at once.
@@ -46,11 +45,9 @@ public:
     // A round on `line` as soon as it is free.
     void checkSoon(ModemLine *line);
 
-    // Since when no modem has been up; null while one is.
+    // Since when no route has been up; null while one is. A gateway that
+    // can send keeps the desk sending while every modem is down.
     QDateTime outageSince() const { return m_outageSince; }
-    // Another way out (a gateway) that keeps the desk sending while every
-    // modem is down: no outage then.
-    void setOtherRouteUp(std::function<bool()> up) { m_otherRouteUp = std::move(up); }
 
 signals:
     void modemDown(const QString &name, const QString &reason);
@@ -81,8 +78,7 @@ private:
     void recover(ModemLine *line, Watch &watch);
     void followOutage();
 
-    ModemPool &m_modems;
-    std::function<bool()> m_otherRouteUp;
+    RouteSet &m_routes;
     PageLog &m_pageLog;
     std::map<ModemLine *, Watch> m_watches;
     QTimer m_timer;

@@ -1,14 +1,13 @@
-#include "pickup/DeliveryReports.h"
+#include "route/DeliveryReports.h"
 
-#include "modem/GatewayRoute.h"
+#include "route/GatewayRoute.h"
 #include "modem/ModemLine.h"
 #include "modem/PageLog.h"
 #include "modem/ReportReader.h"
 #include "modem/SmsReporter.h"
 #include "modem/TraceList.h"
-#include "pickup/ModemPool.h"
-#include "pickup/OutboxReport.h"
-#include "pickup/Routes.h"
+#include "modem/OutboxReport.h"
+#include "route/RouteSet.h"
 #include "store/Clock.h"
 #include "store/DbError.h"
 #include "store/DeskOptions.h"
@@ -28,7 +27,7 @@ constexpr int GatewayFailedStatus = 0x40;
 
 } // namespace
 
-DeliveryReports::DeliveryReports(Outbox &outbox, Routes &routes, SmsReporter &reporter, PageLog &pageLog,
+DeliveryReports::DeliveryReports(Outbox &outbox, RouteSet &routes, SmsReporter &reporter, PageLog &pageLog,
                                  TraceList &trace, QObject *parent)
     : QObject(parent)
     , m_outbox(outbox)
@@ -66,7 +65,7 @@ void DeliveryReports::start()
 
 void DeliveryReports::setUpAll()
 {
-    for (ModemLine *line : m_routes.modems().lines())
+    for (ModemLine *line : m_routes.lines())
         setUp(line);
 }
 

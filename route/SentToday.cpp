@@ -1,4 +1,4 @@
-#include "pickup/SentToday.h"
+#include "route/SentToday.h"
 
 #include "store/Clock.h"
 

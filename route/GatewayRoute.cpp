@@ -1,4 +1,4 @@
-#include "modem/GatewayRoute.h"
+#include "route/GatewayRoute.h"
 
 #include "modem/SmsPdu.h"
 #include "store/PhoneNumber.h"

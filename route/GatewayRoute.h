@@ -71,7 +71,7 @@ public:
     // Whether the gateway answers at all: the sendsms URL without a
     // receiver, which Kannel refuses at once when it is there. `done` gets
     // true on any HTTP answer.
-    void probe(const std::function<void(bool answered)> &done);
+    void probe(const std::function<void(bool answered)> &done) override;
 
     // The sendsms request send() makes for `request`; empty when its number
     // is none or the URL unusable.

@@ -1,4 +1,4 @@
-#include "modem/ReportListener.h"
+#include "route/ReportListener.h"
 
 #include <QHash>
 #include <QHostInfo>

@@ -12,7 +12,7 @@ class ModemLine;
 class Outbox;
 class PageLog;
 class ReportReader;
-class Routes;
+class RouteSet;
 class SmsReporter;
 class TraceList;
 
@@ -35,7 +35,7 @@ public:
     static constexpr qint64 PairedWithinDays = 3;
     static constexpr int LookMs = 30000;
 
-    DeliveryReports(Outbox &outbox, Routes &routes, SmsReporter &reporter, PageLog &pageLog, TraceList &trace,
+    DeliveryReports(Outbox &outbox, RouteSet &routes, SmsReporter &reporter, PageLog &pageLog, TraceList &trace,
                     QObject *parent = nullptr);
     ~DeliveryReports() override;
 
@@ -73,7 +73,7 @@ private:
     void lookForLate();
 
     Outbox &m_outbox;
-    Routes &m_routes;
+    RouteSet &m_routes;
     SmsReporter &m_reporter;
     PageLog &m_pageLog;
     TraceList &m_trace;

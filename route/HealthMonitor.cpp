@@ -1,23 +1,24 @@
-#include "pickup/HealthMonitor.h"
+#include "route/HealthMonitor.h"
 
 #include "modem/ModemLine.h"
 #include "modem/PageLog.h"
-#include "pickup/ModemPool.h"
+#include "route/RouteSet.h"
 #include "store/Clock.h"
 #include "store/CommError.h"
 #include "store/DbError.h"
 #include "store/ModemTable.h"
 
-HealthMonitor::HealthMonitor(ModemPool &modems, PageLog &pageLog, QObject *parent)
+HealthMonitor::HealthMonitor(RouteSet &routes, PageLog &pageLog, QObject *parent)
     : QObject(parent)
-    , m_modems(modems)
+    , m_routes(routes)
     , m_pageLog(pageLog)
 {
     m_timer.setInterval(DefaultRoundMs);
     connect(&m_timer, &QTimer::timeout, this, &HealthMonitor::roundDue);
     // A line that is free again runs the round it was due.
-    connect(&m_modems, &ModemPool::routeFreed, this, [this] {
-        for (ModemLine *line : m_modems.lines()) {
+    connect(&m_routes, &RouteSet::healthWanted, this, &HealthMonitor::checkSoon);
+    connect(&m_routes, &RouteSet::routeFreed, this, [this] {
+        for (ModemLine *line : m_routes.lines()) {
             const auto watch = m_watches.find(line);
             if (watch != m_watches.end() && watch->second.wanted && !line->busy())
                 run(line);
@@ -46,7 +47,7 @@ void HealthMonitor::attach(ModemLine *line)
 
 void HealthMonitor::roundDue()
 {
-    for (ModemLine *line : m_modems.lines())
+    for (ModemLine *line : m_routes.lines())
         checkSoon(line);
 }
 
@@ -68,15 +69,17 @@ void HealthMonitor::run(ModemLine *line)
 {
     Watch &watch = m_watches[line];
     watch.wanted = false;
-    const ModemTable::Modem options = m_modems.options(line);
+    const Route *route = m_routes.routeOf(line);
+    if (!route)
+        return;
+    const ModemTable::Modem options = route->options();
     watch.round = std::make_unique<HealthRound>(*line, options.pin, options.refusedPin);
     connect(watch.round.get(), &HealthRound::pinRefused, this, [this, line](const QString &pin) {
         m_pageLog.report(QStringLiteral("The SIM of the modem on %1 refused its PIN; it is not entered again until "
                                         "the PIN is changed.")
                              .arg(line->name()));
-        m_modems.setRefusedPin(line, pin);
         try {
-            ModemTable::setRefusedPin(line->port(), pin);
+            m_routes.setRefusedPin(line, pin);
         } catch (const DbError &) {
             // Kept for this run; Config.mdb is told at the next refusal.
         }
@@ -90,20 +93,23 @@ void HealthMonitor::run(ModemLine *line)
 
 void HealthMonitor::judged(ModemLine *line, const ModemHealth &health)
 {
+    Route *route = m_routes.routeOf(line);
+    if (!route)
+        return;
     Watch &watch = m_watches[line];
     const QString reason = verdict(line, watch, health);
-    m_modems.setHealth(line, health);
+    route->setHealth(health);
     if (!reason.isEmpty() && reason != watch.down) {
         if (watch.down.isEmpty())
             watch.downSince = Clock::nowUtc();
         watch.down = reason;
         m_pageLog.report(QStringLiteral("Modem %1 is down: %2").arg(line->name(), reason));
-        m_modems.setDown(line, reason);
+        route->setDown(reason);
         emit modemDown(line->name(), reason);
     } else if (reason.isEmpty() && !watch.down.isEmpty()) {
         watch.down.clear();
         m_pageLog.report(QStringLiteral("Modem %1 is up again").arg(line->name()));
-        m_modems.setUp(line);
+        route->setUp();
         emit modemUp(line->name(), watch.downSince.msecsTo(Clock::nowUtc()));
     }
     followOutage();
@@ -128,7 +134,7 @@ QString HealthMonitor::verdict(ModemLine *line, Watch &watch, const ModemHealth 
     case ModemHealth::Sim::PinRefused:
         return QStringLiteral("the SIM refused the PIN");
     case ModemHealth::Sim::PukRequired:
-        return m_modems.options(line).refusedPin.isEmpty() ? QStringLiteral("SIM PUK required")
+        return m_routes.routeOf(line)->options().refusedPin.isEmpty() ? QStringLiteral("SIM PUK required")
                                                            : QStringLiteral("the SIM refused the PIN");
     case ModemHealth::Sim::Missing:
         return QStringLiteral("SIM missing");
@@ -160,7 +166,7 @@ void HealthMonitor::recover(ModemLine *line, Watch &watch)
     // A modem that locked up often answers again on a fresh opening; one
     // that still does not is reset, where the desk has said how.
     line->reopen();
-    const QString reset = m_modems.options(line).resetCommand;
+    const QString reset = m_routes.routeOf(line)->options().resetCommand;
     if (watch.silentRounds >= SilentRoundsBeforeReset && !reset.isEmpty()) {
         m_pageLog.report(QStringLiteral("The modem on %1 has not answered for %2 rounds; it is sent \"%3\".")
                              .arg(line->name())
@@ -173,7 +179,7 @@ void HealthMonitor::recover(ModemLine *line, Watch &watch)
 
 void HealthMonitor::followOutage()
 {
-    const bool up = m_modems.anyUp() || (m_otherRouteUp && m_otherRouteUp());
+    const bool up = m_routes.anyUp();
     if (!up && !m_outageSince.isValid()) {
         m_outageSince = Clock::nowUtc();
         m_pageLog.report(QStringLiteral("No modem can send: every modem is down. Alerts are kept in the outbox "

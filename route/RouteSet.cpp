@@ -1,0 +1,417 @@
+#include "route/RouteSet.h"
+
+#include "modem/ModemLine.h"
+#include "modem/PageLog.h"
+#include "route/GatewayRoute.h"
+#include "store/DeskOptions.h"
+
+RouteSet::RouteSet(TraceList &trace, PageLog &pageLog, QObject *parent)
+    : QObject(parent)
+    , m_trace(trace)
+    , m_pageLog(pageLog)
+    , m_timeUnitMs(ModemLine::DefaultTimeUnitMs)
+    , m_gatewayTimeoutMs(GatewayRoute::DefaultTimeoutMs)
+{
+    connect(&m_listener, &ReportListener::reported, this, &RouteSet::reported);
+    // Until Config.mdb has been read, one modem on the default port.
+    ModemTable::Modem first;
+    first.first = true;
+    loadModems({first});
+}
+
+RouteSet::~RouteSet() = default;
+
+void RouteSet::load()
+{
+    QStringList complaints;
+    const QList<ModemTable::Modem> modems = ModemTable::modems(&complaints);
+    for (const QString &complaint : std::as_const(complaints))
+        m_pageLog.report(complaint);
+    loadModems(modems);
+    m_only = DeskOptions::value(QString::fromLatin1(DeskOptions::GatewayOnly)) == QLatin1String("on");
+    const QString reports = DeskOptions::value(QString::fromLatin1(DeskOptions::GatewayReports));
+    if (!reports.isEmpty() && !parseReportAddress(reports, &m_reportHost, &m_reportPort))
+        m_pageLog.report(QStringLiteral("The gateway's report address \"%1\" does not read as [HOST:]PORT; reports "
+                                        "are taken on 127.0.0.1:%2.")
+                             .arg(reports.left(80))
+                             .arg(DefaultReportPort));
+    makeGateway(DeskOptions::value(QString::fromLatin1(DeskOptions::Gateway)));
+    emit changed();
+}
+
+void RouteSet::loadModems(const QList<ModemTable::Modem> &modems)
+{
+    m_modems.clear();
+    for (const ModemTable::Modem &modem : modems)
+        appendModem(modem);
+    nameLines();
+}
+
+Route &RouteSet::appendModem(const ModemTable::Modem &options)
+{
+    auto line = std::make_unique<ModemLine>(options.settings, m_trace);
+    line->setTimeUnitMs(m_timeUnitMs);
+    ModemLine *added = line.get();
+    connect(added, &ModemLine::unsolicited, this,
+            [this, added](const QString &text, const QString &data) { emit heard(added, text, data); });
+    m_modems.push_back(std::make_unique<Route>(std::move(line), options, m_pageLog));
+    Route &route = *m_modems.back();
+    connect(&route, &Route::healthWanted, this, [this, added] { emit healthWanted(added); });
+    adopt(route);
+    return route;
+}
+
+void RouteSet::adopt(Route &route)
+{
+    route.setProbeMs(m_probeMs);
+    connect(&route, &Route::freed, this, &RouteSet::routeFreed);
+    connect(&route, &Route::changed, this, &RouteSet::changed);
+    connect(&route, &Route::setAside, this, &RouteSet::setAside);
+    connect(&route, &Route::back, this, &RouteSet::back);
+}
+
+void RouteSet::nameLines()
+{
+    // One modem keeps the trace as it has always been: each dialogue anew.
+    for (const std::unique_ptr<Route> &modem : m_modems)
+        modem->line()->setTracePrefix(m_modems.size() > 1 ? modem->name() + QStringLiteral(": ") : QString());
+}
+
+void RouteSet::makeGateway(const QString &url)
+{
+    if (url.isEmpty()) {
+        if (m_gateway) {
+            // Requests under way end first, and are told as any.
+            m_gateway->retire();
+            m_gateway.reset();
+        }
+        return;
+    }
+    if (m_gateway) {
+        // Requests under way keep their way out.
+        m_gateway->gateway()->setUrl(QUrl(url));
+    } else {
+        auto gateway = std::make_unique<GatewayRoute>(QUrl(url));
+        gateway->setTimeoutMs(m_gatewayTimeoutMs);
+        m_gateway = std::make_unique<Route>(std::move(gateway), m_pageLog, m_trace);
+        adopt(*m_gateway);
+    }
+    const QString problem = GatewayRoute::urlProblem(QUrl(url));
+    if (!problem.isEmpty())
+        m_pageLog.report(QStringLiteral("The gateway cannot be used: %1").arg(problem));
+    if (m_started)
+        listen();
+}
+
+void RouteSet::start(std::function<bool(const QString &)> tokenKnown)
+{
+    m_tokenKnown = std::move(tokenKnown);
+    m_listener.setTokenCheck([this](const QString &token) { return m_tokenKnown && m_tokenKnown(token); });
+    m_started = true;
+    // A desk that sends by its gateway alone leaves its modems alone.
+    if (modemsUsed()) {
+        for (const std::unique_ptr<Route> &modem : m_modems) {
+            if (modem->inService())
+                modem->line()->open();
+        }
+    }
+    if (m_gateway)
+        listen();
+}
+
+void RouteSet::listen()
+{
+    if (!m_listener.isListening() && !m_listener.listen(m_reportHost, m_reportPort)) {
+        // The SMS still go; they ask for no report.
+        m_pageLog.report(QStringLiteral("The gateway's delivery reports cannot be taken on %1:%2: %3")
+                             .arg(m_reportHost.toString())
+                             .arg(m_reportPort)
+                             .arg(m_listener.errorString()));
+        return;
+    }
+    m_gateway->gateway()->setReportUrl(m_listener.reportUrl());
+}
+
+bool RouteSet::modemsUsed() const
+{
+    return !gatewayOnly();
+}
+
+QList<Route *> RouteSet::used() const
+{
+    QList<Route *> routes;
+    if (modemsUsed()) {
+        for (const std::unique_ptr<Route> &modem : m_modems)
+            routes << modem.get();
+    }
+    if (m_gateway)
+        routes << m_gateway.get();
+    return routes;
+}
+
+Route *RouteSet::find(const SmsRoute *transport) const
+{
+    for (Route *route : used()) {
+        if (&route->transport() == transport)
+            return route;
+    }
+    return nullptr;
+}
+
+SmsRoute *RouteSet::freeRoute(const QSet<SmsRoute *> &excluded) const
+{
+    for (Route *route : used()) {
+        if (route->free() && !excluded.contains(&route->transport()))
+            return &route->transport();
+    }
+    return nullptr;
+}
+
+bool RouteSet::anyOtherInService(const QSet<SmsRoute *> &excluded) const
+{
+    const QList<Route *> routes = used();
+    return std::any_of(routes.cbegin(), routes.cend(),
+                       [&](const Route *route) { return route->mayTake() && !excluded.contains(&route->transport()); });
+}
+
+void RouteSet::tried(SmsRoute *transport, const SendOutcome &outcome)
+{
+    if (Route *route = find(transport))
+        route->tried(outcome, anyOtherInService({transport}));
+}
+
+SmsRoute *RouteSet::firstUp() const
+{
+    for (Route *route : used()) {
+        if (route->mayTake())
+            return &route->transport();
+    }
+    return nullptr;
+}
+
+SmsRoute *RouteSet::route(const QString &name) const
+{
+    for (Route *route : used()) {
+        if (route->name() == name)
+            return &route->transport();
+    }
+    return nullptr;
+}
+
+bool RouteSet::idle() const
+{
+    const bool linesIdle = std::none_of(m_modems.cbegin(), m_modems.cend(),
+                                        [](const std::unique_ptr<Route> &modem) { return modem->line()->busy(); });
+    return linesIdle && (!m_gateway || m_gateway->gateway()->inFlight() == 0);
+}
+
+QList<RouteStatus> RouteSet::statuses() const
+{
+    QList<RouteStatus> list;
+    for (const Route *route : used())
+        list << route->status();
+    return list;
+}
+
+QList<RouteStatus> RouteSet::modemStatuses() const
+{
+    QList<RouteStatus> list;
+    for (const std::unique_ptr<Route> &modem : m_modems)
+        list << modem->status();
+    return list;
+}
+
+std::optional<RouteStatus> RouteSet::gatewayStatus() const
+{
+    if (!m_gateway)
+        return std::nullopt;
+    return m_gateway->status();
+}
+
+ModemLine &RouteSet::first() const
+{
+    return *m_modems.front()->line();
+}
+
+Route *RouteSet::modem(short port) const
+{
+    for (const std::unique_ptr<Route> &modem : m_modems) {
+        if (modem->line()->port() == port)
+            return modem.get();
+    }
+    return nullptr;
+}
+
+ModemLine *RouteSet::line(short port) const
+{
+    Route *route = modem(port);
+    return route ? route->line() : nullptr;
+}
+
+QList<ModemLine *> RouteSet::lines() const
+{
+    QList<ModemLine *> list;
+    if (modemsUsed()) {
+        for (const std::unique_ptr<Route> &modem : m_modems)
+            list << modem->line();
+    }
+    return list;
+}
+
+Route *RouteSet::routeOf(const ModemLine *line) const
+{
+    for (const std::unique_ptr<Route> &modem : m_modems) {
+        if (modem->line() == line)
+            return modem.get();
+    }
+    return nullptr;
+}
+
+bool RouteSet::addModem(short port, const QString &baud)
+{
+    if (!ModemTable::add(port, baud))
+        return false;
+    for (const ModemTable::Modem &options : ModemTable::modems()) {
+        if (options.settings.port != port)
+            continue;
+        Route &route = appendModem(options);
+        nameLines();
+        if (m_started && options.inService && modemsUsed())
+            route.line()->open();
+    }
+    emit changed();
+    return true;
+}
+
+void RouteSet::removeModem(short port)
+{
+    ModemTable::remove(port);
+    // The Com row's modem stays; it is the COM page's.
+    const auto at = std::find_if(m_modems.begin(), m_modems.end(), [port](const std::unique_ptr<Route> &modem) {
+        return !modem->options().first && modem->line()->port() == port;
+    });
+    if (at == m_modems.end())
+        return;
+    (*at)->retire();
+    m_modems.erase(at);
+    nameLines();
+    emit changed();
+}
+
+void RouteSet::setModemInService(short port, bool inService)
+{
+    ModemTable::setInService(port, inService);
+    if (Route *route = modem(port))
+        route->setInService(inService, m_started && modemsUsed());
+}
+
+void RouteSet::setModemPin(short port, const QString &pin)
+{
+    ModemTable::setPin(port, pin);
+    if (Route *route = modem(port)) {
+        ModemTable::Modem options = route->options();
+        options.pin = pin;
+        options.refusedPin.clear();
+        route->setOptions(options);
+        emit healthWanted(route->line());
+    }
+}
+
+void RouteSet::setModemResetCommand(short port, const QString &command)
+{
+    ModemTable::setResetCommand(port, command);
+    if (Route *route = modem(port)) {
+        ModemTable::Modem options = route->options();
+        options.resetCommand = command;
+        route->setOptions(options);
+    }
+}
+
+void RouteSet::setRefusedPin(const ModemLine *line, const QString &pin)
+{
+    Route *route = routeOf(line);
+    if (!route)
+        return;
+    ModemTable::Modem options = route->options();
+    options.refusedPin = pin;
+    route->setOptions(options);
+    ModemTable::setRefusedPin(line->port(), pin);
+}
+
+void RouteSet::setFirstSettings(const PortSettings &settings)
+{
+    first().setSettings(settings);
+    nameLines();
+    emit changed();
+}
+
+void RouteSet::setGateway(const QString &url)
+{
+    DeskOptions::setValue(QString::fromLatin1(DeskOptions::Gateway), url);
+    // A gateway set anew starts in service, whatever the old one had come to.
+    if (m_gateway) {
+        m_gateway->retire();
+        m_gateway.reset();
+    }
+    makeGateway(url);
+    emit changed();
+    emit routeFreed();
+    emit back();
+}
+
+void RouteSet::setGatewayOnly(bool only)
+{
+    DeskOptions::setValue(QString::fromLatin1(DeskOptions::GatewayOnly), only ? QStringLiteral("on") : QString());
+    const bool modemsWereUsed = modemsUsed();
+    m_only = only;
+    // The modems of a desk that started on its gateway alone come into
+    // service now.
+    if (m_started && !modemsWereUsed && modemsUsed()) {
+        for (const std::unique_ptr<Route> &modem : m_modems) {
+            if (modem->inService())
+                modem->line()->open();
+        }
+        emit modemsInUse();
+    }
+    emit changed();
+    emit routeFreed();
+    emit back();
+}
+
+bool RouteSet::parseReportAddress(const QString &text, QHostAddress *host, quint16 *port)
+{
+    const qsizetype colon = text.lastIndexOf(QLatin1Char(':'));
+    bool ok = false;
+    const uint number = text.mid(colon + 1).toUInt(&ok);
+    if (!ok || number == 0 || number > 65535)
+        return false;
+    QHostAddress address = QHostAddress::LocalHost;
+    if (colon >= 0 && !address.setAddress(text.left(colon)))
+        return false;
+    *host = address;
+    *port = quint16(number);
+    return true;
+}
+
+void RouteSet::setTimeUnitMs(int ms)
+{
+    m_timeUnitMs = ms;
+    for (const std::unique_ptr<Route> &modem : m_modems)
+        modem->line()->setTimeUnitMs(ms);
+}
+
+void RouteSet::setProbeMs(int ms)
+{
+    m_probeMs = ms;
+    for (const std::unique_ptr<Route> &modem : m_modems)
+        modem->setProbeMs(ms);
+    if (m_gateway)
+        m_gateway->setProbeMs(ms);
+}
+
+void RouteSet::setGatewayTimeoutMs(int ms)
+{
+    m_gatewayTimeoutMs = ms;
+    if (m_gateway)
+        m_gateway->gateway()->setTimeoutMs(ms);
+}
