@@ -19,6 +19,7 @@ struct SmsRequest {
     quint32 partsSent = 0;   // parts of a long message that an earlier try got out
     QString token;           // names this SMS in a gateway's delivery reports; empty: none asked for
     bool report = false;     // ask the network for a delivery report of each part
+    qint64 id = 0;           // the outbox's SMS; 0 for one outside it
 };
 
 // What became of one try.

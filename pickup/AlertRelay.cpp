@@ -281,6 +281,7 @@ void AlertRelay::endCycle()
     purgeOld();
     m_reporter.updateCounts();
     m_cycleRunning = false;
+    emit cycleEnded();
     if (m_stopping) {
         finishWhenIdle();
         return;

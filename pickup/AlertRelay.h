@@ -110,6 +110,7 @@ public:
     void setHeartbeat(const QTime &at);
 
     void setRetryDelays(const QList<qint64> &ms) { m_dispatcher.setRetryDelays(ms); }
+    void setFailoverWaitMs(qint64 ms) { m_dispatcher.setFailoverWaitMs(ms); }
     // How often a route set aside, down or on trial is asked whether it
     // answers again.
     void setProbeMs(int ms) { m_routes.setProbeMs(ms); }
@@ -150,6 +151,8 @@ public:
 
 signals:
     void tickCounted(short TickCount);
+    // A polling cycle has ended.
+    void cycleEnded();
     // After stop(): the dialogue that was under way has ended.
     void finished();
     // How many SMS wait to be tried again, and how many were given up.

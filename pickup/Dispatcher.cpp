@@ -79,8 +79,17 @@ bool Dispatcher::fillBatch()
                     alerts << folder[round];
             }
         }
-        if (alerts.size() < BatchSize)
-            alerts += m_outbox.retriesDue(Clock::nowUtc(), BatchSize - int(alerts.size()));
+        // An alert whose first tries are not all done may have retries due
+        // as well: it takes one place, so that no SMS of it is due twice in
+        // a batch and sent twice.
+        if (alerts.size() < BatchSize) {
+            for (const Outbox::Alert &alert : m_outbox.retriesDue(Clock::nowUtc(), BatchSize)) {
+                const bool taken = std::any_of(alerts.cbegin(), alerts.cend(),
+                                               [&alert](const Outbox::Alert &in) { return in.id == alert.id; });
+                if (!taken && alerts.size() < BatchSize)
+                    alerts << alert;
+            }
+        }
     } catch (const DbError &error) {
         OutboxReport::failed(m_pageLog, error.text());
         m_smsCount = 0;
@@ -158,9 +167,9 @@ void Dispatcher::pump()
 void Dispatcher::releaseParked()
 {
     // An SMS that waits for another route goes back to its retry delay
-    // once no other route may take it, or once it has waited as long as
-    // that delay: its number is not held for an SMS that is not under way.
-    const qint64 longest = m_retryDelaysMs.isEmpty() ? 0 : m_retryDelaysMs.first();
+    // once no other route may take it, or once it has waited a while: its
+    // number is not held for an SMS that is not under way.
+    const qint64 longest = m_failoverWaitMs;
     for (qsizetype i = 0; i < m_failover.size();) {
         const Pending &pending = m_failover[i];
         if (m_routes.anyOtherInService(pending.failedOn) && !pending.parked.hasExpired(longest)) {
@@ -243,6 +252,7 @@ bool Dispatcher::startFromBatch()
             request.number = sms.number;
             request.messageBytes = alert.messageBytes;
             request.report = m_askReports;
+            request.id = sms.id;
             m_active.insert(sms.id);
             m_busyNumbers.insert(sms.number);
             ++m_started;

@@ -49,6 +49,9 @@ public:
     // 2 min, 10 min and 30 min, so five tries in all. Tests shorten them.
     void setRetryDelays(const QList<qint64> &ms) { m_retryDelaysMs = ms; }
     int maxTries() const { return int(m_retryDelaysMs.size()) + 1; }
+    // How long an SMS that failed on one route waits for another before it
+    // waits for its retry delay instead.
+    void setFailoverWaitMs(qint64 ms) { m_failoverWaitMs = ms; }
     // Every SMS asks the network for delivery reports, and what its parts
     // were numbered is kept with it to pair them.
     void setAskReports(bool on) { m_askReports = on; }
@@ -116,6 +119,7 @@ private:
     RouteSet &m_routes;
     PageLog &m_pageLog;
     QList<qint64> m_retryDelaysMs = {30000, 120000, 600000, 1800000};
+    qint64 m_failoverWaitMs = 30000;
 
     // Slots 1 to m_smsCount hold the alerts of this batch; slot 0 is unused.
     QVector<Slot> m_smsBatch = QVector<Slot>(BatchSize + 1);

@@ -34,6 +34,11 @@ Route::Route(std::unique_ptr<GatewayRoute> gateway, PageLog &pageLog, TraceList 
     m_owned = std::move(gateway);
 }
 
+Route::Route(SmsRoute &transport, const RoutePolicy &policy, PageLog &pageLog, QObject *parent)
+    : Route(&transport, policy, true, pageLog, parent)
+{
+}
+
 Route::~Route() = default;
 
 QString Route::name() const
@@ -43,7 +48,9 @@ QString Route::name() const
 
 QString Route::title() const
 {
-    return m_line ? QStringLiteral("Modem ") + name() : QStringLiteral("Gateway");
+    if (m_gateway)
+        return QStringLiteral("Gateway");
+    return (m_line ? QStringLiteral("Modem ") : QStringLiteral("Route ")) + name();
 }
 
 bool Route::free() const
@@ -82,9 +89,9 @@ void Route::tried(const SendOutcome &outcome, bool othersInService)
     if (m_line && (outcome.failure == Failure::NoAnswer || outcome.failure == Failure::Port))
         emit healthWanted();
     apply(m_standing.tried(outcome, othersInService));
-    // The gateway takes several at once: it has room again once this
+    // A line says when it is free; any other has room again once this
     // outcome has been taken.
-    if (m_gateway)
+    if (!m_line)
         QTimer::singleShot(0, this, &Route::freed);
 }
 
@@ -189,6 +196,8 @@ void Route::retire()
 {
     m_probe.stop();
     QObject *transport = m_owned.release();
+    if (!transport)
+        return;
     disconnect(transport, nullptr, this, nullptr);
     if (m_line) {
         // An engine in the middle of a dialogue finishes it first.

@@ -34,6 +34,8 @@ public:
           QObject *parent = nullptr);
     // The gateway's route.
     Route(std::unique_ptr<GatewayRoute> gateway, PageLog &pageLog, TraceList &trace, QObject *parent = nullptr);
+    // A route over a transport its caller keeps (tests of the route layer).
+    Route(SmsRoute &transport, const RoutePolicy &policy, PageLog &pageLog, QObject *parent = nullptr);
     ~Route() override;
 
     QString name() const;
@@ -64,6 +66,9 @@ public:
     void setInService(bool inService, bool open);
 
     void setProbeMs(int ms);
+    // A probe is due on a timer: every standing but in service and out of
+    // service has one.
+    bool probeScheduled() const { return m_probe.isActive(); }
 
     // Lets go of its transport, before the route goes: the transport is
     // deleted once what is under way on it has ended.

@@ -134,12 +134,25 @@ void RouteSet::listen()
 
 bool RouteSet::modemsUsed() const
 {
-    return !gatewayOnly();
+    return !gatewayOnly() && m_own.empty();
+}
+
+void RouteSet::sendOnlyBy(std::vector<std::unique_ptr<Route>> routes)
+{
+    m_own = std::move(routes);
+    for (const std::unique_ptr<Route> &route : m_own)
+        adopt(*route);
+    emit changed();
 }
 
 QList<Route *> RouteSet::used() const
 {
     QList<Route *> routes;
+    if (!m_own.empty()) {
+        for (const std::unique_ptr<Route> &route : m_own)
+            routes << route.get();
+        return routes;
+    }
     if (modemsUsed()) {
         for (const std::unique_ptr<Route> &modem : m_modems)
             routes << modem.get();
@@ -202,7 +215,9 @@ bool RouteSet::idle() const
 {
     const bool linesIdle = std::none_of(m_modems.cbegin(), m_modems.cend(),
                                         [](const std::unique_ptr<Route> &modem) { return modem->line()->busy(); });
-    return linesIdle && (!m_gateway || m_gateway->gateway()->inFlight() == 0);
+    const bool ownIdle = std::all_of(m_own.cbegin(), m_own.cend(),
+                                     [](const std::unique_ptr<Route> &route) { return route->transport().free(); });
+    return linesIdle && ownIdle && (!m_gateway || m_gateway->gateway()->inFlight() == 0);
 }
 
 QList<RouteStatus> RouteSet::statuses() const

@@ -100,6 +100,10 @@ public:
     // Parses "[HOST:]PORT"; false where it does not read.
     static bool parseReportAddress(const QString &text, QHostAddress *host, quint16 *port);
 
+    // The desk sends by these routes alone from now on, its modems and
+    // gateway unused: tests of the route layer's own policy.
+    void sendOnlyBy(std::vector<std::unique_ptr<Route>> routes);
+
     // Tests and benchmarks scale these.
     void setTimeUnitMs(int ms);
     void setProbeMs(int ms);
@@ -137,6 +141,7 @@ private:
     PageLog &m_pageLog;
     std::vector<std::unique_ptr<Route>> m_modems;
     std::unique_ptr<Route> m_gateway;
+    std::vector<std::unique_ptr<Route>> m_own; // sendOnlyBy()
     bool m_only = false;
     bool m_started = false;
     int m_timeUnitMs;

@@ -1,0 +1,59 @@
+#include "support/FakeRoute.h"
+
+#include <QTimer>
+
+FakeRoute::FakeRoute(const QString &name, QObject *parent)
+    : QObject(parent)
+    , m_name(name)
+{
+}
+
+void FakeRoute::send(const SmsRequest &request, std::function<void(const SendOutcome &)> done)
+{
+    m_busy = true;
+    ++m_tries;
+    QTimer::singleShot(m_delayMs, this, [this, request, done] {
+        const Answer answer = m_answer(request);
+        SendOutcome outcome;
+        outcome.route = m_name;
+        outcome.partsSent = request.partsSent;
+        switch (answer) {
+        case Answer::Sent:
+            outcome.sent = true;
+            break;
+        case Answer::Refused:
+            outcome.failure = SendOutcome::Failure::Refused;
+            outcome.reason = QStringLiteral("+CMS ERROR: 500");
+            break;
+        case Answer::Destination:
+            outcome.failure = SendOutcome::Failure::Destination;
+            outcome.reason = QStringLiteral("+CMS ERROR: 1");
+            break;
+        case Answer::NoAnswer:
+            outcome.failure = SendOutcome::Failure::NoAnswer;
+            outcome.reason = QStringLiteral("no answer from the modem");
+            break;
+        case Answer::Port:
+            outcome.failure = SendOutcome::Failure::Port;
+            outcome.reason = QStringLiteral("the line to the modem was lost");
+            break;
+        case Answer::Unanswered:
+            outcome.failure = SendOutcome::Failure::Unanswered;
+            outcome.reason = QStringLiteral("no answer to the message");
+            break;
+        }
+        if (answer == Answer::Sent || answer == Answer::Unanswered)
+            m_accepted << request;
+        if (answer == Answer::Unanswered)
+            m_lost << request.id;
+        m_busy = false;
+        done(outcome);
+        emit idle();
+    });
+}
+
+void FakeRoute::probe(const std::function<void(bool answered)> &done)
+{
+    ++m_probes;
+    QTimer::singleShot(0, this, [this, done] { done(m_alive); });
+}

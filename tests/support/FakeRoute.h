@@ -1,0 +1,58 @@
+#pragma once
+
+#include "modem/SmsRoute.h"
+
+#include <QList>
+#include <QObject>
+#include <QString>
+
+#include <functional>
+
+// A route whose answers a test decides: for the route layer's and the
+// dispatcher's own policy, without a modem or a gateway behind it. Each try
+// ends after the delay set, one at a time; a probe answers at once.
+class FakeRoute : public QObject, public SmsRoute
+{
+    Q_OBJECT
+
+public:
+    // How a try ends. Unanswered: the network took the message, the answer
+    // was lost on the way back.
+    enum class Answer { Sent, Refused, Destination, NoAnswer, Port, Unanswered };
+
+    explicit FakeRoute(const QString &name, QObject *parent = nullptr);
+
+    void setAnswer(std::function<Answer(const SmsRequest &)> answer) { m_answer = std::move(answer); }
+    void setAnswer(Answer answer)
+    {
+        m_answer = [answer](const SmsRequest &) { return answer; };
+    }
+    void setAlive(bool alive) { m_alive = alive; }
+    void setDelayMs(int ms) { m_delayMs = ms; }
+
+    // The SMS the network took through it, Unanswered ones among them.
+    const QList<SmsRequest> &accepted() const { return m_accepted; }
+    // The SMS whose answer was lost, once for each time.
+    const QList<qint64> &lostAnswers() const { return m_lost; }
+    int tries() const { return m_tries; }
+    int probes() const { return m_probes; }
+
+    QString routeName() const override { return m_name; }
+    bool free() const override { return !m_busy; }
+    void send(const SmsRequest &request, std::function<void(const SendOutcome &)> done) override;
+    void probe(const std::function<void(bool answered)> &done) override;
+
+signals:
+    void idle();
+
+private:
+    QString m_name;
+    std::function<Answer(const SmsRequest &)> m_answer = [](const SmsRequest &) { return Answer::Sent; };
+    bool m_alive = true;
+    bool m_busy = false;
+    int m_delayMs = 0;
+    int m_tries = 0;
+    int m_probes = 0;
+    QList<SmsRequest> m_accepted;
+    QList<qint64> m_lost;
+};

@@ -1,0 +1,336 @@
+#include "modem/PageLog.h"
+#include "route/Route.h"
+#include "route/RouteStanding.h"
+#include "store/Clock.h"
+#include "support/FakeRoute.h"
+#include "support/ProgramFolderFixture.h"
+#include "support/RunUntil.h"
+#include "support/TestClock.h"
+#include "support/TestRelay.h"
+
+#include <QRandomGenerator>
+#include <QSignalSpy>
+#include <QtTest>
+
+#include <map>
+#include <memory>
+
+namespace {
+
+SendOutcome outcome(SendOutcome::Failure failure)
+{
+    SendOutcome made;
+    made.sent = failure == SendOutcome::Failure::None;
+    made.failure = failure;
+    made.reason = made.sent ? QString() : QStringLiteral("why");
+    return made;
+}
+
+const SendOutcome Sent = outcome(SendOutcome::Failure::None);
+const SendOutcome Refused = outcome(SendOutcome::Failure::Refused);
+const SendOutcome Destination = outcome(SendOutcome::Failure::Destination);
+const SendOutcome Silent = outcome(SendOutcome::Failure::NoAnswer);
+const SendOutcome Unanswered = outcome(SendOutcome::Failure::Unanswered);
+
+} // namespace
+
+class tst_routes : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void standing();
+    void probes();
+    void randomFaults();
+
+private:
+    bool runSeed(quint32 seed, QString *why);
+};
+
+void tst_routes::standing()
+{
+    using State = RouteState;
+    using Change = RouteStanding::Change;
+
+    // A modem: three failures in a row set it aside while another covers;
+    // a refusal about the number counts for nothing; alone it goes on.
+    RouteStanding modem(RoutePolicy::modem());
+    QCOMPARE(modem.tried(Refused, true), Change::Changed);
+    QCOMPARE(modem.tried(Destination, true), Change::Changed);
+    QCOMPARE(modem.tried(Unanswered, true), Change::Changed);
+    QCOMPARE(modem.tried(Refused, false), Change::Changed);
+    QCOMPARE(modem.state(), State::InService);
+    QCOMPARE(modem.tried(Refused, true), Change::SetAside);
+    QCOMPARE(modem.state(), State::SetAside);
+    QVERIFY(!modem.mayTake() && modem.needsProbe());
+    // Set aside: a silent probe keeps it so, an answer puts it on trial, a
+    // sent SMS back in service.
+    QCOMPARE(modem.probed(false), Change::None);
+    QCOMPARE(modem.probed(true), Change::Trial);
+    QVERIFY(modem.mayTake() && modem.needsProbe());
+    QCOMPARE(modem.tried(Sent, true), Change::Back);
+    QCOMPARE(modem.state(), State::InService);
+    QVERIFY(!modem.needsProbe());
+    // On trial: a failure sets it aside again at once; a probe that answers
+    // takes it back without an SMS; one that does not, aside again.
+    modem.tried(Silent, true);
+    QCOMPARE(modem.state(), State::SetAside);
+    modem.probed(true);
+    QCOMPARE(modem.tried(Refused, false), Change::SetAside);
+    modem.probed(true);
+    QCOMPARE(modem.probed(true), Change::Back);
+    modem.tried(Silent, true);
+    modem.probed(true);
+    QCOMPARE(modem.probed(false), Change::Changed);
+    QCOMPARE(modem.state(), State::SetAside);
+    // A silent modem alone is never set aside: nobody covers for it.
+    RouteStanding lone(RoutePolicy::modem());
+    for (int i = 0; i < 5; ++i)
+        QCOMPARE(lone.tried(Silent, false), Change::Changed);
+    QCOMPARE(lone.state(), State::InService);
+
+    // Down and up from its health, whatever it stood at; down, it takes
+    // nothing and is probed; out of service and back, it is still down
+    // until its health says otherwise.
+    QCOMPARE(modem.setDown("no answer"), Change::Down);
+    QCOMPARE(modem.reason(), QString("no answer"));
+    QVERIFY(!modem.mayTake() && modem.needsProbe());
+    QCOMPARE(modem.setDown("SIM missing"), Change::Changed);
+    QCOMPARE(modem.setInService(false), Change::Changed);
+    QVERIFY(!modem.needsProbe());
+    QCOMPARE(modem.setDown("no signal"), Change::None);
+    QCOMPARE(modem.setInService(true), Change::Changed);
+    QCOMPARE(modem.state(), State::Down);
+    QCOMPARE(modem.reason(), QString("no signal"));
+    QCOMPARE(modem.setUp(), Change::Up);
+    QCOMPARE(modem.state(), State::InService);
+    QCOMPARE(modem.setUp(), Change::None);
+    modem.setInService(false);
+    QCOMPARE(modem.setInService(true), Change::Changed);
+    QCOMPARE(modem.state(), State::InService);
+
+    // The gateway: unreachable, it is set aside at once, also alone.
+    RouteStanding gateway(RoutePolicy::gateway());
+    QCOMPARE(gateway.tried(Silent, false), Change::SetAside);
+    gateway.probed(true);
+    gateway.tried(Sent, false);
+    gateway.tried(Refused, false);
+    gateway.tried(Refused, false);
+    QCOMPARE(gateway.tried(Refused, false), Change::SetAside);
+}
+
+void tst_routes::probes()
+{
+    PageLog pageLog;
+    FakeRoute fake(QStringLiteral("R1"));
+    Route route(fake, RoutePolicy::modem(), pageLog);
+    route.setProbeMs(20);
+    QSignalSpy back(&route, &Route::back);
+    QSignalSpy health(&route, &Route::healthWanted);
+    QVERIFY(!route.probeScheduled());
+
+    // Set aside: asked on its timer, again and again while it is silent.
+    fake.setAlive(false);
+    route.tried(Silent, true);
+    QCOMPARE(route.state(), RouteState::SetAside);
+    QVERIFY(route.probeScheduled());
+    QTRY_VERIFY(fake.probes() >= 3);
+    QCOMPARE(route.state(), RouteState::SetAside);
+    QVERIFY(pageLog.text().contains("Route R1 set aside: why"));
+
+    // It answers: on trial, then, with no SMS to try it, back in service
+    // by its next answer; no probe after that.
+    fake.setAlive(true);
+    QTRY_COMPARE(route.state(), RouteState::OnTrial);
+    QTRY_COMPARE(route.state(), RouteState::InService);
+    QVERIFY(!route.probeScheduled());
+    QCOMPARE(back.size(), 2);
+    const int probes = fake.probes();
+    QTest::qWait(60);
+    QCOMPARE(fake.probes(), probes);
+
+    // Down: its probe asks for its health, on and on, until it is up.
+    health.clear();
+    route.setDown(QStringLiteral("no answer"));
+    QTRY_VERIFY(health.size() >= 2);
+    route.setUp();
+    QVERIFY(!route.probeScheduled());
+    QCOMPARE(route.state(), RouteState::InService);
+
+    // Out of service: no probe at all; back, down as it was, and asked.
+    route.setDown(QStringLiteral("SIM missing"));
+    route.setInService(false, false);
+    QVERIFY(!route.probeScheduled());
+    route.setInService(true, false);
+    QCOMPARE(route.status().stateWithReason(), QString("down (SIM missing)"));
+    QVERIFY(route.probeScheduled());
+}
+
+bool tst_routes::runSeed(quint32 seed, QString *why)
+{
+    QRandomGenerator random(seed);
+    ProgramFolderFixture folder;
+    folder.addUser("Ann", "+111", true);
+    folder.addUser("Bob", "+222", true);
+    folder.addUser("Cy", "+333", true);
+    const QString mt4 = folder.addWatchedFolder("mt4");
+    TestClock clock(QDateTime(QDate(2026, 3, 2), QTime(9, 0), Qt::UTC));
+    const auto advance = [&](qint64 ms) { clock.set(Clock::nowUtc().addMSecs(ms)); };
+
+    TestRelay relay(50, 10, false, TestRelay::NoHealthRounds);
+    std::vector<std::unique_ptr<FakeRoute>> fakes;
+    std::vector<std::unique_ptr<Route>> routes;
+    const int count = 1 + int(random.bounded(3));
+    for (int i = 0; i < count; ++i) {
+        fakes.push_back(std::make_unique<FakeRoute>(QStringLiteral("R%1").arg(i + 1)));
+        fakes.back()->setDelayMs(int(random.bounded(3)));
+        routes.push_back(std::make_unique<Route>(*fakes.back(), i == 2 ? RoutePolicy::gateway() : RoutePolicy::modem(),
+                                                 relay.pageLog()));
+    }
+    std::vector<Route *> route;
+    for (const std::unique_ptr<Route> &made : routes)
+        route.push_back(made.get());
+    relay.routes().sendOnlyBy(std::move(routes));
+    relay.setProbeMs(15);
+    relay.setFailoverWaitMs(30);
+    relay.start();
+
+    // Cycles counted per 100 ms of real time: a desk that cannot send must
+    // not spin.
+    QElapsedTimer window;
+    window.start();
+    int cyclesInWindow = 0;
+    int mostCycles = 0;
+    connect(&relay, &AlertRelay::cycleEnded, this, [&] {
+        if (window.elapsed() > 100) {
+            window.restart();
+            cyclesInWindow = 0;
+        }
+        mostCycles = qMax(mostCycles, ++cyclesInWindow);
+    });
+
+    using Answer = FakeRoute::Answer;
+    const Answer answers[] = {Answer::Sent,        Answer::Sent,     Answer::Sent, Answer::Refused,
+                              Answer::Destination, Answer::NoAnswer, Answer::Port, Answer::Unanswered};
+    int written = 0;
+    for (int step = 0; step < 60; ++step) {
+        switch (random.bounded(8)) {
+        case 0:
+        case 1: {
+            const int n = 1 + int(random.bounded(3));
+            writeAlerts(mt4, written + 1, written + n);
+            written += n;
+            break;
+        }
+        case 2: {
+            FakeRoute &fake = *fakes[random.bounded(quint32(fakes.size()))];
+            // Now and then a route answers each SMS its own way.
+            if (random.bounded(3) == 0) {
+                const quint32 mix = random.generate();
+                fake.setAnswer([mix, &answers](const SmsRequest &request) {
+                    return answers[(mix + quint32(request.id) * 7) % std::size(answers)];
+                });
+            } else {
+                fake.setAnswer(answers[random.bounded(quint32(std::size(answers)))]);
+            }
+            break;
+        }
+        case 3:
+            fakes[random.bounded(quint32(fakes.size()))]->setAlive(random.bounded(2) == 0);
+            break;
+        case 4: {
+            Route &picked = *route[random.bounded(quint32(route.size()))];
+            random.bounded(2) == 0 ? picked.setDown(QStringLiteral("no signal")) : picked.setUp();
+            break;
+        }
+        case 5: {
+            Route &picked = *route[random.bounded(quint32(route.size()))];
+            picked.setInService(random.bounded(3) != 0, false);
+            break;
+        }
+        default:
+            // A minute to two hours pass: retries fall due.
+            advance(qint64(60000) * (1 + random.bounded(120)));
+            break;
+        }
+        QTest::qWait(int(random.bounded(6)));
+    }
+
+    // Every route mends: each SMS ends sent or given up, none is stuck.
+    for (const std::unique_ptr<FakeRoute> &fake : fakes) {
+        fake->setAnswer(Answer::Sent);
+        fake->setAlive(true);
+    }
+    for (Route *each : route) {
+        each->setInService(true, false);
+        each->setUp();
+    }
+    for (int round = 0; round < 12 && !relay.waitUntilIdle(300); ++round)
+        advance(qint64(3600) * 1000);
+
+    const auto fail = [&](const QString &text) {
+        if (qEnvironmentVariableIsSet("VANTREL_SHOW"))
+            qInfo().noquote() << relay.pageLog().text();
+        *why = text;
+        return false;
+    };
+    const QList<QVariantList> sms = folder.outboxRows("SELECT id, state, tries, reason FROM sms ORDER BY id");
+    if (!relay.waitUntilIdle(2000))
+        return fail(QStringLiteral("the relay never came to rest"));
+    if (!folderEntries(mt4).isEmpty())
+        return fail(QStringLiteral("an alert file was left in its folder"));
+    if (sms.size() != written * 3)
+        return fail(QStringLiteral("%1 SMS for %2 alerts").arg(sms.size()).arg(written));
+    std::map<qint64, int> accepted;
+    std::map<qint64, int> lost;
+    for (const std::unique_ptr<FakeRoute> &fake : fakes) {
+        for (const SmsRequest &request : fake->accepted())
+            ++accepted[request.id];
+        for (const qint64 id : fake->lostAnswers())
+            ++lost[id];
+    }
+    int givenUp = 0;
+    for (const QVariantList &row : sms) {
+        const qint64 id = row[0].toLongLong();
+        const QString state = row[1].toString();
+        if (state == QLatin1String("waiting"))
+            return fail(QStringLiteral("SMS %1 still waits after %2 tries").arg(id).arg(row[2].toInt()));
+        if (state == QLatin1String("sent") && accepted[id] == 0)
+            return fail(QStringLiteral("SMS %1 is said sent, and no route took it").arg(id));
+        givenUp += state == QLatin1String("failed") ? 1 : 0;
+        // Twice only where an answer was lost on the way back.
+        if (accepted[id] > 1 + lost[id])
+            return fail(QStringLiteral("SMS %1 was taken %2 times, %3 answers lost").arg(id).arg(accepted[id]).arg(lost[id]));
+    }
+    if (relay.pageLog().text().count(QStringLiteral("Given up sending to")) != givenUp)
+        return fail(QStringLiteral("%1 SMS given up, said %2 times")
+                        .arg(givenUp)
+                        .arg(relay.pageLog().text().count(QStringLiteral("Given up sending to"))));
+    for (const Route *each : route) {
+        if (each->state() != RouteState::InService && !each->probeScheduled())
+            return fail(QStringLiteral("route %1 stands %2 without a timer").arg(each->name(), each->status().stateWords()));
+    }
+    if (mostCycles > 40)
+        return fail(QStringLiteral("%1 cycles within 100 ms").arg(mostCycles));
+    return true;
+}
+
+void tst_routes::randomFaults()
+{
+    // Seeds from VANTREL_SEEDS ("first:count") for a longer run.
+    quint32 first = 1;
+    int seeds = 200;
+    const QStringList asked = qEnvironmentVariable("VANTREL_SEEDS").split(QLatin1Char(':'));
+    if (asked.size() == 2) {
+        first = asked[0].toUInt();
+        seeds = asked[1].toInt();
+    }
+    for (quint32 seed = first; seed < first + quint32(seeds); ++seed) {
+        QString why;
+        const bool held = runSeed(seed, &why);
+        QVERIFY2(held, qPrintable(QStringLiteral("seed %1: %2").arg(seed).arg(why)));
+    }
+}
+
+QTEST_GUILESS_MAIN(tst_routes)
+#include "tst_routes.moc"
