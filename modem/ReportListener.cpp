@@ -137,8 +137,9 @@ void ReportListener::accept()
             makeRoom();
         auto exchange = std::make_shared<Exchange>();
         m_open.append(Connection{socket, exchange});
-        connect(socket, &QObject::destroyed, this,
-                [this, socket] { m_open.removeIf([socket](const Connection &open) { return open.socket == socket; }); });
+        connect(socket, &QObject::destroyed, this, [this, socket] {
+            m_open.removeIf([socket](const Connection &open) { return open.socket == socket; });
+        });
 
         const auto answer = [socket, exchange](int status) {
             exchange->answered = true;
