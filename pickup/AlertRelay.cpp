@@ -19,8 +19,6 @@ constexpr qint64 KeepDoneDays = 7;
 constexpr qint64 PurgeEveryMs = qint64(3600) * 1000;
 // While a robot holds its taken file open, the relay looks again this often.
 constexpr int HeldOpenLookMs = 200;
-// A modem back after this long down is said to the traders too.
-constexpr qint64 LongDownMs = qint64(10) * 60 * 1000;
 // A time without any modem this long is told to the traders when it ends.
 constexpr qint64 ToldOutageMs = 60000;
 
@@ -36,6 +34,7 @@ AlertRelay::AlertRelay(QObject *parent)
     , m_routes(m_trace, m_pageLog, this)
     , m_dispatcher(m_outbox, m_logs, m_recipients, m_reporter, m_routes, m_pageLog, this)
     , m_health(m_routes, m_pageLog, this)
+    , m_alarms(this)
     , m_reports(m_outbox, m_routes, m_reporter, m_pageLog, m_trace, this)
     , m_heartbeat(m_outbox, m_routes, this)
     , m_status(m_outbox, m_routes, this)
@@ -80,19 +79,18 @@ AlertRelay::AlertRelay(QObject *parent)
     });
     connect(&m_reporter, &SmsReporter::deliveryChanged, &m_status, &StatusFile::changed);
 
-    // A modem that goes down while another is up is said to the traders by
-    // SMS through that one; so is its coming back after a long time down.
-    connect(&m_health, &HealthMonitor::modemDown, this, [this](const QString &name, const QString &reason) {
-        if (m_routes.anyUp())
-            sendNotice(QStringLiteral("Vantrel: modem %1 is down: %2").arg(name, reason));
-    });
-    connect(&m_health, &HealthMonitor::modemUp, this, [this](const QString &name, qint64 downMs) {
-        // The end of a time without any modem is told on its own, once the
-        // alerts it held are out.
-        if (downMs > LongDownMs && !m_health.outageSince().isValid())
-            sendNotice(QStringLiteral("Vantrel: modem %1 is up again").arg(name));
+    // A modem that goes down or comes back is said to the traders by SMS
+    // through a route that is up, at most once per modem in a quiet time;
+    // what changed meanwhile is summed up in the next.
+    connect(&m_health, &HealthMonitor::modemDown, &m_alarms, &AlarmThrottle::down);
+    connect(&m_health, &HealthMonitor::modemUp, this, [this](const QString &name) {
+        m_alarms.up(name);
         // Held alerts go out at once.
         cycleSoon(0);
+    });
+    connect(&m_alarms, &AlarmThrottle::alarm, this, [this](const QString &text) {
+        if (m_routes.anyUp())
+            sendNotice(text);
     });
     connect(&m_health, &HealthMonitor::outageBegan, this, [this] {
         emit outageBegan(QStringLiteral("No modem can send: every modem is down. Alerts wait in the outbox."));

@@ -7,6 +7,7 @@
 #include "modem/SmsReporter.h"
 #include "modem/TraceList.h"
 #include "pickup/AlertIntake.h"
+#include "route/AlarmThrottle.h"
 #include "route/DeliveryReports.h"
 #include "pickup/Dispatcher.h"
 #include "route/HealthMonitor.h"
@@ -14,6 +15,7 @@
 #include "pickup/LogWriter.h"
 #include "pickup/MT4Paths.h"
 #include "pickup/StatusFile.h"
+#include "route/AlarmThrottle.h"
 #include "route/DeliveryReports.h"
 #include "route/HealthMonitor.h"
 #include "route/RouteSet.h"
@@ -119,6 +121,7 @@ public:
     void setHealthRounds(bool on) { m_healthRounds = on; }
     void setHealthRoundMs(int ms) { m_health.setRoundMs(ms); }
     HealthMonitor &health() { return m_health; }
+    AlarmThrottle &alarms() { return m_alarms; }
     Heartbeat &heartbeat() { return m_heartbeat; }
     StatusFile &statusFile() { return m_status; }
     // An SMS of the relay's own (a modem down, the daily heartbeat) to every
@@ -193,6 +196,7 @@ private:
     RouteSet m_routes;
     Dispatcher m_dispatcher;
     HealthMonitor m_health;
+    AlarmThrottle m_alarms;
     DeliveryReports m_reports;
     Heartbeat m_heartbeat;
     StatusFile m_status;

@@ -5,7 +5,7 @@
 #include <QTcpSocket>
 #include <QTimer>
 
-#include <memory>
+#include <algorithm>
 
 namespace {
 
@@ -57,17 +57,59 @@ qsizetype headEnd(const QByteArray &received)
 
 } // namespace
 
+struct ReportListener::Exchange {
+    QByteArray received;
+    bool answered = false;
+};
+
 ReportListener::ReportListener(QObject *parent)
     : QObject(parent)
 {
     connect(&m_server, &QTcpServer::newConnection, this, &ReportListener::accept);
+    m_retry.setInterval(DefaultRetryMs);
+    connect(&m_retry, &QTimer::timeout, this, &ReportListener::retry);
 }
 
 bool ReportListener::listen(const QHostAddress &address, quint16 port)
 {
+    m_retry.stop();
+    return bind(address, port);
+}
+
+void ReportListener::keepListening(const QHostAddress &address, quint16 port)
+{
+    // Asked again for what it has or already tries: nothing new to say.
+    if (address == m_address && port == m_port && (m_retry.isActive() || m_server.isListening()))
+        return;
+    m_retry.stop();
+    if (bind(address, port))
+        return;
+    emit cannotListen(m_server.errorString());
+    m_retry.start();
+}
+
+void ReportListener::retry()
+{
+    if (bind(m_address, m_port))
+        m_retry.stop();
+}
+
+bool ReportListener::bind(const QHostAddress &address, quint16 port)
+{
+    m_address = address;
+    m_port = port;
     if (m_server.isListening())
         m_server.close();
-    return m_server.listen(address, port);
+    if (!m_server.listen(address, port))
+        return false;
+    emit listening();
+    return true;
+}
+
+void ReportListener::close()
+{
+    m_retry.stop();
+    m_server.close();
 }
 
 QUrl ReportListener::reportUrl() const
@@ -91,31 +133,27 @@ void ReportListener::accept()
 {
     while (QTcpSocket *socket = m_server.nextPendingConnection()) {
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-        // Connections left open must not pile up: past the limit new ones are dropped.
-        if (m_connections >= MostConnections) {
-            socket->abort();
-            socket->deleteLater();
-            continue;
-        }
-        ++m_connections;
-        connect(socket, &QObject::destroyed, this, [this] { --m_connections; });
-
-        struct Exchange {
-            QByteArray received;
-            bool answered = false;
-        };
+        if (m_open.size() >= MostConnections)
+            makeRoom();
         auto exchange = std::make_shared<Exchange>();
+        m_open.append(Connection{socket, exchange});
+        connect(socket, &QObject::destroyed, this, [this, socket] {
+            m_open.removeIf([socket](const Connection &open) { return open.socket == socket; });
+        });
+
         const auto answer = [socket, exchange](int status) {
             exchange->answered = true;
             exchange->received.clear();
             socket->write(response(status));
             socket->disconnectFromHost();
         };
-        // A client that never finishes its request gives its place up.
-        QTimer::singleShot(RequestTimeoutMs, socket, [socket, exchange, answer] {
+        // A client that never finishes its request gives its place up, and
+        // one that does not take its answer is not waited for either.
+        const int idleMs = m_idleMs;
+        QTimer::singleShot(idleMs, socket, [socket, exchange, answer, idleMs] {
             if (!exchange->answered)
                 answer(408);
-            QTimer::singleShot(RequestTimeoutMs, socket, [socket] { socket->abort(); });
+            QTimer::singleShot(idleMs, socket, [socket] { socket->abort(); });
         });
         connect(socket, &QTcpSocket::readyRead, this, [this, socket, exchange, answer] {
             if (exchange->answered) {
@@ -138,6 +176,16 @@ void ReportListener::accept()
                 emit reported(token, type, said);
         });
     }
+}
+
+void ReportListener::makeRoom()
+{
+    const auto idle =
+        std::find_if(m_open.cbegin(), m_open.cend(), [](const Connection &open) { return !open.exchange->answered; });
+    const qsizetype index = idle == m_open.cend() ? 0 : idle - m_open.cbegin();
+    QTcpSocket *const socket = m_open.takeAt(index).socket;
+    socket->abort();
+    socket->deleteLater();
 }
 
 int ReportListener::answerFor(const QByteArray &head, QString *token, int *type, QString *answer) const

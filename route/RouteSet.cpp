@@ -13,6 +13,18 @@ RouteSet::RouteSet(TraceList &trace, PageLog &pageLog, QObject *parent)
     , m_gatewayTimeoutMs(GatewayRoute::DefaultTimeoutMs)
 {
     connect(&m_listener, &ReportListener::reported, this, &RouteSet::reported);
+    connect(&m_listener, &ReportListener::listening, this, [this] {
+        if (m_gateway)
+            m_gateway->gateway()->setReportUrl(m_listener.reportUrl());
+        emit changed();
+    });
+    connect(&m_listener, &ReportListener::cannotListen, this, [this](const QString &why) {
+        m_pageLog.report(QStringLiteral("The gateway's delivery reports cannot be taken on %1:%2: %3; tried again "
+                                        "every minute.")
+                             .arg(m_reportHost.toString())
+                             .arg(m_reportPort)
+                             .arg(why));
+    });
     // Until Config.mdb has been read, one modem on the default port.
     ModemTable::Modem first;
     first.first = true;
@@ -121,15 +133,10 @@ void RouteSet::start(std::function<bool(const QString &)> tokenKnown)
 
 void RouteSet::listen()
 {
-    if (!m_listener.isListening() && !m_listener.listen(m_reportHost, m_reportPort)) {
-        // The SMS still go; they ask for no report.
-        m_pageLog.report(QStringLiteral("The gateway's delivery reports cannot be taken on %1:%2: %3")
-                             .arg(m_reportHost.toString())
-                             .arg(m_reportPort)
-                             .arg(m_listener.errorString()));
-        return;
-    }
-    m_gateway->gateway()->setReportUrl(m_listener.reportUrl());
+    // A port taken at start (another program, a copy still closing) is
+    // tried again until it is free; meanwhile the SMS go, asking for no
+    // report.
+    m_listener.keepListening(m_reportHost, m_reportPort);
 }
 
 bool RouteSet::modemsUsed() const

@@ -93,9 +93,14 @@ void tst_health::downForEachReasonAndToldByTheOtherModem()
         const QString said = "Modem COM1 is down: " + c.reason;
         QTRY_VERIFY2_WITH_TIMEOUT(relay.pageLog().text().contains(said), qPrintable(c.reason), 5000);
         QCOMPARE(relay.pageLog().text().count(said), 1);
-        // Told to every trader on duty, through the modem that is up.
-        const QString told = "Vantrel: modem COM1 is down: " + c.reason;
-        QTRY_VERIFY(textsTo(b, "+111").contains(told) && textsTo(b, "+222").contains(told));
+        // Told to every trader on duty, through the modem that is up: the
+        // first time at once; a flapping modem's later changes wait for the
+        // summary at the end of its quiet half hour (tst_alarms).
+        if (ups == 0) {
+            const QString told = "Vantrel: modem COM1 is down: " + c.reason;
+            QTRY_VERIFY(textsTo(b, "+111").contains(told) && textsTo(b, "+222").contains(told));
+        }
+        QCOMPARE(textsTo(b, "+111").join('\n').count("Vantrel: modem COM1"), 1);
         // Status.json says so within moments: its writes follow a change
         // by 50 ms, so that a burst of changes is written once, and this
         // one may come before the file has told of the modem's last return.
@@ -106,7 +111,7 @@ void tst_health::downForEachReasonAndToldByTheOtherModem()
         ++ups;
         QTRY_COMPARE_WITH_TIMEOUT(relay.pageLog().text().count("Modem COM1 is up again"), ups, 5000);
     }
-    // Back within minutes: not worth another SMS.
+    // Back within its quiet time: held for the summary.
     QVERIFY(!textsTo(b, "+111").join('\n').contains("up again"));
     QVERIFY(textsTo(a, "+111").isEmpty());
 }
