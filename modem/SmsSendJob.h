@@ -19,6 +19,7 @@ struct SmsRequest {
     quint32 partsSent = 0;   // parts of a long message that an earlier try got out
     QString token;           // names this SMS in a gateway's delivery reports; empty: none asked for
     bool report = false;     // ask the network for a delivery report of each part
+    qint64 id = 0;           // the outbox's SMS id; 0 for an SMS outside the outbox
 };
 
 // What became of one try.
@@ -29,6 +30,7 @@ struct SendOutcome {
         Refused,     // the modem or the network said no
         Destination, // ... for this number only: another line fares no better, nor worse
         NoAnswer,    // the modem stayed silent
+        Unanswered,  // the message was written but its answer never came: the network may still send it
         Port,        // the port would not open, or its line went away
     };
 
@@ -39,6 +41,8 @@ struct SendOutcome {
     int portError = 0;     // the serial error (8000 to 8020) of a port that would not open
     QList<int> references; // the message references the network gave, one a part sent
     QString route;         // the line it went over: "COM1"
+    int part = -1;         // Unanswered: the part (from 0; 0 in text mode) whose answer did not come
+    int partCount = 1;     // parts of the message
 };
 
 // The dialogue of one SMS as a job for a modem's engine. A short text of
@@ -62,6 +66,7 @@ public:
         SendOutcome outcome;
         outcome.reason = m_refusal;
         outcome.partsSent = m_request.partsSent;
+        outcome.partCount = m_outcome.partCount;
         return outcome;
     }
 
