@@ -174,6 +174,7 @@ void tst_health::aModemMissingAtStartIsCheckedWhenItComes()
     // comes a moment later and is asked at once, not at the next round.
     ProgramFolderFixture folder;
     ScriptedMessageBoxes boxes;
+    QVERIFY(QFile::link(folder.file("no-such-device"), folder.file("COM1")));
     TestRelay relay(300);
     QTRY_VERIFY(relay.pageLog().text().contains("Modem COM1 is down: no such device"));
     SimulatedModem modem({}, folder.path(), 1);
@@ -271,13 +272,15 @@ void tst_health::heldWhileNoModemCanSend()
 
 void tst_health::aRoundAndAnSmsAtOnce()
 {
-    // Each answer takes a while; the round starts with the relay, and an
-    // SMS is asked for at the same moment: it waits for the question under
-    // way only, and no question comes between its steps.
+    // Each answer takes a while; the round starts once the line has been
+    // opened, and an SMS is asked for the moment its first question is
+    // written: it waits for the question under way only, and no question
+    // comes between its steps.
     ProgramFolderFixture folder;
     SimulatedModem modem({"--delay", "100"}, folder.path(), 1);
     QVERIFY(modem.isReady());
     TestRelay relay(1500);
+    QVERIFY(runUntil([&] { return relay.trace().lines().contains("Sending..AT+CPIN?"); }, 10000));
     bool done = false;
     relay.SendAlarm("now", "TEST", "+333", [&] { done = true; });
     QVERIFY(runUntil([&] { return done; }, 10000));
