@@ -160,8 +160,12 @@ bool ModemLine::ensureOpen(CommError *error)
     m_pending.clear();
     // Before anything else on a fresh line: failures said as numbers rather
     // than a bare ERROR (many modems start so, and a reset or a replug sets
-    // it back). Its answer does not matter.
-    m_queue.push_front(std::make_unique<CommandJob>(ModemCommand::reply(QStringLiteral("AT+CMEE=1"))));
+    // it back). Its answer does not matter. The ESC in front cancels a
+    // message a killed program left at the modem's prompt, which the
+    // command would otherwise join.
+    ModemCommand errorCodes = ModemCommand::reply(QStringLiteral("AT+CMEE=1"));
+    errorCodes.before = ModemCommand::clearPrompt();
+    m_queue.push_front(std::make_unique<CommandJob>(errorCodes));
     return true;
 }
 

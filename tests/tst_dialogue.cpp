@@ -77,13 +77,13 @@ void tst_dialogue::init()
     QByteArray first;
     connect(m_pty.get(), &PtyPair::received, this, [&](const QByteArray &bytes) {
         first += bytes;
-        if (first == "AT+CMEE=1\r")
+        if (first == "\033AT+CMEE=1\r")
             m_pty->write("AT+CMEE=1\r\r\nOK\r\n");
     });
     m_line->open();
     QVERIFY(m_line->portOpen());
     QTRY_VERIFY(!m_line->busy());
-    QCOMPARE(first, QByteArray("AT+CMEE=1\r"));
+    QCOMPARE(first, QByteArray("\033AT+CMEE=1\r"));
     QCOMPARE(m_trace->lines().first(), QString("Sending..AT+CMEE=1"));
     QVERIFY(m_trace->lines().last().startsWith("--> "));
     m_pty->disconnect(this);

@@ -84,7 +84,7 @@ void tst_send::textModeBytesAsEver()
     });
     TestSender s;
     s.SendAlarm("Gold above 1900", "Desk1", "555");
-    QCOMPARE(heard, QByteArray("AT+CMEE=1\r\033AT+CMGF=1\rAT+CMGS=\"555\"\rGold above 1900\x1a\r"));
+    QCOMPARE(heard, QByteArray("\033AT+CMEE=1\r\033AT+CMGF=1\rAT+CMGS=\"555\"\rGold above 1900\x1a\r"));
     QVERIFY(s.pageLog.text().contains("Sending to Desk1 (555)"));
 }
 
