@@ -27,6 +27,19 @@ int cmeError(const QString &failure)
     return match.hasMatch() ? match.captured(1).toInt() : -1;
 }
 
+// The SIM's no to a PIN, as AT+CMEE has the modem say it: the code, its
+// words, or a bare ERROR (a modem that took no AT+CMEE=1). A time-out is no
+// refusal: the PIN may not have reached the SIM.
+bool refusesPin(const ModemAnswer &answer)
+{
+    if (answer.given || answer.timedOut)
+        return false;
+    const QString failure = answer.failure.trimmed();
+    return cmeError(failure) == IncorrectPassword
+           || failure.compare(QLatin1String("+CME ERROR: incorrect password"), Qt::CaseInsensitive) == 0
+           || failure.compare(QLatin1String("ERROR"), Qt::CaseInsensitive) == 0;
+}
+
 } // namespace
 
 std::optional<int> ModemHealth::signalDbm() const
@@ -105,7 +118,7 @@ void HealthRound::simAnswered(const ModemAnswer &answer)
 
 void HealthRound::pinAnswered(const ModemAnswer &answer)
 {
-    if (!answer.given && cmeError(answer.failure) == IncorrectPassword) {
+    if (refusesPin(answer)) {
         m_refusedPin = m_pin;
         emit pinRefused(m_pin);
         m_health.sim = ModemHealth::Sim::PinRefused;

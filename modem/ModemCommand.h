@@ -25,6 +25,9 @@ struct ModemCommand {
     // How long the modem has to answer, in time-out units of the engine
     // (a ten-thousandth of a day each) ...
     int units = 1;
+    // ... or, where set, in milliseconds at the default unit, scaled as the
+    // units are ...
+    int scaledMs = 0;
     // ... or, where set, in milliseconds that no scaling changes.
     int fixedMs = 0;
     // Lines beginning "+C" that answer this command ("+CMGS:", "+CSQ:");
@@ -56,12 +59,16 @@ struct ModemCommand {
         return command;
     }
 
-    // A message text or PDU after the prompt: Ctrl-Z ends it.
+    // A message text or PDU after the prompt: Ctrl-Z ends it. Its answer
+    // waits for the network, which takes far longer than the modem itself
+    // when it is busy.
+    static constexpr int MessageWaitMs = 60000;
     static ModemCommand message(const QString &text)
     {
         ModemCommand command;
         command.text = text + QChar(0x1A);
         command.expect = Expect::MessageSent;
+        command.scaledMs = MessageWaitMs;
         command.ownLines = {QStringLiteral("+CMGS:")};
         return command;
     }

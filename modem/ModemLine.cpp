@@ -4,6 +4,8 @@
 #include "modem/TraceList.h"
 #include "store/UpdateCom.h"
 
+#include <QRegularExpression>
+
 namespace {
 
 // A trace line shows the whole reply so far. A device that pours out bytes
@@ -35,7 +37,7 @@ bool mayBecomeOwnLine(const QString &rest)
 class CommandJob : public ModemJob
 {
 public:
-    CommandJob(const ModemCommand &command, std::function<void(const ModemAnswer &)> done)
+    CommandJob(const ModemCommand &command, std::function<void(const ModemAnswer &)> done = {})
         : m_command(command)
         , m_done(std::move(done))
     {
@@ -55,7 +57,8 @@ public:
     {
         if (!end.portError.isEmpty())
             m_answer = {false, false, end.portError, {}, end.portErrorNumber};
-        m_done(m_answer);
+        if (m_done)
+            m_done(m_answer);
     }
 
 private:
@@ -133,6 +136,7 @@ void ModemLine::tryReopen()
     CommError error(0);
     if (ensureOpen(&error)) {
         m_reopenTimer.stop();
+        m_startTimer.start(0);
         if (std::exchange(m_down, false))
             emit lineBack();
     }
@@ -148,10 +152,21 @@ bool ModemLine::ensureOpen(CommError *error)
         UpdateCom::OpenModemPort(m_port, m_settings, m_settings.port);
     } catch (const CommError &refused) {
         *error = refused;
+        // Down as a pulled device is, also when it was missing from the
+        // start: its return is told, and looked at at once.
+        m_down = true;
         return false;
     }
     m_openedWith = m_settings;
     m_pending.clear();
+    // Before anything else on a fresh line: failures said as numbers rather
+    // than a bare ERROR (many modems start so, and a reset or a replug sets
+    // it back). Its answer does not matter. The ESC in front cancels a
+    // message a killed program left at the modem's prompt, which the
+    // command would otherwise join.
+    ModemCommand errorCodes = ModemCommand::reply(QStringLiteral("AT+CMEE=1"));
+    errorCodes.before = ModemCommand::clearPrompt();
+    m_queue.push_front(std::make_unique<CommandJob>(errorCodes));
     return true;
 }
 
@@ -165,7 +180,8 @@ void ModemLine::run(std::unique_ptr<ModemJob> job)
 void ModemLine::send(const SmsRequest &request, std::function<void(const SendOutcome &)> done)
 {
     const QString route = name();
-    auto job = std::make_unique<SmsSendJob>(request, [done, route](const SendOutcome &outcome) {
+    auto job = std::make_unique<SmsSendJob>(request, [this, done, route, id = request.id](const SendOutcome &outcome) {
+        watchForLateAnswer(id, outcome);
         SendOutcome named = outcome;
         named.route = route;
         done(named);
@@ -201,6 +217,9 @@ void ModemLine::startNext()
 {
     if (m_job || m_queue.empty())
         return;
+    // A fresh opening puts its own first command in front.
+    CommError error(0);
+    const bool opened = ensureOpen(&error);
     m_job = std::move(m_queue.front());
     m_queue.pop_front();
     m_traced = m_job->trace();
@@ -209,8 +228,7 @@ void ModemLine::startNext()
             m_trace.Clear();
         sayInDialogue(QStringLiteral("Starting..."));
     }
-    CommError error(0);
-    if (!ensureOpen(&error)) {
+    if (!opened) {
         // Nothing was written: no dialogue to close.
         m_traced = ModemJob::Trace::None;
         finishJob({error.description(), error.number(), false});
@@ -242,6 +260,9 @@ void ModemLine::issue(const std::optional<ModemCommand> &command)
         return;
     }
     m_command = *command;
+    // Another SMS's message: a late answer could no longer be told apart.
+    if (m_command.expect == ModemCommand::Expect::MessageSent)
+        m_lateWatch.reset();
     say(QStringLiteral("Sending..") + m_command.text);
     m_sent = m_command.text + QLatin1Char('\r');
     try {
@@ -267,7 +288,11 @@ void ModemLine::issue(const std::optional<ModemCommand> &command)
 
 int ModemLine::waitMs() const
 {
-    return m_command.fixedMs > 0 ? m_command.fixedMs : m_command.units * m_timeUnitMs;
+    if (m_command.fixedMs > 0)
+        return m_command.fixedMs;
+    if (m_command.scaledMs > 0)
+        return int(qint64(m_command.scaledMs) * m_timeUnitMs / DefaultTimeUnitMs);
+    return m_command.units * m_timeUnitMs;
 }
 
 void ModemLine::MSComm1_OnComm()
@@ -383,7 +408,26 @@ void ModemLine::report(const QList<ModemReply::Unsolicited> &found)
         m_trace.AddItem(m_tracePrefix + QStringLiteral("Unsolicited: ") + line.line
                         + (line.data.isEmpty() ? QString() : QLatin1Char(' ') + line.data));
         emit unsolicited(line.line, line.data);
+        heardLateAnswer(line.line);
     }
+}
+
+void ModemLine::watchForLateAnswer(qint64 id, const SendOutcome &outcome)
+{
+    if (outcome.failure != SendOutcome::Failure::Unanswered)
+        return;
+    m_lateWatch = LateWatch{id, outcome.part, QDeadlineTimer(qint64(LateAnswerMs) * m_timeUnitMs / DefaultTimeUnitMs)};
+}
+
+void ModemLine::heardLateAnswer(const QString &line)
+{
+    static const QRegularExpression cmgs(QStringLiteral(R"(^\+CMGS:\s*(\d+))"));
+    const QRegularExpressionMatch match = cmgs.match(line.trimmed());
+    if (!m_lateWatch || !match.hasMatch())
+        return;
+    const LateWatch watch = *std::exchange(m_lateWatch, std::nullopt);
+    if (!watch.until.hasExpired())
+        emit lateAccepted(watch.id, watch.part, match.captured(1).toInt());
 }
 
 void ModemLine::say(const QString &line)

@@ -7,6 +7,7 @@
 #include "store/MSComm.h"
 #include "store/PortSettings.h"
 
+#include <QDeadlineTimer>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -14,6 +15,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class TraceList;
 
@@ -39,6 +41,9 @@ public:
     static constexpr int DefaultTimeUnitMs = 8640;
     // While the line is down, the device is looked for this often.
     static constexpr int ReopenMs = 1000;
+    // How long a message's answer that did not come in time is still
+    // listened for, at the default unit (scaled as the waits are).
+    static constexpr int LateAnswerMs = 10 * 60000;
 
     ModemLine(const PortSettings &settings, TraceList &trace, QObject *parent = nullptr);
     ~ModemLine() override;
@@ -54,7 +59,9 @@ public:
     int timeUnitMs() const { return m_timeUnitMs; }
 
     // Takes the line into service: the port is opened now, and again after
-    // every error, as soon as the device is there.
+    // every error, as soon as the device is there. Each opening first
+    // writes AT+CMEE=1, so that the modem says why it refuses something.
+    // A line whose opening fails is down until it opens (lineBack).
     void open();
     // Out of service: the port is let go once the job under way has ended,
     // for whoever wants it.
@@ -97,6 +104,10 @@ signals:
     // and came back.
     void lineLost(const QString &reason);
     void lineBack();
+    // The network took a message after all: "+CMGS: <reference>" came on its
+    // own for part `part` of the SMS `id` (SmsRequest::id), whose send had
+    // ended Unanswered.
+    void lateAccepted(qint64 id, int part, int reference);
     // The last job has ended and none waits.
     void idle();
 
@@ -115,6 +126,8 @@ private:
     void finishJob(const ModemJob::End &end);
     void tryReopen();
     void report(const QList<ModemReply::Unsolicited> &found);
+    void watchForLateAnswer(qint64 id, const SendOutcome &outcome);
+    void heardLateAnswer(const QString &line);
     void say(const QString &line);
     void sayInDialogue(const QString &line);
 
@@ -136,6 +149,13 @@ private:
     QString m_buffer;         // everything received since the command was written
     qsizetype m_scanFrom = 0; // the lines before this were looked at for the modem's own
     QString m_pending;        // the start of a line of the modem's own, carried to what follows
+    // The message whose answer may still come, for a while.
+    struct LateWatch {
+        qint64 id = 0;
+        int part = 0;
+        QDeadlineTimer until;
+    };
+    std::optional<LateWatch> m_lateWatch;
     QTimer m_stepTimer;
     QTimer m_startTimer;
     QTimer m_reopenTimer;

@@ -70,6 +70,7 @@ SmsSendJob::SmsSendJob(const SmsRequest &request, std::function<void(const SendO
         m_parts << part.hex;
         m_lengths << part.tpduLength;
     }
+    m_outcome.partCount = int(m_parts.size());
 }
 
 QString SmsSendJob::sendableText(const QString &text)
@@ -149,9 +150,15 @@ std::optional<ModemCommand> SmsSendJob::fail(const ModemAnswer &answer)
 {
     m_outcome.sent = false;
     m_outcome.reason = answer.failure;
-    m_outcome.failure = answer.timedOut                      ? SendOutcome::Failure::NoAnswer
+    // Silence after the message itself was written is the network's delay,
+    // not a dead modem: it may still send it.
+    const bool messageWritten = m_step == Step::Text || m_step == Step::Part;
+    m_outcome.failure = answer.timedOut && messageWritten ? SendOutcome::Failure::Unanswered
+                        : answer.timedOut                 ? SendOutcome::Failure::NoAnswer
                         : isDestinationCause(answer.failure) ? SendOutcome::Failure::Destination
                                                              : SendOutcome::Failure::Refused;
+    if (m_outcome.failure == SendOutcome::Failure::Unanswered)
+        m_outcome.part = m_pdu ? m_part : 0;
     m_step = Step::Done;
     return std::nullopt;
 }

@@ -41,6 +41,8 @@ struct SendOutcome {
     int portError = 0;     // the serial error (8000 to 8020) of a port that would not open
     QList<int> references; // the message references the network gave, one a part sent
     QString route;         // the line it went over: "COM1"
+    int part = -1;         // Unanswered: the part (from 0; 0 in text mode) whose answer did not come
+    int partCount = 1;     // parts of the message
 };
 
 // The dialogue of one SMS as a job for a modem's engine. A short text of
@@ -64,6 +66,7 @@ public:
         SendOutcome outcome;
         outcome.reason = m_refusal;
         outcome.partsSent = m_request.partsSent;
+        outcome.partCount = m_outcome.partCount;
         return outcome;
     }
 

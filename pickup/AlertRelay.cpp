@@ -58,6 +58,7 @@ AlertRelay::AlertRelay(QObject *parent)
     // A line had other work (a test message, a modem test) or the last SMS
     // of a batch: the SMS waiting go on.
     connect(&m_routes, &RouteSet::routeFreed, &m_dispatcher, &Dispatcher::routeFreed);
+    connect(&m_routes, &RouteSet::lateAccepted, &m_dispatcher, &Dispatcher::lateAccepted);
     connect(&m_routes, &RouteSet::routeFreed, this, [this] {
         if (m_stopping)
             finishWhenIdle();

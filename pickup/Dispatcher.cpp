@@ -254,6 +254,7 @@ bool Dispatcher::startFromBatch()
             request.report = m_askReports;
             request.id = sms.id;
             m_active.insert(sms.id);
+            m_unanswered.remove(sms.id);
             m_busyNumbers.insert(sms.number);
             ++m_started;
             start(*route, {sms, request, alert.record.Message, avoided, {}, {}});
@@ -290,6 +291,41 @@ void Dispatcher::start(SmsRoute &route, const Pending &pending)
     route.send(starting.request, [this, to, starting](const SendOutcome &outcome) { ended(to, starting, outcome); });
 }
 
+void Dispatcher::lateAccepted(const QString &route, qint64 id, int part, int reference)
+{
+    // Tried again meanwhile, it is that try's to settle.
+    const auto unanswered = m_unanswered.constFind(id);
+    if (unanswered == m_unanswered.cend() || m_active.contains(id) || part < 0 || part >= 32)
+        return;
+    auto [pending, outcome] = *unanswered;
+    m_unanswered.erase(unanswered);
+    outcome.references << reference;
+    outcome.partsSent |= 1u << part;
+    pending.sms.partsRoute = route;
+    pending.sms.partsReference = pending.request.reference;
+    const quint32 all = outcome.partCount >= 32 ? ~0u : (1u << outcome.partCount) - 1;
+    try {
+        if ((outcome.partsSent & all) == all) {
+            outcome.sent = true;
+            outcome.failure = SendOutcome::Failure::None;
+            outcome.reason.clear();
+            QStringList references;
+            for (const int each : std::as_const(outcome.references))
+                references << QString::number(each);
+            m_outbox.recordSent(id, route, pending.request.report ? references : QStringList());
+            m_reporter.sent(pending.request, outcome);
+        } else {
+            // The parts left go by the same route under the same reference.
+            m_outbox.recordFailed(id, outcome.reason, Clock::nowUtc().addMSecs(m_retryDelaysMs.value(0)),
+                                  outcome.partsSent, route, pending.request.reference);
+        }
+    } catch (const DbError &error) {
+        OutboxReport::failed(m_pageLog, error.text());
+        return;
+    }
+    m_reporter.updateCounts();
+}
+
 quint8 Dispatcher::referenceFor(const Pending &pending, const SmsRoute &route) const
 {
     const Outbox::Sms &sms = pending.sms;
@@ -317,6 +353,8 @@ void Dispatcher::ended(SmsRoute *route, Pending pending, const SendOutcome &outc
     // for its retry delay, where a late answer settles it, rather than go
     // by another route at once.
     const bool mayYetGo = outcome.failure == SendOutcome::Failure::Unanswered;
+    if (mayYetGo)
+        m_unanswered.insert(pending.sms.id, {pending, outcome});
     if (!outcome.sent && !m_stopping && !mayYetGo) {
         // Another modem in service that has not failed it this round takes
         // it at once; the number stays busy meanwhile, so that it keeps its

@@ -72,6 +72,8 @@ public:
     void stop();
     // A route is free again: an SMS may go there.
     void routeFreed();
+    // The network took part `part` of SMS `id` after its wait ran out.
+    void lateAccepted(const QString &route, qint64 id, int part, int reference);
     // The alerts that waited because no modem could send, since the last
     // look; forgets them.
     int takeHeld();
@@ -138,6 +140,9 @@ private:
     // Outcomes the outbox could not take yet, with their SMS.
     QList<std::pair<Pending, SendOutcome>> m_unrecorded;
     int m_started = 0; // SMS started in this batch
+    // SMS whose message went unanswered, as their try ended, until a late
+    // answer settles them or they are tried again.
+    QHash<qint64, std::pair<Pending, SendOutcome>> m_unanswered;
     QSet<QString> m_busyNumbers;
     QSet<qint64> m_held; // alerts held while no modem was up
 };

@@ -151,7 +151,10 @@ QString HealthMonitor::verdict(ModemLine *line, Watch &watch, const ModemHealth 
     if (health.registration == 0 || health.registration == 3
         || (health.registration == 2 && watch.searchingSince.msecsTo(now) > SearchingMs))
         return QStringLiteral("not registered on the network");
-    const bool noSignal = health.rssi == 0 || health.rssi == 99;
+    // A registered modem that cannot tell its signal (LTE modules answer
+    // "+CSQ: 99,99") has one; a measured 0 is none.
+    const bool registered = health.registration == 1 || health.registration == 5;
+    const bool noSignal = health.rssi == 0 || (health.rssi == 99 && !registered);
     watch.noSignalRounds = noSignal ? watch.noSignalRounds + 1 : 0;
     if (watch.noSignalRounds >= NoSignalRounds)
         return QStringLiteral("no signal");

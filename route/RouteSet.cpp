@@ -66,6 +66,9 @@ Route &RouteSet::appendModem(const ModemTable::Modem &options)
     ModemLine *added = line.get();
     connect(added, &ModemLine::unsolicited, this,
             [this, added](const QString &text, const QString &data) { emit heard(added, text, data); });
+    connect(added, &ModemLine::lateAccepted, this, [this, added](qint64 id, int part, int reference) {
+        emit lateAccepted(added->name(), id, part, reference);
+    });
     m_modems.push_back(std::make_unique<Route>(std::move(line), options, m_pageLog));
     Route &route = *m_modems.back();
     connect(&route, &Route::healthWanted, this, [this, added] { emit healthWanted(added); });

@@ -124,6 +124,8 @@ signals:
     void modemsInUse();
     // A line the modem on `line` sent on its own, with its data line.
     void heard(ModemLine *line, const QString &text, const QString &data);
+    // The late answer to a message whose wait ran out on `route`.
+    void lateAccepted(const QString &route, qint64 id, int part, int reference);
     // A delivery report the gateway sent for a token the outbox knows.
     void reported(const QString &token, int type, const QString &answer);
 

@@ -30,8 +30,11 @@ bool hasTable(const QSqlDatabase &db, const QString &name)
 }
 
 // What the program keeps for the modem on `port`, from a ModemOptions
-// table: in service unless said otherwise, no PIN, no reset command.
-void readOptions(const QSqlDatabase &db, ModemTable::Modem &modem)
+// table: in service unless said otherwise, no PIN, no reset command. A PIN
+// or reset command the Modems window would not have stored (written there
+// by hand) goes to no modem: a CR or a quote in it would end the command
+// and make the rest one of its own.
+void readOptions(const QSqlDatabase &db, ModemTable::Modem &modem, QStringList *complaints)
 {
     QSqlQuery query = Sql::run(db,
                                QStringLiteral("SELECT InService, Pin, RefusedPin, ResetCommand FROM ModemOptions "
@@ -43,6 +46,20 @@ void readOptions(const QSqlDatabase &db, ModemTable::Modem &modem)
     modem.pin = query.value(1).toString();
     modem.refusedPin = query.value(2).toString();
     modem.resetCommand = query.value(3).toString();
+    const QString port = modem.settings.name();
+    if (!modem.pin.isEmpty() && !ModemTable::isPin(modem.pin)) {
+        modem.pin.clear();
+        if (complaints)
+            *complaints << QStringLiteral("The PIN stored for the modem on %1 is not 4 to 8 digits; it is not entered.")
+                               .arg(port);
+    }
+    if (!modem.resetCommand.isEmpty() && !ModemTable::isResetCommand(modem.resetCommand)) {
+        if (complaints)
+            *complaints << QStringLiteral("The reset command \"%1\" stored for the modem on %2 is not one AT command; "
+                                          "it is not sent.")
+                               .arg(FieldValues::shown(modem.resetCommand), port);
+        modem.resetCommand.clear();
+    }
 }
 
 // One option of the modem on `port`, its row made where it is missing.
@@ -96,7 +113,7 @@ QList<Modem> modems(QStringList *complaints)
     }
     if (hasTable(db, QStringLiteral("ModemOptions"))) {
         for (Modem &modem : list)
-            readOptions(db, modem);
+            readOptions(db, modem, complaints);
     }
     return list;
 }

@@ -3,7 +3,9 @@
 // results that end a step at once, a lowercase "ok", a stray ">", silence
 // for the full 8.64 seconds, lines the modem sends on its own before,
 // between and inside the steps of a send, and a pulled cable while idle and
-// while sending. (A text echoed with "OK" in it, and a bare "OK" to a text:
+// while sending; AT+CMEE=1 first on every opening; the answer to a message
+// waited for far longer than a command's, and heard when it comes later
+// still. (A text echoed with "OK" in it, and a bare "OK" to a text:
 // tst_send.)
 
 #include "modem/ModemLine.h"
@@ -47,6 +49,8 @@ private slots:
     void silenceTimesOutAfterTheFullLimit();
     void linesOfTheModemsOwnNeverAnswer();
     void pulledCable();
+    void everyOpeningAsksForErrorCodes();
+    void aMessageAnsweredLate();
     void afterEcho();
 
 private:
@@ -69,8 +73,21 @@ void tst_dialogue::init()
     m_trace = std::make_unique<TraceList>();
     m_line = std::make_unique<ModemLine>(PortSettings(), *m_trace);
     m_line->setTimeUnitMs(600);
+    // The opening's own first command, answered; each case starts after it.
+    QByteArray first;
+    connect(m_pty.get(), &PtyPair::received, this, [&](const QByteArray &bytes) {
+        first += bytes;
+        if (first == "\033AT+CMEE=1\r")
+            m_pty->write("AT+CMEE=1\r\r\nOK\r\n");
+    });
     m_line->open();
     QVERIFY(m_line->portOpen());
+    QTRY_VERIFY(!m_line->busy());
+    QCOMPARE(first, QByteArray("\033AT+CMEE=1\r"));
+    QCOMPARE(m_trace->lines().first(), QString("Sending..AT+CMEE=1"));
+    QVERIFY(m_trace->lines().last().startsWith("--> "));
+    m_pty->disconnect(this);
+    m_trace->Clear();
 }
 
 void tst_dialogue::cleanup()
@@ -250,6 +267,104 @@ void tst_dialogue::pulledCable()
     QVERIFY(relay.waitUntilIdle(20000));
     QCOMPARE(sentTexts(modem), QStringList({"Alert 1"}));
     QCOMPARE(relay.pageLog().text().count("Sending to Ann (+111)"), 1);
+}
+
+void tst_dialogue::everyOpeningAsksForErrorCodes()
+{
+    // A modem that says a bare ERROR after each power-on, as many do: each
+    // opening of the line sets codes before anything else goes to it.
+    SimulatedModem modem({"--cmee", "0", "--reopen-ms", "50"}, m_dir.path(), 2);
+    QVERIFY(modem.isReady());
+    PortSettings settings;
+    settings.port = 2;
+    ModemLine line(settings, *m_trace);
+    line.setTimeUnitMs(600);
+    std::optional<ModemAnswer> mode;
+    const auto askMode = [&] {
+        mode.reset();
+        line.ask(ModemCommand::query("AT+CMEE?", "+CMEE:"), [&](const ModemAnswer &given) { mode = given; });
+    };
+    // A job queued before the line opens comes after the opening's command.
+    askMode();
+    line.open();
+    QTRY_VERIFY(mode.has_value());
+    QVERIFY2(mode->reply.contains("+CMEE: 1"), qPrintable(mode->reply));
+    QVERIFY(m_trace->lines().contains("Sending..AT+CMEE=1"));
+
+    // Pulled and plugged in again: the modem has started over.
+    QSignalSpy back(&line, &ModemLine::lineBack);
+    QVERIFY(modem.control("unplug"));
+    QTRY_VERIFY(!line.portOpen());
+    QVERIFY(modem.control("plug") && modem.waitForReady());
+    QTRY_COMPARE_WITH_TIMEOUT(back.size(), 1, 3 * ModemLine::ReopenMs);
+    askMode();
+    QTRY_VERIFY(mode.has_value());
+    QVERIFY2(mode->reply.contains("+CMEE: 1"), qPrintable(mode->reply));
+
+    // Opened afresh as for a modem that locked up.
+    QTRY_VERIFY(!line.busy());
+    QVERIFY(modem.control("cmee 0"));
+    line.reopen();
+    askMode();
+    QTRY_VERIFY(mode.has_value());
+    QVERIFY2(mode->reply.contains("+CMEE: 1"), qPrintable(mode->reply));
+    QCOMPARE(modem.log().count("AT+CMEE=1"), 3);
+}
+
+void tst_dialogue::aMessageAnsweredLate()
+{
+    // A congested network answers a message after the line stopped
+    // waiting: the SMS ends Unanswered, and the answer is still heard.
+    SimulatedModem modem({"--cmgs-delay", "3500"}, m_dir.path(), 2);
+    QVERIFY(modem.isReady());
+    PortSettings settings;
+    settings.port = 2;
+    ModemLine line(settings, *m_trace);
+    line.setTimeUnitMs(288); // a message's answer is waited for 2 s
+    line.open();
+    QSignalSpy late(&line, &ModemLine::lateAccepted);
+    const auto send = [&](const QString &text, qint64 id, qint64 *elapsed) {
+        std::optional<SendOutcome> outcome;
+        SmsRequest request;
+        request.text = text;
+        request.name = "Ann";
+        request.number = "+111";
+        request.id = id;
+        QElapsedTimer clock;
+        clock.start();
+        line.send(request, [&](const SendOutcome &given) { outcome = given; });
+        [&] { QTRY_VERIFY_WITH_TIMEOUT(outcome.has_value(), 10000); }();
+        *elapsed = clock.elapsed();
+        return outcome.value_or(SendOutcome{});
+    };
+
+    qint64 elapsed = 0;
+    const SendOutcome text = send("Gold at 1900", 42, &elapsed);
+    QVERIFY(!text.sent);
+    QCOMPARE(text.failure, SendOutcome::Failure::Unanswered);
+    QCOMPARE(text.part, 0);
+    QCOMPARE(text.partCount, 1);
+    QCOMPARE(text.reason, QString("no answer from the modem within 2 s"));
+    QVERIFY2(elapsed >= 2000 && elapsed < 3500, qPrintable(QString::number(elapsed)));
+    QTRY_COMPARE_WITH_TIMEOUT(late.size(), 1, 5000);
+    QCOMPARE(late[0], QVariantList({qint64(42), 0, 1}));
+    QCOMPARE(sentTexts(modem), QStringList({"Gold at 1900"}));
+
+    // Silence at any other step keeps its one unit, and is no answer at all.
+    QVERIFY(modem.control("silent on"));
+    const SendOutcome silent = send("Gold at 1901", 43, &elapsed);
+    QCOMPARE(silent.failure, SendOutcome::Failure::NoAnswer);
+    QCOMPARE(silent.part, -1);
+    QVERIFY2(elapsed < 1000, qPrintable(QString::number(elapsed)));
+    QVERIFY(modem.control("silent off"));
+
+    // A long message: the part whose answer did not come.
+    const SendOutcome parts = send(QString(200, 'x'), 44, &elapsed);
+    QCOMPARE(parts.failure, SendOutcome::Failure::Unanswered);
+    QCOMPARE(parts.part, 0);
+    QCOMPARE(parts.partCount, 2);
+    QTRY_COMPARE_WITH_TIMEOUT(late.size(), 2, 5000);
+    QCOMPARE(late[1], QVariantList({qint64(44), 0, 2}));
 }
 
 void tst_dialogue::afterEcho()

@@ -3,7 +3,10 @@
 // traders by SMS through the other modem; the PIN entered once and a wrong
 // one never again; alerts held while no modem can send, and the traders told
 // afterwards; a round and an SMS asked for at the same moment; the daily
-// heartbeat; Status.json, whole at any moment, also after a kill.
+// heartbeat; Status.json, whole at any moment, also after a kill; a modem
+// missing at start looked at the moment it comes; a refused PIN in each way
+// a modem says it; an LTE module that cannot tell its signal; a PIN or reset
+// command in Config.mdb that the Modems window would not have stored.
 
 #include "store/DeskOptions.h"
 #include "store/ModemTable.h"
@@ -31,6 +34,10 @@ class tst_health : public QObject
 private slots:
     void downForEachReasonAndToldByTheOtherModem();
     void aWrongPinIsEnteredOnce();
+    void aRefusedPinInEachForm();
+    void aModemMissingAtStartIsCheckedWhenItComes();
+    void unknownSignalWhileRegisteredIsNoOutage();
+    void aStoredPinOrResetCommandThatIsNoneIsNeverWritten();
     void heldWhileNoModemCanSend();
     void aRoundAndAnSmsAtOnce();
     void heartbeat();
@@ -81,7 +88,7 @@ void tst_health::downForEachReasonAndToldByTheOtherModem()
     const QList<Case> cases = {
         {"no-sim", "SIM missing", [&] { a.control("sim"); }},
         {"registration 3", "not registered on the network", [&] { a.control("registration 1"); }},
-        {"signal 99", "no signal", [&] { a.control("signal 20"); }},
+        {"signal 0", "no signal", [&] { a.control("signal 20"); }},
         {"silent on", "no answer", [&] { a.control("silent off"); }},
         {"unplug", "no such device", [&] { QVERIFY(a.control("plug") && a.waitForReady()); }},
         // No PIN is set: down until the desk gives the right one.
@@ -144,6 +151,96 @@ void tst_health::aWrongPinIsEnteredOnce()
     QCOMPARE(modem.log().count("AT+CPIN=1234"), 1);
 }
 
+void tst_health::aRefusedPinInEachForm()
+{
+    // The modem set back to a bare ERROR, or to words, after the line was
+    // opened: the SIM's no is heard whichever way it comes.
+    for (const QString mode : {"0", "2"}) {
+        ProgramFolderFixture folder;
+        ScriptedMessageBoxes boxes;
+        SimulatedModem modem({"--pin", "1234", "--cmee", mode}, folder.path(), 1);
+        QVERIFY(modem.isReady());
+        TestRelay relay(300);
+        relay.setHealthRoundMs(100);
+        QTRY_VERIFY(relay.pageLog().text().contains("Modem COM1 is down: SIM PIN required"));
+        QVERIFY(modem.control("cmee " + mode));
+        relay.routes().setModemPin(1, "9999");
+        QTRY_VERIFY2(relay.pageLog().text().contains("Modem COM1 is down: the SIM refused the PIN"), qPrintable(mode));
+        runUntil([] { return false; }, 1000); // rounds go on
+        QCOMPARE(modem.log().count("AT+CPIN=9999"), 1);
+        QVERIFY(modem.log().contains(mode == "0" ? "AT+CPIN=9999  -> ERROR" : "-> +CME ERROR: incorrect password"));
+        QCOMPARE(folder.values("SELECT RefusedPin FROM ModemOptions WHERE COM = 1"), QStringList({"9999"}));
+    }
+}
+
+void tst_health::aModemMissingAtStartIsCheckedWhenItComes()
+{
+    // The relay starts while the modem's link leads nowhere; the device
+    // comes a moment later and is asked at once, not at the next round.
+    ProgramFolderFixture folder;
+    ScriptedMessageBoxes boxes;
+    QVERIFY(QFile::link(folder.file("no-such-device"), folder.file("COM1")));
+    TestRelay relay(300);
+    QTRY_VERIFY(relay.pageLog().text().contains("Modem COM1 is down: no such device"));
+    SimulatedModem modem({}, folder.path(), 1);
+    QVERIFY(modem.isReady());
+    QTRY_VERIFY_WITH_TIMEOUT(modem.log().contains("AT+CPIN?"), 3 * ModemLine::ReopenMs);
+    QTRY_VERIFY(relay.pageLog().text().contains("Modem COM1 is up again"));
+    // The opening's own command came first.
+    QVERIFY(modem.log().indexOf("AT+CMEE=1") < modem.log().indexOf("AT+CPIN?"));
+}
+
+void tst_health::unknownSignalWhileRegisteredIsNoOutage()
+{
+    // An LTE module answers "+CSQ: 99,99" while registered: it can send.
+    ProgramFolderFixture folder;
+    ScriptedMessageBoxes boxes;
+    folder.addUser("Ann", "+111", true);
+    const QString mt4 = folder.addWatchedFolder("mt4");
+    SimulatedModem modem({"--quiet", "--csq", "99,99"}, folder.path(), 1);
+    QVERIFY(modem.isReady());
+    TestRelay relay(300);
+    relay.setHealthRoundMs(100);
+    runUntil([] { return false; }, 1000); // rounds enough for "no signal"
+    QVERIFY2(!relay.pageLog().text().contains("is down"), qPrintable(relay.pageLog().text()));
+    writeAlerts(mt4, 1, 1);
+    QVERIFY(relay.waitUntilIdle(20000));
+    QCOMPARE(sentTexts(modem), QStringList({"Alert 1"}));
+    // A measured 0 is still no signal.
+    QVERIFY(modem.control("csq 0,99"));
+    QTRY_VERIFY_WITH_TIMEOUT(relay.pageLog().text().contains("Modem COM1 is down: no signal"), 5000);
+}
+
+void tst_health::aStoredPinOrResetCommandThatIsNoneIsNeverWritten()
+{
+    // Written into Config.mdb by hand: a quote would end AT+CPIN's
+    // argument, a CR the reset command and start another one.
+    ProgramFolderFixture folder;
+    ScriptedMessageBoxes boxes;
+    ModemTable::setPin(1, "1234");
+    folder.exec("UPDATE ModemOptions SET Pin = ?, ResetCommand = ? WHERE COM = 1",
+                {QString("1234\""), QString("AT+CFUN=1,1\rATD5550100;")});
+    SimulatedModem modem({"--pin", "1234"}, folder.path(), 1);
+    QVERIFY(modem.isReady());
+    TestRelay relay(300);
+    relay.setHealthRoundMs(100);
+    QTRY_VERIFY(relay.pageLog().text().contains("Modem COM1 is down: SIM PIN required"));
+    const QString pin = "The PIN stored for the modem on COM1 is not 4 to 8 digits; it is not entered.";
+    const QString reset = "The reset command \"AT+CFUN=1,1?ATD5550100;\" stored for the modem on COM1 is not one AT "
+                          "command; it is not sent.";
+    QCOMPARE(relay.pageLog().text().count(pin), 1);
+    QCOMPARE(relay.pageLog().text().count(reset), 1);
+    // Silent for rounds enough to be reset (each question waits its unit):
+    // nothing is sent.
+    QVERIFY(modem.control("silent on"));
+    QTRY_VERIFY(relay.pageLog().text().contains("Modem COM1 is down: no answer"));
+    runUntil([] { return false; }, 5000);
+    QVERIFY(!relay.pageLog().text().contains("it is sent"));
+    QVERIFY(!relay.trace().lines().join('\n').contains("AT+CFUN"));
+    QVERIFY(!modem.log().contains("AT+CPIN="));
+    QCOMPARE(relay.pageLog().text().count(pin), 1);
+}
+
 void tst_health::heldWhileNoModemCanSend()
 {
     TestClock clock(QDateTime(QDate(2026, 12, 9), QTime(10, 0)));
@@ -180,13 +277,15 @@ void tst_health::heldWhileNoModemCanSend()
 
 void tst_health::aRoundAndAnSmsAtOnce()
 {
-    // Each answer takes a while; the round starts with the relay, and an
-    // SMS is asked for at the same moment: it waits for the question under
-    // way only, and no question comes between its steps.
+    // Each answer takes a while; the round starts once the line has been
+    // opened, and an SMS is asked for the moment its first question is
+    // written: it waits for the question under way only, and no question
+    // comes between its steps.
     ProgramFolderFixture folder;
     SimulatedModem modem({"--delay", "100"}, folder.path(), 1);
     QVERIFY(modem.isReady());
     TestRelay relay(1500);
+    QVERIFY(runUntil([&] { return relay.trace().lines().contains("Sending..AT+CPIN?"); }, 10000));
     bool done = false;
     relay.SendAlarm("now", "TEST", "+333", [&] { done = true; });
     QVERIFY(runUntil([&] { return done; }, 10000));

@@ -26,6 +26,7 @@ private slots:
     void enginePduMode();
     void engineRefusalsAndHangUps();
     void engineHealth();
+    void engineErrorModesAndACongestedNetwork();
     void engineReportSettings();
     void engineReportsPassedOn();
     void engineStoredReports();
@@ -360,6 +361,69 @@ void tst_modemsim::engineHealth()
     QCOMPARE(sendPart(searching, SmsPdu::encode("+15550001", "hi", 1).parts[0]), acknowledged(1));
 }
 
+void tst_modemsim::engineErrorModesAndACongestedNetwork()
+{
+    // Failures as AT+CMEE says, from power-on: a bare ERROR, then words,
+    // then codes; a power-on sets the mode back, the control line too.
+    ModemEngine bare({.echo = false, .errorMode = 0, .pin = "1234", .pinLock = true});
+    QCOMPARE(bare.feed("AT+CMEE?\r"), answer("+CMEE: 0"));
+    QCOMPARE(bare.feed("AT+CPIN=9999\r"), QByteArray("\r\nERROR\r\n"));
+    QCOMPARE(bare.feed("AT+CMEE=2\r"), Ok);
+    QCOMPARE(bare.feed("AT+CPIN=9999\r"), QByteArray("\r\n+CME ERROR: incorrect password\r\n"));
+    QCOMPARE(bare.feed("AT+CMEE=1\r"), Ok);
+    QCOMPARE(bare.feed("AT+CMEE?\r"), answer("+CMEE: 1"));
+    bare.powerOn();
+    QCOMPARE(bare.feed("AT+CMEE?\r"), answer("+CMEE: 0"));
+    QCOMPARE(bare.control("cmee 2"), std::optional<QByteArray>(""));
+    QCOMPARE(bare.feed("AT+CMEE?\r"), answer("+CMEE: 2"));
+    QCOMPARE(bare.control("cmee 3"), std::nullopt);
+    QCOMPARE(ModemEngine({.echo = false}).feed("AT+CMEE?\r"), answer("+CMEE: 1"));
+
+    // An LTE module: 99,99 while registered; not registered, the signal as ever.
+    ModemEngine lte({.echo = false, .csq = "99,99"});
+    QCOMPARE(lte.feed("AT+CSQ\r"), answer("+CSQ: 99,99"));
+    lte.control("registration 2");
+    QCOMPARE(lte.feed("AT+CSQ\r"), answer("+CSQ: 20,99"));
+    lte.control("registration 5");
+    QCOMPARE(lte.control("csq 17,3"), std::optional<QByteArray>(""));
+    QCOMPARE(lte.feed("AT+CSQ\r"), answer("+CSQ: 17,3"));
+    for (const char *wrong : {"csq 32,0", "csq 5,8", "csq 5", "csq x,1"})
+        QCOMPARE(lte.control(wrong), std::nullopt);
+    QCOMPARE(ModemEngine::signalQuality("99,99"), std::optional<QByteArray>("99,99"));
+
+    // A congested network: the answer to a message goes to the host, to be
+    // written that much later; commands are answered meanwhile.
+    ModemEngine slow({.echo = false, .cmgsDelayMs = 700});
+    QSignalSpy late(&slow, &ModemEngine::answerLate);
+    slow.feed("AT+CMGF=1\r");
+    QCOMPARE(sendText(slow, "+15550001"), QByteArray());
+    QCOMPARE(late.size(), 1);
+    QCOMPARE(late[0][0].toByteArray(), acknowledged(1));
+    QCOMPARE(late[0][1].toInt(), 700);
+    QCOMPARE(slow.feed("AT\r"), Ok);
+    slow.feed("AT+CMGF=0\r");
+    QCOMPARE(sendPart(slow, SmsPdu::encode("+15550001", "hi", 1).parts[0]), QByteArray());
+    QCOMPARE(late.size(), 2);
+    QCOMPARE(late[1][0].toByteArray(), acknowledged(2));
+    QCOMPARE(slow.control("cmgs-delay 0"), std::optional<QByteArray>(""));
+    QCOMPARE(sendPart(slow, SmsPdu::encode("+15550001", "hi", 2).parts[0]), acknowledged(3));
+    QCOMPARE(late.size(), 2);
+
+    // One part of every long message refused, every time it comes.
+    ModemEngine picky({.echo = false, .refusePart = 2});
+    QSignalSpy whole(&picky, &ModemEngine::acceptedPdu);
+    const SmsPdu::Message message = SmsPdu::encode("+15550001", QString(200, 'x'), 7);
+    QCOMPARE(message.parts.size(), 2);
+    for (int round = 0; round < 3; ++round) {
+        QCOMPARE(sendPart(picky, message.parts[0]), acknowledged(round + 1));
+        QCOMPARE(sendPart(picky, message.parts[1]), Refused);
+    }
+    QCOMPARE(whole.size(), 0);
+    QCOMPARE(picky.control("refuse-part 0"), std::optional<QByteArray>(""));
+    QCOMPARE(sendPart(picky, message.parts[1]), acknowledged(4));
+    QCOMPARE(whole.size(), 1);
+}
+
 void tst_modemsim::engineReportSettings()
 {
     ModemEngine modem({.echo = false});
@@ -637,6 +701,8 @@ void tst_modemsim::toolControl()
     QCOMPARE(talk(port, "AT+CSQ\r", "OK\r\n"), answer("+CSQ: 20,99"));
     QVERIFY(modem.control("signal 0"));
     QCOMPARE(talk(port, "AT+CSQ\r", "OK\r\n"), answer("+CSQ: 0,99"));
+    QVERIFY(modem.control("csq 99,99"));
+    QCOMPARE(talk(port, "AT+CSQ\r", "OK\r\n"), answer("+CSQ: 99,99"));
 
     // The first message's report waits for the second message's prompt.
     talk(port, "AT+CMGF=1\rAT+CSMP=49,167,0,0\rAT+CNMI=2,1,0,1,0\r", "OK\r\n\r\nOK\r\n\r\nOK\r\n");

@@ -67,14 +67,15 @@ void tst_send::acknowledgedSend()
 void tst_send::textModeBytesAsEver()
 {
     // Short ASCII texts reach the modem byte for byte as they always did,
-    // after the ESC that clears a prompt left open.
+    // after the ESC that clears a prompt left open; the fresh opening asks
+    // for error codes first.
     ProgramFolderFixture folder;
     PtyPair device(folder.path(), 1);
     device.listen();
     QByteArray heard;
     connect(&device, &PtyPair::received, this, [&](const QByteArray &bytes) {
         heard += bytes;
-        if (heard.endsWith("AT+CMGF=1\r"))
+        if (heard.endsWith("AT+CMGF=1\r") || heard.endsWith("AT+CMEE=1\r"))
             device.write("\r\nOK\r\n");
         else if (heard.endsWith("\"\r"))
             device.write("\r\n> ");
@@ -83,7 +84,7 @@ void tst_send::textModeBytesAsEver()
     });
     TestSender s;
     s.SendAlarm("Gold above 1900", "Desk1", "555");
-    QCOMPARE(heard, QByteArray("\033AT+CMGF=1\rAT+CMGS=\"555\"\rGold above 1900\x1a\r"));
+    QCOMPARE(heard, QByteArray("\033AT+CMEE=1\r\033AT+CMGF=1\rAT+CMGS=\"555\"\rGold above 1900\x1a\r"));
     QVERIFY(s.pageLog.text().contains("Sending to Desk1 (555)"));
 }
 

@@ -103,12 +103,16 @@ ModemEngine::ModemEngine(const Options &options, QObject *parent)
     , m_pinNeeded(options.pinLock)
     , m_registration(options.registration)
     , m_signal(options.signal)
+    , m_csq(options.csq)
+    , m_cmgsDelayMs(options.cmgsDelayMs)
+    , m_refusePart(options.refusePart)
     , m_reportStatus(options.reportStatus)
     , m_reportSilent(options.reportSilent)
     , m_keepReports(options.keepReports)
     , m_storedReportsOnly(options.storedReportsOnly)
     , m_srMemory(qMax(options.srCapacity, 0))
 {
+    m_errorMode = options.errorMode;
     m_sinceStart.start();
 }
 
@@ -129,7 +133,7 @@ void ModemEngine::powerOn()
     m_pinNeeded = m_options.pinLock;
     m_functionality = 1;
     m_registrationMode = 0;
-    m_errorMode = 1;
+    m_errorMode = m_options.errorMode;
     m_smsParameters = {17, 167, 0, 0};
     m_indications = {};
     m_readFromSr = false;
@@ -296,7 +300,8 @@ QByteArray ModemEngine::executeHealth(const QByteArray &body, bool *known)
         return result("OK");
     }
     if (body == "+CSQ")
-        return information("+CSQ: " + QByteArray::number(m_signal) + ",99");
+        return information("+CSQ: "
+                           + (registered() && !m_csq.isEmpty() ? m_csq : QByteArray::number(m_signal) + ",99"));
     if (body == "+CSQ=?")
         return information("+CSQ: (0-31,99),(0-7,99)");
     if (body == "+COPS?")
@@ -616,6 +621,12 @@ QByteArray ModemEngine::submit()
 {
     const QByteArray reply = m_pduLength < 0 ? submitText() : submitPdu();
     m_text.clear();
+    // A congested network: the modem takes further commands meanwhile.
+    if (m_cmgsDelayMs > 0 && !reply.isEmpty()) {
+        emit logged(QStringLiteral("  (the answer comes %1 ms late)").arg(m_cmgsDelayMs));
+        emit answerLate(reply, m_cmgsDelayMs);
+        return {};
+    }
     return reply;
 }
 
@@ -683,6 +694,9 @@ QByteArray ModemEngine::submitPdu()
     }
     if (!reason.isEmpty())
         return refuse(what, number, reason, m_options.cmsCode);
+    if (concatenated && pdu.partNumber == m_refusePart)
+        return refuse(what, number, "part " + QByteArray::number(pdu.partNumber) + " refused every time",
+                      UnknownErrorCode);
     if (m_options.bareOk)
         return answerBare(what);
 
@@ -907,6 +921,15 @@ std::optional<QByteArray> ModemEngine::control(QByteArrayView line)
         understood = stat && *stat != 4;
         if (understood)
             m_registration = *stat;
+    } else if (words[0] == "csq" || words[0] == "cmgs-delay" || words[0] == "refuse-part") {
+        understood = controlNetwork(words);
+    } else if (words[0] == "cmee" && words.size() == 2) {
+        // The modem's error reporting set back behind the program's back,
+        // as a firmware that forgets AT+CMEE does.
+        const std::optional<int> mode = integer(words[1], 0, 2);
+        understood = mode.has_value();
+        if (understood)
+            m_errorMode = *mode;
     } else if (command == "pin-required") {
         m_pinNeeded = true;
     } else if (command == "no-sim") {
@@ -938,6 +961,35 @@ std::optional<QByteArray> ModemEngine::control(QByteArrayView line)
         return std::nullopt;
     }
     return out + registrationNews(before);
+}
+
+// What the network does with messages and what AT+CSQ says of it.
+bool ModemEngine::controlNetwork(const QList<QByteArray> &words)
+{
+    if (words.size() != 2)
+        return false;
+    if (words[0] == "csq") {
+        const std::optional<QByteArray> csq = signalQuality(words[1]);
+        if (csq)
+            m_csq = *csq;
+        return csq.has_value();
+    }
+    const std::optional<int> value = integer(words[1], 0, words[0] == "refuse-part" ? 255 : 3600000);
+    if (value)
+        (words[0] == "refuse-part" ? m_refusePart : m_cmgsDelayMs) = *value;
+    return value.has_value();
+}
+
+std::optional<QByteArray> ModemEngine::signalQuality(QByteArrayView text)
+{
+    const QList<QByteArray> values = text.toByteArray().split(',');
+    if (values.size() != 2)
+        return std::nullopt;
+    const std::optional<int> rssi = integer(values[0].trimmed(), 0, 99);
+    const std::optional<int> ber = integer(values[1].trimmed(), 0, 99);
+    if (!rssi || !ber || (*rssi > 31 && *rssi != 99) || (*ber > 7 && *ber != 99))
+        return std::nullopt;
+    return QByteArray::number(*rssi) + ',' + QByteArray::number(*ber);
 }
 
 // +CREG: <stat> when registration has changed and AT+CREG=1 or 2 asked to hear of it.

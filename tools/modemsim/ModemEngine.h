@@ -41,6 +41,9 @@ public:
         QHash<QByteArray, int> rejectedFor = {}; // number -> refused this many ms after start
         bool bareOk = false;                     // answer a message with a bare OK and send nothing
         int rejectPart = 0;                      // refuse this part of a concatenated message once
+        int refusePart = 0;                      // refuse this part of every concatenated message, always
+        int cmgsDelayMs = 0;                     // the answer to a message comes this late (a congested network)
+        int errorMode = 1;                       // AT+CMEE at power-on: 0 bare ERROR, 1 codes, 2 words
         bool lowercase = false;                  // "ok" / "error", as some broken modems do
         bool silent = false;                     // a dead modem: no echo, no reply
         double silentRate = 0;                   // fraction of commands ignored entirely
@@ -52,6 +55,7 @@ public:
         bool simInserted = true;
         int registration = 1; // +CREG <stat>: 0 idle, 1 home, 2 searching, 3 denied, 5 roaming
         int signal = 20;      // +CSQ <rssi>: 0..31, 99 unknown
+        QByteArray csq = {};  // what AT+CSQ answers while registered ("99,99" as LTE modules say); empty: signal,99
         QByteArray operatorName = "Vantrel Mobile";
         int srCapacity = 20;                      // status reports the SIM's SR memory holds
         int reportDelayMs = 200;                  // from an accepted SMS to its status report
@@ -107,6 +111,8 @@ public:
     // Backslash escapes for the record file and the log: printable ASCII
     // stays, everything else becomes \\ \n \r \t or \xHH.
     static QByteArray escape(QByteArrayView bytes);
+    // "RSSI,BER" as AT+CSQ answers it (0..31 or 99, 0..7 or 99); nullopt for anything else.
+    static std::optional<QByteArray> signalQuality(QByteArrayView text);
 
 signals:
     // A message taken in text mode, its text byte for byte.
@@ -119,6 +125,9 @@ signals:
     void logged(const QString &line);
     // Asks the host to call reportArrived(id) after delayMs.
     void reportDue(int id, int delayMs);
+    // The answer to a message, which the host writes after delayMs (and not
+    // on a line that went down meanwhile); feed() returned nothing for it.
+    void answerLate(const QByteArray &bytes, int delayMs);
 
 private:
     enum class State { Command, Ignoring, Text };
@@ -171,6 +180,7 @@ private:
     int storeReport(const SmsPdu::StatusReport &report);
     int srUsed() const;
     QByteArray registrationNews(int before) const;
+    bool controlNetwork(const QList<QByteArray> &words);
     Sim sim() const;
     int simRefusalCode() const;
     int registration() const;
@@ -211,6 +221,9 @@ private:
     int m_pinTriesLeft = PinTries; // none left: the SIM wants its PUK
     int m_registration = 1;
     int m_signal = 20;
+    QByteArray m_csq;
+    int m_cmgsDelayMs = 0;
+    int m_refusePart = 0;
     QMap<int, PendingReport> m_reports; // by id, in the order the messages went out
     int m_lastReportId = 0;
     QHash<QByteArray, int> m_reportStatus;

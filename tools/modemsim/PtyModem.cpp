@@ -40,6 +40,7 @@ PtyModem::PtyModem(ModemEngine &engine, const QString &folder, int port, const O
     connect(&m_reopenTimer, &QTimer::timeout, this, &PtyModem::reopen);
     connect(&m_engine, &ModemEngine::reportDue, this,
             [this](int id, int delayMs) { QTimer::singleShot(delayMs, this, [this, id] { bringReport(id); }); });
+    connect(&m_engine, &ModemEngine::answerLate, this, &PtyModem::answerLate);
 }
 
 PtyModem::~PtyModem()
@@ -299,8 +300,18 @@ void PtyModem::bringReport(int id)
         queue({m_clock.elapsed(), said, false, false});
 }
 
+void PtyModem::answerLate(const QByteArray &bytes, int delayMs)
+{
+    // A line that hung up meanwhile took the answer with it.
+    QTimer::singleShot(delayMs, this, [this, bytes, line = m_lineNumber] {
+        if (line == m_lineNumber && m_master >= 0 && !m_engine.lineDropped())
+            queue({m_clock.elapsed(), bytes, false, false});
+    });
+}
+
 void PtyModem::closeLine()
 {
+    ++m_lineNumber;
     m_notifier.reset();
     if (m_master >= 0)
         ::close(m_master);

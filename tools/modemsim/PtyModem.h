@@ -68,6 +68,7 @@ private:
     void unplug();
     void plug();
     void bringReport(int id);
+    void answerLate(const QByteArray &bytes, int delayMs);
     void closeLine();
     bool pointLinkAt(const QString &target);
 
@@ -88,4 +89,5 @@ private:
     QTimer m_drainTimer;
     QTimer m_reopenTimer;
     bool m_unplugged = false;
+    int m_lineNumber = 0; // counts the lines offered: a late answer belongs to the one it was due on
 };

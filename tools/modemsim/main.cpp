@@ -74,6 +74,16 @@ void addOptions(QCommandLineParser &parser)
     option("reject-for", "Refuse messages to NUMBER during the first MS milliseconds after start (repeatable).",
            "NUMBER:MS");
     option("reject-part", "Refuse part N of each concatenated PDU message the first time it is offered.", "N", "0");
+    option("refuse-part", "Refuse part N of every concatenated PDU message with +CMS ERROR: 500, every time.", "N",
+           "0");
+    option("cmgs-delay",
+           "The answer to a message (+CMGS: <mr> and OK after Ctrl-Z or the PDU) comes this late, as on a "
+           "congested network; other commands are answered meanwhile.",
+           "MS", "0");
+    option("cmee",
+           "AT+CMEE mode at power-on: 0 a bare ERROR for every failure (the factory setting of many modems), "
+           "1 +CME ERROR: <number>, 2 +CME ERROR: <text>.",
+           "N", "1");
     option("reject-rate", "Refuse this fraction of the other messages.", "P", "0");
     option("cms-code", "Code of the +CMS ERROR sent for a refusal.", "CODE", "500");
     option("seed", "Seed of the random choices (default: random, shown in the log).", "S");
@@ -96,11 +106,13 @@ void addOptions(QCommandLineParser &parser)
            "messages are sent at 1 and 5 only.",
            "STAT", "1");
     option("signal", "Signal strength AT+CSQ answers: 0 to 31, 99 for unknown.", "RSSI", "20");
+    option("csq", "What AT+CSQ answers while registered, overriding --signal: \"99,99\" as LTE modules say.",
+           "RSSI,BER");
     option("operator", "Network name AT+COPS? answers while registered.", "NAME", "Vantrel Mobile");
     option("control",
            "Make a FIFO at PATH and take commands from it, one a line: signal N, registration N, pin-required, "
-           "no-sim, sim, silent on|off, unplug (the line and the link go away), plug (a fresh line and link), "
-           "reports deliver (every report on its way comes now), report-fail NUMBER ST, report-silent NUMBER, "
+           "no-sim, sim, silent on|off, csq RSSI,BER, cmgs-delay MS, refuse-part N, cmee N, unplug (the line and the link go "
+           "away), plug (a fresh line and link), reports deliver (every report on its way comes now), report-fail NUMBER ST, report-silent NUMBER, "
            "keep-reports on|off.",
            "PATH");
     option("sr-capacity", "Status reports the SIM's SR memory holds; when it is full, further ones are lost.", "N",
@@ -138,6 +150,9 @@ ModemEngine::Options modemOptions(const QCommandLineParser &parser, quint32 seed
         modem.rejectedFor.insert(window.left(colon).toLatin1(), ms);
     }
     modem.rejectPart = int(number(parser, QStringLiteral("reject-part"), 0, 255));
+    modem.refusePart = int(number(parser, QStringLiteral("refuse-part"), 0, 255));
+    modem.cmgsDelayMs = int(number(parser, QStringLiteral("cmgs-delay"), 0, 3600000));
+    modem.errorMode = int(number(parser, QStringLiteral("cmee"), 0, 2));
     modem.rejectRate = number(parser, QStringLiteral("reject-rate"), 0, 1);
     modem.cmsCode = int(number(parser, QStringLiteral("cms-code"), 0, 65535));
     modem.refuseTextMode = parser.isSet(QStringLiteral("error-cmgf"));
@@ -164,6 +179,12 @@ ModemEngine::Options modemOptions(const QCommandLineParser &parser, quint32 seed
     modem.signal = int(number(parser, QStringLiteral("signal"), 0, 99));
     if (modem.signal > 31 && modem.signal != 99)
         die(QStringLiteral("--signal wants 0 to 31, or 99"));
+    if (parser.isSet(QStringLiteral("csq"))) {
+        const std::optional<QByteArray> csq = ModemEngine::signalQuality(parser.value(QStringLiteral("csq")).toLatin1());
+        if (!csq)
+            die(QStringLiteral("--csq wants RSSI,BER: 0 to 31 or 99, then 0 to 7 or 99"));
+        modem.csq = *csq;
+    }
     modem.operatorName = parser.value(QStringLiteral("operator")).toLatin1();
     modem.srCapacity = int(number(parser, QStringLiteral("sr-capacity"), 0, 1000));
     modem.reportDelayMs = int(number(parser, QStringLiteral("report-delay"), 0, 3600000));
