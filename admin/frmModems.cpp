@@ -5,9 +5,9 @@
 #include "admin/ModemTestBoxes.h"
 #include "admin/ModemsLink.h"
 #include "admin/SettingsGrid.h"
+#include "pickup/Heartbeat.h"
 #include "route/GatewayRoute.h"
 #include "route/RouteSet.h"
-#include "pickup/Heartbeat.h"
 #include "store/MessageBoxes.h"
 #include "store/ModemTable.h"
 #include "store/UpdateCom.h"
@@ -27,11 +27,6 @@ QString signalText(const ModemHealth &health)
         return {};
     const int bars = health.rssi >= 20 ? 4 : health.rssi >= 15 ? 3 : health.rssi >= 10 ? 2 : health.rssi >= 5 ? 1 : 0;
     return QStringLiteral("%1 dBm ").arg(*dbm) + QString(bars, QChar(0x25AE)) + QString(4 - bars, QChar(0x25AF));
-}
-
-QString stateText(const RouteStatus &status)
-{
-    return status.reason.isEmpty() || status.up() ? status.stateWords() : status.stateWords() + QStringLiteral(": ") + status.reason;
 }
 
 } // namespace
@@ -93,7 +88,7 @@ void frmModems::FillModemList()
         SettingsGrid::setText(grid, row, PortColumn,
                               status.settings.name() + (status.first ? QStringLiteral(" (COM page)") : QString()));
         SettingsGrid::setText(grid, row, SettingsColumn, status.settings.SettingsString());
-        SettingsGrid::setText(grid, row, StateColumn, stateText(status));
+        SettingsGrid::setText(grid, row, StateColumn, status.stateWithReason());
         SettingsGrid::setText(grid, row, SignalColumn, signalText(status.health));
         SettingsGrid::setText(grid, row, OperatorColumn, status.health.operatorName);
         SettingsGrid::setText(grid, row, SentColumn, QString::number(status.sentToday));
@@ -235,7 +230,8 @@ void frmModems::showGateway()
     ui->chkGatewayOnly->setChecked(m_routes.gatewayOnly());
     QString state = QStringLiteral("No gateway.");
     if (gateway) {
-        state = QStringLiteral("Gateway %1").arg(gateway->up() ? QStringLiteral("in service") : stateText(*gateway));
+        state =
+            QStringLiteral("Gateway %1").arg(gateway->up() ? QStringLiteral("in service") : gateway->stateWithReason());
         state += QStringLiteral(", %1 SMS today").arg(gateway->sentToday);
         if (!gateway->hearsReports)
             state += QStringLiteral(", no delivery reports");

@@ -10,9 +10,9 @@
 // centre, with its delivery reports; then also the time from an alert file
 // to the gateway's acceptance. That desk has no modem, so no modem parts.
 
-#include "route/GatewayRoute.h"
 #include "modem/SmsPdu.h"
 #include "pickup/AlertRelay.h"
+#include "route/GatewayRoute.h"
 #include "store/DeskOptions.h"
 #include "store/LogTable.h"
 #include "store/UpdateCom.h"

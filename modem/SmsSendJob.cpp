@@ -153,8 +153,8 @@ std::optional<ModemCommand> SmsSendJob::fail(const ModemAnswer &answer)
     // Silence after the message itself was written is the network's delay,
     // not a dead modem: it may still send it.
     const bool messageWritten = m_step == Step::Text || m_step == Step::Part;
-    m_outcome.failure = answer.timedOut && messageWritten ? SendOutcome::Failure::Unanswered
-                        : answer.timedOut                 ? SendOutcome::Failure::NoAnswer
+    m_outcome.failure = answer.timedOut && messageWritten    ? SendOutcome::Failure::Unanswered
+                        : answer.timedOut                    ? SendOutcome::Failure::NoAnswer
                         : isDestinationCause(answer.failure) ? SendOutcome::Failure::Destination
                                                              : SendOutcome::Failure::Refused;
     if (m_outcome.failure == SendOutcome::Failure::Unanswered)

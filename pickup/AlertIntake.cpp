@@ -1,9 +1,9 @@
 #include "pickup/AlertIntake.h"
 
+#include "modem/OutboxReport.h"
 #include "modem/PageLog.h"
 #include "pickup/AlertFile.h"
 #include "pickup/AlertLineReader.h"
-#include "modem/OutboxReport.h"
 #include "store/DbError.h"
 #include "store/MessageBoxes.h"
 #include "store/Outbox.h"

@@ -74,10 +74,7 @@ AlertRelay::AlertRelay(QObject *parent)
     connect(&m_routes, &RouteSet::back, this, [this] { cycleSoon(0); });
     connect(&m_routes, &RouteSet::reported, &m_reports, &DeliveryReports::gatewayReport);
     // The modems of a desk that started on its gateway alone come into use.
-    connect(&m_routes, &RouteSet::modemsInUse, this, [this] {
-        if (m_healthRounds && !m_health.started())
-            m_health.start();
-    });
+    connect(&m_routes, &RouteSet::modemsInUse, this, &AlertRelay::startHealthRounds);
     connect(&m_reporter, &SmsReporter::deliveryChanged, &m_status, &StatusFile::changed);
 
     // A modem that goes down or comes back is said to the traders by SMS
@@ -215,12 +212,18 @@ void AlertRelay::start()
         }
     });
     // A desk that sends by its gateway alone leaves its modems alone.
-    if (m_routes.modemsUsed() && m_healthRounds)
-        m_health.start();
+    if (m_routes.modemsUsed())
+        startHealthRounds();
     m_heartbeat.start();
     m_reports.start();
     m_status.start();
     m_timer.start();
+}
+
+void AlertRelay::startHealthRounds()
+{
+    if (m_healthRounds && !m_health.started())
+        m_health.start();
 }
 
 void AlertRelay::stop()

@@ -7,10 +7,7 @@
 #include "modem/SmsReporter.h"
 #include "modem/TraceList.h"
 #include "pickup/AlertIntake.h"
-#include "route/AlarmThrottle.h"
-#include "route/DeliveryReports.h"
 #include "pickup/Dispatcher.h"
-#include "route/HealthMonitor.h"
 #include "pickup/Heartbeat.h"
 #include "pickup/LogWriter.h"
 #include "pickup/MT4Paths.h"
@@ -176,6 +173,7 @@ signals:
 
 private:
     void runCycle();
+    void startHealthRounds();
     void cycleSoon(int ms);
     void watchFolders();
     void endCycle();

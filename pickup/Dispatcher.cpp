@@ -1,10 +1,11 @@
 #include "pickup/Dispatcher.h"
 
+#include "modem/ModemLine.h"
+#include "modem/OutboxReport.h"
 #include "modem/PageLog.h"
 #include "modem/Recipients.h"
 #include "modem/SmsReporter.h"
 #include "pickup/LogWriter.h"
-#include "modem/OutboxReport.h"
 #include "route/RouteSet.h"
 #include "store/Clock.h"
 #include "store/DbError.h"
@@ -169,10 +170,9 @@ void Dispatcher::releaseParked()
     // An SMS that waits for another route goes back to its retry delay
     // once no other route may take it, or once it has waited a while: its
     // number is not held for an SMS that is not under way.
-    const qint64 longest = m_failoverWaitMs;
     for (qsizetype i = 0; i < m_failover.size();) {
         const Pending &pending = m_failover[i];
-        if (m_routes.anyOtherInService(pending.failedOn) && !pending.parked.hasExpired(longest)) {
+        if (m_routes.anyOtherInService(pending.failedOn) && !pending.parked.hasExpired(m_failoverWaitMs)) {
             ++i;
             continue;
         }
@@ -182,7 +182,7 @@ void Dispatcher::releaseParked()
     if (m_failover.isEmpty())
         m_parkedCheck.stop();
     else if (!m_parkedCheck.isActive())
-        m_parkedCheck.start(int(qBound(qint64(10), longest / 4, qint64(5000))));
+        m_parkedCheck.start(int(qBound(qint64(10), m_failoverWaitMs / 4, qint64(5000))));
 }
 
 void Dispatcher::recordKept()
@@ -297,31 +297,31 @@ void Dispatcher::lateAccepted(const QString &route, qint64 id, int part, int ref
     const auto unanswered = m_unanswered.constFind(id);
     if (unanswered == m_unanswered.cend() || m_active.contains(id) || part < 0 || part >= 32)
         return;
-    auto [pending, outcome] = *unanswered;
+    Unanswered late = *unanswered;
     m_unanswered.erase(unanswered);
+    SendOutcome &outcome = late.outcome;
     outcome.references << reference;
     outcome.partsSent |= 1u << part;
-    pending.sms.partsRoute = route;
-    pending.sms.partsReference = pending.request.reference;
+    outcome.route = route;
     const quint32 all = outcome.partCount >= 32 ? ~0u : (1u << outcome.partCount) - 1;
-    try {
-        if ((outcome.partsSent & all) == all) {
-            outcome.sent = true;
-            outcome.failure = SendOutcome::Failure::None;
-            outcome.reason.clear();
-            QStringList references;
-            for (const int each : std::as_const(outcome.references))
-                references << QString::number(each);
-            m_outbox.recordSent(id, route, pending.request.report ? references : QStringList());
-            m_reporter.sent(pending.request, outcome);
-        } else {
-            // The parts left go by the same route under the same reference.
+    if ((outcome.partsSent & all) != all) {
+        // The parts left go by the same route under the same reference.
+        try {
             m_outbox.recordFailed(id, outcome.reason, Clock::nowUtc().addMSecs(m_retryDelaysMs.value(0)),
-                                  outcome.partsSent, route, pending.request.reference);
+                                  outcome.partsSent, route, late.pending.request.reference);
+        } catch (const DbError &error) {
+            OutboxReport::failed(m_pageLog, error.text());
         }
-    } catch (const DbError &error) {
-        OutboxReport::failed(m_pageLog, error.text());
         return;
+    }
+    outcome.sent = true;
+    outcome.failure = SendOutcome::Failure::None;
+    outcome.reason.clear();
+    m_reporter.sent(late.pending.request, outcome);
+    // Kept as any outcome the outbox cannot take yet.
+    if (!record(late.pending, outcome)) {
+        m_active.insert(id);
+        m_unrecorded.append({late.pending, outcome});
     }
     m_reporter.updateCounts();
 }
@@ -353,8 +353,13 @@ void Dispatcher::ended(SmsRoute *route, Pending pending, const SendOutcome &outc
     // for its retry delay, where a late answer settles it, rather than go
     // by another route at once.
     const bool mayYetGo = outcome.failure == SendOutcome::Failure::Unanswered;
-    if (mayYetGo)
-        m_unanswered.insert(pending.sms.id, {pending, outcome});
+    if (mayYetGo) {
+        // No late answer comes after a line's watch for it has ended.
+        m_unanswered.removeIf([](const auto &each) { return each.value().since.hasExpired(ModemLine::LateAnswerMs); });
+        Unanswered kept{pending, outcome, {}};
+        kept.since.start();
+        m_unanswered.insert(pending.sms.id, kept);
+    }
     if (!outcome.sent && !m_stopping && !mayYetGo) {
         // Another modem in service that has not failed it this round takes
         // it at once; the number stays busy meanwhile, so that it keeps its

@@ -33,7 +33,7 @@ class SmsReporter;
 //
 // Nothing waits without a way out: an SMS that waits for another route goes
 // back to its retry delay as soon as no other route can take it, or after
-// the first retry delay at the latest; an outcome the outbox cannot take is
+// the failover wait at the latest; an outcome the outbox cannot take is
 // kept, and its SMS not sent again, until the outbox can.
 class Dispatcher : public QObject
 {
@@ -141,8 +141,13 @@ private:
     QList<std::pair<Pending, SendOutcome>> m_unrecorded;
     int m_started = 0; // SMS started in this batch
     // SMS whose message went unanswered, as their try ended, until a late
-    // answer settles them or they are tried again.
-    QHash<qint64, std::pair<Pending, SendOutcome>> m_unanswered;
+    // answer settles them, they are tried again, or no answer can come.
+    struct Unanswered {
+        Pending pending;
+        SendOutcome outcome;
+        QElapsedTimer since;
+    };
+    QHash<qint64, Unanswered> m_unanswered;
     QSet<QString> m_busyNumbers;
     QSet<qint64> m_held; // alerts held while no modem was up
 };

@@ -1,7 +1,7 @@
 #include "pickup/LogWriter.h"
 
-#include "modem/PageLog.h"
 #include "modem/OutboxReport.h"
+#include "modem/PageLog.h"
 #include "store/DbError.h"
 #include "store/LogTable.h"
 

@@ -100,8 +100,6 @@ void HealthMonitor::judged(ModemLine *line, const ModemHealth &health)
     const QString reason = verdict(line, watch, health);
     route->setHealth(health);
     if (!reason.isEmpty() && reason != watch.down) {
-        if (watch.down.isEmpty())
-            watch.downSince = Clock::nowUtc();
         watch.down = reason;
         m_pageLog.report(QStringLiteral("Modem %1 is down: %2").arg(line->name(), reason));
         route->setDown(reason);
@@ -110,7 +108,7 @@ void HealthMonitor::judged(ModemLine *line, const ModemHealth &health)
         watch.down.clear();
         m_pageLog.report(QStringLiteral("Modem %1 is up again").arg(line->name()));
         route->setUp();
-        emit modemUp(line->name(), watch.downSince.msecsTo(Clock::nowUtc()));
+        emit modemUp(line->name());
     }
     followOutage();
     if (health.answered)
@@ -135,7 +133,7 @@ QString HealthMonitor::verdict(ModemLine *line, Watch &watch, const ModemHealth 
         return QStringLiteral("the SIM refused the PIN");
     case ModemHealth::Sim::PukRequired:
         return m_routes.routeOf(line)->options().refusedPin.isEmpty() ? QStringLiteral("SIM PUK required")
-                                                           : QStringLiteral("the SIM refused the PIN");
+                                                                      : QStringLiteral("the SIM refused the PIN");
     case ModemHealth::Sim::Missing:
         return QStringLiteral("SIM missing");
     case ModemHealth::Sim::Ready:

@@ -45,14 +45,9 @@ public:
     // A round on `line` as soon as it is free.
     void checkSoon(ModemLine *line);
 
-    // Since when no route has been up; null while one is. A gateway that
-    // can send keeps the desk sending while every modem is down.
-    QDateTime outageSince() const { return m_outageSince; }
-
 signals:
     void modemDown(const QString &name, const QString &reason);
-    // Up again after `downMs`.
-    void modemUp(const QString &name, qint64 downMs);
+    void modemUp(const QString &name);
     // No modem can send any more, and one can again.
     void outageBegan(const QDateTime &since);
     void outageEnded(const QDateTime &from, const QDateTime &to);
@@ -64,7 +59,6 @@ private:
         std::unique_ptr<HealthRound> round;
         bool wanted = false; // a round is due as soon as the line is free
         QString down;        // why it is down; empty while up
-        QDateTime downSince;
         int silentRounds = 0;
         int noSignalRounds = 0;
         QDateTime searchingSince;

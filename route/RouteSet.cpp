@@ -124,14 +124,18 @@ void RouteSet::start(std::function<bool(const QString &)> tokenKnown)
     m_listener.setTokenCheck([this](const QString &token) { return m_tokenKnown && m_tokenKnown(token); });
     m_started = true;
     // A desk that sends by its gateway alone leaves its modems alone.
-    if (modemsUsed()) {
-        for (const std::unique_ptr<Route> &modem : m_modems) {
-            if (modem->inService())
-                modem->line()->open();
-        }
-    }
+    if (modemsUsed())
+        openModems();
     if (m_gateway)
         listen();
+}
+
+void RouteSet::openModems()
+{
+    for (const std::unique_ptr<Route> &modem : m_modems) {
+        if (modem->inService())
+            modem->line()->open();
+    }
 }
 
 void RouteSet::listen()
@@ -392,10 +396,7 @@ void RouteSet::setGatewayOnly(bool only)
     // The modems of a desk that started on its gateway alone come into
     // service now.
     if (m_started && !modemsWereUsed && modemsUsed()) {
-        for (const std::unique_ptr<Route> &modem : m_modems) {
-            if (modem->inService())
-                modem->line()->open();
-        }
+        openModems();
         emit modemsInUse();
     }
     emit changed();

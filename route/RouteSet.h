@@ -137,6 +137,8 @@ private:
     void nameLines();
     void loadModems(const QList<ModemTable::Modem> &modems);
     void makeGateway(const QString &url);
+    // Every modem in service takes its line into service.
+    void openModems();
     void listen();
 
     TraceList &m_trace;

@@ -10,8 +10,8 @@
 // How one route stands, as the tray, the heartbeat, Status.json and the
 // Modems window show it.
 struct RouteStatus {
-    QString name;         // "COM1", "gateway"
-    bool gateway = false; // else a modem
+    QString name;          // "COM1", "gateway"
+    bool gateway = false;  // else a modem
     PortSettings settings; // of a modem
     bool first = false;    // the Com row's modem
     RouteState state = RouteState::InService;

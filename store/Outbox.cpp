@@ -420,13 +420,13 @@ QList<Outbox::Alert> Outbox::retriesDue(const QDateTime &now, int max)
 QList<Outbox::Sms> Outbox::dueSms(qint64 alertId, const QDateTime &now)
 {
     return guarded([&] {
-        QSqlQuery query =
-            Sql::run(db(),
-                     QStringLiteral("SELECT s.id, s.name, s.number, s.tries, s.parts_sent, d.avoid_route, s.parts_route, "
-                                    "s.parts_reference FROM sms s "
-                                    "LEFT JOIN delivery d ON d.sms_id = s.id WHERE s.alert_id = ? AND "
-                                    "s.state = 'waiting' AND (s.tries = 0 OR s.next_try <= ?) ORDER BY s.id"),
-                     {alertId, now.toMSecsSinceEpoch()});
+        QSqlQuery query = Sql::run(
+            db(),
+            QStringLiteral("SELECT s.id, s.name, s.number, s.tries, s.parts_sent, d.avoid_route, s.parts_route, "
+                           "s.parts_reference FROM sms s "
+                           "LEFT JOIN delivery d ON d.sms_id = s.id WHERE s.alert_id = ? AND "
+                           "s.state = 'waiting' AND (s.tries = 0 OR s.next_try <= ?) ORDER BY s.id"),
+            {alertId, now.toMSecsSinceEpoch()});
         QList<Sms> list;
         while (query.next())
             list << Sms{query.value(0).toLongLong(),

@@ -59,9 +59,9 @@ public:
         QString name;
         QString number;
         int tries = 0;
-        quint32 partsSent = 0; // of a long message: the parts acknowledged, one bit each
-        QString avoidRoute;    // not delivered over this route: sent once more by another
-        QString partsRoute;    // the route that sent the parts of partsSent
+        quint32 partsSent = 0;   // of a long message: the parts acknowledged, one bit each
+        QString avoidRoute;      // not delivered over this route: sent once more by another
+        QString partsRoute;      // the route that sent the parts of partsSent
         int partsReference = -1; // the reference those parts carry
     };
 

@@ -145,7 +145,8 @@ void tst_modems::failover()
     QCOMPARE(allTexts(desk.a, desk.b), expected);
     QCOMPARE(desk.a.messages().size(), 4);
     QCOMPARE(setAside.size(), 1);
-    QCOMPARE(setAside.first().first().toString(), QString("Modem COM1 set aside: no answer from the modem within 0.3 s"));
+    QCOMPARE(setAside.first().first().toString(),
+             QString("Modem COM1 set aside: no answer from the modem within 0.3 s"));
     QVERIFY(relay.pageLog().text().contains("Modem COM1 set aside: no answer from the modem within 0.3 s"));
     QCOMPARE(relay.deliveryCounts().retrying, 0);
 

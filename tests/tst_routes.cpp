@@ -300,7 +300,8 @@ bool tst_routes::runSeed(quint32 seed, QString *why)
         givenUp += state == QLatin1String("failed") ? 1 : 0;
         // Twice only where an answer was lost on the way back.
         if (accepted[id] > 1 + lost[id])
-            return fail(QStringLiteral("SMS %1 was taken %2 times, %3 answers lost").arg(id).arg(accepted[id]).arg(lost[id]));
+            return fail(
+                QStringLiteral("SMS %1 was taken %2 times, %3 answers lost").arg(id).arg(accepted[id]).arg(lost[id]));
     }
     if (relay.pageLog().text().count(QStringLiteral("Given up sending to")) != givenUp)
         return fail(QStringLiteral("%1 SMS given up, said %2 times")
@@ -308,7 +309,8 @@ bool tst_routes::runSeed(quint32 seed, QString *why)
                         .arg(relay.pageLog().text().count(QStringLiteral("Given up sending to"))));
     for (const Route *each : route) {
         if (each->state() != RouteState::InService && !each->probeScheduled())
-            return fail(QStringLiteral("route %1 stands %2 without a timer").arg(each->name(), each->status().stateWords()));
+            return fail(
+                QStringLiteral("route %1 stands %2 without a timer").arg(each->name(), each->status().stateWords()));
     }
     if (mostCycles > 40)
         return fail(QStringLiteral("%1 cycles within 100 ms").arg(mostCycles));

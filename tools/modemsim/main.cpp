@@ -111,9 +111,9 @@ void addOptions(QCommandLineParser &parser)
     option("operator", "Network name AT+COPS? answers while registered.", "NAME", "Vantrel Mobile");
     option("control",
            "Make a FIFO at PATH and take commands from it, one a line: signal N, registration N, pin-required, "
-           "no-sim, sim, silent on|off, csq RSSI,BER, cmgs-delay MS, refuse-part N, cmee N, unplug (the line and the link go "
-           "away), plug (a fresh line and link), reports deliver (every report on its way comes now), report-fail NUMBER ST, report-silent NUMBER, "
-           "keep-reports on|off.",
+           "no-sim, sim, silent on|off, csq RSSI,BER, cmgs-delay MS, refuse-part N, cmee N, unplug (the line and the "
+           "link go away), plug (a fresh line and link), reports deliver (every report on its way comes now), "
+           "report-fail NUMBER ST, report-silent NUMBER, keep-reports on|off.",
            "PATH");
     option("sr-capacity", "Status reports the SIM's SR memory holds; when it is full, further ones are lost.", "N",
            "20");
@@ -180,7 +180,8 @@ ModemEngine::Options modemOptions(const QCommandLineParser &parser, quint32 seed
     if (modem.signal > 31 && modem.signal != 99)
         die(QStringLiteral("--signal wants 0 to 31, or 99"));
     if (parser.isSet(QStringLiteral("csq"))) {
-        const std::optional<QByteArray> csq = ModemEngine::signalQuality(parser.value(QStringLiteral("csq")).toLatin1());
+        const std::optional<QByteArray> csq =
+            ModemEngine::signalQuality(parser.value(QStringLiteral("csq")).toLatin1());
         if (!csq)
             die(QStringLiteral("--csq wants RSSI,BER: 0 to 31 or 99, then 0 to 7 or 99"));
         modem.csq = *csq;

@@ -1,9 +1,9 @@
 // vantrel-setup: creates a new Config.mdb for Vantrel in a folder, and
 // installs the entry that starts Vantrel with the desk's session.
 
+#include "pickup/Heartbeat.h"
 #include "route/GatewayRoute.h"
 #include "route/RouteSet.h"
-#include "pickup/Heartbeat.h"
 #include "store/CodePage.h"
 #include "store/Database.h"
 #include "store/DeskOptions.h"
