@@ -119,7 +119,7 @@ void DeliveryReports::heard(ModemLine *line, const QString &text, const QString 
     pair(line->name(), QString::number(report->reference), *report);
 }
 
-void DeliveryReports::pair(const QString &route, const QString &reference, const DeliveryReport &report)
+bool DeliveryReports::pair(const QString &route, const QString &reference, const DeliveryReport &report, bool again)
 {
     const DeliveryReport::Meaning meaning = DeliveryReport::meaning(report.status);
     std::optional<Outbox::Reported> reported;
@@ -128,19 +128,38 @@ void DeliveryReports::pair(const QString &route, const QString &reference, const
                                        Clock::nowUtc().addDays(-PairedWithinDays));
     } catch (const DbError &error) {
         OutboxReport::failed(m_pageLog, error.text());
-        return;
+        return false;
     }
     if (!reported) {
-        m_trace.AddItem(QStringLiteral("A delivery report from %1 for reference %2 to %3 matched no SMS: %4")
-                            .arg(route, reference, report.number, meaning.words));
-        return;
+        // Said once; the SMS it is about may not be recorded yet.
+        if (!again) {
+            m_trace.AddItem(QStringLiteral("A delivery report from %1 for reference %2 to %3 matched no SMS: %4")
+                                .arg(route, reference, report.number, meaning.words));
+            if (m_unpaired.size() >= MostUnpaired)
+                m_unpaired.removeFirst();
+            m_unpaired.append({route, reference, report, {}});
+            m_unpaired.last().since.start();
+        }
+        return false;
     }
     if (meaning.outcome == DeliveryReport::Outcome::Pending) {
         // The network keeps trying: not the end of it.
         m_trace.AddItem(QStringLiteral("Delivery to %1 pending: %2").arg(report.number, meaning.words));
-        return;
+        return true;
     }
     settle(reported->partId, route, report);
+    return true;
+}
+
+void DeliveryReports::pairHeld()
+{
+    for (qsizetype i = 0; i < m_unpaired.size();) {
+        const Unpaired &held = m_unpaired[i];
+        if (held.since.hasExpired(HoldUnpairedMs) || pair(held.route, held.reference, held.report, true))
+            m_unpaired.removeAt(i);
+        else
+            ++i;
+    }
 }
 
 void DeliveryReports::settle(qint64 partId, const QString &route, const DeliveryReport &report)
@@ -219,6 +238,7 @@ void DeliveryReports::gatewayReport(const QString &token, int type, const QStrin
 
 void DeliveryReports::lookForLate()
 {
+    pairHeld();
     QList<Outbox::Delivery> late;
     try {
         late = m_outbox.lateReports(Clock::nowUtc().addMSecs(-LateMs));

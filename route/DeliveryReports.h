@@ -2,6 +2,8 @@
 
 #include "modem/DeliveryReport.h"
 
+#include <QElapsedTimer>
+#include <QList>
 #include <QObject>
 #include <QTimer>
 
@@ -34,6 +36,11 @@ public:
     static constexpr qint64 LateMs = qint64(15) * 60 * 1000;
     static constexpr qint64 PairedWithinDays = 3;
     static constexpr int LookMs = 30000;
+    // A report that matches no SMS yet (one for part 1 of a long SMS whose
+    // later parts are still under way) is paired again at each look for
+    // this long; at most this many are held.
+    static constexpr qint64 HoldUnpairedMs = qint64(5) * 60 * 1000;
+    static constexpr int MostUnpaired = 256;
 
     DeliveryReports(Outbox &outbox, RouteSet &routes, SmsReporter &reporter, PageLog &pageLog, TraceList &trace,
                     QObject *parent = nullptr);
@@ -65,7 +72,9 @@ private:
     void setUp(ModemLine *line);
     void setUpAll();
     ReportReader &reader(ModemLine *line);
-    void pair(const QString &route, const QString &reference, const DeliveryReport &report);
+    // False where it matched no SMS; held then, to be paired again.
+    bool pair(const QString &route, const QString &reference, const DeliveryReport &report, bool again = false);
+    void pairHeld();
     void settle(qint64 partId, const QString &route, const DeliveryReport &report);
     // `failure` in words where it failed; empty: delivered at `at`.
     void settle(qint64 partId, const QString &route, int status, const QString &failure, const QDateTime &at,
@@ -80,5 +89,12 @@ private:
     bool m_on = false;
     bool m_started = false;
     std::map<ModemLine *, std::unique_ptr<ReportReader>> m_readers;
+    struct Unpaired {
+        QString route;
+        QString reference;
+        DeliveryReport report;
+        QElapsedTimer since;
+    };
+    QList<Unpaired> m_unpaired;
     QTimer m_look;
 };

@@ -582,12 +582,15 @@ Outbox::Delivery Outbox::settlePart(qint64 partId, int status, const QString &re
         const QSqlDatabase database = db();
         Sql::Transaction transaction(database);
         const qint64 now = Clock::nowUtc().toMSecsSinceEpoch();
-        const qint64 smsId =
-            Sql::value(database, QStringLiteral("SELECT sms_id FROM sms_part WHERE id = ?"), {partId}).toLongLong();
+        QSqlQuery part =
+            Sql::run(database, QStringLiteral("SELECT sms_id, superseded FROM sms_part WHERE id = ?"), {partId});
+        const qint64 smsId = part.next() ? part.value(0).toLongLong() : 0;
+        // A report for a copy a later try stands for says nothing of it.
+        const bool superseded = part.value(1).toInt() != 0;
         Sql::run(database, QStringLiteral("UPDATE sms_part SET status = ?, reported_at = ? WHERE id = ?"),
                  {status, now, partId});
         Delivery delivery = deliveryOf(database, smsId);
-        if (delivery.state == QLatin1String("unconfirmed")) {
+        if (delivery.state == QLatin1String("unconfirmed") && !superseded) {
             const bool failed = !reason.isEmpty();
             const bool allIn = Sql::value(database,
                                           QStringLiteral("SELECT count(*) FROM sms_part WHERE sms_id = ? AND "

@@ -6,8 +6,10 @@
 // reports, and one that keeps them whatever it is told; two modems that give
 // the same references; and the relay killed between a send and its report.
 
+#include "pickup/AlertFile.h"
 #include "store/DeskOptions.h"
 #include "store/ModemTable.h"
+#include "store/Outbox.h"
 #include "support/ProgramFolderFixture.h"
 #include "support/Readback.h"
 #include "support/RelayHost.h"
@@ -29,6 +31,7 @@ class tst_reports : public QObject
     Q_OBJECT
 
 private slots:
+    void earlyAndSupersededReports();
     void deliveredNotDeliveredAndMissing();
     void aLongSmsIsDeliveredWhenAllItsPartsAre();
     void referencesWrapAndReportsCross();
@@ -196,6 +199,51 @@ void tst_reports::aLongSmsIsDeliveredWhenAllItsPartsAre()
     // The phone's time of delivery, 10:00:05 at +1 hour.
     QCOMPARE(folder.outboxRows("SELECT delivered_at FROM delivery")[0][0].toLongLong(),
              QDateTime(QDate(2026, 12, 9), QTime(9, 0, 5), Qt::UTC).toMSecsSinceEpoch());
+}
+
+void tst_reports::earlyAndSupersededReports()
+{
+    // Part 1's report comes while parts 2 and 3 are still on their way: it
+    // is held and paired once the SMS is recorded, so the SMS ends delivered.
+    {
+        ReportsDesk desk(Users{{"Ann", "+15550100"}});
+        SimulatedModem modem({"--quiet", "--delay", "150", "--report-delay", "20"}, desk.folder.path(), 1);
+        QVERIFY(modem.isReady());
+        TestRelay relay(3000);
+        relay.reports().setLookMs(50);
+        writeFile(MT4Paths::alertFile(desk.mt4), "L|10:00|EA1|Title|" + QByteArray(400, 'x') + "\r\n");
+        QTRY_COMPARE(modem.messages().size(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(deliveries(desk.folder), QStringList({"+15550100 delivered"}), 10000);
+        QCOMPARE(relay.pageLog().text().count("Delivered to Ann (+15550100) at "), 1);
+    }
+
+    // A report for a copy that a later try stands for (its answer was lost,
+    // it went again) never settles the SMS: a failure of the old copy leaves
+    // the new one unconfirmed, the new one's own report settles it.
+    ProgramFolderFixture folder;
+    TestClock clock(QDateTime::currentDateTimeUtc());
+    Outbox outbox;
+    const QString mt4 = folder.addWatchedFolder("mt4");
+    writeFile(MT4Paths::alertFile(mt4), "L|10:00|EA1|Title|Gold\r\n");
+    Outbox::FileId id;
+    bool plain = false;
+    QVERIFY(AlertFile::identify(MT4Paths::alertFile(mt4), id, plain));
+    outbox.commitAlerts(mt4, MT4Paths::alertFile(mt4), id, 20, {{{"L", "10:00", "EA1", "Title", "Gold"}, "Gold"}});
+    const Outbox::Alert alert = outbox.firstTries(mt4, 1).first();
+    outbox.beginDispatch(alert.id, {{"Ann", "+111", {}}});
+    const qint64 sms = outbox.dueSms(alert.id, Clock::nowUtc()).first().id;
+    outbox.recordSent(sms, "COM1", {"5"});
+    outbox.recordSent(sms, "COM1", {"6"});
+    const std::optional<Outbox::Reported> old = outbox.pairReport("COM1", "5", "+111", {}, clock.now().addDays(-3));
+    QVERIFY(old);
+    QVERIFY(!outbox.settlePart(old->partId, 0x41, "incompatible destination", {}).changed);
+    QCOMPARE(deliveries(folder), QStringList({"+111 unconfirmed"}));
+    const std::optional<Outbox::Reported> current = outbox.pairReport("COM1", "6", "+111", {}, clock.now().addDays(-3));
+    QVERIFY(current);
+    QVERIFY(outbox.settlePart(current->partId, 0, {}, {}).changed);
+    QCOMPARE(deliveries(folder), QStringList({"+111 delivered"}));
+    // A report pairs only with an SMS of the last days.
+    QVERIFY(!outbox.pairReport("COM1", "6", "+111", {}, clock.now().addSecs(60)));
 }
 
 void tst_reports::referencesWrapAndReportsCross()
