@@ -10,6 +10,8 @@
 
 #include <QRandomGenerator>
 #include <QSignalSpy>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QtTest>
 
 #include <map>
@@ -41,6 +43,7 @@ class tst_routes : public QObject
 private slots:
     void standing();
     void probes();
+    void anOutcomeTheOutboxCannotTake();
     void randomFaults();
 
 private:
@@ -164,6 +167,44 @@ void tst_routes::probes()
     route.setInService(true, false);
     QCOMPARE(route.status().stateWithReason(), QString("down (SIM missing)"));
     QVERIFY(route.probeScheduled());
+}
+
+void tst_routes::anOutcomeTheOutboxCannotTake()
+{
+    // The outbox can be read but not written (another program holds it) when
+    // an SMS's try ends: the SMS is not sent again while its outcome waits,
+    // and the outcome is committed once the outbox takes it.
+    ProgramFolderFixture folder;
+    folder.addUser("Ann", "+111", true);
+    const QString mt4 = folder.addWatchedFolder("mt4");
+    TestRelay relay(50, 10, false, TestRelay::NoHealthRounds);
+    FakeRoute fake(QStringLiteral("R1"));
+    fake.setDelayMs(300);
+    std::vector<std::unique_ptr<Route>> routes;
+    routes.push_back(std::make_unique<Route>(fake, RoutePolicy::modem(), relay.pageLog()));
+    relay.routes().sendOnlyBy(std::move(routes));
+    relay.start();
+
+    writeAlerts(mt4, 1, 1);
+    QTRY_COMPARE(fake.tries(), 1);
+    {
+        QSqlDatabase locker = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("locker"));
+        locker.setDatabaseName(folder.file(QStringLiteral("Outbox.db")));
+        QVERIFY(locker.open());
+        QSqlQuery lock(locker);
+        QVERIFY(lock.exec(QStringLiteral("BEGIN EXCLUSIVE")));
+        QTRY_VERIFY(relay.pageLog().text().contains("The outbox cannot be written"));
+        runUntil([] { return false; }, 3000);
+        QCOMPARE(fake.tries(), 1);
+        QVERIFY(lock.exec(QStringLiteral("ROLLBACK")));
+        locker.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("locker"));
+    QTRY_COMPARE_WITH_TIMEOUT(folder.outboxRows("SELECT state, tries FROM sms"), QList<QVariantList>({{"sent", 1}}),
+                              10000);
+    QVERIFY(relay.waitUntilIdle(5000));
+    QCOMPARE(fake.tries(), 1);
+    QCOMPARE(relay.pageLog().text().count("Sending to Ann (+111)"), 1);
 }
 
 bool tst_routes::runSeed(quint32 seed, QString *why)
