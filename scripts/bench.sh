@@ -30,6 +30,7 @@ run bench_throughput --reports --no-parts
 # after another and wait for each of Kannel's answers.
 run bench_throughput --gateway --users 4 --alerts 250
 run bench_cpu
+run bench_outage
 run bench_memory
 run bench_memory --relay-only
 run bench_pagelog
