@@ -6,6 +6,7 @@
 #include "store/ModemTable.h"
 #include "support/ProgramFolderFixture.h"
 #include "support/Readback.h"
+#include "support/RunUntil.h"
 #include "support/SimulatedModem.h"
 #include "support/TestRelay.h"
 
@@ -149,8 +150,14 @@ void tst_restart::killedAtRandomMoments()
         return folder.outboxRows("SELECT id FROM alert WHERE first_done = 0 OR logged = 0").isEmpty()
                && folder.outboxRows("SELECT id FROM sms WHERE state <> 'sent'").isEmpty();
     };
+    // The outbox exists once the first start has opened it; a slow build
+    // (the sanitizers) may not have got that far by the first kill.
+    const auto outboxOpen = [&] {
+        return !folder.outboxRows("SELECT 1 FROM sqlite_master WHERE name = 'sms'").isEmpty();
+    };
     while (clock.elapsed() < 120000) {
         QVERIFY(host.start());
+        QVERIFY(runUntil(outboxOpen, 30000));
         // Past the first dialogue after a start, so that no SMS is in flight
         // at two kills running.
         QTest::qWait(random.bounded(150, 500));
