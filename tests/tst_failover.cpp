@@ -161,7 +161,7 @@ void tst_failover::aLateAnswerIsNotASecondSend()
                                  5000);
         QCOMPARE(relay.deliveryCounts().retrying, 0);
         // Past its retry time it is not sent again.
-        runUntil([] { return false; }, 4000);
+        runUntil([] { return false; }, 2500);
         QVERIFY(relay.waitUntilIdle(5000));
         QCOMPARE(texts(desk.a), QStringList({"+111 Alert 1"}));
         QCOMPARE(relay.pageLog().text().count("Sending to"), 1);
@@ -176,7 +176,7 @@ void tst_failover::aLateAnswerIsNotASecondSend()
         writeAlerts(desk.mt4, 1, 1);
         QTRY_VERIFY_WITH_TIMEOUT(relay.pageLog().text().contains("Not sent to"), 5000);
         QTRY_COMPARE_WITH_TIMEOUT(relay.pageLog().text().count("Sending to"), 2, 5000);
-        runUntil([] { return false; }, 4000);
+        runUntil([] { return false; }, 2500);
         QVERIFY(relay.waitUntilIdle(5000));
         QCOMPARE(bothTexts(desk), QStringList({"+111 Alert 1", "+222 Alert 1"}));
         QCOMPARE(desk.a.messages().size(), 1);
