@@ -135,7 +135,11 @@ void tst_restart::killedAtRandomMoments()
     Child host(QCoreApplication::applicationDirPath() + "/vantrel-relayhost",
                {"--folder", folder.path(), "--tick", "20", "--unit", "400"});
     QRandomGenerator random(17);
-    QSet<Sms> inFlight; // between AT+CMGS and its answer, or its commit, at a kill
+    // How often each SMS reached a modem while the outbox still had it
+    // waiting at a kill: each such time an answer was lost (between AT+CMGS
+    // and its answer, or its commit). A slow start (a loaded machine, the
+    // sanitizers) can find one SMS so at two kills running.
+    QHash<Sms, int> lost;
     int kills = 0;
     QElapsedTimer clock;
     clock.start();
@@ -173,8 +177,8 @@ void tst_restart::killedAtRandomMoments()
         for (const QVariantList &row : folder.outboxRows("SELECT sms.number, alert.message FROM sms JOIN alert ON "
                                                          "alert.id = sms.alert_id WHERE state = 'waiting'")) {
             const Sms sms{row[0].toString(), row[1].toString()};
-            if (seen.contains(sms) && !inFlight.contains(sms)) {
-                inFlight.insert(sms);
+            if (seen.value(sms) > lost.value(sms)) {
+                lost[sms] = seen.value(sms);
                 ++thisKill;
             }
         }
@@ -186,14 +190,15 @@ void tst_restart::killedAtRandomMoments()
     QCOMPARE(host.process().exitCode(), 0);
     QVERIFY2(kills >= 10, qPrintable(QStringLiteral("only %1 kills").arg(kills)));
 
-    // Every SMS reached a modem; twice only if it was in flight at a kill.
+    // Every SMS reached a modem; more than once only for each answer lost
+    // at a kill.
     const QHash<Sms, int> seen = accepted(modems);
     QVERIFY(!modem.messages().isEmpty() && !second.messages().isEmpty());
     for (int n = 0; n < Alerts; ++n) {
         for (const QString &number : {QStringLiteral("+111"), QStringLiteral("+333")}) {
             const Sms sms{number, killText(n)};
             QVERIFY2(seen.value(sms) >= 1, qPrintable(sms.second + " never reached " + number));
-            QVERIFY2(seen.value(sms) <= (inFlight.contains(sms) ? 2 : 1), qPrintable(sms.second + " sent too often"));
+            QVERIFY2(seen.value(sms) <= lost.value(sms) + 1, qPrintable(sms.second + " sent too often"));
         }
     }
     QCOMPARE(seen.size(), 2 * Alerts);
@@ -202,7 +207,7 @@ void tst_restart::killedAtRandomMoments()
     QCOMPARE(logged.size(), Alerts);
     logged.removeDuplicates();
     QCOMPARE(logged.size(), Alerts);
-    qInfo("%d kills, %lld SMS in flight at a kill", kills, qlonglong(inFlight.size()));
+    qInfo("%d kills, %lld SMS in flight at a kill", kills, qlonglong(lost.size()));
 }
 
 void tst_restart::sigtermInTheMiddleOfABatch()
