@@ -148,21 +148,42 @@ void RouteSet::listen()
 
 bool RouteSet::modemsUsed() const
 {
-    return !gatewayOnly() && m_own.empty();
+    return !gatewayOnly() && !m_ownOnly;
 }
 
 void RouteSet::sendOnlyBy(std::vector<std::unique_ptr<Route>> routes)
 {
+    m_ownOnly = true;
     m_own = std::move(routes);
     for (const std::unique_ptr<Route> &route : m_own)
         adopt(*route);
     emit changed();
 }
 
+void RouteSet::sendAlsoBy(std::unique_ptr<Route> route)
+{
+    adopt(*route);
+    m_own.push_back(std::move(route));
+    emit changed();
+    emit routeFreed();
+}
+
+void RouteSet::stopSendingBy(const Route *route)
+{
+    const auto at = std::find_if(m_own.begin(), m_own.end(),
+                                 [route](const std::unique_ptr<Route> &own) { return own.get() == route; });
+    if (at == m_own.end())
+        return;
+    // A try under way still ends, and is told as any.
+    (*at)->retire();
+    m_own.erase(at);
+    emit changed();
+}
+
 QList<Route *> RouteSet::used() const
 {
     QList<Route *> routes;
-    if (!m_own.empty()) {
+    if (m_ownOnly) {
         for (const std::unique_ptr<Route> &route : m_own)
             routes << route.get();
         return routes;

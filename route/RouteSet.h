@@ -103,6 +103,9 @@ public:
     // The desk sends by these routes alone from now on, its modems and
     // gateway unused: tests of the route layer's own policy.
     void sendOnlyBy(std::vector<std::unique_ptr<Route>> routes);
+    // One more such route; one taken away, as a modem removed is.
+    void sendAlsoBy(std::unique_ptr<Route> route);
+    void stopSendingBy(const Route *route);
 
     // Tests and benchmarks scale these.
     void setTimeUnitMs(int ms);
@@ -146,6 +149,7 @@ private:
     std::vector<std::unique_ptr<Route>> m_modems;
     std::unique_ptr<Route> m_gateway;
     std::vector<std::unique_ptr<Route>> m_own; // sendOnlyBy()
+    bool m_ownOnly = false;
     bool m_only = false;
     bool m_started = false;
     int m_timeUnitMs;

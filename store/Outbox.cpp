@@ -18,7 +18,6 @@ constexpr int SchemaVersion = 3;
 
 // A journal that another process holds locked is waited for this long
 // before the operation is given up and tried again on a later tick.
-constexpr int BusyTimeoutMs = 1000;
 
 const char *const Tables[] = {
     // One row per alert, in the order the robots wrote them.
@@ -235,6 +234,13 @@ void Outbox::open()
     guarded([this] { db(); });
 }
 
+void Outbox::setBusyTimeoutMs(int ms)
+{
+    m_busyTimeoutMs = ms;
+    if (!m_connection.isEmpty())
+        guarded([this] { Sql::run(db(), QStringLiteral("PRAGMA busy_timeout=%1").arg(m_busyTimeoutMs)); });
+}
+
 QSqlDatabase Outbox::db()
 {
     if (!m_connection.isEmpty())
@@ -242,7 +248,7 @@ QSqlDatabase Outbox::db()
 
     const QString name = uniqueConnectionName();
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(BusyTimeoutMs));
+    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(m_busyTimeoutMs));
     db.setDatabaseName(ProgramFolder::file(QString::fromLatin1(FileName)));
     try {
         if (!db.open())

@@ -72,6 +72,9 @@ public:
 
     // Opens the journal now, creating it on first use.
     void open();
+    // How long a query waits for another program that holds the file
+    // (a second by default); tests shorten it.
+    void setBusyTimeoutMs(int ms);
 
     // Called when a damaged file has been set aside: its new name and the
     // alerts carried over from it.
@@ -203,5 +206,6 @@ private:
     QList<Alert> alerts(const QString &where, const QVariantList &values);
 
     QString m_connection;
+    int m_busyTimeoutMs = 1000;
     std::function<void(const QString &, int)> m_setAside;
 };

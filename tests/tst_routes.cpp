@@ -1,4 +1,5 @@
 #include "modem/PageLog.h"
+#include "modem/SmsSendJob.h"
 #include "route/Route.h"
 #include "route/RouteStanding.h"
 #include "store/Clock.h"
@@ -219,19 +220,57 @@ bool tst_routes::runSeed(quint32 seed, QString *why)
     const auto advance = [&](qint64 ms) { clock.set(Clock::nowUtc().addMSecs(ms)); };
 
     TestRelay relay(50, 10, false, TestRelay::NoHealthRounds);
+    const bool reports = random.bounded(2) == 0;
+    if (reports)
+        relay.setDeliveryReports(true);
+
+    // The network's side: the tokens of each SMS as its copies were taken,
+    // the reports on their way, and those the gateway sent.
+    std::map<qint64, QStringList> tokensOf;
+    QList<std::pair<QString, int>> reportsDue;
+    std::map<QString, QList<int>> reportsSent;
+    const auto report = [&](const QString &token, int type) {
+        reportsSent[token] << type;
+        emit relay.routes().reported(token, type, type == 1 ? QString() : QStringLiteral("expired"));
+    };
+
+    // Routes "R1", "R2" ... and at most one gateway, whose reports name
+    // each SMS by its token.
     std::vector<std::unique_ptr<FakeRoute>> fakes;
-    std::vector<std::unique_ptr<Route>> routes;
-    const int count = 1 + int(random.bounded(3));
-    for (int i = 0; i < count; ++i) {
-        fakes.push_back(std::make_unique<FakeRoute>(QStringLiteral("R%1").arg(i + 1)));
-        fakes.back()->setDelayMs(int(random.bounded(3)));
-        routes.push_back(std::make_unique<Route>(*fakes.back(), i == 2 ? RoutePolicy::gateway() : RoutePolicy::modem(),
-                                                 relay.pageLog()));
-    }
     std::vector<Route *> route;
-    for (const std::unique_ptr<Route> &made : routes)
+    bool gatewayMade = false;
+    const auto makeRoute = [&]() {
+        const bool gateway = !gatewayMade && !fakes.empty() && random.bounded(3) == 0;
+        gatewayMade = gatewayMade || gateway;
+        fakes.push_back(std::make_unique<FakeRoute>(gateway ? QStringLiteral("gateway")
+                                                            : QStringLiteral("R%1").arg(fakes.size() + 1)));
+        FakeRoute &fake = *fakes.back();
+        fake.setDelayMs(int(random.bounded(3)));
+        fake.setReportsByToken(gateway);
+        fake.setOnTaken([&](const SmsRequest &request) {
+            // Each copy in the order the network took them; a modem's with
+            // no token, as only the gateway's reports come here.
+            tokensOf[request.id] << request.token;
+            if (request.token.isEmpty())
+                return;
+            const int type = random.bounded(4) == 0 ? 2 : 1;
+            // Now and then before the answer to the message, or twice.
+            if (random.bounded(4) == 0)
+                report(request.token, type);
+            reportsDue << std::pair{request.token, type};
+            if (random.bounded(5) == 0)
+                reportsDue << std::pair{request.token, type};
+        });
+        auto made =
+            std::make_unique<Route>(fake, gateway ? RoutePolicy::gateway() : RoutePolicy::modem(), relay.pageLog());
         route.push_back(made.get());
-    relay.routes().sendOnlyBy(std::move(routes));
+        return made;
+    };
+    std::vector<std::unique_ptr<Route>> first;
+    const int count = 1 + int(random.bounded(3));
+    for (int i = 0; i < count; ++i)
+        first.push_back(makeRoute());
+    relay.routes().sendOnlyBy(std::move(first));
     relay.setProbeMs(15);
     relay.setFailoverWaitMs(30);
     relay.start();
@@ -250,16 +289,30 @@ bool tst_routes::runSeed(quint32 seed, QString *why)
         mostCycles = qMax(mostCycles, ++cyclesInWindow);
     });
 
+    // Another program holds the outbox for a while.
+    QSqlDatabase locker = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("locker"));
+    locker.setDatabaseName(folder.file(QStringLiteral("Outbox.db")));
+    bool locked = false;
+    bool lockedOnce = false;
+    const auto lock = [&](bool on) {
+        if (on == locked || !locker.open())
+            return;
+        QSqlQuery(locker).exec(on ? QStringLiteral("BEGIN EXCLUSIVE") : QStringLiteral("ROLLBACK"));
+        locked = on;
+    };
+
     using Answer = FakeRoute::Answer;
-    const Answer answers[] = {Answer::Sent,        Answer::Sent,     Answer::Sent, Answer::Refused,
-                              Answer::Destination, Answer::NoAnswer, Answer::Port, Answer::Unanswered};
+    const Answer answers[] = {Answer::Sent,    Answer::Sent,        Answer::Sent,
+                              Answer::Refused, Answer::Destination, Answer::NoAnswer,
+                              Answer::Port,    Answer::Unanswered,  Answer::PartRefused};
+    const QString longText = QStringLiteral("Long alert ") + QString(170, QLatin1Char('x'));
     int written = 0;
     for (int step = 0; step < 60; ++step) {
-        switch (random.bounded(8)) {
+        switch (random.bounded(11)) {
         case 0:
         case 1: {
             const int n = 1 + int(random.bounded(3));
-            writeAlerts(mt4, written + 1, written + n);
+            writeAlerts(mt4, written + 1, written + n, random.bounded(3) == 0 ? longText : QStringLiteral("Alert"));
             written += n;
             break;
         }
@@ -279,16 +332,47 @@ bool tst_routes::runSeed(quint32 seed, QString *why)
         case 3:
             fakes[random.bounded(quint32(fakes.size()))]->setAlive(random.bounded(2) == 0);
             break;
-        case 4: {
-            Route &picked = *route[random.bounded(quint32(route.size()))];
-            random.bounded(2) == 0 ? picked.setDown(QStringLiteral("no signal")) : picked.setUp();
+        case 4:
+            if (!route.empty()) {
+                Route &picked = *route[random.bounded(quint32(route.size()))];
+                random.bounded(2) == 0 ? picked.setDown(QStringLiteral("no signal")) : picked.setUp();
+            }
             break;
-        }
-        case 5: {
-            Route &picked = *route[random.bounded(quint32(route.size()))];
-            picked.setInService(random.bounded(3) != 0, false);
+        case 5:
+            if (!route.empty())
+                route[random.bounded(quint32(route.size()))]->setInService(random.bounded(3) != 0, false);
             break;
-        }
+        case 6:
+            // A route removed, or one more added.
+            if (!route.empty() && random.bounded(2) == 0) {
+                const auto at = route.begin() + random.bounded(quint32(route.size()));
+                relay.routes().stopSendingBy(*at);
+                route.erase(at);
+            } else if (fakes.size() < 6) {
+                relay.routes().sendAlsoBy(makeRoute());
+            }
+            break;
+        case 7:
+            // Now and then another program holds the outbox for a moment;
+            // each query the relay makes meanwhile waits out its busy time,
+            // so once a run at most.
+            if (lockedOnce || seed % 4 != 0)
+                break;
+            lockedOnce = true;
+            lock(true);
+            QTest::qWait(int(random.bounded(150)));
+            if (random.bounded(2) == 0)
+                advance(qint64(60000) * (1 + random.bounded(60)));
+            QTest::qWait(int(random.bounded(150)));
+            lock(false);
+            break;
+        case 8:
+            // Reports come, in any order, late or not at all for a while.
+            for (int n = int(random.bounded(4)); n > 0 && !reportsDue.isEmpty(); --n) {
+                const auto [token, type] = reportsDue.takeAt(random.bounded(quint32(reportsDue.size())));
+                report(token, type);
+            }
+            break;
         default:
             // A minute to two hours pass: retries fall due.
             advance(qint64(60000) * (1 + random.bounded(120)));
@@ -297,7 +381,11 @@ bool tst_routes::runSeed(quint32 seed, QString *why)
         QTest::qWait(int(random.bounded(6)));
     }
 
-    // Every route mends: each SMS ends sent or given up, none is stuck.
+    // Every route mends: each SMS ends sent or given up, none is stuck; the
+    // reports still on their way come.
+    locker.close();
+    if (route.empty())
+        relay.routes().sendAlsoBy(makeRoute());
     for (const std::unique_ptr<FakeRoute> &fake : fakes) {
         fake->setAnswer(Answer::Sent);
         fake->setAlive(true);
@@ -306,8 +394,13 @@ bool tst_routes::runSeed(quint32 seed, QString *why)
         each->setInService(true, false);
         each->setUp();
     }
-    for (int round = 0; round < 12 && !relay.waitUntilIdle(300); ++round)
+    for (int round = 0; round < 12 && !relay.waitUntilIdle(300); ++round) {
+        while (!reportsDue.isEmpty()) {
+            const auto [token, type] = reportsDue.takeFirst();
+            report(token, type);
+        }
         advance(qint64(3600) * 1000);
+    }
 
     const auto fail = [&](const QString &text) {
         if (qEnvironmentVariableIsSet("VANTREL_SHOW"))
@@ -315,20 +408,31 @@ bool tst_routes::runSeed(quint32 seed, QString *why)
         *why = text;
         return false;
     };
-    const QList<QVariantList> sms = folder.outboxRows("SELECT id, state, tries, reason FROM sms ORDER BY id");
     if (!relay.waitUntilIdle(2000))
-        return fail(QStringLiteral("the relay never came to rest"));
+        return fail(QStringLiteral("the relay never came to rest: cycle %1, sending %2, %3 alerts open, files %4")
+                        .arg(relay.cycleRunning())
+                        .arg(relay.sending())
+                        .arg(folder.outboxRows("SELECT count(*) FROM alert WHERE first_done = 0 OR logged = 0 OR id IN "
+                                               "(SELECT alert_id FROM sms WHERE state = 'waiting')")[0][0].toInt())
+                        .arg(folderEntries(mt4).join(QLatin1Char(' '))));
     if (!folderEntries(mt4).isEmpty())
         return fail(QStringLiteral("an alert file was left in its folder"));
+    const QList<QVariantList> sms =
+        folder.outboxRows("SELECT s.id, s.state, s.tries, a.message, d.state FROM sms s JOIN alert a ON a.id = "
+                          "s.alert_id LEFT JOIN delivery d ON d.sms_id = s.id ORDER BY s.id");
     if (sms.size() != written * 3)
         return fail(QStringLiteral("%1 SMS for %2 alerts").arg(sms.size()).arg(written));
     std::map<qint64, int> accepted;
     std::map<qint64, int> lost;
+    // The parts each SMS got to its phone, by sender and reference.
+    std::map<qint64, std::map<std::pair<const FakeRoute *, int>, QSet<int>>> joined;
     for (const std::unique_ptr<FakeRoute> &fake : fakes) {
         for (const SmsRequest &request : fake->accepted())
             ++accepted[request.id];
         for (const qint64 id : fake->lostAnswers())
             ++lost[id];
+        for (const FakeRoute::Part &part : fake->parts())
+            joined[part.id][{fake.get(), part.reference}].insert(part.part);
     }
     int givenUp = 0;
     for (const QVariantList &row : sms) {
@@ -339,10 +443,35 @@ bool tst_routes::runSeed(quint32 seed, QString *why)
         if (state == QLatin1String("sent") && accepted[id] == 0)
             return fail(QStringLiteral("SMS %1 is said sent, and no route took it").arg(id));
         givenUp += state == QLatin1String("failed") ? 1 : 0;
-        // Twice only where an answer was lost on the way back.
-        if (accepted[id] > 1 + lost[id])
-            return fail(
-                QStringLiteral("SMS %1 was taken %2 times, %3 answers lost").arg(id).arg(accepted[id]).arg(lost[id]));
+        // Twice only where an answer was lost on the way back, or the
+        // network said it did not deliver a copy.
+        int notDelivered = 0;
+        for (const QString &token : tokensOf[id])
+            notDelivered += int(reportsSent[token].count(2));
+        if (accepted[id] > 1 + lost[id] + notDelivered)
+            return fail(QStringLiteral("SMS %1 was taken %2 times, %3 answers lost, %4 not delivered")
+                            .arg(id)
+                            .arg(accepted[id])
+                            .arg(lost[id])
+                            .arg(notDelivered));
+        // A phone that has the SMS has all its parts from one sender under
+        // one reference.
+        const int parts = FakeRoute::partsOf(SmsSendJob::sendableText(row[3].toString()));
+        const bool whole = std::any_of(joined[id].cbegin(), joined[id].cend(),
+                                       [parts](const auto &each) { return each.second.size() == parts; });
+        if (state == QLatin1String("sent") && !whole)
+            return fail(QStringLiteral("SMS %1 is said sent, and no phone could join its %2 parts").arg(id).arg(parts));
+        // Delivered once any copy reached the phone; not delivered only as
+        // the network said of the copy that counts, the last one taken.
+        const QString delivery = row[4].toString();
+        const QStringList &copies = tokensOf[id];
+        const bool anyDelivered = std::any_of(copies.cbegin(), copies.cend(), [&](const QString &token) {
+            return !token.isEmpty() && reportsSent[token].contains(1);
+        });
+        const bool lastFailed = !copies.isEmpty() && reportsSent[copies.last()].contains(2);
+        if ((delivery == QLatin1String("delivered") && !anyDelivered)
+            || (delivery == QLatin1String("not delivered") && !lastFailed))
+            return fail(QStringLiteral("SMS %1 stands %2 after %3 copies").arg(id).arg(delivery).arg(copies.size()));
     }
     if (relay.pageLog().text().count(QStringLiteral("Given up sending to")) != givenUp)
         return fail(QStringLiteral("%1 SMS given up, said %2 times")
@@ -371,6 +500,7 @@ void tst_routes::randomFaults()
     for (quint32 seed = first; seed < first + quint32(seeds); ++seed) {
         QString why;
         const bool held = runSeed(seed, &why);
+        QSqlDatabase::removeDatabase(QStringLiteral("locker"));
         QVERIFY2(held, qPrintable(QStringLiteral("seed %1: %2").arg(seed).arg(why)));
     }
 }

@@ -16,10 +16,33 @@ void FakeRoute::send(const SmsRequest &request, std::function<void(const SendOut
         const Answer answer = m_answer(request);
         SendOutcome outcome;
         outcome.route = m_name;
+        outcome.partCount = partsOf(request.text);
         outcome.partsSent = request.partsSent;
+        // The parts still missing, as the network takes them.
+        const auto take = [&](int part) {
+            m_parts << Part{request.id, request.reference, part};
+            outcome.references << ++m_nextReference % 256;
+        };
+        QList<int> missing;
+        for (int part = 0; part < outcome.partCount; ++part) {
+            if (!(request.partsSent & (1u << part)))
+                missing << part;
+        }
         switch (answer) {
         case Answer::Sent:
             outcome.sent = true;
+            for (const int part : missing) {
+                take(part);
+                outcome.partsSent |= 1u << part;
+            }
+            break;
+        case Answer::PartRefused:
+            if (missing.size() > 1) {
+                take(missing.first());
+                outcome.partsSent |= 1u << missing.first();
+            }
+            outcome.failure = SendOutcome::Failure::Refused;
+            outcome.reason = QStringLiteral("+CMS ERROR: 500");
             break;
         case Answer::Refused:
             outcome.failure = SendOutcome::Failure::Refused;
@@ -38,12 +61,25 @@ void FakeRoute::send(const SmsRequest &request, std::function<void(const SendOut
             outcome.reason = QStringLiteral("the line to the modem was lost");
             break;
         case Answer::Unanswered:
+            // Every part goes; the answer to the last never comes back.
+            if (missing.isEmpty())
+                missing << outcome.partCount - 1;
+            for (const int part : missing) {
+                take(part);
+                if (part != missing.last())
+                    outcome.partsSent |= 1u << part;
+            }
+            outcome.references.removeLast();
+            outcome.part = missing.last();
             outcome.failure = SendOutcome::Failure::Unanswered;
             outcome.reason = QStringLiteral("no answer to the message");
             break;
         }
-        if (answer == Answer::Sent || answer == Answer::Unanswered)
+        if (answer == Answer::Sent || answer == Answer::Unanswered) {
             m_accepted << request;
+            if (m_taken)
+                m_taken(request);
+        }
         if (answer == Answer::Unanswered)
             m_lost << request.id;
         m_busy = false;

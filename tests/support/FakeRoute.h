@@ -17,8 +17,17 @@ class FakeRoute : public QObject, public SmsRoute
 
 public:
     // How a try ends. Unanswered: the network took the message, the answer
-    // was lost on the way back.
-    enum class Answer { Sent, Refused, Destination, NoAnswer, Port, Unanswered };
+    // to its last part was lost on the way back. PartRefused: of a long
+    // message, the first part still missing goes, the next is refused.
+    enum class Answer { Sent, Refused, Destination, NoAnswer, Port, Unanswered, PartRefused };
+
+    // One part the network took: the phone joins the parts of one message
+    // that came from one sender under one reference.
+    struct Part {
+        qint64 id;
+        int reference;
+        int part;
+    };
 
     explicit FakeRoute(const QString &name, QObject *parent = nullptr);
 
@@ -29,16 +38,24 @@ public:
     }
     void setAlive(bool alive) { m_alive = alive; }
     void setDelayMs(int ms) { m_delayMs = ms; }
+    // Its delivery reports name each SMS by a token, as a gateway's do.
+    void setReportsByToken(bool byToken) { m_byToken = byToken; }
+    // Told as the network takes a whole SMS, before its answer is on the way.
+    void setOnTaken(std::function<void(const SmsRequest &)> taken) { m_taken = std::move(taken); }
+    // The parts a message of this text goes in.
+    static int partsOf(const QString &text) { return text.size() <= 160 ? 1 : int(text.size() + 152) / 153; }
 
     // The SMS the network took through it, Unanswered ones among them.
     const QList<SmsRequest> &accepted() const { return m_accepted; }
     // The SMS whose answer was lost, once for each time.
     const QList<qint64> &lostAnswers() const { return m_lost; }
+    const QList<Part> &parts() const { return m_parts; }
     int tries() const { return m_tries; }
     int probes() const { return m_probes; }
 
     QString routeName() const override { return m_name; }
     bool free() const override { return !m_busy; }
+    bool reportsByToken() const override { return m_byToken; }
     void send(const SmsRequest &request, std::function<void(const SendOutcome &)> done) override;
     void probe(const std::function<void(bool answered)> &done) override;
 
@@ -48,11 +65,15 @@ signals:
 private:
     QString m_name;
     std::function<Answer(const SmsRequest &)> m_answer = [](const SmsRequest &) { return Answer::Sent; };
+    std::function<void(const SmsRequest &)> m_taken;
     bool m_alive = true;
+    bool m_byToken = false;
     bool m_busy = false;
     int m_delayMs = 0;
     int m_tries = 0;
     int m_probes = 0;
     QList<SmsRequest> m_accepted;
     QList<qint64> m_lost;
+    QList<Part> m_parts;
+    int m_nextReference = 0;
 };
