@@ -167,7 +167,7 @@ StatusCheck::Result StatusCheck::check(const QJsonObject &status, const QDateTim
         const QJsonValue list = status.value(QLatin1String("modems"));
         if (!list.isArray())
             throw Damaged{QStringLiteral("it has no list of \"modems\"")};
-        for (const QJsonValue &modem : list.toArray())
+        for (const QJsonValue modem : list.toArray())
             modems << routeOf(modem, true);
         const QJsonValue gatewayValue = status.value(QLatin1String("gateway"));
         if (!gatewayValue.isUndefined() && !gatewayValue.isNull())
