@@ -19,6 +19,11 @@ QJsonValue orNull(const QString &text)
     return text.isEmpty() ? QJsonValue() : QJsonValue(text);
 }
 
+QJsonValue timeOrNull(const QDateTime &time)
+{
+    return time.isValid() ? QJsonValue(time.toUTC().toString(Qt::ISODate)) : QJsonValue();
+}
+
 } // namespace
 
 StatusFile::StatusFile(Outbox &outbox, RouteSet &routes, QObject *parent)
@@ -83,8 +88,8 @@ void StatusFile::write()
         {QStringLiteral("gateway"), gateway},
         {QStringLiteral("unconfirmed"), standing.unconfirmed},
         {QStringLiteral("not_delivered_24h"), standing.notDelivered},
-        {QStringLiteral("last_alert"),
-         standing.lastAlert.isValid() ? QJsonValue(standing.lastAlert.toString(Qt::ISODate)) : QJsonValue()},
+        {QStringLiteral("last_alert"), timeOrNull(standing.lastAlert)},
+        {QStringLiteral("oldest_waiting"), timeOrNull(standing.oldestWaiting)},
     };
     QSaveFile file(ProgramFolder::file(QString::fromLatin1(FileName)));
     if (file.open(QIODevice::WriteOnly)) {

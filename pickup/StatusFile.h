@@ -10,7 +10,10 @@ class Outbox;
 // Zabbix, a script) to watch the relay without a screen:
 //   {"updated": "...", "modems": [{"port": 1, "state": "up", "reason": "",
 //    "signal_dbm": -71, "operator": "..."}], "waiting": 0, "retrying": 0,
-//    "given_up_24h": 0, "last_alert": "..." or null}
+//    "given_up_24h": 0, "last_alert": "..." or null, "gateway": null or
+//    {"host": "...", "state": "up", "reason": ""}, "unconfirmed": 0,
+//    "not_delivered_24h": 0, "oldest_waiting": "..." or null}
+// where oldest_waiting is when the oldest alert still to go out was taken.
 // Written whole to a file beside it and renamed over it, so that whoever
 // reads it finds a whole file, also after a kill; on every change of state
 // and at least every EveryMs.

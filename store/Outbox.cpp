@@ -692,13 +692,24 @@ Outbox::Standing Outbox::standing(const QDateTime &givenUpSince)
                                                   "(SELECT count(*) FROM delivery d JOIN sms s ON s.id = d.sms_id "
                                                   "WHERE d.state = 'unconfirmed' AND s.state = 'sent'), "
                                                   "(SELECT count(*) FROM delivery WHERE state = 'not delivered' "
-                                                  "AND reported_at >= ?) FROM sms"),
+                                                  "AND reported_at >= ?), "
+                                                  // Both through partial indexes that hold only
+                                                  // what waits, however long the outbox.
+                                                  "(SELECT min(taken) FROM ("
+                                                  "SELECT min(taken_at) AS taken FROM alert WHERE first_done = 0 "
+                                                  "UNION ALL SELECT min(a.taken_at) FROM sms r JOIN alert a "
+                                                  "ON a.id = r.alert_id WHERE r.state = 'waiting' AND r.tries > 0)) "
+                                                  "FROM sms"),
                                    {givenUpSince.toMSecsSinceEpoch(), givenUpSince.toMSecsSinceEpoch()});
         Standing standing;
         if (query.next()) {
-            standing = {query.value(0).toInt(), query.value(1).toInt(),
-                        query.value(2).toInt(), QDateTime::fromString(query.value(3).toString(), Qt::ISODateWithMs),
-                        query.value(4).toInt(), query.value(5).toInt()};
+            standing = {query.value(0).toInt(),
+                        query.value(1).toInt(),
+                        query.value(2).toInt(),
+                        QDateTime::fromString(query.value(3).toString(), Qt::ISODateWithMs),
+                        query.value(4).toInt(),
+                        query.value(5).toInt(),
+                        QDateTime::fromString(query.value(6).toString(), Qt::ISODateWithMs)};
         }
         return standing;
     });

@@ -140,6 +140,10 @@ public:
         QDateTime lastAlert;
         int unconfirmed = 0;  // sent, no delivery report yet
         int notDelivered = 0; // reported not delivered since the time given
+        // When the oldest alert with an SMS still to go out was taken: one
+        // not yet dispatched, with a first try to come, or with a retry to
+        // come. Null for none.
+        QDateTime oldestWaiting;
     };
     Standing standing(const QDateTime &givenUpSince);
     // What happened since a moment: alerts taken, SMS sent, SMS given up.
