@@ -266,8 +266,7 @@ int main(int argc, char *argv[])
                        "An existing Config.mdb is never overwritten; options that only set up the desk "
                        "(--autostart, --codepage, --add-modem, --pin, --reset-command, --heartbeat, "
                        "--delivery-reports, --gateway, --gateway-only, --gateway-reports, --metrics) leave the "
-                       "rest "
-                       "of it as it is."));
+                       "rest of it as it is."));
     parser.addHelpOption();
     parser.addPositionalArgument(QStringLiteral("FOLDER"), QStringLiteral("Folder that receives Config.mdb."));
     const NewDatabase database;
