@@ -72,6 +72,7 @@ void SmsReporter::sent(const SmsRequest &request, const SendOutcome &outcome)
         line += QStringLiteral(" via ") + outcome.route;
     m_pageLog.append(line + QStringLiteral("\r\n"));
     m_pageLog.append(QStringLiteral("Message: ") + request.text + QStringLiteral("\r\n"));
+    emit smsSent(request.id, outcome.route);
     const QByteArray record = request.name.toLatin1() + " (" + number.toLatin1() + ")*** " + historyBytes(request);
     // A history that cannot be written is said once, until it can again.
     try {
@@ -126,7 +127,7 @@ void SmsReporter::tried(const SendOutcome &outcome)
     // Shown without waiting for a click: the relay goes on meanwhile.
     if (outcome.portError != 0)
         CommError(outcome.portError, outcome.reason).notify();
-    emit smsTried(outcome.sent);
+    emit smsTried(outcome.sent, outcome.route);
 }
 
 void SmsReporter::updateCounts()

@@ -56,9 +56,12 @@ signals:
     void deliveryChanged(int retrying, int givenUp);
     // An SMS was tried for the last time and did not go out.
     void gaveUp(const QString &name, const QString &number, const QString &reason);
-    // A try of an SMS has ended, the modem having taken it or not; the
-    // trace still shows its dialogue.
-    void smsTried(bool sent);
+    // A try of an SMS has ended on `route` ("COM1", "gateway"), the route
+    // having taken it or not; the trace still shows its dialogue.
+    void smsTried(bool sent, const QString &route);
+    // A route took an SMS, also one whose answer came late: `id` is its
+    // row in the outbox, 0 for a notice of the relay's own or a test message.
+    void smsSent(qint64 id, const QString &route);
 
 private:
     PageLog &m_pageLog;

@@ -253,6 +253,8 @@ bool AlertIntake::commit(const QString &folder, const QString &file, const Outbo
         return false;
     }
     OutboxReport::works(m_pageLog);
+    if (m_taken && !records.isEmpty())
+        m_taken(folder, int(records.size()));
     return true;
 }
 

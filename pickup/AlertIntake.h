@@ -8,6 +8,8 @@
 #include <QHash>
 #include <QString>
 
+#include <functional>
+
 class PageLog;
 class QFile;
 
@@ -44,6 +46,8 @@ public:
     void setHeldOpenMs(int ms) { m_heldOpenMs = ms; }
     // The code page of alert files that are neither UTF-8 nor UTF-16.
     void setCodePage(const QString &name) { m_codePage = name; }
+    // Told of the alerts of a folder each time they are in the outbox.
+    void onTaken(std::function<void(const QString &folder, int alerts)> taken) { m_taken = std::move(taken); }
 
 private:
     void claim(const QString &folder, const QString &name);
@@ -69,4 +73,5 @@ private:
     int m_heldOpenMs = HeldOpenMs;
     QString m_codePage = QString::fromLatin1(CodePage::Default);
     QHash<QString, std::pair<Outbox::FileId, AlertEncoding>> m_encodings;
+    std::function<void(const QString &, int)> m_taken;
 };

@@ -38,6 +38,7 @@ AlertRelay::AlertRelay(QObject *parent)
     , m_reports(m_outbox, m_routes, m_reporter, m_pageLog, m_trace, this)
     , m_heartbeat(m_outbox, m_routes, this)
     , m_status(m_outbox, m_routes, this)
+    , m_metrics(m_outbox, m_routes, m_paths, m_intake, m_reporter, m_reports, m_pageLog, this)
     , m_timer(this)
     , m_watcher(this)
     , m_soon(this)
@@ -217,6 +218,7 @@ void AlertRelay::start()
     m_heartbeat.start();
     m_reports.start();
     m_status.start();
+    m_metrics.start();
     m_timer.start();
 }
 

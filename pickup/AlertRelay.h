@@ -11,6 +11,7 @@
 #include "pickup/Heartbeat.h"
 #include "pickup/LogWriter.h"
 #include "pickup/MT4Paths.h"
+#include "pickup/RelayMetrics.h"
 #include "pickup/StatusFile.h"
 #include "route/AlarmThrottle.h"
 #include "route/DeliveryReports.h"
@@ -121,6 +122,7 @@ public:
     AlarmThrottle &alarms() { return m_alarms; }
     Heartbeat &heartbeat() { return m_heartbeat; }
     StatusFile &statusFile() { return m_status; }
+    RelayMetrics &metrics() { return m_metrics; }
     // An SMS of the relay's own (a modem down, the daily heartbeat) to every
     // on-duty user, through a modem that is up; said in the page log as any.
     void sendNotice(const QString &text);
@@ -198,6 +200,7 @@ private:
     DeliveryReports m_reports;
     Heartbeat m_heartbeat;
     StatusFile m_status;
+    RelayMetrics m_metrics;
     bool m_healthRounds = true;
     // After a time without any modem: from when to when, told once the
     // alerts held meanwhile are out.

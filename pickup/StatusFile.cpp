@@ -1,10 +1,7 @@
 #include "pickup/StatusFile.h"
 
-#include "modem/SmsReporter.h"
-#include "route/RouteSet.h"
+#include "pickup/DeskStanding.h"
 #include "store/Clock.h"
-#include "store/DbError.h"
-#include "store/Outbox.h"
 #include "store/ProgramFolder.h"
 
 #include <QJsonArray>
@@ -52,9 +49,10 @@ void StatusFile::changed()
 
 void StatusFile::write()
 {
+    const DeskStanding desk = DeskStanding::gather(m_outbox, m_routes);
     QJsonArray modems;
     QJsonValue gateway;
-    for (const RouteStatus &status : m_routes.statuses()) {
+    for (const RouteStatus &status : desk.routes) {
         // The gateway's host alone: its URL holds the sendsms password.
         if (status.gateway) {
             gateway = QJsonObject{
@@ -73,12 +71,7 @@ void StatusFile::write()
             {QStringLiteral("operator"), orNull(status.health.operatorName)},
         });
     }
-    Outbox::Standing standing;
-    try {
-        standing = m_outbox.standing(Clock::nowUtc().addSecs(-SmsReporter::GivenUpShownSecs));
-    } catch (const DbError &) {
-        // Said where the outbox failed; the routes are still worth telling.
-    }
+    const Outbox::Standing &standing = desk.outbox;
     const QJsonObject status{
         {QStringLiteral("updated"), Clock::nowUtc().toString(Qt::ISODate)},
         {QStringLiteral("modems"), modems},

@@ -182,6 +182,7 @@ void DeliveryReports::settle(qint64 partId, const QString &route, int status, co
     }
     if (!delivery.changed)
         return;
+    emit settled(route, failure.isEmpty());
     if (failure.isEmpty()) {
         m_reporter.delivered(delivery.name, delivery.number, delivery.deliveredAt);
         return;

@@ -65,6 +65,8 @@ public:
 
 signals:
     void notDelivered(const QString &name, const QString &number, const QString &reason);
+    // A report settled an SMS that `route` sent: delivered, or not.
+    void settled(const QString &route, bool delivered);
     // An SMS waits in the outbox to be sent once more.
     void sentAgain();
 

@@ -42,7 +42,7 @@ void RouteSet::load()
     loadModems(modems);
     m_only = DeskOptions::value(QString::fromLatin1(DeskOptions::GatewayOnly)) == QLatin1String("on");
     const QString reports = DeskOptions::value(QString::fromLatin1(DeskOptions::GatewayReports));
-    if (!reports.isEmpty() && !parseReportAddress(reports, &m_reportHost, &m_reportPort))
+    if (!reports.isEmpty() && !HttpListener::parseAddress(reports, &m_reportHost, &m_reportPort))
         m_pageLog.report(QStringLiteral("The gateway's report address \"%1\" does not read as [HOST:]PORT; reports "
                                         "are taken on 127.0.0.1:%2.")
                              .arg(reports.left(80))
@@ -423,21 +423,6 @@ void RouteSet::setGatewayOnly(bool only)
     emit changed();
     emit routeFreed();
     emit back();
-}
-
-bool RouteSet::parseReportAddress(const QString &text, QHostAddress *host, quint16 *port)
-{
-    const qsizetype colon = text.lastIndexOf(QLatin1Char(':'));
-    bool ok = false;
-    const uint number = text.mid(colon + 1).toUInt(&ok);
-    if (!ok || number == 0 || number > 65535)
-        return false;
-    QHostAddress address = QHostAddress::LocalHost;
-    if (colon >= 0 && !address.setAddress(text.left(colon)))
-        return false;
-    *host = address;
-    *port = quint16(number);
-    return true;
 }
 
 void RouteSet::setTimeUnitMs(int ms)

@@ -97,9 +97,6 @@ public:
     void setGateway(const QString &url);
     void setGatewayOnly(bool only);
 
-    // Parses "[HOST:]PORT"; false where it does not read.
-    static bool parseReportAddress(const QString &text, QHostAddress *host, quint16 *port);
-
     // The desk sends by these routes alone from now on, its modems and
     // gateway unused: tests of the route layer's own policy.
     void sendOnlyBy(std::vector<std::unique_ptr<Route>> routes);

@@ -19,5 +19,6 @@ constexpr auto DeliveryReports = "DeliveryReports"; // "on": every SMS asks for 
 constexpr auto Gateway = "Gateway";                 // a Kannel sendsms URL with its user; none when empty
 constexpr auto GatewayOnly = "GatewayOnly";         // "on": SMS go through the gateway alone
 constexpr auto GatewayReports = "GatewayReports";   // [HOST:]PORT its delivery reports come to
+constexpr auto Metrics = "Metrics";                 // [HOST:]PORT the metrics page is served on; none when empty
 
 } // namespace DeskOptions

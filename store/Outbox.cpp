@@ -732,6 +732,16 @@ Outbox::Activity Outbox::activity(const QDateTime &since)
     });
 }
 
+QDateTime Outbox::takenAt(qint64 smsId)
+{
+    return guarded([&] {
+        const QVariant taken = Sql::value(
+            db(), QStringLiteral("SELECT a.taken_at FROM sms s JOIN alert a ON a.id = s.alert_id WHERE s.id = ?"),
+            {smsId});
+        return taken.isNull() ? QDateTime() : QDateTime::fromString(taken.toString(), Qt::ISODateWithMs);
+    });
+}
+
 QList<Outbox::Alert> Outbox::logDue(int max)
 {
     return guarded([&] { return alerts(QStringLiteral("first_done = 1 AND logged = 0 ORDER BY id LIMIT ?"), {max}); });

@@ -153,6 +153,9 @@ public:
         int failed = 0;
     };
     Activity activity(const QDateTime &since);
+    // When the alert of an SMS was taken from its file; null for an SMS the
+    // outbox does not hold.
+    QDateTime takenAt(qint64 smsId);
 
     // Delivery reports. The part a report is about: the unreported one with
     // that reference on that route (and the number, where the report names

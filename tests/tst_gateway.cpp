@@ -335,14 +335,14 @@ void tst_gateway::reportsOnlyFromKannel()
     QCOMPARE(reported[0][1].toInt(), 1);
     QCOMPARE(reported[0][2].toString(), QStringLiteral("DELIVRD ok/1"));
 
-    // A request that will not end is cut off at its size.
+    // A request line that will not end is cut off at its size.
     QTcpSocket flood;
     response.clear();
     connect(&flood, &QTcpSocket::readyRead, this, [&] { response += flood.readAll(); });
     flood.connectToHost(QHostAddress::LocalHost, m_listener.port());
     flood.write("GET /dlr?token=known&type=1&answer=" + QByteArray(ReportListener::LongestRequest + 100, 'a'));
     QVERIFY(runUntil([&] { return flood.state() == QAbstractSocket::UnconnectedState; }, 5000));
-    QVERIFY2(response.startsWith("HTTP/1.1 431 "), response.constData());
+    QVERIFY2(response.startsWith("HTTP/1.1 414 "), response.constData());
     QCOMPARE(reported.count(), 1);
     m_tokens.remove(QStringLiteral("known"));
 }

@@ -3,7 +3,7 @@
 
 #include "pickup/Heartbeat.h"
 #include "route/GatewayRoute.h"
-#include "route/RouteSet.h"
+#include "route/HttpListener.h"
 #include "store/CodePage.h"
 #include "store/Database.h"
 #include "store/DeskOptions.h"
@@ -122,7 +122,7 @@ void setGateway(const QCommandLineParser &parser, const QCommandLineOption &url,
     if (parser.isSet(reports)) {
         QHostAddress host;
         quint16 port = 0;
-        if (!RouteSet::parseReportAddress(parser.value(reports), &host, &port))
+        if (!HttpListener::parseAddress(parser.value(reports), &host, &port))
             fail(QStringLiteral("--gateway-reports wants [HOST:]PORT, not \"%1\"").arg(parser.value(reports)));
         DeskOptions::setValue(QString::fromLatin1(DeskOptions::GatewayReports),
                               QStringLiteral("%1:%2").arg(host.toString()).arg(port));
@@ -134,6 +134,24 @@ void setGateway(const QCommandLineParser &parser, const QCommandLineOption &url,
         DeskOptions::setValue(QString::fromLatin1(DeskOptions::GatewayOnly), QStringLiteral("on"));
         std::printf("SMS go through the gateway alone; the modems are not used.\n");
     }
+}
+
+// Where the running program serves its metrics page; "off" or nothing: nowhere.
+void setMetrics(const QString &text)
+{
+    if (text.isEmpty() || text == QLatin1String("off")) {
+        DeskOptions::setValue(QString::fromLatin1(DeskOptions::Metrics), QString());
+        std::printf("No metrics page.\n");
+        return;
+    }
+    QHostAddress host;
+    quint16 port = 0;
+    if (!HttpListener::parseAddress(text, &host, &port))
+        fail(QStringLiteral("--metrics wants [HOST:]PORT or off, not \"%1\"").arg(text));
+    DeskOptions::setValue(QString::fromLatin1(DeskOptions::Metrics),
+                          QStringLiteral("%1:%2").arg(host.toString()).arg(port));
+    std::printf("The metrics page is served on %s:%d at /metrics from the next start.\n", qPrintable(host.toString()),
+                port);
 }
 
 // PINs, reset commands and the heartbeat of an existing Config.mdb.
@@ -247,8 +265,8 @@ int main(int argc, char *argv[])
         QStringLiteral("Creates a new Config.mdb for Vantrel in FOLDER (the folder of the vantrel program).\n"
                        "An existing Config.mdb is never overwritten; options that only set up the desk "
                        "(--autostart, --codepage, --add-modem, --pin, --reset-command, --heartbeat, "
-                       "--delivery-reports, --gateway, --gateway-only, --gateway-reports) leave the rest "
-                       "of it as it is."));
+                       "--delivery-reports, --gateway, --gateway-only, --gateway-reports, --metrics) leave the "
+                       "rest of it as it is."));
     parser.addHelpOption();
     parser.addPositionalArgument(QStringLiteral("FOLDER"), QStringLiteral("Folder that receives Config.mdb."));
     const NewDatabase database;
@@ -292,8 +310,14 @@ int main(int argc, char *argv[])
                                             QStringLiteral("Where the gateway sends delivery reports to: the "
                                                            "address Vantrel listens on (default 127.0.0.1:13080)."),
                                             QStringLiteral("[HOST:]PORT"));
-    const QList<QCommandLineOption> deskOptions = {autostart, codePage,        addModem, pin,         resetCommand,
-                                                   heartbeat, deliveryReports, gateway,  gatewayOnly, gatewayReports};
+    const QCommandLineOption metrics(QStringLiteral("metrics"),
+                                     QStringLiteral("Serve Prometheus metrics at http://HOST:PORT/metrics (host "
+                                                    "127.0.0.1 unless named; from the next start); \"off\" for "
+                                                    "none, the default."),
+                                     QStringLiteral("[HOST:]PORT"));
+    const QList<QCommandLineOption> deskOptions = {autostart,    codePage,       addModem,        pin,
+                                                   resetCommand, heartbeat,      deliveryReports, gateway,
+                                                   gatewayOnly,  gatewayReports, metrics};
     parser.addOptions(deskOptions);
     parser.process(app);
 
@@ -360,6 +384,14 @@ int main(int argc, char *argv[])
     if (parser.isSet(gateway) || parser.isSet(gatewayOnly) || parser.isSet(gatewayReports)) {
         try {
             setGateway(parser, gateway, gatewayOnly, gatewayReports);
+        } catch (const DbError &error) {
+            fail(error.description());
+        }
+    }
+
+    if (parser.isSet(metrics)) {
+        try {
+            setMetrics(parser.value(metrics));
         } catch (const DbError &error) {
             fail(error.description());
         }
