@@ -46,10 +46,13 @@ bool LogWriter::writeDue()
 bool LogWriter::write(const Outbox::Alert &alert)
 {
     const SmsRecord &record = alert.record;
+    qint64 logId = 0;
     try {
         // The row may have reached the table just before the program
         // stopped: then it is there, and only the outbox has to learn it.
-        if (alert.logAfter < 0 || !LogTable::writtenAfter(alert.logAfter, record)) {
+        if (alert.logAfter >= 0)
+            logId = LogTable::idWrittenAfter(alert.logAfter, record);
+        if (logId == 0) {
             const qint64 last = LogTable::lastId();
             try {
                 m_outbox.setLogAfter(alert.id, last);
@@ -58,6 +61,9 @@ bool LogWriter::write(const Outbox::Alert &alert)
                 return false;
             }
             LogTable::WriteLog(record.Time, record.EA_Name, record.Title, record.Message);
+            // Which row it became, so that the Alerts window finds the
+            // alert's SMS from it.
+            logId = LogTable::idWrittenAfter(last, record);
         }
     } catch (const DbError &error) {
         m_pageLog.reportOnce(QStringLiteral("log"),
@@ -70,7 +76,7 @@ bool LogWriter::write(const Outbox::Alert &alert)
     if (m_pause.isValid())
         ++m_waited;
     try {
-        m_outbox.setLogged(alert.id);
+        m_outbox.setLogged(alert.id, logId);
     } catch (const DbError &error) {
         // Found again in the table on the next try.
         OutboxReport::failed(m_pageLog, error.text());

@@ -183,7 +183,8 @@ public:
     // Marks the moment before an alert's LOG row is written: the last
     // SMS_ID of LOG, so that after a crash the row can be found again.
     void setLogAfter(qint64 alertId, qint64 lastLogId);
-    void setLogged(qint64 alertId);
+    // The row is in LOG, as SMS_ID `logId` where it was found (0: unknown).
+    void setLogged(qint64 alertId, qint64 logId = 0);
 
     // Forgets alerts taken before `before` that are done: logged, and no SMS
     // waiting for a try.
