@@ -156,44 +156,76 @@ QDate dayOf(const QList<DayRange> &days, qint64 logId)
     return logId <= after->last ? after->day : QDate();
 }
 
-// The rows of LOG, with the outbox's alert where it still has it.
+AlertHistory::Alert alertOf(const QSqlQuery &query)
+{
+    AlertHistory::Alert alert;
+    alert.logId = query.value(0).toLongLong();
+    alert.time = query.value(1).toString();
+    alert.robot = query.value(2).toString();
+    alert.title = query.value(3).toString();
+    alert.message = query.value(4).toString();
+    alert.alertId = query.value(5).toLongLong();
+    alert.takenAt = localFromIso(query.value(6));
+    alert.day = alert.takenAt.date();
+    alert.folder = query.value(7).toString();
+    return alert;
+}
+
+// The rows of LOG, with the outbox's alert where it still has it, before
+// `before`: an SMS_ID, or with a user an alert's id, as those are read by
+// the user's SMS, which is quick however few they got.
 QList<AlertHistory::Alert> logged(const QSqlDatabase &db, const AlertHistory::Filter &filter, qint64 before, int max)
 {
-    QStringList where{QStringLiteral("l.SMS_ID < ?")};
-    QVariantList values{before};
+    const bool byUser = !filter.user.isEmpty();
+    QStringList where;
+    QVariantList values;
+    if (byUser) {
+        where << QStringLiteral("s.name = ? COLLATE NOCASE") << QStringLiteral("s.alert_id < ?");
+        values << filter.user << before;
+    } else {
+        where << QStringLiteral("l.SMS_ID < ?");
+        values << before;
+    }
     if (filter.day.isValid()) {
         QSqlQuery range = Sql::run(db, QStringLiteral("SELECT first_id, last_id FROM outbox.log_day WHERE day = ?"),
                                    {filter.day.toString(Qt::ISODate)});
         // No row of that day in LOG.
         if (!range.next())
             return {};
+        const QVariant first = range.value(0);
+        const QVariant last = range.value(1);
+        range.finish();
         where << QStringLiteral("l.SMS_ID BETWEEN ? AND ?");
-        values << range.value(0) << range.value(1);
+        values << first << last;
+        if (byUser) {
+            QSqlQuery ids =
+                Sql::run(db, QStringLiteral("SELECT min(id), max(id) FROM outbox.alert WHERE log_id BETWEEN ? AND ?"),
+                         {first, last});
+            if (!ids.next() || ids.value(0).isNull())
+                return {};
+            where << QStringLiteral("s.alert_id BETWEEN ? AND ?");
+            values << ids.value(0) << ids.value(1);
+        }
     }
-    addConditions(filter, QStringLiteral("l.EA_Name"), QStringLiteral("l.Message"), QStringLiteral("a.id"), where,
+    AlertHistory::Filter rest = filter;
+    rest.user.clear();
+    addConditions(rest, QStringLiteral("l.EA_Name"), QStringLiteral("l.Message"), QStringLiteral("a.id"), where,
                   values);
     values << max;
-    QSqlQuery query = Sql::run(db,
-                               QStringLiteral("SELECT l.SMS_ID, l.Time, l.EA_Name, l.Title, l.Message, a.id, "
-                                              "a.taken_at, a.folder FROM LOG l LEFT JOIN outbox.alert a "
-                                              "ON a.log_id = l.SMS_ID WHERE %1 ORDER BY l.SMS_ID DESC LIMIT ?")
-                                   .arg(where.join(QStringLiteral(" AND "))),
-                               values);
+    const QString columns = QStringLiteral("l.SMS_ID, l.Time, l.EA_Name, l.Title, l.Message, a.id, a.taken_at, "
+                                           "a.folder");
+    const QString statement =
+        byUser ? QStringLiteral("SELECT %1 FROM outbox.sms s JOIN outbox.alert a ON a.id = s.alert_id "
+                                "JOIN LOG l ON l.SMS_ID = a.log_id WHERE %2 GROUP BY s.alert_id "
+                                "ORDER BY s.alert_id DESC LIMIT ?")
+               : QStringLiteral("SELECT %1 FROM LOG l LEFT JOIN outbox.alert a ON a.log_id = l.SMS_ID "
+                                "WHERE %2 ORDER BY l.SMS_ID DESC LIMIT ?");
+    QSqlQuery query = Sql::run(db, statement.arg(columns, where.join(QStringLiteral(" AND "))), values);
     QList<AlertHistory::Alert> alerts;
     bool undated = false;
     while (query.next()) {
-        AlertHistory::Alert alert;
-        alert.logId = query.value(0).toLongLong();
-        alert.time = query.value(1).toString();
-        alert.robot = query.value(2).toString();
-        alert.title = query.value(3).toString();
-        alert.message = query.value(4).toString();
-        alert.alertId = query.value(5).toLongLong();
-        alert.takenAt = localFromIso(query.value(6));
-        alert.day = alert.takenAt.date();
-        alert.folder = query.value(7).toString();
-        undated = undated || !alert.day.isValid();
-        alerts << alert;
+        alerts << alertOf(query);
+        undated = undated || !alerts.last().day.isValid();
     }
     query.finish();
     // Purged from the outbox: the day from its range of LOG.
@@ -334,7 +366,7 @@ QList<AlertHistory::Alert> AlertHistory::page(const Filter &filter, Cursor &curs
     if (rows.size() < wanted)
         cursor.atEnd = true;
     else
-        cursor.before = rows.last().logId;
+        cursor.before = filter.user.isEmpty() ? rows.last().logId : rows.last().alertId;
     alerts += rows;
     attachRecipients(reader.db(), alerts);
     return alerts;

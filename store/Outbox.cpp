@@ -90,6 +90,7 @@ const char *const HistoryStatements[] = {
     "ALTER TABLE sms ADD COLUMN sent_route TEXT",
     "CREATE INDEX alert_of_log ON alert(log_id)",
     "CREATE INDEX alert_unlogged ON alert(id) WHERE logged = 0",
+    "CREATE INDEX sms_of_user ON sms(name COLLATE NOCASE, alert_id)",
     "CREATE TABLE log_day ("
     " day TEXT PRIMARY KEY," // yyyy-MM-dd, the desk's local day the alerts were taken
     " first_id INTEGER NOT NULL, last_id INTEGER NOT NULL)",

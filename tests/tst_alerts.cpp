@@ -218,6 +218,16 @@ void tst_alerts::aLongHistoryIsReadAsItScrolls()
     }
     folder.execOutbox("INSERT INTO log_day (day, first_id, last_id) VALUES ('2026-01-05', 1, 200), "
                       "('2026-01-06', 201, 250)");
+    // The outbox still has the first 150, each sent to Ann, every third to Bob too.
+    folder.execOutbox("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 150) "
+                      "INSERT INTO alert (folder, lead, time, ea_name, title, message, message_bytes, taken_at, "
+                      "dispatched, first_done, logged, log_id) SELECT 'mt4', 'L', printf('09:%02d', i % 60), "
+                      "'Old' || (i % 3), 'Title', 'old alert ' || i, x'', '2026-01-05T12:00:00.000Z', 1, 1, 1, i "
+                      "FROM n");
+    folder.execOutbox("INSERT INTO sms (alert_id, name, number, state, tries, finished_at, sent_route) "
+                      "SELECT id, 'Ann', '+111', 'sent', 1, 0, 'COM1' FROM alert");
+    folder.execOutbox("INSERT INTO sms (alert_id, name, number, state, tries, finished_at, sent_route) "
+                      "SELECT id, 'Bob', '+222', 'sent', 1, 0, 'COM1' FROM alert WHERE log_id % 3 = 0");
     PageLog pageLog;
     frmAlerts alerts(pageLog);
     alerts.resize(900, 600);
@@ -234,11 +244,15 @@ void tst_alerts::aLongHistoryIsReadAsItScrolls()
         grid->scrollToBottom();
         QCoreApplication::processEvents();
     }
-    QStringList expected;
+    QStringList all;
     for (int i = 250; i >= 1; --i)
-        expected << QString("old alert %1").arg(i);
-    QTRY_COMPARE(messages(alerts), expected);
-    QCOMPARE(tableColumn(alerts, 0).last(), QString("2026-01-05"));
+        all << QString("old alert %1").arg(i);
+    QTRY_COMPARE(messages(alerts), all);
+    QCOMPARE(tableColumn(alerts, 0)[99], QString("2026-01-05"));
+    QVERIFY(tableColumn(alerts, 0).last().startsWith("2026-01-05 "));
+    QCOMPARE(tableColumn(alerts, 6)[99], QString("not kept"));
+    QCOMPARE(tableColumn(alerts, 6)[100], QString("2 sent"));
+    QCOMPARE(tableColumn(alerts, 6)[101], QString("1 sent"));
     QCOMPARE(find<QLabel>(alerts, "lblStatus")->text(), QString("250 alerts"));
     QVERIFY(find<QLabel>(alerts, "lblAlert")->text().contains("no longer kept"));
 
@@ -250,13 +264,34 @@ void tst_alerts::aLongHistoryIsReadAsItScrolls()
         grid->scrollToBottom();
         QCoreApplication::processEvents();
     }
-    QCOMPARE(messages(alerts), expected.mid(50));
+    QCOMPARE(messages(alerts), all.mid(50));
     find<QComboBox>(alerts, "cboRobot")->setEditText("Old1");
     QTRY_COMPARE(messages(alerts).size(), 67);
-    expected.clear();
+    QStringList expected;
     for (int i = 199; i >= 1; i -= 3)
         expected << QString("old alert %1").arg(i);
     QCOMPARE(messages(alerts), expected);
+
+    // By user, read by the user's SMS: pages of them too.
+    const auto scrollToEnd = [&] {
+        while (grid->model()->canFetchMore({})) {
+            grid->scrollToBottom();
+            QCoreApplication::processEvents();
+        }
+    };
+    find<QComboBox>(alerts, "cboRobot")->setEditText("");
+    find<QComboBox>(alerts, "cboUser")->setEditText("ann");
+    QTRY_COMPARE(messages(alerts).size(), 100);
+    scrollToEnd();
+    QCOMPARE(messages(alerts), all.mid(100));
+    find<QComboBox>(alerts, "cboUser")->setEditText("Bob");
+    QTRY_COMPARE(messages(alerts).size(), 50);
+    QCOMPARE(messages(alerts).first(), QString("old alert 150"));
+    QCOMPARE(messages(alerts).last(), QString("old alert 3"));
+    find<QComboBox>(alerts, "cboRobot")->setEditText("Old0");
+    QTRY_COMPARE(messages(alerts).size(), 50);
+    find<QDateEdit>(alerts, "dtpDay")->setDate(QDate(2026, 1, 6));
+    QTRY_COMPARE(messages(alerts).size(), 0);
 }
 
 QTEST_MAIN(tst_alerts)
