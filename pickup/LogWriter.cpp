@@ -7,6 +7,9 @@
 
 namespace {
 constexpr int RowsAtOnce = 10;
+// LOG rows looked for at a time for alerts logged before the outbox kept
+// them: a week of them is found within minutes, each call short.
+constexpr int LinksAtOnce = 50;
 } // namespace
 
 LogWriter::LogWriter(Outbox &outbox, PageLog &pageLog)
@@ -19,6 +22,7 @@ bool LogWriter::writeDue()
 {
     if (m_pause.isValid() && m_pause.elapsed() < RetryMs)
         return false;
+    linkEarlier();
     for (;;) {
         QList<Outbox::Alert> due;
         try {
@@ -41,6 +45,20 @@ bool LogWriter::writeDue()
     }
     m_waited = 0;
     return true;
+}
+
+void LogWriter::linkEarlier()
+{
+    if (m_linked)
+        return;
+    try {
+        const QList<Outbox::Alert> earlier = m_outbox.unlinked(LinksAtOnce);
+        for (const Outbox::Alert &alert : earlier)
+            m_outbox.setLogId(alert.id, LogTable::idWrittenAfter(alert.logAfter, alert.record));
+        m_linked = earlier.size() < LinksAtOnce;
+    } catch (const DbError &) {
+        // Only the Alerts window misses them: looked for again next time.
+    }
 }
 
 bool LogWriter::write(const Outbox::Alert &alert)

@@ -90,6 +90,7 @@ const char *const HistoryStatements[] = {
     "ALTER TABLE sms ADD COLUMN sent_route TEXT",
     "CREATE INDEX alert_of_log ON alert(log_id)",
     "CREATE INDEX alert_unlogged ON alert(id) WHERE logged = 0",
+    "CREATE INDEX alert_unlinked ON alert(id) WHERE logged = 1 AND log_id IS NULL",
     "CREATE INDEX sms_of_user ON sms(name COLLATE NOCASE, alert_id)",
     "CREATE TABLE log_day ("
     " day TEXT PRIMARY KEY," // yyyy-MM-dd, the desk's local day the alerts were taken
@@ -752,21 +753,45 @@ void Outbox::setLogged(qint64 alertId, qint64 logId)
     return guarded([&] {
         const QSqlDatabase database = db();
         Sql::Transaction transaction(database);
-        Sql::run(database, QStringLiteral("UPDATE alert SET logged = 1, log_id = ? WHERE id = ?"),
-                 {logId > 0 ? QVariant(logId) : QVariant(), alertId});
-        if (logId > 0) {
-            const QDateTime takenAt = QDateTime::fromString(
-                Sql::value(database, QStringLiteral("SELECT taken_at FROM alert WHERE id = ?"), {alertId}).toString(),
-                Qt::ISODateWithMs);
-            if (takenAt.isValid())
-                Sql::run(database,
-                         QStringLiteral("INSERT INTO log_day (day, first_id, last_id) VALUES (?, ?, ?) "
-                                        "ON CONFLICT(day) DO UPDATE SET first_id = min(first_id, excluded.first_id), "
-                                        "last_id = max(last_id, excluded.last_id)"),
-                         {takenAt.toLocalTime().date().toString(Qt::ISODate), logId, logId});
-        }
+        Sql::run(database, QStringLiteral("UPDATE alert SET logged = 1 WHERE id = ?"), {alertId});
+        if (logId > 0)
+            link(database, alertId, logId);
         transaction.commit();
     });
+}
+
+QList<Outbox::Alert> Outbox::unlinked(int max)
+{
+    return guarded([&] {
+        return alerts(QStringLiteral("logged = 1 AND log_id IS NULL AND log_after IS NOT NULL ORDER BY id LIMIT ?"),
+                      {max});
+    });
+}
+
+void Outbox::setLogId(qint64 alertId, qint64 logId)
+{
+    return guarded([&] {
+        const QSqlDatabase database = db();
+        Sql::Transaction transaction(database);
+        link(database, alertId, logId);
+        transaction.commit();
+    });
+}
+
+void Outbox::link(const QSqlDatabase &database, qint64 alertId, qint64 logId)
+{
+    Sql::run(database, QStringLiteral("UPDATE alert SET log_id = ? WHERE id = ?"), {logId, alertId});
+    if (logId <= 0)
+        return;
+    const QDateTime takenAt = QDateTime::fromString(
+        Sql::value(database, QStringLiteral("SELECT taken_at FROM alert WHERE id = ?"), {alertId}).toString(),
+        Qt::ISODateWithMs);
+    if (takenAt.isValid())
+        Sql::run(database,
+                 QStringLiteral("INSERT INTO log_day (day, first_id, last_id) VALUES (?, ?, ?) "
+                                "ON CONFLICT(day) DO UPDATE SET first_id = min(first_id, excluded.first_id), "
+                                "last_id = max(last_id, excluded.last_id)"),
+                 {takenAt.toLocalTime().date().toString(Qt::ISODate), logId, logId});
 }
 
 void Outbox::purgeDone(const QDateTime &before)

@@ -34,6 +34,7 @@ private slots:
     void initTestCase() { TahomaFont::ensure(); }
     void filtersSearchAndSettling();
     void aLongHistoryIsReadAsItScrolls();
+    void alertsLoggedBeforeTheUpgradeFindTheirRows();
 };
 
 namespace {
@@ -292,6 +293,73 @@ void tst_alerts::aLongHistoryIsReadAsItScrolls()
     QTRY_COMPARE(messages(alerts).size(), 50);
     find<QDateEdit>(alerts, "dtpDay")->setDate(QDate(2026, 1, 6));
     QTRY_COMPARE(messages(alerts).size(), 0);
+}
+
+void tst_alerts::alertsLoggedBeforeTheUpgradeFindTheirRows()
+{
+    ProgramFolderFixture folder;
+    ScriptedMessageBoxes boxes;
+    folder.addUser("Ann", "+111", true);
+    // An outbox as the version before made it: an alert sent to Ann and
+    // logged after LOG row 1, which is another's.
+    const char *const earlier[] = {
+        "CREATE TABLE alert (id INTEGER PRIMARY KEY AUTOINCREMENT, folder TEXT NOT NULL, lead TEXT NOT NULL, "
+        "time TEXT NOT NULL, ea_name TEXT NOT NULL, title TEXT NOT NULL, message TEXT NOT NULL, message_bytes BLOB "
+        "NOT NULL, taken_at TEXT NOT NULL, dispatched INTEGER NOT NULL DEFAULT 0, first_done INTEGER NOT NULL "
+        "DEFAULT 0, log_after INTEGER, logged INTEGER NOT NULL DEFAULT 0)",
+        "CREATE INDEX alert_first_tries ON alert(folder, id) WHERE first_done = 0",
+        "CREATE INDEX alert_log_due ON alert(id) WHERE first_done = 1 AND logged = 0",
+        "CREATE TABLE sms (id INTEGER PRIMARY KEY AUTOINCREMENT, alert_id INTEGER NOT NULL REFERENCES alert(id) ON "
+        "DELETE CASCADE, name TEXT NOT NULL, number TEXT NOT NULL, state TEXT NOT NULL DEFAULT 'waiting' CHECK "
+        "(state IN ('waiting', 'sent', 'failed')), tries INTEGER NOT NULL DEFAULT 0, parts_sent INTEGER NOT NULL "
+        "DEFAULT 0, reason TEXT, next_try INTEGER, finished_at INTEGER, parts_route TEXT, parts_reference INTEGER)",
+        "CREATE INDEX sms_of_alert ON sms(alert_id)",
+        "CREATE INDEX sms_retries ON sms(next_try) WHERE state = 'waiting' AND tries > 0",
+        "CREATE TABLE taken_file (path TEXT PRIMARY KEY, device INTEGER NOT NULL, inode INTEGER NOT NULL, bytes "
+        "INTEGER NOT NULL)",
+        "CREATE TABLE sms_part (id INTEGER PRIMARY KEY AUTOINCREMENT, sms_id INTEGER NOT NULL REFERENCES sms(id) ON "
+        "DELETE CASCADE, route TEXT NOT NULL, reference TEXT NOT NULL, number TEXT NOT NULL, sent_at INTEGER NOT "
+        "NULL, status INTEGER, reported_at INTEGER, superseded INTEGER NOT NULL DEFAULT 0)",
+        "CREATE TABLE delivery (sms_id INTEGER PRIMARY KEY REFERENCES sms(id) ON DELETE CASCADE, state TEXT NOT NULL "
+        "DEFAULT 'unconfirmed', sent_at INTEGER NOT NULL, reason TEXT, delivered_at INTEGER, reported_at INTEGER, "
+        "warned INTEGER NOT NULL DEFAULT 0, avoid_route TEXT)",
+        "PRAGMA user_version = 3",
+    };
+    for (const char *statement : earlier)
+        folder.execOutbox(statement);
+    const QString takenAt = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
+    folder.execOutbox("INSERT INTO alert (folder, lead, time, ea_name, title, message, message_bytes, taken_at, "
+                      "dispatched, first_done, log_after, logged) VALUES ('mt4', 'L', '10:15:02', 'GoldScalper', "
+                      "'Price alert', 'XAUUSD crossed 1905.20', x'', '"
+                      + takenAt + "', 1, 1, 1, 1)");
+    folder.execOutbox("INSERT INTO sms (alert_id, name, number, state, tries, finished_at) VALUES (1, 'Ann', '+111', "
+                      "'sent', 1, 0)");
+    folder.exec("INSERT INTO LOG (Time, EA_Name, Title, Message) VALUES ('09:00:00', 'EURBot', 'Signal', 'older')");
+    folder.exec("INSERT INTO LOG (Time, EA_Name, Title, Message) VALUES ('10:15:02', 'GoldScalper', 'Price alert', "
+                "'XAUUSD crossed 1905.20')");
+
+    // The relay's next start upgrades the outbox and finds the row.
+    SimulatedModem modem({}, folder.path(), 1);
+    QVERIFY(modem.isReady());
+    {
+        TestRelay relay(300);
+        QTRY_COMPARE(folder.outboxRows("SELECT log_id FROM alert").value(0).value(0).toInt(), 2);
+    }
+    QCOMPARE(folder.outboxRows("PRAGMA user_version").value(0).value(0).toInt(), 4);
+    QCOMPARE(folder.loggedMessages(), QStringList({"older", "XAUUSD crossed 1905.20"}));
+
+    PageLog pageLog;
+    frmAlerts alerts(pageLog);
+    alerts.show();
+    QCOMPARE(messages(alerts), QStringList({"XAUUSD crossed 1905.20", "older"}));
+    QCOMPARE(tableColumn(alerts, 6), QStringList({"1 sent", "not kept"}));
+    QCOMPARE(recipients(alerts), QStringList({"Ann sent "}));
+    find<QComboBox>(alerts, "cboUser")->setEditText("Ann");
+    QTRY_COMPARE(messages(alerts), QStringList({"XAUUSD crossed 1905.20"}));
+    find<QDateEdit>(alerts, "dtpDay")->setDate(QDateTime::fromString(takenAt, Qt::ISODateWithMs).toLocalTime().date());
+    find<QCheckBox>(alerts, "chkDay")->setChecked(true);
+    find<QComboBox>(alerts, "cboUser")->setEditText("");
+    QTRY_COMPARE(messages(alerts), QStringList({"XAUUSD crossed 1905.20"}));
 }
 
 QTEST_MAIN(tst_alerts)
