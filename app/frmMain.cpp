@@ -7,12 +7,15 @@
 #include "app/AppIcon.h"
 #include "app/CentreOnScreen.h"
 #include "app/PageLogView.h"
+#include "app/frmAlerts.h"
 #include "store/AppInfo.h"
 #include "store/MessageBoxes.h"
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCursor>
+
+#include <utility>
 
 frmMain::frmMain(AlertRelay &relay, QWidget *parent)
     : QMainWindow(parent)
@@ -36,6 +39,8 @@ frmMain::frmMain(AlertRelay &relay, QWidget *parent)
     connect(ui->mnuExit, &QAction::triggered, this, &frmMain::mnuExit_Click);
     connect(ui->mnuSettings, &QAction::triggered, this, &frmMain::mnuSettings_Click);
     connect(ui->mnuModems, &QAction::triggered, this, &frmMain::mnuModems_Click);
+    connect(ui->mnuAlerts, &QAction::triggered, this, &frmMain::mnuAlerts_Click);
+    connect(ui->mPopAlerts, &QAction::triggered, this, &frmMain::mPopAlerts_Click);
     connect(ui->mnuAbout, &QAction::triggered, this, &frmMain::mnuAbout_Click);
     connect(ui->mPopRestore, &QAction::triggered, this, &frmMain::mPopRestore_Click);
     connect(ui->mPopExit, &QAction::triggered, this, &frmMain::mPopExit_Click);
@@ -122,6 +127,9 @@ void frmMain::showMainWindow()
         setFixedSize(size());
     }
     restoreFromTray();
+    // Asked for from the tray before the login.
+    if (std::exchange(m_alertsAfterLogin, false))
+        mnuAlerts_Click();
 }
 
 void frmMain::GetPathList()
@@ -280,6 +288,31 @@ void frmMain::mnuModems_Click()
 {
     frmModems modems(m_relay.routes(), *this, this);
     modems.exec();
+}
+
+void frmMain::mnuAlerts_Click()
+{
+    // One window, modeless: it stays open beside the page log and follows
+    // the SMS as they settle.
+    if (!m_alerts) {
+        m_alerts = new frmAlerts(m_relay.pageLog(), this);
+        centreWhenFirstShown(*m_alerts);
+    }
+    m_alerts->showNormal();
+    m_alerts->raise();
+    m_alerts->activateWindow();
+}
+
+void frmMain::mPopAlerts_Click()
+{
+    // The history names the traders and their numbers: like the main window,
+    // it is shown only after a login.
+    if (!m_everShown) {
+        m_alertsAfterLogin = true;
+        emit loginWanted();
+        return;
+    }
+    mnuAlerts_Click();
 }
 
 QMetaObject::Connection frmMain::whenModemsChange(QObject *context, const std::function<void()> &changed)

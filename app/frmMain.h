@@ -12,6 +12,7 @@
 namespace Ui {
 class frmMain;
 }
+class frmAlerts;
 class frmSettings;
 
 // The main window: a view of the alert relay, which runs without it. It
@@ -85,6 +86,8 @@ private:
     void mnuExit_Click();
     void mnuSettings_Click();
     void mnuModems_Click();
+    void mnuAlerts_Click();
+    void mPopAlerts_Click();
     void showTip();
     void mnuAbout_Click();
     void mPopRestore_Click();
@@ -97,6 +100,8 @@ private:
     AlertRelay &m_relay;
     TrayIcon m_tray;
     QPointer<frmSettings> m_settings;
+    QPointer<frmAlerts> m_alerts;
+    bool m_alertsAfterLogin = false;
     bool m_unloading = false;
     bool m_saidNoTray = false;
     bool m_everShown = false;

@@ -7,6 +7,9 @@
 
 namespace {
 constexpr int RowsAtOnce = 10;
+// LOG rows looked for at a time for alerts logged before the outbox kept
+// them: a week of them is found within minutes, each call short.
+constexpr int LinksAtOnce = 50;
 } // namespace
 
 LogWriter::LogWriter(Outbox &outbox, PageLog &pageLog)
@@ -19,6 +22,7 @@ bool LogWriter::writeDue()
 {
     if (m_pause.isValid() && m_pause.elapsed() < RetryMs)
         return false;
+    linkEarlier();
     for (;;) {
         QList<Outbox::Alert> due;
         try {
@@ -43,13 +47,30 @@ bool LogWriter::writeDue()
     return true;
 }
 
+void LogWriter::linkEarlier()
+{
+    if (m_linked)
+        return;
+    try {
+        const QList<Outbox::Alert> earlier = m_outbox.unlinked(LinksAtOnce);
+        for (const Outbox::Alert &alert : earlier)
+            m_outbox.setLogId(alert.id, LogTable::idWrittenAfter(alert.logAfter, alert.record));
+        m_linked = earlier.size() < LinksAtOnce;
+    } catch (const DbError &) {
+        // Only the Alerts window misses them: looked for again next time.
+    }
+}
+
 bool LogWriter::write(const Outbox::Alert &alert)
 {
     const SmsRecord &record = alert.record;
+    qint64 logId = 0;
     try {
         // The row may have reached the table just before the program
         // stopped: then it is there, and only the outbox has to learn it.
-        if (alert.logAfter < 0 || !LogTable::writtenAfter(alert.logAfter, record)) {
+        if (alert.logAfter >= 0)
+            logId = LogTable::idWrittenAfter(alert.logAfter, record);
+        if (logId == 0) {
             const qint64 last = LogTable::lastId();
             try {
                 m_outbox.setLogAfter(alert.id, last);
@@ -58,6 +79,9 @@ bool LogWriter::write(const Outbox::Alert &alert)
                 return false;
             }
             LogTable::WriteLog(record.Time, record.EA_Name, record.Title, record.Message);
+            // Which row it became, so that the Alerts window finds the
+            // alert's SMS from it.
+            logId = LogTable::idWrittenAfter(last, record);
         }
     } catch (const DbError &error) {
         m_pageLog.reportOnce(QStringLiteral("log"),
@@ -70,7 +94,7 @@ bool LogWriter::write(const Outbox::Alert &alert)
     if (m_pause.isValid())
         ++m_waited;
     try {
-        m_outbox.setLogged(alert.id);
+        m_outbox.setLogged(alert.id, logId);
     } catch (const DbError &error) {
         // Found again in the table on the next try.
         OutboxReport::failed(m_pageLog, error.text());

@@ -23,9 +23,13 @@ public:
 
 private:
     bool write(const Outbox::Alert &alert);
+    // Finds the LOG rows of alerts logged before the outbox kept them, a
+    // few at each call until none is left.
+    void linkEarlier();
 
     Outbox &m_outbox;
     PageLog &m_pageLog;
     QElapsedTimer m_pause; // running while the database refuses rows
     int m_waited = 0;
+    bool m_linked = false;
 };

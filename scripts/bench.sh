@@ -34,6 +34,7 @@ run bench_outage
 run bench_memory
 run bench_memory --relay-only
 run bench_pagelog
+run bench_alerts
 run bench_outbox
 run bench_modems
 run bench_soak "$@"

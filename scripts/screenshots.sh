@@ -3,7 +3,8 @@
 # on a demo folder of its own (as scripts/run-demo.sh does: Config.mdb, two
 # watched folders, the modem simulator as COM1, a robot writing alerts)
 # under Xvfb, and works it as a person would with xdotool: logs in, lets a
-# few alerts through, opens the menus, the Settings pages and the About box.
+# few alerts through, opens the menus, the Settings pages, the Alerts window
+# and the About box.
 # Each window is grabbed with ImageMagick's import.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -127,6 +128,14 @@ xdotool key Escape
 menu "$main" 1 2
 modems=$(window Modems) || fail "no Modems window"
 grab "$modems" modems
+xdotool key Escape
+
+# Options > Alerts...: the three alerts newest first, the newest selected
+# with its two SMS, delivered once the simulated phones have said so.
+sleep 4
+menu "$main" 1 3
+alerts=$(window Alerts) || fail "no Alerts window"
+grab "$alerts" alerts-window
 xdotool key Escape
 
 # Help > About.

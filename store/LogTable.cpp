@@ -30,15 +30,15 @@ qint64 lastId()
         .toLongLong();
 }
 
-bool writtenAfter(qint64 afterId, const SmsRecord &record)
+qint64 idWrittenAfter(qint64 afterId, const SmsRecord &record)
 {
     Connection cn;
     cn.Open();
-    return !Sql::value(QSqlDatabase::database(cn.name(), false),
-                       QStringLiteral("SELECT 1 FROM LOG WHERE SMS_ID > ? AND Time = ? AND EA_Name = ? "
-                                      "AND Title = ? AND Message = ? LIMIT 1"),
-                       {afterId, record.Time, record.EA_Name, record.Title, record.Message})
-                .isNull();
+    return Sql::value(QSqlDatabase::database(cn.name(), false),
+                      QStringLiteral("SELECT SMS_ID FROM LOG WHERE SMS_ID > ? AND Time = ? AND EA_Name = ? "
+                                     "AND Title = ? AND Message = ? ORDER BY SMS_ID LIMIT 1"),
+                      {afterId, record.Time, record.EA_Name, record.Title, record.Message})
+        .toLongLong();
 }
 
 } // namespace LogTable

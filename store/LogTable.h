@@ -15,7 +15,8 @@ void WriteLog(const QString &Time, const QString &EA_Name, const QString &Title,
 // The highest SMS_ID in the table, 0 when it is empty.
 qint64 lastId();
 
-// Whether a row with the alert's four texts was appended after `afterId`.
-bool writtenAfter(qint64 afterId, const SmsRecord &record);
+// The SMS_ID of the first row with the alert's four texts appended after
+// `afterId`, 0 for none.
+qint64 idWrittenAfter(qint64 afterId, const SmsRecord &record);
 
 } // namespace LogTable

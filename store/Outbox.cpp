@@ -14,7 +14,7 @@
 
 namespace {
 
-constexpr int SchemaVersion = 3;
+constexpr int SchemaVersion = 4;
 
 // A journal that another process holds locked is waited for this long
 // before the operation is given up and tried again on a later tick.
@@ -78,6 +78,22 @@ const char *const DeliveryTables[] = {
     " warned INTEGER NOT NULL DEFAULT 0," // the late report has been said
     " avoid_route TEXT)",                 // sent again, not over this line
     "CREATE INDEX delivery_unconfirmed ON delivery(sent_at) WHERE state = 'unconfirmed'",
+};
+
+// Version 4: what the Alerts window reads. Each alert knows its LOG row and
+// each SMS the route that sent it; the LOG rows of each day are kept as a
+// range of SMS_ID, which outlives the alerts purged after a week, since LOG
+// itself has no date.
+const char *const HistoryStatements[] = {
+    "ALTER TABLE alert ADD COLUMN log_id INTEGER", // LOG.SMS_ID of its row once written
+    "ALTER TABLE sms ADD COLUMN sent_route TEXT",
+    "CREATE INDEX alert_of_log ON alert(log_id)",
+    "CREATE INDEX alert_unlogged ON alert(id) WHERE logged = 0",
+    "CREATE INDEX alert_unlinked ON alert(id) WHERE logged = 1 AND log_id IS NULL",
+    "CREATE INDEX sms_of_user ON sms(name COLLATE NOCASE, alert_id)",
+    "CREATE TABLE log_day ("
+    " day TEXT PRIMARY KEY," // yyyy-MM-dd, the desk's local day the alerts were taken
+    " first_id INTEGER NOT NULL, last_id INTEGER NOT NULL)",
 };
 
 // Digits of a number, for comparing numbers written with and without the
@@ -287,8 +303,12 @@ void Outbox::createTables(const QSqlDatabase &db)
     }
     // Version 3: the parts of a long message go by one route, so the route
     // and reference of the parts already sent are kept with them.
-    Sql::run(db, QStringLiteral("ALTER TABLE sms ADD COLUMN parts_route TEXT"));
-    Sql::run(db, QStringLiteral("ALTER TABLE sms ADD COLUMN parts_reference INTEGER"));
+    if (version < 3) {
+        Sql::run(db, QStringLiteral("ALTER TABLE sms ADD COLUMN parts_route TEXT"));
+        Sql::run(db, QStringLiteral("ALTER TABLE sms ADD COLUMN parts_reference INTEGER"));
+    }
+    for (const char *statement : HistoryStatements)
+        Sql::run(db, QString::fromLatin1(statement));
     Sql::run(db, QStringLiteral("PRAGMA user_version=%1").arg(SchemaVersion));
     transaction.commit();
 }
@@ -478,10 +498,11 @@ void Outbox::recordTry(qint64 smsId, const QString &state, const QString &reason
         Sql::run(
             database,
             QStringLiteral("UPDATE sms SET state = ?, tries = tries + 1, reason = ?, next_try = ?, finished_at = ?, "
-                           "parts_sent = ? WHERE id = ?"),
+                           "parts_sent = ?, sent_route = coalesce(?, sent_route) WHERE id = ?"),
             {state, reason.isNull() ? QVariant() : QVariant(reason),
              nextTry.isValid() ? QVariant(nextTry.toMSecsSinceEpoch()) : QVariant(),
-             finished ? QVariant(Clock::nowUtc().toMSecsSinceEpoch()) : QVariant(), qint64(partsSent), smsId});
+             finished ? QVariant(Clock::nowUtc().toMSecsSinceEpoch()) : QVariant(), qint64(partsSent),
+             route.isEmpty() ? QVariant() : QVariant(route), smsId});
         // Reports asked for: committed with the send, so that a report after
         // a restart still finds its SMS.
         if (!references.isEmpty())
@@ -754,9 +775,50 @@ void Outbox::setLogAfter(qint64 alertId, qint64 lastLogId)
     });
 }
 
-void Outbox::setLogged(qint64 alertId)
+void Outbox::setLogged(qint64 alertId, qint64 logId)
 {
-    return guarded([&] { Sql::run(db(), QStringLiteral("UPDATE alert SET logged = 1 WHERE id = ?"), {alertId}); });
+    return guarded([&] {
+        const QSqlDatabase database = db();
+        Sql::Transaction transaction(database);
+        Sql::run(database, QStringLiteral("UPDATE alert SET logged = 1 WHERE id = ?"), {alertId});
+        if (logId > 0)
+            link(database, alertId, logId);
+        transaction.commit();
+    });
+}
+
+QList<Outbox::Alert> Outbox::unlinked(int max)
+{
+    return guarded([&] {
+        return alerts(QStringLiteral("logged = 1 AND log_id IS NULL AND log_after IS NOT NULL ORDER BY id LIMIT ?"),
+                      {max});
+    });
+}
+
+void Outbox::setLogId(qint64 alertId, qint64 logId)
+{
+    return guarded([&] {
+        const QSqlDatabase database = db();
+        Sql::Transaction transaction(database);
+        link(database, alertId, logId);
+        transaction.commit();
+    });
+}
+
+void Outbox::link(const QSqlDatabase &database, qint64 alertId, qint64 logId)
+{
+    Sql::run(database, QStringLiteral("UPDATE alert SET log_id = ? WHERE id = ?"), {logId, alertId});
+    if (logId <= 0)
+        return;
+    const QDateTime takenAt = QDateTime::fromString(
+        Sql::value(database, QStringLiteral("SELECT taken_at FROM alert WHERE id = ?"), {alertId}).toString(),
+        Qt::ISODateWithMs);
+    if (takenAt.isValid())
+        Sql::run(database,
+                 QStringLiteral("INSERT INTO log_day (day, first_id, last_id) VALUES (?, ?, ?) "
+                                "ON CONFLICT(day) DO UPDATE SET first_id = min(first_id, excluded.first_id), "
+                                "last_id = max(last_id, excluded.last_id)"),
+                 {takenAt.toLocalTime().date().toString(Qt::ISODate), logId, logId});
 }
 
 void Outbox::purgeDone(const QDateTime &before)

@@ -193,7 +193,12 @@ public:
     // Marks the moment before an alert's LOG row is written: the last
     // SMS_ID of LOG, so that after a crash the row can be found again.
     void setLogAfter(qint64 alertId, qint64 lastLogId);
-    void setLogged(qint64 alertId);
+    // The row is in LOG, as SMS_ID `logId` where it was found (0: unknown).
+    void setLogged(qint64 alertId, qint64 logId = 0);
+    // Alerts logged before the outbox kept their LOG row's SMS_ID, oldest
+    // first, and that row once looked for: 0 where it is not to be found.
+    QList<Alert> unlinked(int max);
+    void setLogId(qint64 alertId, qint64 logId);
 
     // Forgets alerts taken before `before` that are done: logged, and no SMS
     // waiting for a try.
@@ -210,6 +215,8 @@ private:
     void recordTry(qint64 smsId, const QString &state, const QString &reason, const QDateTime &nextTry,
                    quint32 partsSent, const QString &route, const QStringList &references);
     static Delivery deliveryOf(const QSqlDatabase &database, qint64 smsId);
+    // The alert's LOG row, and its day's range of LOG rows.
+    static void link(const QSqlDatabase &database, qint64 alertId, qint64 logId);
     QList<Alert> alerts(const QString &where, const QVariantList &values);
 
     QString m_connection;

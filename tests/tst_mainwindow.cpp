@@ -113,10 +113,11 @@ void tst_mainwindow::startUpLayoutAndTray()
     window.tray().mouseMessage(TrayIcon::RightButtonUp);
     QTRY_VERIFY(menu->isVisible());
     QCOMPARE(menu->defaultAction(), window.findChild<QAction *>("mPopRestore"));
-    QCOMPARE(menu->actions().size(), 3);
+    QCOMPARE(menu->actions().size(), 4);
     QCOMPARE(menu->actions()[0]->text(), QString("&Main Window"));
-    QVERIFY(menu->actions()[1]->isSeparator());
-    QCOMPARE(menu->actions()[2]->text(), QString("&Exit"));
+    QCOMPARE(menu->actions()[1]->text(), QString("&Alerts..."));
+    QVERIFY(menu->actions()[2]->isSeparator());
+    QCOMPARE(menu->actions()[3]->text(), QString("&Exit"));
     menu->hide();
 
     window.hide();
