@@ -437,6 +437,8 @@ void RouteSet::setProbeMs(int ms)
     m_probeMs = ms;
     for (const std::unique_ptr<Route> &modem : m_modems)
         modem->setProbeMs(ms);
+    for (const std::unique_ptr<Route> &own : m_own)
+        own->setProbeMs(ms);
     if (m_gateway)
         m_gateway->setProbeMs(ms);
 }

@@ -35,6 +35,14 @@ const SendOutcome Destination = outcome(SendOutcome::Failure::Destination);
 const SendOutcome Silent = outcome(SendOutcome::Failure::NoAnswer);
 const SendOutcome Unanswered = outcome(SendOutcome::Failure::Unanswered);
 
+QString describe(const QList<QVariantList> &rows)
+{
+    QString text;
+    for (const QVariantList &row : rows)
+        text += QLatin1String("; ") + QVariant(row).toStringList().join(QLatin1Char(' '));
+    return text;
+}
+
 } // namespace
 
 class tst_routes : public QObject
@@ -227,6 +235,7 @@ bool tst_routes::runSeed(quint32 seed, QString *why)
     // The network's side: the tokens of each SMS as its copies were taken,
     // the reports on their way, and those the gateway sent.
     std::map<qint64, QStringList> tokensOf;
+    std::map<qint64, QStringList> answeredTokensOf;
     QList<std::pair<QString, int>> reportsDue;
     std::map<QString, QList<int>> reportsSent;
     const auto report = [&](const QString &token, int type) {
@@ -236,6 +245,7 @@ bool tst_routes::runSeed(quint32 seed, QString *why)
 
     // Routes "R1", "R2" ... and at most one gateway, whose reports name
     // each SMS by its token.
+    bool mended = false; // from then on every copy reaches its phone
     std::vector<std::unique_ptr<FakeRoute>> fakes;
     std::vector<Route *> route;
     bool gatewayMade = false;
@@ -247,13 +257,16 @@ bool tst_routes::runSeed(quint32 seed, QString *why)
         FakeRoute &fake = *fakes.back();
         fake.setDelayMs(int(random.bounded(3)));
         fake.setReportsByToken(gateway);
-        fake.setOnTaken([&](const SmsRequest &request) {
+        fake.setOnTaken([&](const SmsRequest &request, bool answered) {
             // Each copy in the order the network took them; a modem's with
-            // no token, as only the gateway's reports come here.
+            // no token, as only the gateway's reports come here. A copy
+            // whose answer was lost the outbox never knows of.
             tokensOf[request.id] << request.token;
+            if (answered)
+                answeredTokensOf[request.id] << request.token;
             if (request.token.isEmpty())
                 return;
-            const int type = random.bounded(4) == 0 ? 2 : 1;
+            const int type = !mended && random.bounded(4) == 0 ? 2 : 1;
             // Now and then before the answer to the message, or twice.
             if (random.bounded(4) == 0)
                 report(request.token, type);
@@ -384,6 +397,7 @@ bool tst_routes::runSeed(quint32 seed, QString *why)
     // Every route mends: each SMS ends sent or given up, none is stuck; the
     // reports still on their way come.
     locker.close();
+    mended = true;
     if (route.empty())
         relay.routes().sendAlsoBy(makeRoute());
     for (const std::unique_ptr<FakeRoute> &fake : fakes) {
@@ -394,7 +408,7 @@ bool tst_routes::runSeed(quint32 seed, QString *why)
         each->setInService(true, false);
         each->setUp();
     }
-    for (int round = 0; round < 12 && !relay.waitUntilIdle(300); ++round) {
+    for (int round = 0; round < 20 && (!relay.waitUntilIdle(300) || !reportsDue.isEmpty()); ++round) {
         while (!reportsDue.isEmpty()) {
             const auto [token, type] = reportsDue.takeFirst();
             report(token, type);
@@ -412,9 +426,16 @@ bool tst_routes::runSeed(quint32 seed, QString *why)
         return fail(QStringLiteral("the relay never came to rest: cycle %1, sending %2, %3 alerts open, files %4")
                         .arg(relay.cycleRunning())
                         .arg(relay.sending())
-                        .arg(folder.outboxRows("SELECT count(*) FROM alert WHERE first_done = 0 OR logged = 0 OR id IN "
-                                               "(SELECT alert_id FROM sms WHERE state = 'waiting')")[0][0].toInt())
-                        .arg(folderEntries(mt4).join(QLatin1Char(' '))));
+                        .arg(folder
+                                 .outboxRows("SELECT count(*) FROM alert WHERE first_done = 0 OR logged = 0 OR id IN "
+                                             "(SELECT alert_id FROM sms WHERE state = 'waiting')")[0][0]
+                                 .toInt())
+                        .arg(folderEntries(mt4).join(QLatin1Char(' ')))
+                    + describe(folder.outboxRows(
+                        QStringLiteral("SELECT s.id, s.state, s.tries, s.next_try - %1, a.first_done, a.logged "
+                                       "FROM sms s JOIN alert a ON a.id = s.alert_id WHERE s.state = 'waiting' "
+                                       "OR a.logged = 0")
+                            .arg(Clock::nowUtc().toMSecsSinceEpoch()))));
     if (!folderEntries(mt4).isEmpty())
         return fail(QStringLiteral("an alert file was left in its folder"));
     const QList<QVariantList> sms =
@@ -462,13 +483,15 @@ bool tst_routes::runSeed(quint32 seed, QString *why)
         if (state == QLatin1String("sent") && !whole)
             return fail(QStringLiteral("SMS %1 is said sent, and no phone could join its %2 parts").arg(id).arg(parts));
         // Delivered once any copy reached the phone; not delivered only as
-        // the network said of the copy that counts, the last one taken.
+        // the network said of the copy that counts, the last one the outbox
+        // heard was taken.
         const QString delivery = row[4].toString();
         const QStringList &copies = tokensOf[id];
         const bool anyDelivered = std::any_of(copies.cbegin(), copies.cend(), [&](const QString &token) {
             return !token.isEmpty() && reportsSent[token].contains(1);
         });
-        const bool lastFailed = !copies.isEmpty() && reportsSent[copies.last()].contains(2);
+        const QStringList &known = answeredTokensOf[id];
+        const bool lastFailed = !known.isEmpty() && reportsSent[known.last()].contains(2);
         if ((delivery == QLatin1String("delivered") && !anyDelivered)
             || (delivery == QLatin1String("not delivered") && !lastFailed))
             return fail(QStringLiteral("SMS %1 stands %2 after %3 copies").arg(id).arg(delivery).arg(copies.size()));

@@ -78,7 +78,7 @@ void FakeRoute::send(const SmsRequest &request, std::function<void(const SendOut
         if (answer == Answer::Sent || answer == Answer::Unanswered) {
             m_accepted << request;
             if (m_taken)
-                m_taken(request);
+                m_taken(request, answer == Answer::Sent);
         }
         if (answer == Answer::Unanswered)
             m_lost << request.id;

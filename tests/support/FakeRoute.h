@@ -40,8 +40,9 @@ public:
     void setDelayMs(int ms) { m_delayMs = ms; }
     // Its delivery reports name each SMS by a token, as a gateway's do.
     void setReportsByToken(bool byToken) { m_byToken = byToken; }
-    // Told as the network takes a whole SMS, before its answer is on the way.
-    void setOnTaken(std::function<void(const SmsRequest &)> taken) { m_taken = std::move(taken); }
+    // Told as the network takes a whole SMS, before its answer is on the
+    // way, and whether that answer will come back.
+    void setOnTaken(std::function<void(const SmsRequest &, bool answered)> taken) { m_taken = std::move(taken); }
     // The parts a message of this text goes in.
     static int partsOf(const QString &text) { return text.size() <= 160 ? 1 : int(text.size() + 152) / 153; }
 
@@ -65,7 +66,7 @@ signals:
 private:
     QString m_name;
     std::function<Answer(const SmsRequest &)> m_answer = [](const SmsRequest &) { return Answer::Sent; };
-    std::function<void(const SmsRequest &)> m_taken;
+    std::function<void(const SmsRequest &, bool answered)> m_taken;
     bool m_alive = true;
     bool m_byToken = false;
     bool m_busy = false;
