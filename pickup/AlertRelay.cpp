@@ -250,7 +250,7 @@ void AlertRelay::setTimeUnitMs(int ms)
 {
     m_routes.setTimeUnitMs(ms);
     // A test's short unit shortens the wait for an outbox held elsewhere too.
-    m_outbox.setBusyTimeoutMs(qMin(ms, 1000));
+    m_outbox.setBusyTimeoutMs(qMin(ms, Outbox::DefaultBusyTimeoutMs));
 }
 
 void AlertRelay::Timer1_Timer()

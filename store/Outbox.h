@@ -28,6 +28,7 @@ class Outbox
 {
 public:
     static constexpr auto FileName = "Outbox.db";
+    static constexpr int DefaultBusyTimeoutMs = 1000;
 
     // Which file on disk: a taken alert file keeps it while it is renamed,
     // written to and read.
@@ -220,6 +221,6 @@ private:
     QList<Alert> alerts(const QString &where, const QVariantList &values);
 
     QString m_connection;
-    int m_busyTimeoutMs = 1000;
+    int m_busyTimeoutMs = DefaultBusyTimeoutMs;
     std::function<void(const QString &, int)> m_setAside;
 };

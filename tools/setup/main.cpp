@@ -54,6 +54,19 @@ Schema::AccountRow parseAccount(const QString &text)
     return account;
 }
 
+// A listening address "[HOST:]PORT" stored as "HOST:PORT" under `name`;
+// one that does not read ends the program with `wanted`.
+QString storeAddress(const char *name, const QString &text, const QString &wanted)
+{
+    QHostAddress host;
+    quint16 port = 0;
+    if (!HttpListener::parseAddress(text, &host, &port))
+        fail(QStringLiteral("%1, not \"%2\"").arg(wanted, text));
+    const QString address = QStringLiteral("%1:%2").arg(host.toString()).arg(port);
+    DeskOptions::setValue(QString::fromLatin1(name), address);
+    return address;
+}
+
 // Users and folders go in through the same recordset layer the program uses.
 void addRows(const QStringList &users, const QStringList &paths)
 {
@@ -120,13 +133,9 @@ void setGateway(const QCommandLineParser &parser, const QCommandLineOption &url,
         }
     }
     if (parser.isSet(reports)) {
-        QHostAddress host;
-        quint16 port = 0;
-        if (!HttpListener::parseAddress(parser.value(reports), &host, &port))
-            fail(QStringLiteral("--gateway-reports wants [HOST:]PORT, not \"%1\"").arg(parser.value(reports)));
-        DeskOptions::setValue(QString::fromLatin1(DeskOptions::GatewayReports),
-                              QStringLiteral("%1:%2").arg(host.toString()).arg(port));
-        std::printf("The gateway's delivery reports come to %s:%d.\n", qPrintable(host.toString()), port);
+        const QString address = storeAddress(DeskOptions::GatewayReports, parser.value(reports),
+                                             QStringLiteral("--gateway-reports wants [HOST:]PORT"));
+        std::printf("The gateway's delivery reports come to %s.\n", qPrintable(address));
     }
     if (parser.isSet(only)) {
         if (DeskOptions::value(QString::fromLatin1(DeskOptions::Gateway)).isEmpty())
@@ -144,14 +153,9 @@ void setMetrics(const QString &text)
         std::printf("No metrics page.\n");
         return;
     }
-    QHostAddress host;
-    quint16 port = 0;
-    if (!HttpListener::parseAddress(text, &host, &port))
-        fail(QStringLiteral("--metrics wants [HOST:]PORT or off, not \"%1\"").arg(text));
-    DeskOptions::setValue(QString::fromLatin1(DeskOptions::Metrics),
-                          QStringLiteral("%1:%2").arg(host.toString()).arg(port));
-    std::printf("The metrics page is served on %s:%d at /metrics from the next start.\n", qPrintable(host.toString()),
-                port);
+    const QString address =
+        storeAddress(DeskOptions::Metrics, text, QStringLiteral("--metrics wants [HOST:]PORT or off"));
+    std::printf("The metrics page is served on %s at /metrics from the next start.\n", qPrintable(address));
 }
 
 // PINs, reset commands and the heartbeat of an existing Config.mdb.
