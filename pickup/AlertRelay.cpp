@@ -29,6 +29,7 @@ AlertRelay::AlertRelay(QObject *parent)
     , m_pageLog(this)
     , m_trace(this)
     , m_intake(m_outbox, m_pageLog)
+    , m_repeats(m_outbox, m_pageLog)
     , m_logs(m_outbox, m_pageLog)
     , m_reporter(m_pageLog, m_outbox, this)
     , m_routes(m_trace, m_pageLog, this)
@@ -136,6 +137,7 @@ void AlertRelay::load()
     m_dispatcher.setAskReports(m_reports.on());
     GetPathList();
     GetPhoneNo();
+    m_repeats.load();
     const QString codePage = CodePage::load();
     if (CodePage::known(codePage)) {
         m_intake.setCodePage(codePage);
@@ -274,6 +276,7 @@ void AlertRelay::runCycle()
     m_cycleRunning = true;
     for (const QString &path : m_paths.PathList())
         m_intake.ProcessSmsFile(path);
+    m_repeats.closeDue();
     DispatchAlerts();
 }
 

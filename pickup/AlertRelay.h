@@ -12,6 +12,7 @@
 #include "pickup/LogWriter.h"
 #include "pickup/MT4Paths.h"
 #include "pickup/RelayMetrics.h"
+#include "pickup/RepeatRuns.h"
 #include "pickup/StatusFile.h"
 #include "route/AlarmThrottle.h"
 #include "route/DeliveryReports.h"
@@ -123,6 +124,7 @@ public:
     Heartbeat &heartbeat() { return m_heartbeat; }
     StatusFile &statusFile() { return m_status; }
     RelayMetrics &metrics() { return m_metrics; }
+    RepeatRuns &repeats() { return m_repeats; }
     // An SMS of the relay's own (a modem down, the daily heartbeat) to every
     // on-duty user, through a modem that is up; said in the page log as any.
     void sendNotice(const QString &text);
@@ -191,6 +193,7 @@ private:
     Recipients m_recipients;
     Outbox m_outbox;
     AlertIntake m_intake;
+    RepeatRuns m_repeats;
     LogWriter m_logs;
     SmsReporter m_reporter;
     RouteSet m_routes;

@@ -14,7 +14,7 @@
 
 namespace {
 
-constexpr int SchemaVersion = 4;
+constexpr int SchemaVersion = 5;
 
 // A journal that another process holds locked is waited for this long
 // before the operation is given up and tried again on a later tick.
@@ -94,6 +94,31 @@ const char *const HistoryStatements[] = {
     "CREATE TABLE log_day ("
     " day TEXT PRIMARY KEY," // yyyy-MM-dd, the desk's local day the alerts were taken
     " first_id INTEGER NOT NULL, last_id INTEGER NOT NULL)",
+};
+
+// Version 5: repeats of an alert counted rather than sent. A run is the
+// first alert (sent as any) and the identical ones taken within its window;
+// when the window closes, one alert of the relay's own tells those who got
+// the first how often it came. Its SMS go as any alert's; it has no LOG row.
+const char *const RepeatTables[] = {
+    "CREATE TABLE repeat_run ("
+    " id INTEGER PRIMARY KEY AUTOINCREMENT,"
+    " folder TEXT NOT NULL, ea_name TEXT NOT NULL, title TEXT NOT NULL, message TEXT NOT NULL,"
+    " first_alert INTEGER NOT NULL," // alert.id of the one sent
+    " opened_at INTEGER NOT NULL,"   // ms since 1970 UTC
+    " closes_at INTEGER NOT NULL,"
+    " repeats INTEGER NOT NULL DEFAULT 0,"
+    " closed INTEGER NOT NULL DEFAULT 0)",
+    "CREATE INDEX repeat_run_open ON repeat_run(folder, ea_name, title, message) WHERE closed = 0",
+    "CREATE INDEX repeat_run_closing ON repeat_run(closes_at) WHERE closed = 0",
+    // Each alert counted in a run: its LOG row follows the first's.
+    "CREATE TABLE repeat_alert ("
+    " alert_id INTEGER PRIMARY KEY REFERENCES alert(id) ON DELETE CASCADE,"
+    " run_id INTEGER NOT NULL)",
+    // The alert that carries a run's count to its recipients.
+    "CREATE TABLE repeat_notice ("
+    " alert_id INTEGER PRIMARY KEY REFERENCES alert(id) ON DELETE CASCADE,"
+    " run_id INTEGER NOT NULL UNIQUE)",
 };
 
 // Digits of a number, for comparing numbers written with and without the
@@ -307,7 +332,11 @@ void Outbox::createTables(const QSqlDatabase &db)
         Sql::run(db, QStringLiteral("ALTER TABLE sms ADD COLUMN parts_route TEXT"));
         Sql::run(db, QStringLiteral("ALTER TABLE sms ADD COLUMN parts_reference INTEGER"));
     }
-    for (const char *statement : HistoryStatements)
+    if (version < 4) {
+        for (const char *statement : HistoryStatements)
+            Sql::run(db, QString::fromLatin1(statement));
+    }
+    for (const char *statement : RepeatTables)
         Sql::run(db, QString::fromLatin1(statement));
     Sql::run(db, QStringLiteral("PRAGMA user_version=%1").arg(SchemaVersion));
     transaction.commit();
@@ -336,22 +365,102 @@ void Outbox::commitAlerts(const QString &folder, const QString &takenFile, const
         QSqlQuery insert(database);
         if (!insert.prepare(
                 QStringLiteral("INSERT INTO alert (folder, lead, time, ea_name, title, message, message_bytes, "
-                               "taken_at) VALUES (?, ?, ?, ?, ?, ?, ?, ?)")))
+                               "taken_at, dispatched, first_done) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")))
             throw Sql::error(insert.lastError());
         const QString takenAt = utcNow();
+        const qint64 now = Clock::nowUtc().toMSecsSinceEpoch();
         for (const TakenAlert &alert : alerts) {
             const SmsRecord &record = alert.record;
+            // A repeat within its run's window is counted, with no SMS of
+            // its own: it never takes a place in the queue.
+            qint64 run = 0;
+            if (m_collapseMs > 0)
+                run = Sql::value(database,
+                                 QStringLiteral("SELECT id FROM repeat_run WHERE closed = 0 AND folder = ? AND "
+                                                "ea_name = ? AND title = ? AND message = ? AND closes_at > ?"),
+                                 {folder, record.EA_Name, record.Title, record.Message, now})
+                          .toLongLong();
+            const bool repeat = run > 0;
             for (const QVariant &value :
                  {QVariant(folder), QVariant(record.Lead), QVariant(record.Time), QVariant(record.EA_Name),
-                  QVariant(record.Title), QVariant(record.Message), QVariant(alert.messageBytes), QVariant(takenAt)})
+                  QVariant(record.Title), QVariant(record.Message), QVariant(alert.messageBytes), QVariant(takenAt),
+                  QVariant(repeat), QVariant(repeat)})
                 insert.addBindValue(value);
             if (!insert.exec())
                 throw Sql::error(insert.lastError());
+            const qint64 alertId = insert.lastInsertId().toLongLong();
+            if (repeat) {
+                Sql::run(database, QStringLiteral("UPDATE repeat_run SET repeats = repeats + 1 WHERE id = ?"), {run});
+                Sql::run(database, QStringLiteral("INSERT INTO repeat_alert (alert_id, run_id) VALUES (?, ?)"),
+                         {alertId, run});
+            } else if (m_collapseMs > 0) {
+                Sql::run(database,
+                         QStringLiteral("INSERT INTO repeat_run (folder, ea_name, title, message, first_alert, "
+                                        "opened_at, closes_at) VALUES (?, ?, ?, ?, ?, ?, ?)"),
+                         {folder, record.EA_Name, record.Title, record.Message, alertId, now, now + m_collapseMs});
+            }
         }
         Sql::run(database,
                  QStringLiteral("INSERT OR REPLACE INTO taken_file (path, device, inode, bytes) VALUES (?, ?, ?, ?)"),
                  {takenFile, id.device, id.inode, bytes});
         transaction.commit();
+    });
+}
+
+QList<Outbox::ClosedRun> Outbox::closeRuns(const QDateTime &now,
+                                           const std::function<QString(const ClosedRun &)> &noticeText)
+{
+    return guarded([&] {
+        const QSqlDatabase database = db();
+        Sql::Transaction transaction(database);
+        QSqlQuery query = Sql::run(database,
+                                   QStringLiteral("SELECT id, folder, ea_name, title, message, first_alert, "
+                                                  "opened_at, repeats FROM repeat_run WHERE closed = 0 AND "
+                                                  "closes_at <= ? ORDER BY closes_at, id"),
+                                   {now.toMSecsSinceEpoch()});
+        QList<ClosedRun> closed;
+        QList<std::pair<qint64, qint64>> runs; // run, first alert
+        while (query.next()) {
+            ClosedRun run;
+            run.folder = query.value(1).toString();
+            run.robot = query.value(2).toString();
+            run.title = query.value(3).toString();
+            run.message = query.value(4).toString();
+            run.openedAt = QDateTime::fromMSecsSinceEpoch(query.value(6).toLongLong(), Qt::UTC);
+            run.repeats = query.value(7).toInt();
+            closed << run;
+            runs.append({query.value(0).toLongLong(), query.value(5).toLongLong()});
+        }
+        query.finish();
+        const QString takenAt = utcNow();
+        for (qsizetype i = 0; i < closed.size(); ++i) {
+            const auto [run, first] = runs[i];
+            Sql::run(database, QStringLiteral("UPDATE repeat_run SET closed = 1 WHERE id = ?"), {run});
+            if (closed[i].repeats == 0)
+                continue;
+            // Those who got the first (or will: it may still wait for a
+            // modem), in its recipients' order.
+            const QString text = noticeText(closed[i]);
+            Sql::run(database,
+                     QStringLiteral("INSERT INTO alert (folder, lead, time, ea_name, title, message, message_bytes, "
+                                    "taken_at, dispatched, logged) SELECT folder, lead, time, ea_name, title, ?, ?, "
+                                    "?, 1, 1 FROM alert WHERE id = ?"),
+                     {text, text.toUtf8(), takenAt, first});
+            const qint64 notice = Sql::value(database, QStringLiteral("SELECT last_insert_rowid()")).toLongLong();
+            Sql::run(database, QStringLiteral("INSERT INTO repeat_notice (alert_id, run_id) VALUES (?, ?)"),
+                     {notice, run});
+            Sql::run(database,
+                     QStringLiteral("INSERT INTO sms (alert_id, name, number) SELECT ?, name, number FROM sms "
+                                    "WHERE alert_id = ? AND state != 'failed' ORDER BY id"),
+                     {notice, first});
+            // Nobody got the first (or the alert was purged): nothing to tell.
+            Sql::run(database,
+                     QStringLiteral("UPDATE alert SET first_done = 1 WHERE id = ? AND NOT EXISTS "
+                                    "(SELECT 1 FROM sms WHERE alert_id = ?)"),
+                     {notice, notice});
+        }
+        transaction.commit();
+        return closed;
     });
 }
 
@@ -765,7 +874,13 @@ QDateTime Outbox::takenAt(qint64 smsId)
 
 QList<Outbox::Alert> Outbox::logDue(int max)
 {
-    return guarded([&] { return alerts(QStringLiteral("first_done = 1 AND logged = 0 ORDER BY id LIMIT ?"), {max}); });
+    return guarded([&] {
+        // A repeat's row follows the row of its run's first alert.
+        return alerts(QStringLiteral("first_done = 1 AND logged = 0 AND NOT EXISTS (SELECT 1 FROM repeat_alert r "
+                                     "JOIN repeat_run u ON u.id = r.run_id JOIN alert f ON f.id = u.first_alert "
+                                     "WHERE r.alert_id = alert.id AND f.logged = 0) ORDER BY id LIMIT ?"),
+                      {max});
+    });
 }
 
 void Outbox::setLogAfter(qint64 alertId, qint64 lastLogId)

@@ -87,6 +87,22 @@ public:
     // file has been read.
     void commitAlerts(const QString &folder, const QString &takenFile, const FileId &id, qint64 bytes,
                       const QList<TakenAlert> &alerts);
+    // Repeats: an alert identical (folder, robot, title, message) to one
+    // taken less than `ms` before is counted in that one's run instead of
+    // being sent. 0: off.
+    void setCollapseMs(qint64 ms) { m_collapseMs = ms; }
+    struct ClosedRun {
+        QString folder;
+        QString robot;
+        QString title;
+        QString message;
+        QDateTime openedAt;
+        int repeats = 0;
+    };
+    // Closes the runs whose window has ended by `now`; of each with
+    // repeats, an alert of the text given goes to the first's recipients.
+    // In one transaction.
+    QList<ClosedRun> closeRuns(const QDateTime &now, const std::function<QString(const ClosedRun &)> &noticeText);
     // The taken file has been removed.
     void forgetFile(const QString &takenFile);
 
@@ -221,5 +237,6 @@ private:
 
     QString m_connection;
     int m_busyTimeoutMs = 1000;
+    qint64 m_collapseMs = 0;
     std::function<void(const QString &, int)> m_setAside;
 };
