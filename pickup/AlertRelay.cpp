@@ -30,6 +30,7 @@ AlertRelay::AlertRelay(QObject *parent)
     , m_trace(this)
     , m_intake(m_outbox, m_pageLog)
     , m_repeats(m_outbox, m_pageLog)
+    , m_pace(m_outbox, m_pageLog)
     , m_logs(m_outbox, m_pageLog)
     , m_reporter(m_pageLog, m_outbox, this)
     , m_routes(m_trace, m_pageLog, this)
@@ -138,6 +139,7 @@ void AlertRelay::load()
     GetPathList();
     GetPhoneNo();
     m_repeats.load();
+    m_pace.load();
     const QString codePage = CodePage::load();
     if (CodePage::known(codePage)) {
         m_intake.setCodePage(codePage);
@@ -277,6 +279,7 @@ void AlertRelay::runCycle()
     for (const QString &path : m_paths.PathList())
         m_intake.ProcessSmsFile(path);
     m_repeats.closeDue();
+    m_pace.digestDue();
     DispatchAlerts();
 }
 

@@ -11,6 +11,7 @@
 #include "pickup/Heartbeat.h"
 #include "pickup/LogWriter.h"
 #include "pickup/MT4Paths.h"
+#include "pickup/PhonePace.h"
 #include "pickup/RelayMetrics.h"
 #include "pickup/RepeatRuns.h"
 #include "pickup/StatusFile.h"
@@ -125,6 +126,7 @@ public:
     StatusFile &statusFile() { return m_status; }
     RelayMetrics &metrics() { return m_metrics; }
     RepeatRuns &repeats() { return m_repeats; }
+    PhonePace &pace() { return m_pace; }
     // An SMS of the relay's own (a modem down, the daily heartbeat) to every
     // on-duty user, through a modem that is up; said in the page log as any.
     void sendNotice(const QString &text);
@@ -194,6 +196,7 @@ private:
     Outbox m_outbox;
     AlertIntake m_intake;
     RepeatRuns m_repeats;
+    PhonePace m_pace;
     LogWriter m_logs;
     SmsReporter m_reporter;
     RouteSet m_routes;

@@ -14,7 +14,7 @@
 
 namespace {
 
-constexpr int SchemaVersion = 5;
+constexpr int SchemaVersion = 6;
 
 // A journal that another process holds locked is waited for this long
 // before the operation is given up and tried again on a later tick.
@@ -119,6 +119,29 @@ const char *const RepeatTables[] = {
     "CREATE TABLE repeat_notice ("
     " alert_id INTEGER PRIMARY KEY REFERENCES alert(id) ON DELETE CASCADE,"
     " run_id INTEGER NOT NULL UNIQUE)",
+};
+
+// Version 6: a pace per phone. Each SMS let through to a number is counted
+// for the pace's window; an alert's SMS beyond it is held, with no sms row,
+// until the next digest to that number carries it.
+const char *const PaceTables[] = {
+    "CREATE TABLE pace_sent ("
+    " number TEXT NOT NULL,"
+    " at INTEGER NOT NULL)", // ms since 1970 UTC
+    "CREATE INDEX pace_sent_of_number ON pace_sent(number, at)",
+    "CREATE TABLE held_sms ("
+    " id INTEGER PRIMARY KEY AUTOINCREMENT,"
+    " alert_id INTEGER NOT NULL REFERENCES alert(id) ON DELETE CASCADE,"
+    " name TEXT NOT NULL, number TEXT NOT NULL,"
+    " held_at INTEGER NOT NULL,"
+    " digest INTEGER)", // alert.id of the digest that carries it; null while it waits
+    "CREATE INDEX held_sms_waiting ON held_sms(number, id) WHERE digest IS NULL",
+    // The alert that carries a digest to one number, and when it was made.
+    "CREATE TABLE digest_notice ("
+    " alert_id INTEGER PRIMARY KEY REFERENCES alert(id) ON DELETE CASCADE,"
+    " number TEXT NOT NULL,"
+    " made_at INTEGER NOT NULL)",
+    "CREATE INDEX digest_notice_of_number ON digest_notice(number, made_at)",
 };
 
 // Digits of a number, for comparing numbers written with and without the
@@ -336,7 +359,11 @@ void Outbox::createTables(const QSqlDatabase &db)
         for (const char *statement : HistoryStatements)
             Sql::run(db, QString::fromLatin1(statement));
     }
-    for (const char *statement : RepeatTables)
+    if (version < 5) {
+        for (const char *statement : RepeatTables)
+            Sql::run(db, QString::fromLatin1(statement));
+    }
+    for (const char *statement : PaceTables)
         Sql::run(db, QString::fromLatin1(statement));
     Sql::run(db, QStringLiteral("PRAGMA user_version=%1").arg(SchemaVersion));
     transaction.commit();
@@ -469,6 +496,66 @@ void Outbox::forgetFile(const QString &takenFile)
     return guarded([&] { Sql::run(db(), QStringLiteral("DELETE FROM taken_file WHERE path = ?"), {takenFile}); });
 }
 
+QList<Outbox::Digest> Outbox::makeDigests(const QDateTime &now, qint64 everyMs,
+                                          const std::function<QString(const Digest &)> &text)
+{
+    return guarded([&] {
+        const QSqlDatabase database = db();
+        Sql::Transaction transaction(database);
+        const qint64 at = now.toMSecsSinceEpoch();
+        // A number's digest is due once the last one to it (else its oldest
+        // held SMS) is `everyMs` old.
+        QSqlQuery due = Sql::run(
+            database,
+            QStringLiteral("SELECT h.number, min(h.name), coalesce((SELECT max(made_at) FROM digest_notice d WHERE "
+                           "d.number = h.number), min(h.held_at)) AS since FROM held_sms h WHERE h.digest IS NULL "
+                           "GROUP BY h.number HAVING since <= ? ORDER BY min(h.id)"),
+            {at - everyMs});
+        QList<Digest> digests;
+        while (due.next()) {
+            Digest digest;
+            digest.number = due.value(0).toString();
+            digest.name = due.value(1).toString();
+            digests << digest;
+        }
+        due.finish();
+        for (Digest &digest : digests) {
+            QSqlQuery held = Sql::run(database,
+                                      QStringLiteral("SELECT a.ea_name, a.title FROM held_sms h JOIN alert a ON a.id = "
+                                                     "h.alert_id WHERE h.number = ? AND h.digest IS NULL ORDER BY "
+                                                     "h.id"),
+                                      {digest.number});
+            while (held.next())
+                digest.alerts.append({held.value(0).toString(), held.value(1).toString()});
+            held.finish();
+            const QString message = text(digest);
+            const QString time = now.toLocalTime().toString(QStringLiteral("HH:mm:ss"));
+            Sql::run(database,
+                     QStringLiteral("INSERT INTO alert (folder, lead, time, ea_name, title, message, message_bytes, "
+                                    "taken_at, dispatched, logged) VALUES ('', 'DIGEST', ?, 'Vantrel', 'Digest', ?, "
+                                    "?, ?, 1, 1)"),
+                     {time, message, message.toUtf8(), utcNow()});
+            const qint64 notice = Sql::value(database, QStringLiteral("SELECT last_insert_rowid()")).toLongLong();
+            Sql::run(database, QStringLiteral("INSERT INTO sms (alert_id, name, number) VALUES (?, ?, ?)"),
+                     {notice, digest.name, digest.number});
+            Sql::run(database, QStringLiteral("INSERT INTO digest_notice (alert_id, number, made_at) VALUES (?, ?, ?)"),
+                     {notice, digest.number, at});
+            Sql::run(database, QStringLiteral("UPDATE held_sms SET digest = ? WHERE number = ? AND digest IS NULL"),
+                     {notice, digest.number});
+        }
+        // What no pace looks back to any more.
+        Sql::run(database, QStringLiteral("DELETE FROM pace_sent WHERE at < ?"), {at - qint64(24) * 3600 * 1000});
+        transaction.commit();
+        return digests;
+    });
+}
+
+int Outbox::heldCount()
+{
+    return guarded(
+        [&] { return Sql::value(db(), QStringLiteral("SELECT count(*) FROM held_sms WHERE digest IS NULL")).toInt(); });
+}
+
 QList<Outbox::Alert> Outbox::alerts(const QString &where, const QVariantList &values)
 {
     QSqlQuery query = Sql::run(db(),
@@ -527,6 +614,23 @@ void Outbox::beginDispatch(qint64 alertId, const QList<NewSms> &recipients)
         // never tried, and it counts with the SMS given up.
         for (const NewSms &sms : recipients) {
             const bool refused = !sms.refusal.isEmpty();
+            if (!refused && m_pace.count > 0 && m_pace.windowMs > 0) {
+                // Beyond its number's pace, the SMS waits for a digest.
+                const int recent = Sql::value(database,
+                                              QStringLiteral("SELECT count(*) FROM pace_sent WHERE number = ? AND "
+                                                             "at > ?"),
+                                              {notNull(sms.number), now - m_pace.windowMs})
+                                       .toInt();
+                if (recent >= m_pace.count) {
+                    Sql::run(database,
+                             QStringLiteral("INSERT INTO held_sms (alert_id, name, number, held_at) VALUES (?, ?, ?, "
+                                            "?)"),
+                             {alertId, notNull(sms.name), notNull(sms.number), now});
+                    continue;
+                }
+                Sql::run(database, QStringLiteral("INSERT INTO pace_sent (number, at) VALUES (?, ?)"),
+                         {notNull(sms.number), now});
+            }
             anyToTry = anyToTry || !refused;
             Sql::run(database,
                      QStringLiteral("INSERT INTO sms (alert_id, name, number, state, reason, finished_at) "

@@ -103,6 +103,22 @@ public:
     // repeats, an alert of the text given goes to the first's recipients.
     // In one transaction.
     QList<ClosedRun> closeRuns(const QDateTime &now, const std::function<QString(const ClosedRun &)> &noticeText);
+    // The pace per phone: at most `count` SMS of alerts to one number in
+    // any `windowMs`; beyond it an alert's SMS to that number is held for a
+    // digest. 0: off.
+    void setPace(int count, qint64 windowMs) { m_pace = {count, windowMs}; }
+    struct Digest {
+        QString number;
+        QString name;
+        QList<std::pair<QString, QString>> alerts; // robot, title; in their order
+    };
+    // Makes the digests that are due by `now` (a number's last digest, else
+    // its oldest held SMS, at least `everyMs` before): of each, one alert
+    // of the text given with one SMS to that number, and its held SMS
+    // marked as carried. In one transaction.
+    QList<Digest> makeDigests(const QDateTime &now, qint64 everyMs, const std::function<QString(const Digest &)> &text);
+    // SMS held for a digest still to come.
+    int heldCount();
     // The taken file has been removed.
     void forgetFile(const QString &takenFile);
 
@@ -238,5 +254,9 @@ private:
     QString m_connection;
     int m_busyTimeoutMs = 1000;
     qint64 m_collapseMs = 0;
+    struct Pace {
+        int count = 0;
+        qint64 windowMs = 0;
+    } m_pace;
     std::function<void(const QString &, int)> m_setAside;
 };

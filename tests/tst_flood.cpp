@@ -3,6 +3,7 @@
 // through at once; through the real relay, a real outbox and Config.mdb, and
 // the modem simulator on a pseudo-terminal.
 
+#include "pickup/PhonePace.h"
 #include "store/FloodOptions.h"
 #include "support/ProgramFolderFixture.h"
 #include "support/RunUntil.h"
@@ -49,6 +50,7 @@ class tst_flood : public QObject
 private slots:
     void repeatsCollapsed();
     void withoutSettingsEveryRepeatIsSent();
+    void pacePerPhoneWithDigests();
 };
 
 void tst_flood::repeatsCollapsed()
@@ -136,6 +138,79 @@ void tst_flood::withoutSettingsEveryRepeatIsSent()
     QCOMPARE(textsTo(modem, "+111"), QStringList(500, Repeated));
     QCOMPARE(textsTo(modem, "+222"), QStringList(500, Repeated));
     QCOMPARE(folder.loggedMessages().size(), 500);
+}
+
+void tst_flood::pacePerPhoneWithDigests()
+{
+    ProgramFolderFixture folder;
+    folder.addUser("Ann", "+111", true);
+    folder.addUser("Bob", "+222", true);
+    const QString robots = folder.addWatchedFolder("terminal-a");
+    FloodOptions::storePace({10, 10});
+    SimulatedModem modem({"--quiet"}, folder.path(), 1);
+    QVERIFY(modem.isReady());
+    const QDateTime start = QDateTime::currentDateTimeUtc();
+    TestClock clock(start);
+    writeAlerts(robots, 1, 40);
+    QStringList first;
+    for (int i = 1; i <= 10; ++i)
+        first << QString("Alert %1").arg(i);
+    const auto names = [](int from, int to) {
+        QStringList list;
+        for (int i = from; i <= to; ++i)
+            list << QString("EA%1 Title %1").arg(i);
+        return list.join("; ");
+    };
+    {
+        TestRelay relay(300);
+        QVERIFY(relay.pace().on());
+        QVERIFY(relay.waitUntilIdle(30000));
+        // Ten each at once; the other thirty wait, each with its LOG row.
+        for (const QString number : {"+111", "+222"})
+            QCOMPARE(textsTo(modem, number), first);
+        QCOMPARE(folder.loggedMessages().size(), 40);
+
+        // Five minutes on: one digest each naming all thirty.
+        clock.set(start.addSecs(5 * 60 + 1));
+        QVERIFY(runUntil([&] { return modem.messages().size() == 22; }, 20000));
+        for (const QString number : {"+111", "+222"})
+            QCOMPARE(textsTo(modem, number), first + QStringList{"30 more alerts: " + names(11, 40)});
+
+        // More within the pace's window wait for the next digest; the
+        // relay's own notices are never held.
+        clock.set(start.addSecs(6 * 60));
+        writeAlerts(robots, 41, 45);
+        QVERIFY(relay.waitUntilIdle(20000));
+        relay.sendNotice("Vantrel: a notice");
+        QVERIFY(runUntil([&] { return modem.messages().size() == 24; }, 20000));
+        QCOMPARE(textsTo(modem, "+111").last(), QString("Vantrel: a notice"));
+    }
+    // A restart between two digests loses none of those held.
+    clock.set(start.addSecs(10 * 60 + 2));
+    {
+        TestRelay relay(300);
+        QVERIFY(runUntil([&] { return modem.messages().size() == 26; }, 20000));
+        QVERIFY(relay.waitUntilIdle(20000));
+        for (const QString number : {"+111", "+222"})
+            QCOMPARE(textsTo(modem, number).last(), "5 more alerts: " + names(41, 45));
+        QCOMPARE(relay.pageLog().text().count("Digest of 5 alerts"), 2);
+        // The window has passed: the next alert goes at once.
+        clock.set(start.addSecs(21 * 60));
+        writeAlerts(robots, 46, 46);
+        QVERIFY(runUntil([&] { return modem.messages().size() == 28; }, 20000));
+        QCOMPARE(textsTo(modem, "+222").last(), QString("Alert 46"));
+    }
+
+    // What does not fit four parts is counted, not dropped.
+    Outbox::Digest many;
+    for (int i = 0; i < 200; ++i)
+        many.alerts.append({QString("Robot%1").arg(i), "Price alert"});
+    const QString text = PhonePace::digestText(many);
+    QVERIFY(text.startsWith("200 more alerts: Robot0 Price alert; "));
+    QVERIFY(text.size() <= 4 * 153);
+    QVERIFY(text.contains(QRegularExpression("; and \\d+ more, see the desk$")));
+    const int named = int(text.count("Price alert"));
+    QVERIFY(text.endsWith(QString("and %1 more, see the desk").arg(200 - named)));
 }
 
 QTEST_GUILESS_MAIN(tst_flood)
