@@ -74,6 +74,8 @@ frmMain::frmMain(AlertRelay &relay, QWidget *parent)
             });
     connect(&m_relay, &AlertRelay::outboxSetAside, this,
             [this](const QString &text) { m_tray.showBalloon(AppInfo::title(), text); });
+    connect(&m_relay, &AlertRelay::floodingRobot, this,
+            [this](const QString &text) { m_tray.showBalloon(AppInfo::title(), text); });
 
     connect(qApp, &QGuiApplication::commitDataRequest, this, [this] { endSession(); });
 }

@@ -31,6 +31,7 @@ AlertRelay::AlertRelay(QObject *parent)
     , m_intake(m_outbox, m_pageLog)
     , m_repeats(m_outbox, m_pageLog)
     , m_pace(m_outbox, m_pageLog)
+    , m_floodWatch(m_outbox, m_pageLog, this)
     , m_logs(m_outbox, m_pageLog)
     , m_reporter(m_pageLog, m_outbox, this)
     , m_routes(m_trace, m_pageLog, this)
@@ -106,6 +107,9 @@ AlertRelay::AlertRelay(QObject *parent)
         cycleSoon(0);
     });
     connect(&m_heartbeat, &Heartbeat::due, this, &AlertRelay::sendNotice);
+    connect(&m_floodWatch, &FloodWatch::alarm, this, &AlertRelay::floodingRobot);
+    connect(&m_floodWatch, &FloodWatch::notice, this, &AlertRelay::sendNotice);
+    connect(&m_floodWatch, &FloodWatch::changed, this, [this] { m_status.setFlooding(m_floodWatch.current()); });
 
     // Reports come as the modems hear them, or are read after each round.
     connect(&m_routes, &RouteSet::heard, &m_reports, &DeliveryReports::heard);
@@ -140,6 +144,7 @@ void AlertRelay::load()
     GetPhoneNo();
     m_repeats.load();
     m_pace.load();
+    m_floodWatch.setOn(m_repeats.windowMinutes() > 0 || m_pace.on(), m_repeats.windowMinutes() > 0);
     const QString codePage = CodePage::load();
     if (CodePage::known(codePage)) {
         m_intake.setCodePage(codePage);
@@ -290,6 +295,8 @@ void AlertRelay::DispatchAlerts()
 
 void AlertRelay::endCycle()
 {
+    // After the batch has started: the alarm never goes ahead of an alert.
+    m_floodWatch.look();
     purgeOld();
     m_reporter.updateCounts();
     m_cycleRunning = false;

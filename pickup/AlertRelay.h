@@ -8,6 +8,7 @@
 #include "modem/TraceList.h"
 #include "pickup/AlertIntake.h"
 #include "pickup/Dispatcher.h"
+#include "pickup/FloodWatch.h"
 #include "pickup/Heartbeat.h"
 #include "pickup/LogWriter.h"
 #include "pickup/MT4Paths.h"
@@ -127,6 +128,7 @@ public:
     RelayMetrics &metrics() { return m_metrics; }
     RepeatRuns &repeats() { return m_repeats; }
     PhonePace &pace() { return m_pace; }
+    FloodWatch &floodWatch() { return m_floodWatch; }
     // An SMS of the relay's own (a modem down, the daily heartbeat) to every
     // on-duty user, through a modem that is up; said in the page log as any.
     void sendNotice(const QString &text);
@@ -176,6 +178,8 @@ signals:
     // No modem can send any more, and one can again.
     void outageBegan(const QString &text);
     void outageEnded();
+    // A robot floods the desk: the words for the tray.
+    void floodingRobot(const QString &text);
 
 private:
     void runCycle();
@@ -197,6 +201,7 @@ private:
     AlertIntake m_intake;
     RepeatRuns m_repeats;
     PhonePace m_pace;
+    FloodWatch m_floodWatch;
     LogWriter m_logs;
     SmsReporter m_reporter;
     RouteSet m_routes;

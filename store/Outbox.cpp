@@ -142,6 +142,13 @@ const char *const PaceTables[] = {
     " number TEXT NOT NULL,"
     " made_at INTEGER NOT NULL)",
     "CREATE INDEX digest_notice_of_number ON digest_notice(number, made_at)",
+    // Robots that write too much are found among the alerts of the last
+    // minutes without reading the week the outbox keeps.
+    "CREATE INDEX alert_taken ON alert(taken_at)",
+    // When the on-duty phones were last told of each flooding robot.
+    "CREATE TABLE flood_notice ("
+    " folder TEXT NOT NULL, ea_name TEXT NOT NULL, told_at INTEGER NOT NULL,"
+    " PRIMARY KEY (folder, ea_name))",
 };
 
 // Digits of a number, for comparing numbers written with and without the
@@ -547,6 +554,42 @@ QList<Outbox::Digest> Outbox::makeDigests(const QDateTime &now, qint64 everyMs,
         Sql::run(database, QStringLiteral("DELETE FROM pace_sent WHERE at < ?"), {at - qint64(24) * 3600 * 1000});
         transaction.commit();
         return digests;
+    });
+}
+
+QList<Outbox::Flooding> Outbox::flooding(const QDateTime &since, int moreThan)
+{
+    return guarded([&] {
+        // A robot's own alerts: not the counts and digests told for it.
+        QSqlQuery query = Sql::run(db(),
+                                   QStringLiteral("SELECT folder, ea_name, count(*) FROM alert WHERE taken_at >= ? AND "
+                                                  "folder != '' AND NOT EXISTS (SELECT 1 FROM repeat_notice n WHERE "
+                                                  "n.alert_id = alert.id) GROUP BY folder, ea_name HAVING count(*) > "
+                                                  "? ORDER BY folder, ea_name"),
+                                   {since.toUTC().toString(Qt::ISODateWithMs), moreThan});
+        QList<Flooding> list;
+        while (query.next())
+            list << Flooding{query.value(0).toString(), query.value(1).toString(), query.value(2).toInt()};
+        return list;
+    });
+}
+
+bool Outbox::floodNoticeDue(const Flooding &robot, const QDateTime &now, qint64 everyMs)
+{
+    return guarded([&] {
+        const QSqlDatabase database = db();
+        Sql::Transaction transaction(database);
+        const QVariant told =
+            Sql::value(database, QStringLiteral("SELECT told_at FROM flood_notice WHERE folder = ? AND ea_name = ?"),
+                       {robot.folder, robot.robot});
+        const qint64 at = now.toMSecsSinceEpoch();
+        if (!told.isNull() && at - told.toLongLong() < everyMs)
+            return false;
+        Sql::run(database,
+                 QStringLiteral("INSERT OR REPLACE INTO flood_notice (folder, ea_name, told_at) VALUES (?, ?, ?)"),
+                 {robot.folder, robot.robot, at});
+        transaction.commit();
+        return true;
     });
 }
 

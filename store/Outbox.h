@@ -117,6 +117,17 @@ public:
     // of the text given with one SMS to that number, and its held SMS
     // marked as carried. In one transaction.
     QList<Digest> makeDigests(const QDateTime &now, qint64 everyMs, const std::function<QString(const Digest &)> &text);
+    // Robots that wrote more than `moreThan` alerts taken since `since`.
+    struct Flooding {
+        QString folder;
+        QString robot;
+        int alerts = 0;
+        bool operator==(const Flooding &) const = default;
+    };
+    QList<Flooding> flooding(const QDateTime &since, int moreThan);
+    // Whether the phones are to be told of a flooding robot now: not told
+    // within `everyMs`. Counts as told from now on.
+    bool floodNoticeDue(const Flooding &robot, const QDateTime &now, qint64 everyMs);
     // SMS held for a digest still to come.
     int heldCount();
     // The taken file has been removed.

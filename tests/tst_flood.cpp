@@ -11,6 +11,9 @@
 #include "support/TestClock.h"
 #include "support/TestRelay.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QtTest>
 
 namespace {
@@ -51,6 +54,7 @@ private slots:
     void repeatsCollapsed();
     void withoutSettingsEveryRepeatIsSent();
     void pacePerPhoneWithDigests();
+    void floodingRobotNamed();
 };
 
 void tst_flood::repeatsCollapsed()
@@ -73,10 +77,13 @@ void tst_flood::repeatsCollapsed()
         TestRelay relay(300);
         QCOMPARE(relay.repeats().windowMinutes(), 10);
         QVERIFY(relay.waitUntilIdle(60000));
-        // The first repeat at once, the distinct alert right after it, and
-        // nothing else of the flood while its window lasts.
+        // The first repeat at once, the distinct alert right after it, the
+        // robot named, and nothing else of the flood while its window lasts.
+        const QString alarm = QString("Vantrel: Robot Looper in %1 wrote 500 alerts in 10 minutes; repeats are "
+                                      "collapsed")
+                                  .arg(QDir::toNativeSeparators(looper));
         for (const QString number : {"+111", "+222"})
-            QCOMPARE(textsTo(modem, number), (QStringList{Repeated, "Close GBPUSD now"}));
+            QCOMPARE(textsTo(modem, number), (QStringList{Repeated, "Close GBPUSD now", alarm}));
         // Every alert has its LOG row, in the order they were written.
         QStringList logged(500, Repeated);
         logged << "Close GBPUSD now";
@@ -86,7 +93,7 @@ void tst_flood::repeatsCollapsed()
         writeRepeats(looper, 500, 100);
         clock.set(start.addSecs(5 * 60));
         QVERIFY(relay.waitUntilIdle(20000));
-        QCOMPARE(modem.messages().size(), 4);
+        QCOMPARE(modem.messages().size(), 6);
         relay.stop();
         QVERIFY(runUntil([&] { return relay.stopped() && !relay.sending(); }, 5000));
     }
@@ -96,17 +103,21 @@ void tst_flood::repeatsCollapsed()
         // The next start counts them in the same run and sends none.
         TestRelay relay(300);
         QVERIFY(relay.waitUntilIdle(20000));
-        QCOMPARE(modem.messages().size(), 4);
+        QTest::qWait(1100); // the robot is looked at again, told already
+        relay.cycle();
+        QCOMPARE(modem.messages().size(), 6);
         QVERIFY(!relay.pageLog().text().contains("Collapsed"));
 
         // The window ends: one SMS with the count, to each who got the first;
         // one page log line.
         clock.set(start.addSecs(10 * 60 + 1));
-        QVERIFY(runUntil([&] { return modem.messages().size() == 6; }, 20000));
+        QVERIFY(runUntil([&] { return modem.messages().size() == 8; }, 20000));
         QVERIFY(relay.waitUntilIdle(20000));
         const QString count = QString("Repeated 649 times since %1: %2").arg(since, Repeated);
         for (const QString number : {"+111", "+222"})
-            QCOMPARE(textsTo(modem, number), (QStringList{Repeated, "Close GBPUSD now", count}));
+            QCOMPARE(textsTo(modem, number).mid(0, 2), (QStringList{Repeated, "Close GBPUSD now"}));
+        for (const QString number : {"+111", "+222"})
+            QCOMPARE(textsTo(modem, number).last(), count);
         QCOMPARE(relay.pageLog().text().count("Collapsed 649 repeats of Looper: Cross"), 1);
         QCOMPARE(folder.loggedMessages().size(), 651);
     }
@@ -117,7 +128,7 @@ void tst_flood::repeatsCollapsed()
         writeRepeats(looper, 700, 1);
         QVERIFY(relay.waitUntilIdle(20000));
         QTest::qWait(200);
-        QCOMPARE(modem.messages().size(), 8);
+        QCOMPARE(modem.messages().size(), 10);
         QCOMPARE(textsTo(modem, "+111").last(), Repeated);
     }
 }
@@ -211,6 +222,72 @@ void tst_flood::pacePerPhoneWithDigests()
     QVERIFY(text.contains(QRegularExpression("; and \\d+ more, see the desk$")));
     const int named = int(text.count("Price alert"));
     QVERIFY(text.endsWith(QString("and %1 more, see the desk").arg(200 - named)));
+}
+
+void tst_flood::floodingRobotNamed()
+{
+    ProgramFolderFixture folder;
+    folder.addUser("Ann", "+111", true);
+    const QString looper = folder.addWatchedFolder("terminal-a");
+    FloodOptions::storeCollapse(10);
+    SimulatedModem modem({"--quiet"}, folder.path(), 1);
+    QVERIFY(modem.isReady());
+    const QDateTime start = QDateTime::currentDateTimeUtc();
+    TestClock clock(start);
+    const auto flooding = [&] {
+        QFile file(folder.file("Status.json"));
+        if (!file.open(QIODevice::ReadOnly))
+            return QJsonArray();
+        return QJsonDocument::fromJson(file.readAll()).object().value("flooding").toArray();
+    };
+    TestRelay relay(300);
+    relay.statusFile().write();
+    QVERIFY(flooding().isEmpty());
+    // A hundred in ten minutes is no flood yet.
+    QSignalSpy balloons(&relay, &AlertRelay::floodingRobot);
+    writeRepeats(looper, 0, 100);
+    QVERIFY(relay.waitUntilIdle(20000));
+    QTest::qWait(1100);
+    relay.cycle();
+    QCOMPARE(balloons.size(), 0);
+
+    const QString words = QString("Robot Looper in %1 wrote 150 alerts in 10 minutes; repeats are collapsed")
+                              .arg(QDir::toNativeSeparators(looper));
+    writeRepeats(looper, 100, 50);
+    QVERIFY(runUntil([&] { return balloons.size() == 1; }, 20000));
+    QCOMPARE(balloons.first().first().toString(), words);
+    QVERIFY(runUntil([&] { return modem.messages().size() == 2; }, 20000));
+    QCOMPARE(modem.messages().last().text, "Vantrel: " + words);
+    // Said once, and once more as the SMS that went.
+    QCOMPARE(relay.pageLog().text().count(words), 2);
+    QCOMPARE(relay.pageLog().text().count("Vantrel: " + words), 1);
+    relay.statusFile().write();
+    QCOMPARE(flooding().size(), 1);
+    QCOMPARE(flooding().first().toObject().value("robot").toString(), QString("Looper"));
+    QCOMPARE(flooding().first().toObject().value("folder").toString(), QDir::toNativeSeparators(looper));
+    QCOMPARE(flooding().first().toObject().value("alerts_10min").toInt(), 150);
+
+    // While it goes on: no second balloon, no second SMS within the hour.
+    clock.set(start.addSecs(5 * 60));
+    writeRepeats(looper, 150, 50);
+    QVERIFY(relay.waitUntilIdle(20000));
+    QTest::qWait(1100);
+    relay.cycle();
+    QCOMPARE(balloons.size(), 1);
+    relay.statusFile().write();
+    QCOMPARE(flooding().first().toObject().value("alerts_10min").toInt(), 200);
+
+    // Ten quiet minutes later it is no longer listed.
+    clock.set(start.addSecs(16 * 60));
+    QTest::qWait(1100);
+    relay.cycle();
+    QVERIFY(relay.waitUntilIdle(20000));
+    relay.statusFile().write();
+    QVERIFY(flooding().isEmpty());
+    QCOMPARE(balloons.size(), 1);
+    // The one count of the run, and the alarm: nothing else was sent.
+    QCOMPARE(modem.messages().size(), 3);
+    QVERIFY(modem.messages().last().text.startsWith("Repeated 199 times since"));
 }
 
 QTEST_GUILESS_MAIN(tst_flood)
