@@ -139,6 +139,11 @@ void frmMain::GetPathList()
     m_relay.GetPathList();
 }
 
+void frmMain::floodOptionsChanged()
+{
+    m_relay.loadFloodOptions();
+}
+
 void frmMain::GetPhoneNo()
 {
     m_relay.GetPhoneNo();

@@ -142,9 +142,7 @@ void AlertRelay::load()
     m_dispatcher.setAskReports(m_reports.on());
     GetPathList();
     GetPhoneNo();
-    m_repeats.load();
-    m_pace.load();
-    m_floodWatch.setOn(m_repeats.windowMinutes() > 0 || m_pace.on(), m_repeats.windowMinutes() > 0);
+    loadFloodOptions();
     const QString codePage = CodePage::load();
     if (CodePage::known(codePage)) {
         m_intake.setCodePage(codePage);
@@ -177,6 +175,14 @@ void AlertRelay::GetPhoneNo()
     m_recipients.GetPhoneNo();
     for (const QString &complaint : m_recipients.complaints())
         m_pageLog.report(complaint);
+}
+
+void AlertRelay::loadFloodOptions()
+{
+    m_repeats.load();
+    m_pace.load();
+    // A desk that bounds no flood is told of none, as before.
+    m_floodWatch.setOn(m_repeats.windowMinutes() > 0 || m_pace.on(), m_repeats.windowMinutes() > 0);
 }
 
 void AlertRelay::setFolderNotifications(bool on)

@@ -76,6 +76,8 @@ public:
     // The on-duty recipients anew from the database; what is wrong with a
     // row is said in the page log.
     void GetPhoneNo();
+    // The collapse window and the pace per phone anew from the database.
+    void loadFloodOptions();
     // Whether folder notifications start cycles (they do unless told not
     // to); without them the tick alone finds the files, as the benchmark
     // compares.
