@@ -21,6 +21,8 @@ constexpr qint64 PurgeEveryMs = qint64(3600) * 1000;
 constexpr int HeldOpenLookMs = 200;
 // A time without any modem this long is told to the traders when it ends.
 constexpr qint64 ToldOutageMs = 60000;
+// While a flood's LOG rows are written a share at a time, between shares.
+constexpr int LogRowsAgainMs = 20;
 
 } // namespace
 
@@ -108,7 +110,8 @@ AlertRelay::AlertRelay(QObject *parent)
     });
     connect(&m_heartbeat, &Heartbeat::due, this, &AlertRelay::sendNotice);
     connect(&m_floodWatch, &FloodWatch::alarm, this, &AlertRelay::floodingRobot);
-    connect(&m_floodWatch, &FloodWatch::notice, this, &AlertRelay::sendNotice);
+    // The flood alarm waits for the alerts waiting: it never holds up one.
+    connect(&m_floodWatch, &FloodWatch::notice, this, [this](const QString &text) { m_floodNotices << text; });
     connect(&m_floodWatch, &FloodWatch::changed, this, [this] { m_status.setFlooding(m_floodWatch.current()); });
 
     // Reports come as the modems hear them, or are read after each round.
@@ -312,9 +315,12 @@ void AlertRelay::endCycle()
         return;
     }
     sayOutageSummary();
+    sendFloodNotices();
     // A full batch may have left alerts behind: the next goes at once.
     if (m_cycleWanted || m_dispatcher.lastBatchFull())
         cycleSoon(0);
+    else if (m_logs.moreDue())
+        cycleSoon(LogRowsAgainMs);
     else if (m_intake.filesHeldOpen())
         cycleSoon(HeldOpenLookMs); // a writer that closes its file is not notified
 }
@@ -393,6 +399,20 @@ void AlertRelay::sayOutageSummary()
                               "sent.")
                    .arg(outage.from.toLocalTime().toString(format), outage.to.toLocalTime().toString(format))
                    .arg(m_dispatcher.takeHeld()));
+}
+
+void AlertRelay::sendFloodNotices()
+{
+    if (m_floodNotices.isEmpty())
+        return;
+    try {
+        if (!m_outbox.foldersWaiting().isEmpty())
+            return;
+    } catch (const DbError &) {
+        return;
+    }
+    for (const QString &text : std::exchange(m_floodNotices, {}))
+        sendNotice(text);
 }
 
 void AlertRelay::testModem(short port, const std::function<void(const ModemTestJob::Result &)> &done)

@@ -194,6 +194,7 @@ private:
     void send(SmsRoute &route, const SmsRequest &request, const QString &message,
               const std::function<void()> &whenDone);
     void sayOutageSummary();
+    void sendFloodNotices();
 
     PageLog m_pageLog;
     TraceList m_trace;
@@ -222,6 +223,7 @@ private:
         QDateTime to;
     };
     std::optional<Outage> m_outageToTell;
+    QStringList m_floodNotices; // to go once no alert waits for its first try
     PortSettings m_com;
     QTimer m_timer;
     short m_tickCount = 0;

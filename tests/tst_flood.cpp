@@ -77,6 +77,7 @@ void tst_flood::repeatsCollapsed()
         TestRelay relay(300);
         QCOMPARE(relay.repeats().windowMinutes(), 10);
         QVERIFY(relay.waitUntilIdle(60000));
+        QVERIFY(runUntil([&] { return modem.messages().size() == 6; }, 20000));
         // The first repeat at once, the distinct alert right after it, the
         // robot named, and nothing else of the flood while its window lasts.
         const QString alarm = QString("Vantrel: Robot Looper in %1 wrote 500 alerts in 10 minutes; repeats are "
