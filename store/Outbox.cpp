@@ -446,6 +446,11 @@ QList<Outbox::ClosedRun> Outbox::closeRuns(const QDateTime &now,
 {
     return guarded([&] {
         const QSqlDatabase database = db();
+        if (Sql::value(database, QStringLiteral("SELECT count(*) FROM repeat_run WHERE closed = 0 AND closes_at <= ?"),
+                       {now.toMSecsSinceEpoch()})
+                .toInt()
+            == 0)
+            return QList<ClosedRun>();
         Sql::Transaction transaction(database);
         QSqlQuery query = Sql::run(database,
                                    QStringLiteral("SELECT id, folder, ea_name, title, message, first_alert, "
@@ -508,6 +513,10 @@ QList<Outbox::Digest> Outbox::makeDigests(const QDateTime &now, qint64 everyMs,
 {
     return guarded([&] {
         const QSqlDatabase database = db();
+        // Nothing held: nothing written, so a cycle never waits for a lock
+        // another program holds on the outbox.
+        if (Sql::value(database, QStringLiteral("SELECT count(*) FROM held_sms WHERE digest IS NULL")).toInt() == 0)
+            return QList<Digest>();
         Sql::Transaction transaction(database);
         const qint64 at = now.toMSecsSinceEpoch();
         // A number's digest is due once the last one to it (else its oldest
@@ -551,7 +560,8 @@ QList<Outbox::Digest> Outbox::makeDigests(const QDateTime &now, qint64 everyMs,
                      {notice, digest.number});
         }
         // What no pace looks back to any more.
-        Sql::run(database, QStringLiteral("DELETE FROM pace_sent WHERE at < ?"), {at - qint64(24) * 3600 * 1000});
+        if (!digests.isEmpty())
+            Sql::run(database, QStringLiteral("DELETE FROM pace_sent WHERE at < ?"), {at - qint64(24) * 3600 * 1000});
         transaction.commit();
         return digests;
     });
