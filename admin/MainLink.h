@@ -34,6 +34,8 @@ public:
     virtual bool holdsPort(short port) const = 0;
     // The modem test on a port; `done` once it has run.
     virtual void testModem(short port, const std::function<void(const ModemTestJob::Result &)> &done) = 0;
+    // The flood settings in Config.mdb changed: the relay uses them now.
+    virtual void floodOptionsChanged() = 0;
     // Puts the main window back into its normal (not minimised) state.
     virtual void setNormalState() = 0;
 };

@@ -27,6 +27,7 @@ frmSettings::frmSettings(MainLink &main, QWidget *parent)
     ui->tabUsers->attach(m_main);
     ui->tabPaths->attach(m_main);
     ui->tabTest->attach(m_main);
+    ui->tabFlood->attach(m_main);
 
     connect(ui->SSTab1, &QTabWidget::currentChanged, this, &frmSettings::SSTab1_Click);
     connect(ui->tabUsers, &UserListPage::refillWanted, this, &frmSettings::SSTab1_Click);
@@ -67,6 +68,9 @@ void frmSettings::SSTab1_Click()
         break;
     case PathPage:
         DbOperation([this] { ui->tabPaths->FillMT4PathList(); });
+        break;
+    case FloodsPage:
+        ui->tabFlood->showFloodOptions();
         break;
     default:
         break;

@@ -74,6 +74,8 @@ frmMain::frmMain(AlertRelay &relay, QWidget *parent)
             });
     connect(&m_relay, &AlertRelay::outboxSetAside, this,
             [this](const QString &text) { m_tray.showBalloon(AppInfo::title(), text); });
+    connect(&m_relay, &AlertRelay::floodingRobot, this,
+            [this](const QString &text) { m_tray.showBalloon(AppInfo::title(), text); });
 
     connect(qApp, &QGuiApplication::commitDataRequest, this, [this] { endSession(); });
 }
@@ -135,6 +137,11 @@ void frmMain::showMainWindow()
 void frmMain::GetPathList()
 {
     m_relay.GetPathList();
+}
+
+void frmMain::floodOptionsChanged()
+{
+    m_relay.loadFloodOptions();
 }
 
 void frmMain::GetPhoneNo()

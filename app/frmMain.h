@@ -48,6 +48,7 @@ public:
 
     void GetPathList() override;
     void GetPhoneNo() override;
+    void floodOptionsChanged() override;
     void SendAlarm(const QString &AlarmMsg, const QString &UserName, const QString &Ph_No,
                    const std::function<void()> &whenDone = {}) override;
     TraceList &trace() override { return m_relay.trace(); }

@@ -21,6 +21,8 @@ constexpr qint64 PurgeEveryMs = qint64(3600) * 1000;
 constexpr int HeldOpenLookMs = 200;
 // A time without any modem this long is told to the traders when it ends.
 constexpr qint64 ToldOutageMs = 60000;
+// While a flood's LOG rows are written a share at a time, between shares.
+constexpr int LogRowsAgainMs = 20;
 
 } // namespace
 
@@ -29,6 +31,9 @@ AlertRelay::AlertRelay(QObject *parent)
     , m_pageLog(this)
     , m_trace(this)
     , m_intake(m_outbox, m_pageLog)
+    , m_repeats(m_outbox, m_pageLog)
+    , m_pace(m_outbox, m_pageLog)
+    , m_floodWatch(m_outbox, m_pageLog, this)
     , m_logs(m_outbox, m_pageLog)
     , m_reporter(m_pageLog, m_outbox, this)
     , m_routes(m_trace, m_pageLog, this)
@@ -104,6 +109,10 @@ AlertRelay::AlertRelay(QObject *parent)
         cycleSoon(0);
     });
     connect(&m_heartbeat, &Heartbeat::due, this, &AlertRelay::sendNotice);
+    connect(&m_floodWatch, &FloodWatch::alarm, this, &AlertRelay::floodingRobot);
+    // The flood alarm waits for the alerts waiting: it never holds up one.
+    connect(&m_floodWatch, &FloodWatch::notice, this, [this](const QString &text) { m_floodNotices << text; });
+    connect(&m_floodWatch, &FloodWatch::changed, this, [this] { m_status.setFlooding(m_floodWatch.current()); });
 
     // Reports come as the modems hear them, or are read after each round.
     connect(&m_routes, &RouteSet::heard, &m_reports, &DeliveryReports::heard);
@@ -136,6 +145,7 @@ void AlertRelay::load()
     m_dispatcher.setAskReports(m_reports.on());
     GetPathList();
     GetPhoneNo();
+    loadFloodOptions();
     const QString codePage = CodePage::load();
     if (CodePage::known(codePage)) {
         m_intake.setCodePage(codePage);
@@ -168,6 +178,14 @@ void AlertRelay::GetPhoneNo()
     m_recipients.GetPhoneNo();
     for (const QString &complaint : m_recipients.complaints())
         m_pageLog.report(complaint);
+}
+
+void AlertRelay::loadFloodOptions()
+{
+    m_repeats.load();
+    m_pace.load();
+    // A desk that bounds no flood is told of none, as before.
+    m_floodWatch.setOn(m_repeats.windowMinutes() > 0 || m_pace.on(), m_repeats.windowMinutes() > 0);
 }
 
 void AlertRelay::setFolderNotifications(bool on)
@@ -274,6 +292,8 @@ void AlertRelay::runCycle()
     m_cycleRunning = true;
     for (const QString &path : m_paths.PathList())
         m_intake.ProcessSmsFile(path);
+    m_repeats.closeDue();
+    m_pace.digestDue();
     DispatchAlerts();
 }
 
@@ -284,6 +304,8 @@ void AlertRelay::DispatchAlerts()
 
 void AlertRelay::endCycle()
 {
+    // After the batch has started: the alarm never goes ahead of an alert.
+    m_floodWatch.look();
     purgeOld();
     m_reporter.updateCounts();
     m_cycleRunning = false;
@@ -293,9 +315,12 @@ void AlertRelay::endCycle()
         return;
     }
     sayOutageSummary();
+    sendFloodNotices();
     // A full batch may have left alerts behind: the next goes at once.
     if (m_cycleWanted || m_dispatcher.lastBatchFull())
         cycleSoon(0);
+    else if (m_logs.moreDue())
+        cycleSoon(LogRowsAgainMs);
     else if (m_intake.filesHeldOpen())
         cycleSoon(HeldOpenLookMs); // a writer that closes its file is not notified
 }
@@ -374,6 +399,20 @@ void AlertRelay::sayOutageSummary()
                               "sent.")
                    .arg(outage.from.toLocalTime().toString(format), outage.to.toLocalTime().toString(format))
                    .arg(m_dispatcher.takeHeld()));
+}
+
+void AlertRelay::sendFloodNotices()
+{
+    if (m_floodNotices.isEmpty())
+        return;
+    try {
+        if (!m_outbox.foldersWaiting().isEmpty())
+            return;
+    } catch (const DbError &) {
+        return;
+    }
+    for (const QString &text : std::exchange(m_floodNotices, {}))
+        sendNotice(text);
 }
 
 void AlertRelay::testModem(short port, const std::function<void(const ModemTestJob::Result &)> &done)

@@ -8,10 +8,13 @@
 #include "modem/TraceList.h"
 #include "pickup/AlertIntake.h"
 #include "pickup/Dispatcher.h"
+#include "pickup/FloodWatch.h"
 #include "pickup/Heartbeat.h"
 #include "pickup/LogWriter.h"
 #include "pickup/MT4Paths.h"
+#include "pickup/PhonePace.h"
 #include "pickup/RelayMetrics.h"
+#include "pickup/RepeatRuns.h"
 #include "pickup/StatusFile.h"
 #include "route/AlarmThrottle.h"
 #include "route/DeliveryReports.h"
@@ -73,6 +76,8 @@ public:
     // The on-duty recipients anew from the database; what is wrong with a
     // row is said in the page log.
     void GetPhoneNo();
+    // The collapse window and the pace per phone anew from the database.
+    void loadFloodOptions();
     // Whether folder notifications start cycles (they do unless told not
     // to); without them the tick alone finds the files, as the benchmark
     // compares.
@@ -123,6 +128,9 @@ public:
     Heartbeat &heartbeat() { return m_heartbeat; }
     StatusFile &statusFile() { return m_status; }
     RelayMetrics &metrics() { return m_metrics; }
+    RepeatRuns &repeats() { return m_repeats; }
+    PhonePace &pace() { return m_pace; }
+    FloodWatch &floodWatch() { return m_floodWatch; }
     // An SMS of the relay's own (a modem down, the daily heartbeat) to every
     // on-duty user, through a modem that is up; said in the page log as any.
     void sendNotice(const QString &text);
@@ -172,6 +180,8 @@ signals:
     // No modem can send any more, and one can again.
     void outageBegan(const QString &text);
     void outageEnded();
+    // A robot floods the desk: the words for the tray.
+    void floodingRobot(const QString &text);
 
 private:
     void runCycle();
@@ -184,6 +194,7 @@ private:
     void send(SmsRoute &route, const SmsRequest &request, const QString &message,
               const std::function<void()> &whenDone);
     void sayOutageSummary();
+    void sendFloodNotices();
 
     PageLog m_pageLog;
     TraceList m_trace;
@@ -191,6 +202,9 @@ private:
     Recipients m_recipients;
     Outbox m_outbox;
     AlertIntake m_intake;
+    RepeatRuns m_repeats;
+    PhonePace m_pace;
+    FloodWatch m_floodWatch;
     LogWriter m_logs;
     SmsReporter m_reporter;
     RouteSet m_routes;
@@ -209,6 +223,7 @@ private:
         QDateTime to;
     };
     std::optional<Outage> m_outageToTell;
+    QStringList m_floodNotices; // to go once no alert waits for its first try
     PortSettings m_com;
     QTimer m_timer;
     short m_tickCount = 0;

@@ -7,6 +7,7 @@
 
 namespace {
 constexpr int RowsAtOnce = 10;
+constexpr int RowsPerCall = 100;
 // LOG rows looked for at a time for alerts logged before the outbox kept
 // them: a week of them is found within minutes, each call short.
 constexpr int LinksAtOnce = 50;
@@ -23,7 +24,14 @@ bool LogWriter::writeDue()
     if (m_pause.isValid() && m_pause.elapsed() < RetryMs)
         return false;
     linkEarlier();
-    for (;;) {
+    // A flood's rows go a share at a time, so that a send waits for a few
+    // of them at most; the relay calls again soon while more are due.
+    m_moreDue = false;
+    for (int written = 0;; written += RowsAtOnce) {
+        if (written >= RowsPerCall) {
+            m_moreDue = true;
+            break;
+        }
         QList<Outbox::Alert> due;
         try {
             due = m_outbox.logDue(RowsAtOnce);

@@ -20,6 +20,8 @@ public:
 
     // Writes the rows that are due; false when one was refused.
     bool writeDue();
+    // The last call left rows due for the next.
+    bool moreDue() const { return m_moreDue; }
 
 private:
     bool write(const Outbox::Alert &alert);
@@ -32,4 +34,5 @@ private:
     QElapsedTimer m_pause; // running while the database refuses rows
     int m_waited = 0;
     bool m_linked = false;
+    bool m_moreDue = false;
 };

@@ -4,6 +4,7 @@
 #include "store/Clock.h"
 #include "store/ProgramFolder.h"
 
+#include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -47,6 +48,12 @@ void StatusFile::changed()
         m_soon.start();
 }
 
+void StatusFile::setFlooding(const QList<Outbox::Flooding> &robots)
+{
+    m_flooding = robots;
+    changed();
+}
+
 void StatusFile::write()
 {
     const DeskStanding desk = DeskStanding::gather(m_outbox, m_routes);
@@ -71,6 +78,13 @@ void StatusFile::write()
             {QStringLiteral("operator"), orNull(status.health.operatorName)},
         });
     }
+    QJsonArray flooding;
+    for (const Outbox::Flooding &robot : std::as_const(m_flooding))
+        flooding.append(QJsonObject{
+            {QStringLiteral("folder"), QDir::toNativeSeparators(robot.folder)},
+            {QStringLiteral("robot"), robot.robot},
+            {QStringLiteral("alerts_10min"), robot.alerts},
+        });
     const Outbox::Standing &standing = desk.outbox;
     const QJsonObject status{
         {QStringLiteral("updated"), Clock::nowUtc().toString(Qt::ISODate)},
@@ -83,6 +97,7 @@ void StatusFile::write()
         {QStringLiteral("not_delivered_24h"), standing.notDelivered},
         {QStringLiteral("last_alert"), timeOrNull(standing.lastAlert)},
         {QStringLiteral("oldest_waiting"), timeOrNull(standing.oldestWaiting)},
+        {QStringLiteral("flooding"), flooding},
     };
     QSaveFile file(ProgramFolder::file(QString::fromLatin1(FileName)));
     if (file.open(QIODevice::WriteOnly)) {

@@ -1,10 +1,12 @@
 #pragma once
 
+#include "store/Outbox.h"
+
+#include <QList>
 #include <QObject>
 #include <QTimer>
 
 class RouteSet;
-class Outbox;
 
 // Status.json in the program folder, for a desk's monitoring (Nagios,
 // Zabbix, a script) to watch the relay without a screen:
@@ -12,8 +14,10 @@ class Outbox;
 //    "signal_dbm": -71, "operator": "..."}], "waiting": 0, "retrying": 0,
 //    "given_up_24h": 0, "last_alert": "..." or null, "gateway": null or
 //    {"host": "...", "state": "up", "reason": ""}, "unconfirmed": 0,
-//    "not_delivered_24h": 0, "oldest_waiting": "..." or null}
-// where oldest_waiting is when the oldest alert still to go out was taken.
+//    "not_delivered_24h": 0, "oldest_waiting": "..." or null, "flooding":
+//    [{"folder": "...", "robot": "...", "alerts_10min": 150}]}
+// where oldest_waiting is when the oldest alert still to go out was taken,
+// and flooding names the robots that write too much right now.
 // Written whole to a file beside it and renamed over it, so that whoever
 // reads it finds a whole file, also after a kill; on every change of state
 // and at least every EveryMs.
@@ -31,10 +35,12 @@ public:
     // Written soon; many changes at once give one write.
     void changed();
     void write();
+    void setFlooding(const QList<Outbox::Flooding> &robots);
 
 private:
     Outbox &m_outbox;
     RouteSet &m_routes;
     QTimer m_every;
     QTimer m_soon;
+    QList<Outbox::Flooding> m_flooding;
 };

@@ -31,6 +31,7 @@ run bench_throughput --reports --no-parts
 run bench_throughput --gateway --users 4 --alerts 250
 run bench_cpu
 run bench_outage
+run bench_flood
 run bench_memory
 run bench_memory --relay-only
 run bench_pagelog

@@ -3,7 +3,10 @@
 # watched MT4 folders, a robot that writes alerts into them, and the bundled
 # GSM modem simulator on two pseudo-terminals bound as COM1 and COM2, two
 # modems that share the load. With --gateway the desk sends through a local
-# Kannel and its fake SMS centre instead, and no modem is used.
+# Kannel and its fake SMS centre instead, and no modem is used. With --flood
+# a second robot in a loop writes the same alert five times a second: the
+# page log shows its repeats collapsed and the robot named, while the first
+# robot's alerts go through.
 # Without a display it runs under Xvfb and logs in by itself; what happens
 # shows in this terminal. Ctrl-C ends it.
 set -euo pipefail
@@ -30,9 +33,14 @@ trap 'exit 0' INT TERM
 # A fresh demo folder every run: the program lives in it, as it would
 # beside its Config.mdb on a trading desk.
 pkill -f "$demo/vantrel" 2>/dev/null || true
-if [ "${1:-}" = "--gateway" ]; then
-    export DEMO_GATEWAY=1
-fi
+flood=
+for argument in "$@"; do
+    case $argument in
+        --gateway) export DEMO_GATEWAY=1 ;;
+        --flood) flood=1 ;;
+        *) echo "usage: $0 [--gateway] [--flood]" >&2; exit 2 ;;
+    esac
+done
 source "$top/scripts/demo-desk.sh" "$demo"
 if [ -n "${DEMO_GATEWAY:-}" ]; then
     source "$top/scripts/demo-kannel.sh" "$demo"
@@ -51,6 +59,18 @@ fi
     done
 ) &
 pids+=($!)
+
+# The robot in a loop: the same alert, only its time changing.
+if [ -n "$flood" ]; then
+    (
+        sleep 10
+        echo "[looper] writing the same alert five times a second into $demo/terminal-1/Sms.csv"
+        while sleep 0.2; do
+            printf 'ALERT|%s|LoopBot|Cross|EURUSD crossed 1.1000\r\n' "$(date +%H:%M:%S)" >> "$demo/terminal-1/Sms.csv"
+        done
+    ) &
+    pids+=($!)
+fi
 
 echo
 echo "Demo folder: $demo"

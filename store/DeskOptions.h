@@ -20,5 +20,7 @@ constexpr auto Gateway = "Gateway";                 // a Kannel sendsms URL with
 constexpr auto GatewayOnly = "GatewayOnly";         // "on": SMS go through the gateway alone
 constexpr auto GatewayReports = "GatewayReports";   // [HOST:]PORT its delivery reports come to
 constexpr auto Metrics = "Metrics";                 // [HOST:]PORT the metrics page is served on; none when empty
+constexpr auto Collapse = "Collapse";               // minutes an alert's repeats are counted, not sent; 0 or none: off
+constexpr auto Pace = "Pace";                       // "N/MINUTES": SMS to one phone at most; 0 or none: off
 
 } // namespace DeskOptions

@@ -14,7 +14,7 @@
 
 namespace {
 
-constexpr int SchemaVersion = 4;
+constexpr int SchemaVersion = 6;
 
 // A journal that another process holds locked is waited for this long
 // before the operation is given up and tried again on a later tick.
@@ -94,6 +94,61 @@ const char *const HistoryStatements[] = {
     "CREATE TABLE log_day ("
     " day TEXT PRIMARY KEY," // yyyy-MM-dd, the desk's local day the alerts were taken
     " first_id INTEGER NOT NULL, last_id INTEGER NOT NULL)",
+};
+
+// Version 5: repeats of an alert counted rather than sent. A run is the
+// first alert (sent as any) and the identical ones taken within its window;
+// when the window closes, one alert of the relay's own tells those who got
+// the first how often it came. Its SMS go as any alert's; it has no LOG row.
+const char *const RepeatTables[] = {
+    "CREATE TABLE repeat_run ("
+    " id INTEGER PRIMARY KEY AUTOINCREMENT,"
+    " folder TEXT NOT NULL, ea_name TEXT NOT NULL, title TEXT NOT NULL, message TEXT NOT NULL,"
+    " first_alert INTEGER NOT NULL," // alert.id of the one sent
+    " opened_at INTEGER NOT NULL,"   // ms since 1970 UTC
+    " closes_at INTEGER NOT NULL,"
+    " repeats INTEGER NOT NULL DEFAULT 0,"
+    " closed INTEGER NOT NULL DEFAULT 0)",
+    "CREATE INDEX repeat_run_open ON repeat_run(folder, ea_name, title, message) WHERE closed = 0",
+    "CREATE INDEX repeat_run_closing ON repeat_run(closes_at) WHERE closed = 0",
+    // Each alert counted in a run: its LOG row follows the first's.
+    "CREATE TABLE repeat_alert ("
+    " alert_id INTEGER PRIMARY KEY REFERENCES alert(id) ON DELETE CASCADE,"
+    " run_id INTEGER NOT NULL)",
+    // The alert that carries a run's count to its recipients.
+    "CREATE TABLE repeat_notice ("
+    " alert_id INTEGER PRIMARY KEY REFERENCES alert(id) ON DELETE CASCADE,"
+    " run_id INTEGER NOT NULL UNIQUE)",
+};
+
+// Version 6: a pace per phone. Each SMS let through to a number is counted
+// for the pace's window; an alert's SMS beyond it is held, with no sms row,
+// until the next digest to that number carries it.
+const char *const PaceTables[] = {
+    "CREATE TABLE pace_sent ("
+    " number TEXT NOT NULL,"
+    " at INTEGER NOT NULL)", // ms since 1970 UTC
+    "CREATE INDEX pace_sent_of_number ON pace_sent(number, at)",
+    "CREATE TABLE held_sms ("
+    " id INTEGER PRIMARY KEY AUTOINCREMENT,"
+    " alert_id INTEGER NOT NULL REFERENCES alert(id) ON DELETE CASCADE,"
+    " name TEXT NOT NULL, number TEXT NOT NULL,"
+    " held_at INTEGER NOT NULL,"
+    " digest INTEGER)", // alert.id of the digest that carries it; null while it waits
+    "CREATE INDEX held_sms_waiting ON held_sms(number, id) WHERE digest IS NULL",
+    // The alert that carries a digest to one number, and when it was made.
+    "CREATE TABLE digest_notice ("
+    " alert_id INTEGER PRIMARY KEY REFERENCES alert(id) ON DELETE CASCADE,"
+    " number TEXT NOT NULL,"
+    " made_at INTEGER NOT NULL)",
+    "CREATE INDEX digest_notice_of_number ON digest_notice(number, made_at)",
+    // Robots that write too much are found among the alerts of the last
+    // minutes without reading the week the outbox keeps.
+    "CREATE INDEX alert_taken ON alert(taken_at)",
+    // When the on-duty phones were last told of each flooding robot.
+    "CREATE TABLE flood_notice ("
+    " folder TEXT NOT NULL, ea_name TEXT NOT NULL, told_at INTEGER NOT NULL,"
+    " PRIMARY KEY (folder, ea_name))",
 };
 
 // Digits of a number, for comparing numbers written with and without the
@@ -307,7 +362,15 @@ void Outbox::createTables(const QSqlDatabase &db)
         Sql::run(db, QStringLiteral("ALTER TABLE sms ADD COLUMN parts_route TEXT"));
         Sql::run(db, QStringLiteral("ALTER TABLE sms ADD COLUMN parts_reference INTEGER"));
     }
-    for (const char *statement : HistoryStatements)
+    if (version < 4) {
+        for (const char *statement : HistoryStatements)
+            Sql::run(db, QString::fromLatin1(statement));
+    }
+    if (version < 5) {
+        for (const char *statement : RepeatTables)
+            Sql::run(db, QString::fromLatin1(statement));
+    }
+    for (const char *statement : PaceTables)
         Sql::run(db, QString::fromLatin1(statement));
     Sql::run(db, QStringLiteral("PRAGMA user_version=%1").arg(SchemaVersion));
     transaction.commit();
@@ -336,17 +399,40 @@ void Outbox::commitAlerts(const QString &folder, const QString &takenFile, const
         QSqlQuery insert(database);
         if (!insert.prepare(
                 QStringLiteral("INSERT INTO alert (folder, lead, time, ea_name, title, message, message_bytes, "
-                               "taken_at) VALUES (?, ?, ?, ?, ?, ?, ?, ?)")))
+                               "taken_at, dispatched, first_done) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")))
             throw Sql::error(insert.lastError());
         const QString takenAt = utcNow();
+        const qint64 now = Clock::nowUtc().toMSecsSinceEpoch();
         for (const TakenAlert &alert : alerts) {
             const SmsRecord &record = alert.record;
+            // A repeat within its run's window is counted, with no SMS of
+            // its own: it never takes a place in the queue.
+            qint64 run = 0;
+            if (m_collapseMs > 0)
+                run = Sql::value(database,
+                                 QStringLiteral("SELECT id FROM repeat_run WHERE closed = 0 AND folder = ? AND "
+                                                "ea_name = ? AND title = ? AND message = ? AND closes_at > ?"),
+                                 {folder, record.EA_Name, record.Title, record.Message, now})
+                          .toLongLong();
+            const bool repeat = run > 0;
             for (const QVariant &value :
                  {QVariant(folder), QVariant(record.Lead), QVariant(record.Time), QVariant(record.EA_Name),
-                  QVariant(record.Title), QVariant(record.Message), QVariant(alert.messageBytes), QVariant(takenAt)})
+                  QVariant(record.Title), QVariant(record.Message), QVariant(alert.messageBytes), QVariant(takenAt),
+                  QVariant(repeat), QVariant(repeat)})
                 insert.addBindValue(value);
             if (!insert.exec())
                 throw Sql::error(insert.lastError());
+            const qint64 alertId = insert.lastInsertId().toLongLong();
+            if (repeat) {
+                Sql::run(database, QStringLiteral("UPDATE repeat_run SET repeats = repeats + 1 WHERE id = ?"), {run});
+                Sql::run(database, QStringLiteral("INSERT INTO repeat_alert (alert_id, run_id) VALUES (?, ?)"),
+                         {alertId, run});
+            } else if (m_collapseMs > 0) {
+                Sql::run(database,
+                         QStringLiteral("INSERT INTO repeat_run (folder, ea_name, title, message, first_alert, "
+                                        "opened_at, closes_at) VALUES (?, ?, ?, ?, ?, ?, ?)"),
+                         {folder, record.EA_Name, record.Title, record.Message, alertId, now, now + m_collapseMs});
+            }
         }
         Sql::run(database,
                  QStringLiteral("INSERT OR REPLACE INTO taken_file (path, device, inode, bytes) VALUES (?, ?, ?, ?)"),
@@ -355,9 +441,172 @@ void Outbox::commitAlerts(const QString &folder, const QString &takenFile, const
     });
 }
 
+QList<Outbox::ClosedRun> Outbox::closeRuns(const QDateTime &now,
+                                           const std::function<QString(const ClosedRun &)> &noticeText)
+{
+    return guarded([&] {
+        const QSqlDatabase database = db();
+        if (Sql::value(database, QStringLiteral("SELECT count(*) FROM repeat_run WHERE closed = 0 AND closes_at <= ?"),
+                       {now.toMSecsSinceEpoch()})
+                .toInt()
+            == 0)
+            return QList<ClosedRun>();
+        Sql::Transaction transaction(database);
+        QSqlQuery query = Sql::run(database,
+                                   QStringLiteral("SELECT id, folder, ea_name, title, message, first_alert, "
+                                                  "opened_at, repeats FROM repeat_run WHERE closed = 0 AND "
+                                                  "closes_at <= ? ORDER BY closes_at, id"),
+                                   {now.toMSecsSinceEpoch()});
+        QList<ClosedRun> closed;
+        QList<std::pair<qint64, qint64>> runs; // run, first alert
+        while (query.next()) {
+            ClosedRun run;
+            run.folder = query.value(1).toString();
+            run.robot = query.value(2).toString();
+            run.title = query.value(3).toString();
+            run.message = query.value(4).toString();
+            run.openedAt = QDateTime::fromMSecsSinceEpoch(query.value(6).toLongLong(), Qt::UTC);
+            run.repeats = query.value(7).toInt();
+            closed << run;
+            runs.append({query.value(0).toLongLong(), query.value(5).toLongLong()});
+        }
+        query.finish();
+        const QString takenAt = utcNow();
+        for (qsizetype i = 0; i < closed.size(); ++i) {
+            const auto [run, first] = runs[i];
+            Sql::run(database, QStringLiteral("UPDATE repeat_run SET closed = 1 WHERE id = ?"), {run});
+            if (closed[i].repeats == 0)
+                continue;
+            // Those who got the first (or will: it may still wait for a
+            // modem), in its recipients' order.
+            const QString text = noticeText(closed[i]);
+            Sql::run(database,
+                     QStringLiteral("INSERT INTO alert (folder, lead, time, ea_name, title, message, message_bytes, "
+                                    "taken_at, dispatched, logged) SELECT folder, lead, time, ea_name, title, ?, ?, "
+                                    "?, 1, 1 FROM alert WHERE id = ?"),
+                     {text, text.toUtf8(), takenAt, first});
+            const qint64 notice = Sql::value(database, QStringLiteral("SELECT last_insert_rowid()")).toLongLong();
+            Sql::run(database, QStringLiteral("INSERT INTO repeat_notice (alert_id, run_id) VALUES (?, ?)"),
+                     {notice, run});
+            Sql::run(database,
+                     QStringLiteral("INSERT INTO sms (alert_id, name, number) SELECT ?, name, number FROM sms "
+                                    "WHERE alert_id = ? AND state != 'failed' ORDER BY id"),
+                     {notice, first});
+            // Nobody got the first (or the alert was purged): nothing to tell.
+            Sql::run(database,
+                     QStringLiteral("UPDATE alert SET first_done = 1 WHERE id = ? AND NOT EXISTS "
+                                    "(SELECT 1 FROM sms WHERE alert_id = ?)"),
+                     {notice, notice});
+        }
+        transaction.commit();
+        return closed;
+    });
+}
+
 void Outbox::forgetFile(const QString &takenFile)
 {
     return guarded([&] { Sql::run(db(), QStringLiteral("DELETE FROM taken_file WHERE path = ?"), {takenFile}); });
+}
+
+QList<Outbox::Digest> Outbox::makeDigests(const QDateTime &now, qint64 everyMs,
+                                          const std::function<QString(const Digest &)> &text)
+{
+    return guarded([&] {
+        const QSqlDatabase database = db();
+        // Nothing held: nothing written, so a cycle never waits for a lock
+        // another program holds on the outbox.
+        if (Sql::value(database, QStringLiteral("SELECT count(*) FROM held_sms WHERE digest IS NULL")).toInt() == 0)
+            return QList<Digest>();
+        Sql::Transaction transaction(database);
+        const qint64 at = now.toMSecsSinceEpoch();
+        // A number's digest is due once the last one to it (else its oldest
+        // held SMS) is `everyMs` old.
+        QSqlQuery due = Sql::run(
+            database,
+            QStringLiteral("SELECT h.number, min(h.name), coalesce((SELECT max(made_at) FROM digest_notice d WHERE "
+                           "d.number = h.number), min(h.held_at)) AS since FROM held_sms h WHERE h.digest IS NULL "
+                           "GROUP BY h.number HAVING since <= ? ORDER BY min(h.id)"),
+            {at - everyMs});
+        QList<Digest> digests;
+        while (due.next()) {
+            Digest digest;
+            digest.number = due.value(0).toString();
+            digest.name = due.value(1).toString();
+            digests << digest;
+        }
+        due.finish();
+        for (Digest &digest : digests) {
+            QSqlQuery held = Sql::run(database,
+                                      QStringLiteral("SELECT a.ea_name, a.title FROM held_sms h JOIN alert a ON a.id = "
+                                                     "h.alert_id WHERE h.number = ? AND h.digest IS NULL ORDER BY "
+                                                     "h.id"),
+                                      {digest.number});
+            while (held.next())
+                digest.alerts.append({held.value(0).toString(), held.value(1).toString()});
+            held.finish();
+            const QString message = text(digest);
+            const QString time = now.toLocalTime().toString(QStringLiteral("HH:mm:ss"));
+            Sql::run(database,
+                     QStringLiteral("INSERT INTO alert (folder, lead, time, ea_name, title, message, message_bytes, "
+                                    "taken_at, dispatched, logged) VALUES ('', 'DIGEST', ?, 'Vantrel', 'Digest', ?, "
+                                    "?, ?, 1, 1)"),
+                     {time, message, message.toUtf8(), utcNow()});
+            const qint64 notice = Sql::value(database, QStringLiteral("SELECT last_insert_rowid()")).toLongLong();
+            Sql::run(database, QStringLiteral("INSERT INTO sms (alert_id, name, number) VALUES (?, ?, ?)"),
+                     {notice, digest.name, digest.number});
+            Sql::run(database, QStringLiteral("INSERT INTO digest_notice (alert_id, number, made_at) VALUES (?, ?, ?)"),
+                     {notice, digest.number, at});
+            Sql::run(database, QStringLiteral("UPDATE held_sms SET digest = ? WHERE number = ? AND digest IS NULL"),
+                     {notice, digest.number});
+        }
+        // What no pace looks back to any more.
+        if (!digests.isEmpty())
+            Sql::run(database, QStringLiteral("DELETE FROM pace_sent WHERE at < ?"), {at - qint64(24) * 3600 * 1000});
+        transaction.commit();
+        return digests;
+    });
+}
+
+QList<Outbox::Flooding> Outbox::flooding(const QDateTime &since, int moreThan)
+{
+    return guarded([&] {
+        // A robot's own alerts: not the counts and digests told for it.
+        QSqlQuery query = Sql::run(db(),
+                                   QStringLiteral("SELECT folder, ea_name, count(*) FROM alert WHERE taken_at >= ? AND "
+                                                  "folder != '' AND NOT EXISTS (SELECT 1 FROM repeat_notice n WHERE "
+                                                  "n.alert_id = alert.id) GROUP BY folder, ea_name HAVING count(*) > "
+                                                  "? ORDER BY folder, ea_name"),
+                                   {since.toUTC().toString(Qt::ISODateWithMs), moreThan});
+        QList<Flooding> list;
+        while (query.next())
+            list << Flooding{query.value(0).toString(), query.value(1).toString(), query.value(2).toInt()};
+        return list;
+    });
+}
+
+bool Outbox::floodNoticeDue(const Flooding &robot, const QDateTime &now, qint64 everyMs)
+{
+    return guarded([&] {
+        const QSqlDatabase database = db();
+        Sql::Transaction transaction(database);
+        const QVariant told =
+            Sql::value(database, QStringLiteral("SELECT told_at FROM flood_notice WHERE folder = ? AND ea_name = ?"),
+                       {robot.folder, robot.robot});
+        const qint64 at = now.toMSecsSinceEpoch();
+        if (!told.isNull() && at - told.toLongLong() < everyMs)
+            return false;
+        Sql::run(database,
+                 QStringLiteral("INSERT OR REPLACE INTO flood_notice (folder, ea_name, told_at) VALUES (?, ?, ?)"),
+                 {robot.folder, robot.robot, at});
+        transaction.commit();
+        return true;
+    });
+}
+
+int Outbox::heldCount()
+{
+    return guarded(
+        [&] { return Sql::value(db(), QStringLiteral("SELECT count(*) FROM held_sms WHERE digest IS NULL")).toInt(); });
 }
 
 QList<Outbox::Alert> Outbox::alerts(const QString &where, const QVariantList &values)
@@ -418,6 +667,23 @@ void Outbox::beginDispatch(qint64 alertId, const QList<NewSms> &recipients)
         // never tried, and it counts with the SMS given up.
         for (const NewSms &sms : recipients) {
             const bool refused = !sms.refusal.isEmpty();
+            if (!refused && m_pace.count > 0 && m_pace.windowMs > 0) {
+                // Beyond its number's pace, the SMS waits for a digest.
+                const int recent = Sql::value(database,
+                                              QStringLiteral("SELECT count(*) FROM pace_sent WHERE number = ? AND "
+                                                             "at > ?"),
+                                              {notNull(sms.number), now - m_pace.windowMs})
+                                       .toInt();
+                if (recent >= m_pace.count) {
+                    Sql::run(database,
+                             QStringLiteral("INSERT INTO held_sms (alert_id, name, number, held_at) VALUES (?, ?, ?, "
+                                            "?)"),
+                             {alertId, notNull(sms.name), notNull(sms.number), now});
+                    continue;
+                }
+                Sql::run(database, QStringLiteral("INSERT INTO pace_sent (number, at) VALUES (?, ?)"),
+                         {notNull(sms.number), now});
+            }
             anyToTry = anyToTry || !refused;
             Sql::run(database,
                      QStringLiteral("INSERT INTO sms (alert_id, name, number, state, reason, finished_at) "
@@ -765,7 +1031,13 @@ QDateTime Outbox::takenAt(qint64 smsId)
 
 QList<Outbox::Alert> Outbox::logDue(int max)
 {
-    return guarded([&] { return alerts(QStringLiteral("first_done = 1 AND logged = 0 ORDER BY id LIMIT ?"), {max}); });
+    return guarded([&] {
+        // A repeat's row follows the row of its run's first alert.
+        return alerts(QStringLiteral("first_done = 1 AND logged = 0 AND NOT EXISTS (SELECT 1 FROM repeat_alert r "
+                                     "JOIN repeat_run u ON u.id = r.run_id JOIN alert f ON f.id = u.first_alert "
+                                     "WHERE r.alert_id = alert.id AND f.logged = 0) ORDER BY id LIMIT ?"),
+                      {max});
+    });
 }
 
 void Outbox::setLogAfter(qint64 alertId, qint64 lastLogId)

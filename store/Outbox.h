@@ -88,6 +88,49 @@ public:
     // file has been read.
     void commitAlerts(const QString &folder, const QString &takenFile, const FileId &id, qint64 bytes,
                       const QList<TakenAlert> &alerts);
+    // Repeats: an alert identical (folder, robot, title, message) to one
+    // taken less than `ms` before is counted in that one's run instead of
+    // being sent. 0: off.
+    void setCollapseMs(qint64 ms) { m_collapseMs = ms; }
+    struct ClosedRun {
+        QString folder;
+        QString robot;
+        QString title;
+        QString message;
+        QDateTime openedAt;
+        int repeats = 0;
+    };
+    // Closes the runs whose window has ended by `now`; of each with
+    // repeats, an alert of the text given goes to the first's recipients.
+    // In one transaction.
+    QList<ClosedRun> closeRuns(const QDateTime &now, const std::function<QString(const ClosedRun &)> &noticeText);
+    // The pace per phone: at most `count` SMS of alerts to one number in
+    // any `windowMs`; beyond it an alert's SMS to that number is held for a
+    // digest. 0: off.
+    void setPace(int count, qint64 windowMs) { m_pace = {count, windowMs}; }
+    struct Digest {
+        QString number;
+        QString name;
+        QList<std::pair<QString, QString>> alerts; // robot, title; in their order
+    };
+    // Makes the digests that are due by `now` (a number's last digest, else
+    // its oldest held SMS, at least `everyMs` before): of each, one alert
+    // of the text given with one SMS to that number, and its held SMS
+    // marked as carried. In one transaction.
+    QList<Digest> makeDigests(const QDateTime &now, qint64 everyMs, const std::function<QString(const Digest &)> &text);
+    // Robots that wrote more than `moreThan` alerts taken since `since`.
+    struct Flooding {
+        QString folder;
+        QString robot;
+        int alerts = 0;
+        bool operator==(const Flooding &) const = default;
+    };
+    QList<Flooding> flooding(const QDateTime &since, int moreThan);
+    // Whether the phones are to be told of a flooding robot now: not told
+    // within `everyMs`. Counts as told from now on.
+    bool floodNoticeDue(const Flooding &robot, const QDateTime &now, qint64 everyMs);
+    // SMS held for a digest still to come.
+    int heldCount();
     // The taken file has been removed.
     void forgetFile(const QString &takenFile);
 
@@ -222,5 +265,10 @@ private:
 
     QString m_connection;
     int m_busyTimeoutMs = DefaultBusyTimeoutMs;
+    qint64 m_collapseMs = 0;
+    struct Pace {
+        int count = 0;
+        qint64 windowMs = 0;
+    } m_pace;
     std::function<void(const QString &, int)> m_setAside;
 };

@@ -345,7 +345,7 @@ void tst_alerts::alertsLoggedBeforeTheUpgradeFindTheirRows()
         TestRelay relay(300);
         QTRY_COMPARE(folder.outboxRows("SELECT log_id FROM alert").value(0).value(0).toInt(), 2);
     }
-    QCOMPARE(folder.outboxRows("PRAGMA user_version").value(0).value(0).toInt(), 4);
+    QCOMPARE(folder.outboxRows("PRAGMA user_version").value(0).value(0).toInt(), 6);
     QCOMPARE(folder.loggedMessages(), QStringList({"older", "XAUUSD crossed 1905.20"}));
 
     PageLog pageLog;

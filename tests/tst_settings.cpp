@@ -6,6 +6,7 @@
 #include "admin/frmSettings.h"
 #include "app/TahomaFont.h"
 #include "app/frmMain.h"
+#include "store/FloodOptions.h"
 #include "support/ProgramFolderFixture.h"
 #include "support/PtyPair.h"
 #include "support/ScriptedMessageBoxes.h"
@@ -20,6 +21,7 @@
 #include <QFileDialog>
 #include <QListView>
 #include <QPlainTextEdit>
+#include <QSpinBox>
 #include <QtTest>
 
 namespace {
@@ -82,6 +84,7 @@ private slots:
     void portSettings();
     void databaseFailuresAreShown();
     void modemTestAndTestMessage();
+    void floodOptions();
 };
 
 void tst_settings::users()
@@ -523,6 +526,39 @@ void tst_settings::modemTestAndTestMessage()
     QTRY_COMPARE(modem.messages().size(), 6);
     QCOMPARE(modem.messages()[5].number, QString("+15550199"));
     QVERIFY(boxes.taken().isEmpty());
+}
+
+void tst_settings::floodOptions()
+{
+    // A desk without the settings shows both off; OK stores what the boxes
+    // say and the relay uses it at once.
+    ProgramFolderFixture folder;
+    TestMain main;
+    frmSettings window(main);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    showPage(window, 4);
+    auto *collapse = find<QSpinBox>(window, "spnCollapse");
+    auto *count = find<QSpinBox>(window, "spnPaceCount");
+    auto *minutes = find<QSpinBox>(window, "spnPaceMinutes");
+    QCOMPARE(collapse->text(), QString("Off"));
+    QCOMPARE(count->value(), 0);
+    QCOMPARE(main.relay().repeats().windowMinutes(), 0);
+    collapse->setValue(15);
+    count->setValue(6);
+    minutes->setValue(30);
+    click(window, "cmdFloodOK");
+    QCOMPARE(FloodOptions::collapseMinutes(), 15);
+    QCOMPARE(FloodOptions::pace(), (FloodOptions::Pace{6, 30}));
+    QCOMPARE(main.relay().repeats().windowMinutes(), 15);
+    QVERIFY(main.relay().pace().on());
+    // A pace with either box at 0 is off, and shown so.
+    minutes->setValue(0);
+    click(window, "cmdFloodOK");
+    QVERIFY(!FloodOptions::pace().on());
+    QVERIFY(!main.relay().pace().on());
+    QCOMPARE(count->value(), 0);
+    QCOMPARE(find(window, "fraFlood")->mapTo(find<QTabWidget>(window, "SSTab1"), QPoint()), QPoint(24, 48));
 }
 
 QTEST_MAIN(tst_settings)

@@ -8,6 +8,7 @@
 #include "store/CodePage.h"
 #include "store/Database.h"
 #include "store/DeskOptions.h"
+#include "store/FloodOptions.h"
 #include "store/MSComm.h"
 #include "store/ModemTable.h"
 #include "store/ProgramFolder.h"
@@ -198,6 +199,24 @@ void tst_store::setupTool()
     QCOMPARE(setup({"--gateway-reports", "70000"}), 1);
     QCOMPARE(setup({"--gateway", "off"}), 0);
     QCOMPARE(DeskOptions::value(DeskOptions::Gateway), QString());
+    // A new desk collapses repeats for 10 minutes and paces each phone at
+    // 10 SMS in 10 minutes; each can be changed or turned off.
+    QCOMPARE(FloodOptions::collapseMinutes(), 10);
+    QCOMPARE(FloodOptions::pace(), (FloodOptions::Pace{10, 10}));
+    QCOMPARE(setup({"--collapse", "5", "--pace", "3/15"}), 0);
+    QCOMPARE(FloodOptions::collapseMinutes(), 5);
+    QCOMPARE(FloodOptions::pace(), (FloodOptions::Pace{3, 15}));
+    QCOMPARE(setup({"--collapse", "-1"}), 1);
+    QCOMPARE(setup({"--collapse", "soon"}), 1);
+    QCOMPARE(setup({"--pace", "10"}), 1);
+    QCOMPARE(setup({"--pace", "10/x"}), 1);
+    QCOMPARE(FloodOptions::collapseMinutes(), 5);
+    QCOMPARE(setup({"--collapse", "0", "--pace", "0"}), 0);
+    QCOMPARE(FloodOptions::collapseMinutes(), 0);
+    QVERIFY(!FloodOptions::pace().on());
+    // A stored value that does not read is off.
+    DeskOptions::setValue(DeskOptions::Pace, "lots");
+    QVERIFY(!FloodOptions::pace().on());
     QCOMPARE(DeskOptions::value(DeskOptions::GatewayOnly), QString());
     QList<PortSettings> modems;
     for (const ModemTable::Modem &modem : ModemTable::modems())

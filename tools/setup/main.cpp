@@ -7,6 +7,7 @@
 #include "store/CodePage.h"
 #include "store/Database.h"
 #include "store/DeskOptions.h"
+#include "store/FloodOptions.h"
 #include "store/ModemTable.h"
 #include "store/PhoneNumber.h"
 #include "store/ProgramFolder.h"
@@ -158,6 +159,33 @@ void setMetrics(const QString &text)
     std::printf("The metrics page is served on %s at /metrics from the next start.\n", qPrintable(address));
 }
 
+// How long repeats are counted rather than sent, and the pace per phone.
+void setFloodOptions(const QCommandLineParser &parser, const QCommandLineOption &collapse,
+                     const QCommandLineOption &pace)
+{
+    if (parser.isSet(collapse)) {
+        const std::optional<int> minutes = FloodOptions::parseCollapse(parser.value(collapse));
+        if (!minutes)
+            fail(QStringLiteral("--collapse wants MINUTES (0 = off), not \"%1\"").arg(parser.value(collapse)));
+        FloodOptions::storeCollapse(*minutes);
+        if (*minutes > 0)
+            std::printf("Repeats of an alert within %d minutes are counted and sent as one SMS.\n", *minutes);
+        else
+            std::printf("Every repeat of an alert is sent.\n");
+    }
+    if (parser.isSet(pace)) {
+        const std::optional<FloodOptions::Pace> value = FloodOptions::parsePace(parser.value(pace));
+        if (!value)
+            fail(QStringLiteral("--pace wants N/MINUTES (0 = off), not \"%1\"").arg(parser.value(pace)));
+        FloodOptions::storePace(*value);
+        if (value->on())
+            std::printf("At most %d SMS to one phone in %d minutes; the rest go as digests.\n", value->count,
+                        value->minutes);
+        else
+            std::printf("No pace per phone.\n");
+    }
+}
+
 // PINs, reset commands and the heartbeat of an existing Config.mdb.
 void setModemOptions(const QStringList &pins, const QStringList &resets, const QStringList &heartbeats)
 {
@@ -250,6 +278,9 @@ struct NewDatabase {
             addRows(parser.values(user), parser.values(path));
             // A desk made from now on hears from its traders' phones.
             DeskOptions::setValue(QString::fromLatin1(DeskOptions::DeliveryReports), QStringLiteral("on"));
+            // ... and a robot in a loop does not bury the alert that matters.
+            FloodOptions::storeCollapse(FloodOptions::NewDeskCollapseMinutes);
+            FloodOptions::storePace({FloodOptions::NewDeskPaceCount, FloodOptions::NewDeskPaceMinutes});
         } catch (const DbError &error) {
             fail(error.description());
         }
@@ -265,12 +296,13 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("vantrel-setup"));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Creates a new Config.mdb for Vantrel in FOLDER (the folder of the vantrel program).\n"
-                       "An existing Config.mdb is never overwritten; options that only set up the desk "
-                       "(--autostart, --codepage, --add-modem, --pin, --reset-command, --heartbeat, "
-                       "--delivery-reports, --gateway, --gateway-only, --gateway-reports, --metrics) leave the "
-                       "rest of it as it is."));
+    parser.setApplicationDescription(QStringLiteral(
+        "Creates a new Config.mdb for Vantrel in FOLDER (the folder of the vantrel program).\n"
+        "An existing Config.mdb is never overwritten; options that only set up the desk "
+        "(--autostart, --codepage, --add-modem, --pin, --reset-command, --heartbeat, "
+        "--delivery-reports, --gateway, --gateway-only, --gateway-reports, --metrics, --collapse, --pace) "
+        "leave the "
+        "rest of it as it is."));
     parser.addHelpOption();
     parser.addPositionalArgument(QStringLiteral("FOLDER"), QStringLiteral("Folder that receives Config.mdb."));
     const NewDatabase database;
@@ -319,9 +351,18 @@ int main(int argc, char *argv[])
                                                     "127.0.0.1 unless named; from the next start); \"off\" for "
                                                     "none, the default."),
                                      QStringLiteral("[HOST:]PORT"));
-    const QList<QCommandLineOption> deskOptions = {autostart,    codePage,       addModem,        pin,
-                                                   resetCommand, heartbeat,      deliveryReports, gateway,
-                                                   gatewayOnly,  gatewayReports, metrics};
+    const QCommandLineOption collapse(QStringLiteral("collapse"),
+                                      QStringLiteral("An alert repeated within MINUTES of the first is counted, "
+                                                     "and the count sent as one SMS when they end; 0 = off "
+                                                     "(a new Config.mdb: 10)."),
+                                      QStringLiteral("MINUTES"));
+    const QCommandLineOption pace(QStringLiteral("pace"),
+                                  QStringLiteral("At most N SMS to one phone in any MINUTES; more go as digests; "
+                                                 "0 = off (a new Config.mdb: 10/10)."),
+                                  QStringLiteral("N/MINUTES"));
+    const QList<QCommandLineOption> deskOptions = {autostart, codePage,        addModem, pin,         resetCommand,
+                                                   heartbeat, deliveryReports, gateway,  gatewayOnly, gatewayReports,
+                                                   metrics,   collapse,        pace};
     parser.addOptions(deskOptions);
     parser.process(app);
 
@@ -396,6 +437,14 @@ int main(int argc, char *argv[])
     if (parser.isSet(metrics)) {
         try {
             setMetrics(parser.value(metrics));
+        } catch (const DbError &error) {
+            fail(error.description());
+        }
+    }
+
+    if (parser.isSet(collapse) || parser.isSet(pace)) {
+        try {
+            setFloodOptions(parser, collapse, pace);
         } catch (const DbError &error) {
             fail(error.description());
         }
