@@ -5,6 +5,8 @@
 #include "route/GatewayRoute.h"
 #include "store/DeskOptions.h"
 
+#include <QTimer>
+
 RouteSet::RouteSet(TraceList &trace, PageLog &pageLog, QObject *parent)
     : QObject(parent)
     , m_trace(trace)
@@ -79,6 +81,7 @@ Route &RouteSet::appendModem(const ModemTable::Modem &options)
 void RouteSet::adopt(Route &route)
 {
     route.setProbeMs(m_probeMs);
+    route.transport().listenToPhones(m_incoming);
     connect(&route, &Route::freed, this, &RouteSet::routeFreed);
     connect(&route, &Route::changed, this, &RouteSet::changed);
     connect(&route, &Route::setAside, this, &RouteSet::setAside);
@@ -448,4 +451,35 @@ void RouteSet::setGatewayTimeoutMs(int ms)
     m_gatewayTimeoutMs = ms;
     if (m_gateway)
         m_gateway->gateway()->setTimeoutMs(ms);
+}
+
+void RouteSet::listenToPhones(const SmsRoute::Incoming &incoming)
+{
+    m_incoming = incoming;
+    for (const auto *routes : {&m_modems, &m_own}) {
+        for (const std::unique_ptr<Route> &route : *routes)
+            route->transport().listenToPhones(incoming);
+    }
+    if (m_gateway)
+        m_gateway->transport().listenToPhones(incoming);
+}
+
+void RouteSet::call(const QString &number, std::function<void(const QString &, const CallOutcome &)> done)
+{
+    // A free route rings at once; a busy one after the job under way.
+    Route *chosen = nullptr;
+    for (Route *route : used()) {
+        if (!route->mayTake() || !route->transport().canCall())
+            continue;
+        if (!chosen || (route->free() && !chosen->free()))
+            chosen = route;
+    }
+    if (!chosen) {
+        QTimer::singleShot(0, this, [done = std::move(done)] {
+            done({}, {CallOutcome::Result::CannotCall, QStringLiteral("no modem in service can make calls")});
+        });
+        return;
+    }
+    chosen->transport().call(
+        number, [done = std::move(done), name = chosen->name()](const CallOutcome &outcome) { done(name, outcome); });
 }

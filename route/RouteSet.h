@@ -104,6 +104,14 @@ public:
     void sendAlsoBy(std::unique_ptr<Route> route);
     void stopSendingBy(const Route *route);
 
+    // Every route, those added later too, hears phones as `incoming` says
+    // (see SmsRoute::listenToPhones); one that is not on: none listens.
+    void listenToPhones(const SmsRoute::Incoming &incoming);
+    // Rings `number` through a route in service that can call, a free one
+    // first; `done` gets the route's name (empty when none could) and how
+    // the call ended, once, after the caller has returned.
+    void call(const QString &number, std::function<void(const QString &route, const CallOutcome &)> done);
+
     // Tests and benchmarks scale these.
     void setTimeUnitMs(int ms);
     void setProbeMs(int ms);
@@ -156,4 +164,5 @@ private:
     QHostAddress m_reportHost = QHostAddress::LocalHost;
     quint16 m_reportPort = DefaultReportPort;
     std::function<bool(const QString &)> m_tokenKnown;
+    SmsRoute::Incoming m_incoming;
 };

@@ -22,5 +22,8 @@ constexpr auto GatewayReports = "GatewayReports";   // [HOST:]PORT its delivery 
 constexpr auto Metrics = "Metrics";                 // [HOST:]PORT the metrics page is served on; none when empty
 constexpr auto Collapse = "Collapse";               // minutes an alert's repeats are counted, not sent; 0 or none: off
 constexpr auto Pace = "Pace";                       // "N/MINUTES": SMS to one phone at most; 0 or none: off
+constexpr auto Replies = "Replies";                 // "on": phones' SMS and calls are read, answered and acknowledge
+constexpr auto Escalate = "Escalate";               // minutes an alert waits for its acknowledgement; 0 or none: off
+constexpr auto GatewayIncoming = "GatewayIncoming"; // the secret the gateway's incoming SMS must carry; none: refused
 
 } // namespace DeskOptions
