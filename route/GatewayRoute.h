@@ -73,6 +73,13 @@ public:
     // true on any HTTP answer.
     void probe(const std::function<void(bool answered)> &done) override;
 
+    // The SMS the gateway's sms-service hands over (GatewayIncoming) go to
+    // what `incoming` keeps; the gateway makes no calls.
+    void listenToPhones(const Incoming &incoming) override { m_incoming = incoming; }
+    // Whether an SMS the gateway heard was committed; false too while
+    // nothing listens.
+    bool keep(const IncomingSms &sms) const { return m_incoming.on() && m_incoming.keep(routeName(), sms); }
+
     // The sendsms request send() makes for `request`; empty when its number
     // is none or the URL unusable.
     QUrl requestUrl(const SmsRequest &request) const;
@@ -102,4 +109,5 @@ private:
     int m_timeoutMs = DefaultTimeoutMs;
     QNetworkAccessManager m_network;
     QHash<QNetworkReply *, Pending> m_pending;
+    Incoming m_incoming;
 };

@@ -17,13 +17,14 @@ QByteArray phrase(int status)
                                                 {405, "Method Not Allowed"},
                                                 {408, "Request Timeout"},
                                                 {414, "URI Too Long"},
-                                                {431, "Request Header Fields Too Large"}};
+                                                {431, "Request Header Fields Too Large"},
+                                                {503, "Service Unavailable"}};
     return Phrases.value(status, "Error");
 }
 
 QByteArray response(const HttpListener::Answer &answer)
 {
-    const QByteArray body = answer.body.isEmpty() ? phrase(answer.status) + "\r\n" : answer.body;
+    const QByteArray body = answer.body.isEmpty() && answer.withPhrase ? phrase(answer.status) + "\r\n" : answer.body;
     QByteArray head = "HTTP/1.1 " + QByteArray::number(answer.status) + ' ' + phrase(answer.status)
                       + "\r\nContent-Type: " + answer.contentType
                       + "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n";
@@ -51,12 +52,29 @@ struct HttpListener::Exchange {
 
 HttpListener::HttpListener(const QByteArray &path, Handler handler, QObject *parent)
     : QObject(parent)
-    , m_path(path)
-    , m_handler(std::move(handler))
 {
+    m_handlers.insert(path, std::move(handler));
     connect(&m_server, &QTcpServer::newConnection, this, &HttpListener::accept);
     m_retry.setInterval(DefaultRetryMs);
     connect(&m_retry, &QTimer::timeout, this, &HttpListener::retry);
+}
+
+void HttpListener::serve(const QByteArray &path, Handler handler)
+{
+    m_handlers.insert(path, std::move(handler));
+}
+
+QHash<QString, QByteArray> HttpListener::queryItems(const QByteArray &query)
+{
+    const auto decoded = [](QByteArray encoded) { return QByteArray::fromPercentEncoding(encoded.replace('+', ' ')); };
+    QHash<QString, QByteArray> items;
+    for (const QByteArray &item : query.split('&')) {
+        const qsizetype equals = item.indexOf('=');
+        const QString key = QString::fromUtf8(decoded(equals < 0 ? item : item.left(equals)));
+        if (!key.isEmpty() && !items.contains(key))
+            items.insert(key, equals < 0 ? QByteArray() : decoded(item.mid(equals + 1)));
+    }
+    return items;
 }
 
 bool HttpListener::parseAddress(const QString &text, QHostAddress *host, quint16 *port)
@@ -180,7 +198,8 @@ HttpListener::Answer HttpListener::answerFor(const QByteArray &head) const
         return Answer(405);
     const QByteArray &target = words[1];
     const qsizetype question = target.indexOf('?');
-    if ((question < 0 ? target : target.left(question)) != m_path)
+    const auto handler = m_handlers.constFind(question < 0 ? target : target.left(question));
+    if (handler == m_handlers.cend())
         return Answer(404);
-    return m_handler(question < 0 ? QByteArray() : target.mid(question + 1));
+    return (*handler)(question < 0 ? QByteArray() : target.mid(question + 1));
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
 #include <QHostAddress>
 #include <QList>
 #include <QObject>
@@ -14,11 +15,11 @@
 class QTcpSocket;
 
 // A small HTTP server for what others on the network may ask of the relay
-// (the gateway's delivery reports, the metrics page): a GET of one path,
-// one request a connection, answered and closed. Anything else is refused
-// without reaching the handler: another method (405), another path (404), a
-// request line or head longer than a few kilobytes (414, 431), a request
-// not whole within the idle time (408).
+// (the gateway's delivery reports and incoming SMS, the metrics page): a GET
+// of the paths it serves, one request a connection, answered and closed.
+// Anything else is refused without reaching a handler: another method (405),
+// another path (404), a request line or head longer than a few kilobytes
+// (414, 431), a request not whole within the idle time (408).
 //
 // Open connections are bounded: at the bound the oldest one still without a
 // whole request makes room, so that clients who connect and say nothing
@@ -41,15 +42,29 @@ public:
         {
         }
 
+        // No body at all, not even the phrase: an answer whose words would
+        // be taken for something to do (an SMS to send back).
+        static Answer bare(int code)
+        {
+            Answer answer(code);
+            answer.withPhrase = false;
+            return answer;
+        }
+
         int status;
         QByteArray contentType;
         QByteArray body; // empty: the status's phrase
+        bool withPhrase = true;
     };
     // The answer to a GET of the path, given its query as sent (what
     // follows the "?", still percent-encoded).
     using Handler = std::function<Answer(const QByteArray &query)>;
 
     HttpListener(const QByteArray &path, Handler handler, QObject *parent = nullptr);
+
+    // Another path on the same address ("/incoming"); a path served already
+    // gets the new handler.
+    void serve(const QByteArray &path, Handler handler);
 
     // Port 0: any free one; port() tells which. Tries once, and ends the
     // trying of a keepListening().
@@ -68,6 +83,10 @@ public:
     void setRetryMs(int ms) { m_retry.setInterval(ms); }
     // How long a connection has for its whole request.
     void setIdleMs(int ms) { m_idleMs = ms; }
+
+    // A query's items as a form sends them ('+' for a space, %XX for a
+    // byte), decoded; of a name given twice the first counts.
+    static QHash<QString, QByteArray> queryItems(const QByteArray &query);
 
     // "[HOST:]PORT", on 127.0.0.1 where no host is named; false where it
     // does not read.
@@ -94,8 +113,7 @@ private:
     void makeRoom();
     Answer answerFor(const QByteArray &head) const;
 
-    QByteArray m_path;
-    Handler m_handler;
+    QHash<QByteArray, Handler> m_handlers; // by path
     QHostAddress m_address;
     quint16 m_port = 0;
     QTimer m_retry;

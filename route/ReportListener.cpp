@@ -7,25 +7,6 @@ namespace {
 
 const QByteArray ReportPath = "/dlr";
 
-// smsbox writes a space in %A as '+', as a form would.
-QString formValue(QByteArray encoded)
-{
-    return QString::fromUtf8(QByteArray::fromPercentEncoding(encoded.replace('+', ' ')));
-}
-
-QHash<QString, QString> queryItems(const QByteArray &query)
-{
-    QHash<QString, QString> items;
-    for (const QByteArray &item : query.split('&')) {
-        const qsizetype equals = item.indexOf('=');
-        const QString key = formValue(equals < 0 ? item : item.left(equals));
-        // A name given twice: the first counts.
-        if (!key.isEmpty() && !items.contains(key))
-            items.insert(key, equals < 0 ? QString() : formValue(item.mid(equals + 1)));
-    }
-    return items;
-}
-
 } // namespace
 
 ReportListener::ReportListener(QObject *parent)
@@ -56,14 +37,15 @@ QUrl ReportListener::reportUrl() const
 HttpListener::Answer ReportListener::answer(const QByteArray &query)
 {
     // "/dlr?token=T&type=8&answer=ACK%2F"
-    const QHash<QString, QString> items = queryItems(query);
-    const QString token = items.value(QStringLiteral("token"));
+    // smsbox writes a space in %A as '+', as a form would.
+    const QHash<QString, QByteArray> items = HttpListener::queryItems(query);
+    const QString token = QString::fromUtf8(items.value(QStringLiteral("token")));
     if (token.isEmpty() || !m_check || !m_check(token))
         return HttpListener::Answer(403);
     bool number = false;
     const int type = items.value(QStringLiteral("type")).toInt(&number);
     if (!number)
         return HttpListener::Answer(400);
-    emit reported(token, type, items.value(QStringLiteral("answer")));
+    emit reported(token, type, QString::fromUtf8(items.value(QStringLiteral("answer"))));
     return HttpListener::Answer(200);
 }

@@ -45,6 +45,10 @@ public:
     // check no token is known.
     void setTokenCheck(std::function<bool(const QString &token)> check) { m_check = std::move(check); }
 
+    // Another path on the same address, for another of the gateway's
+    // requests (GatewayIncoming's).
+    void serve(const QByteArray &path, HttpListener::Handler handler) { m_http.serve(path, std::move(handler)); }
+
     // Shorter times for tests.
     void setRetryMs(int ms) { m_http.setRetryMs(ms); }
     void setIdleMs(int ms) { m_http.setIdleMs(ms); }

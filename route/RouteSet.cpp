@@ -27,6 +27,10 @@ RouteSet::RouteSet(TraceList &trace, PageLog &pageLog, QObject *parent)
                              .arg(m_reportPort)
                              .arg(why));
     });
+    // The gateway's incoming SMS come to the same address as its reports.
+    m_listener.serve(GatewayIncoming::Path, [this](const QByteArray &query) { return m_incomingSms.answer(query); });
+    m_incomingSms.setKeeper([this](const IncomingSms &sms) { return m_gateway && m_gateway->gateway()->keep(sms); });
+    connect(&m_incomingSms, &GatewayIncoming::refused, &m_pageLog, &PageLog::report);
     // Until Config.mdb has been read, one modem on the default port.
     ModemTable::Modem first;
     first.first = true;
@@ -49,6 +53,7 @@ void RouteSet::load()
                                         "are taken on 127.0.0.1:%2.")
                              .arg(reports.left(80))
                              .arg(DefaultReportPort));
+    m_incomingSms.setSecret(DeskOptions::value(QString::fromLatin1(DeskOptions::GatewayIncoming)));
     makeGateway(DeskOptions::value(QString::fromLatin1(DeskOptions::Gateway)));
     emit changed();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "route/GatewayIncoming.h"
 #include "route/ReportListener.h"
 #include "route/Route.h"
 #include "route/RouteStatus.h"
@@ -30,7 +31,9 @@ class TraceList;
 //
 // DeskOptions keep the gateway's settings: "Gateway" (the sendsms URL),
 // "GatewayOnly" ("on": the modems are not used) and "GatewayReports"
-// ([HOST:]PORT the listener takes reports on; 127.0.0.1:13080 by default).
+// ([HOST:]PORT the listener takes reports on; 127.0.0.1:13080 by default)
+// and "GatewayIncoming" (the secret the SMS the gateway hands over on the
+// same address must carry).
 class RouteSet : public QObject
 {
     Q_OBJECT
@@ -161,6 +164,7 @@ private:
     int m_probeMs = Route::DefaultProbeMs;
     int m_gatewayTimeoutMs;
     ReportListener m_listener;
+    GatewayIncoming m_incomingSms;
     QHostAddress m_reportHost = QHostAddress::LocalHost;
     quint16 m_reportPort = DefaultReportPort;
     std::function<bool(const QString &)> m_tokenKnown;

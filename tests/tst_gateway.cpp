@@ -1,7 +1,9 @@
 // The gateway route and the delivery report listener against a real Kannel
-// on loopback: what reaches the phones, the reports that come back, and the
-// gateway, its SMSC and the network failing under them.
+// on loopback: what reaches the phones, the reports that come back, the SMS
+// phones send back, and the gateway, its SMSC and the network failing under
+// them.
 
+#include "route/GatewayIncoming.h"
 #include "route/GatewayRoute.h"
 #include "route/ReportListener.h"
 #include "support/HttpServer.h"
@@ -23,6 +25,9 @@
 #include <optional>
 
 namespace {
+
+// With what Kannel would take for its escapes, and what a URL must encode.
+const QString IncomingSecret = QStringLiteral("t%p & =7+");
 
 struct Report {
     QString token;
@@ -75,6 +80,7 @@ private slots:
     void addresses();
     void textsReachThePhones();
     void reportsOnlyFromKannel();
+    void smsFromPhones();
     void smscAway();
     void gatewayDown();
     void refusals();
@@ -93,6 +99,8 @@ private:
     KannelGateway m_gateway;
     QString m_noKannel; // why the tests that need Kannel are skipped
     ReportListener m_listener;
+    GatewayIncoming m_incoming;
+    QList<int> m_incomingAnswers; // the status of each request for an incoming SMS
     QSet<QString> m_tokens;
     QList<Report> m_reports;
     QNetworkAccessManager m_network;
@@ -151,9 +159,18 @@ void tst_gateway::initTestCase()
         m_reports << Report{token, type, said};
     });
 
+    m_incoming.setSecret(IncomingSecret);
+    m_listener.serve(GatewayIncoming::Path, [this](const QByteArray &query) {
+        const HttpListener::Answer answer = m_incoming.answer(query);
+        m_incomingAnswers << answer.status;
+        return answer;
+    });
+
     m_noKannel = KannelGateway::unavailableReason();
-    if (m_noKannel.isEmpty())
+    if (m_noKannel.isEmpty()) {
+        m_gateway.setIncomingUrl(GatewayIncoming::queryTemplate(m_listener.reportUrl(), IncomingSecret));
         QVERIFY2(m_gateway.start(), qPrintable(m_gateway.errorString()));
+    }
 }
 
 void tst_gateway::addresses()
@@ -345,6 +362,73 @@ void tst_gateway::reportsOnlyFromKannel()
     QVERIFY2(response.startsWith("HTTP/1.1 414 "), response.constData());
     QCOMPARE(reported.count(), 1);
     m_tokens.remove(QStringLiteral("known"));
+}
+
+void tst_gateway::smsFromPhones()
+{
+    NEEDS_KANNEL();
+    GatewayRoute route(m_gateway.sendSmsUrl());
+    struct Kept {
+        QString route;
+        IncomingSms sms;
+    };
+    QList<Kept> kept;
+    int notCommitted = 0; // how many of the next SMS the keeper fails
+    SmsRoute::Incoming incoming;
+    incoming.keep = [&](const QString &name, const IncomingSms &sms) {
+        kept << Kept{name, sms};
+        if (notCommitted == 0)
+            return true;
+        --notCommitted;
+        return false;
+    };
+    route.listenToPhones(incoming);
+    m_incoming.setKeeper([&route](const IncomingSms &sms) { return route.keep(sms); });
+    m_incomingAnswers.clear();
+    const QDateTime start = QDateTime::currentDateTimeUtc().addSecs(-1);
+
+    // 7-bit text, and UCS-2 in a script the GSM alphabet lacks.
+    const QList<std::pair<QString, QString>> sent{
+        {QStringLiteral("+15550100"), QStringLiteral("ok 12 & 50% +1")},
+        {QStringLiteral("79031112233"), QStringLiteral("Принято, OK #7 — спасибо")},
+    };
+    for (const auto &[number, text] : sent) {
+        const qsizetype before = kept.size();
+        QVERIFY2(m_gateway.sendFromPhone(number, text), qPrintable(m_gateway.errorString()));
+        QVERIFY2(runUntil([&] { return kept.size() > before; }, 10000), qPrintable(m_gateway.logs()));
+        QCOMPARE(kept.last().route, QStringLiteral("gateway"));
+        QCOMPARE(kept.last().sms.number, number);
+        QCOMPARE(kept.last().sms.text, text);
+        QVERIFY2(kept.last().sms.sentAt >= start && kept.last().sms.sentAt <= QDateTime::currentDateTimeUtc(),
+                 qPrintable(kept.last().sms.sentAt.toString(Qt::ISODate)));
+    }
+    QCOMPARE(m_incomingAnswers, (QList<int>{200, 200}));
+    // Nothing was sent back to the phones.
+    const qsizetype toPhones = m_gateway.messages().size();
+
+    // Not committed: 503, and smsbox asks again until it is.
+    notCommitted = 1;
+    QVERIFY2(m_gateway.sendFromPhone(QStringLiteral("+15550102"), QStringLiteral("OFF")),
+             qPrintable(m_gateway.errorString()));
+    QVERIFY2(runUntil([&] { return kept.size() == 4; }, 10000), qPrintable(m_gateway.logs()));
+    QCOMPARE(m_incomingAnswers.mid(2), (QList<int>{503, 200}));
+    QCOMPARE(kept[2].sms.text, QStringLiteral("OFF"));
+    QCOMPARE(kept[3].sms.text, QStringLiteral("OFF"));
+    QCOMPARE(kept[3].sms.number, QStringLiteral("+15550102"));
+
+    // The desk's secret is another than the gateway's: refused every time
+    // smsbox asks, said once, and nothing reaches the keeper.
+    QSignalSpy refused(&m_incoming, &GatewayIncoming::refused);
+    m_incoming.setSecret(QStringLiteral("another secret"));
+    QVERIFY2(m_gateway.sendFromPhone(QStringLiteral("+15550103"), QStringLiteral("STATUS")),
+             qPrintable(m_gateway.errorString()));
+    QVERIFY2(runUntil([&] { return m_incomingAnswers.count(403) == 4; }, 10000), qPrintable(m_gateway.logs()));
+    QCOMPARE(kept.size(), 4);
+    QCOMPARE(refused.count(), 1);
+    QCOMPARE(m_gateway.messages().size(), toPhones);
+
+    m_incoming.setSecret(IncomingSecret);
+    m_incoming.setKeeper({});
 }
 
 void tst_gateway::smscAway()

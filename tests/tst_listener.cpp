@@ -1,8 +1,14 @@
 // The delivery-report listener against real clients on loopback: it keeps
 // trying for a port another program holds, and clients that connect and say
-// nothing can neither hold a connection nor keep a report out.
+// nothing can neither hold a connection nor keep a report out. The gateway's
+// incoming SMS on the same address, as the desk's routes serve them.
 
+#include "modem/PageLog.h"
+#include "modem/TraceList.h"
 #include "route/ReportListener.h"
+#include "route/RouteSet.h"
+#include "store/DeskOptions.h"
+#include "support/ProgramFolderFixture.h"
 #include "support/RunUntil.h"
 
 #include <QElapsedTimer>
@@ -50,14 +56,29 @@ private:
     QByteArray m_answer;
 };
 
-// The status the listener answered `request` with, 0 for none.
-int ask(quint16 port, const QByteArray &request)
+// The status the listener answered `request` with, 0 for none; `body` gets
+// what followed the head.
+int ask(quint16 port, const QByteArray &request, QByteArray *body = nullptr)
 {
     Client client(port, request);
     if (!runUntil([&] { return client.closed(); }, 5000))
         return 0;
-    const QList<QByteArray> words = client.answer().split(' ');
+    const QByteArray answer = client.answer();
+    if (body)
+        *body = answer.mid(answer.indexOf("\r\n\r\n") + 4);
+    const QList<QByteArray> words = answer.split(' ');
     return words.size() > 1 && words[0] == "HTTP/1.1" ? words[1].toInt() : 0;
+}
+
+QByteArray getRequest(const QByteArray &target)
+{
+    return "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+}
+
+quint16 freePort()
+{
+    QTcpServer probe;
+    return probe.listen(QHostAddress::LocalHost) ? probe.serverPort() : 0;
 }
 
 } // namespace
@@ -70,6 +91,7 @@ private slots:
     void portTakenUntilFreed();
     void silentClientsCannotShutReportsOut();
     void idleConnectionsClosed();
+    void incomingSmsOnlyWithTheSecret();
 };
 
 void tst_listener::portTakenUntilFreed()
@@ -192,6 +214,119 @@ void tst_listener::idleConnectionsClosed()
     QVERIFY2(since.elapsed() < IdleMs + 2000, qPrintable(QString::number(since.elapsed())));
     QVERIFY2(quiet.answer().startsWith("HTTP/1.1 408 "), quiet.answer().constData());
     QVERIFY2(halfway.answer().startsWith("HTTP/1.1 408 "), halfway.answer().constData());
+}
+
+void tst_listener::incomingSmsOnlyWithTheSecret()
+{
+    ProgramFolderFixture folder;
+    const quint16 port = freePort();
+    QVERIFY(port != 0);
+    // A gateway the desk sends by alone, so that no modem is opened; it
+    // need not answer for what comes in.
+    DeskOptions::setValue(QString::fromLatin1(DeskOptions::Gateway),
+                          QStringLiteral("http://127.0.0.1:9/cgi-bin/sendsms?username=u&password=p"));
+    DeskOptions::setValue(QString::fromLatin1(DeskOptions::GatewayOnly), QStringLiteral("on"));
+    DeskOptions::setValue(QString::fromLatin1(DeskOptions::GatewayReports), QStringLiteral("127.0.0.1:%1").arg(port));
+
+    struct Kept {
+        QString route;
+        IncomingSms sms;
+    };
+    QList<Kept> kept;
+    bool keeps = true;
+    SmsRoute::Incoming incoming;
+    incoming.keep = [&](const QString &route, const IncomingSms &sms) {
+        kept << Kept{route, sms};
+        return keeps;
+    };
+
+    const QByteArray good = "/incoming?secret=s%3Dcret+7&from=%2B15550100&text=OK%2012&coding=0&charset=UTF-8"
+                            "&time=1796860800";
+    {
+        // No secret set: every request is refused, the right-looking one too.
+        TraceList trace;
+        PageLog pageLog;
+        RouteSet routes(trace, pageLog);
+        routes.load();
+        routes.start({});
+        routes.listenToPhones(incoming);
+        QVERIFY(runUntil([&] { return ask(port, getRequest("/dlr?token=x&type=1")) == 403; }, 5000));
+        QCOMPARE(ask(port, getRequest(good)), 403);
+        QCOMPARE(ask(port, getRequest("/incoming?secret=&from=%2B15550100&text=OK")), 403);
+        QVERIFY(kept.isEmpty());
+        QCOMPARE(pageLog.text().count(QStringLiteral("Gateway: an incoming SMS without the right secret refused")), 1);
+    }
+
+    DeskOptions::setValue(QString::fromLatin1(DeskOptions::GatewayIncoming), QStringLiteral("s=cret 7"));
+    TraceList trace;
+    PageLog pageLog;
+    RouteSet routes(trace, pageLog);
+    routes.load();
+    routes.start({});
+
+    // Nothing listens yet: not taken, and the gateway is told to try again.
+    QVERIFY(runUntil([&] { return ask(port, getRequest(good)) == 503; }, 5000));
+    QVERIFY(kept.isEmpty());
+
+    routes.listenToPhones(incoming);
+    // Without the secret, with a wrong one, a longer or shorter one, one
+    // given twice where the first is wrong: refused, and nothing reaches the keeper.
+    const QList<QByteArray> wrong{
+        "/incoming?from=%2B15550100&text=OK",
+        "/incoming?secret=s%3Dcret+8&from=%2B15550100&text=OK",
+        "/incoming?secret=s%3Dcret+77&from=%2B15550100&text=OK",
+        "/incoming?secret=s%3Dcret&from=%2B15550100&text=OK",
+        "/incoming?secret=S%3DCRET+7&from=%2B15550100&text=OK",
+        "/incoming?secret=x&secret=s%3Dcret+7&from=%2B15550100&text=OK",
+        "/incoming?secret=s%3Dcret%207&from=%2B15550100&text=OK&x",
+    };
+    for (qsizetype i = 0; i < wrong.size(); ++i) {
+        const int status = ask(port, getRequest(wrong[i]));
+        // The last one is right: a space may come as %20 as well as '+'.
+        QCOMPARE(status, i + 1 == wrong.size() ? 200 : 403);
+    }
+    QCOMPARE(kept.size(), 1);
+    kept.clear();
+    // Said once however many came within the minute.
+    QCOMPARE(pageLog.text().count(QStringLiteral("Gateway: an incoming SMS without the right secret refused")), 1);
+
+    // Kept: 200 with nothing in the body, for smsbox has nothing to send back.
+    QByteArray body = "unset";
+    QCOMPARE(ask(port, getRequest(good), &body), 200);
+    QVERIFY2(body.isEmpty(), body.constData());
+    QCOMPARE(kept.size(), 1);
+    QCOMPARE(kept[0].route, QStringLiteral("gateway"));
+    QCOMPARE(kept[0].sms.number, QStringLiteral("+15550100"));
+    QCOMPARE(kept[0].sms.text, QStringLiteral("OK 12"));
+    QCOMPARE(kept[0].sms.sentAt, QDateTime(QDate(2026, 12, 10), QTime(0, 0), Qt::UTC));
+
+    // UCS-2 as Kannel hands it over: the bytes as they came, with coding
+    // and charset; a line break kept.
+    QCOMPARE(ask(port, getRequest("/incoming?secret=s%3Dcret+7&from=%2B15550101&text=%04%1F%04%40%00%0A%00%21"
+                                  "&coding=2&charset=UTF-16BE&time=")),
+             200);
+    QCOMPARE(kept.size(), 2);
+    QCOMPARE(kept[1].sms.text, QStringLiteral("\u041F\u0440\n!"));
+    QVERIFY(!kept[1].sms.sentAt.isValid());
+
+    // Not committed: 503, so that the gateway keeps it and tries again.
+    keeps = false;
+    QCOMPARE(ask(port, getRequest(good)), 503);
+    QCOMPARE(kept.size(), 3);
+    keeps = true;
+
+    // Without a sender there is nothing to keep.
+    QCOMPARE(ask(port, getRequest("/incoming?secret=s%3Dcret+7&text=OK")), 400);
+    QCOMPARE(kept.size(), 3);
+
+    // Listening stopped: nothing is taken.
+    routes.listenToPhones({});
+    QCOMPARE(ask(port, getRequest(good)), 503);
+    QCOMPARE(kept.size(), 3);
+
+    // The delivery reports are still served beside it, and other paths are not.
+    QCOMPARE(ask(port, getRequest("/dlr?token=unknown&type=1")), 403);
+    QCOMPARE(ask(port, getRequest("/incomingx?secret=s%3Dcret+7&from=1")), 404);
 }
 
 QTEST_GUILESS_MAIN(tst_listener)

@@ -154,13 +154,16 @@ void tst_store::setupTool()
     QTemporaryDir home;
     const QString folder = home.filePath("desk $1 \"a\"");
     QVERIFY(QDir().mkpath(folder));
+    QByteArray said; // what the last run printed
     const auto setup = [&](const QStringList &arguments) {
         QProcess tool;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("XDG_CONFIG_HOME", home.filePath("config"));
         tool.setProcessEnvironment(environment);
         tool.start(QCoreApplication::applicationDirPath() + "/vantrel-setup", QStringList{folder} + arguments);
-        return tool.waitForFinished(10000) && tool.exitStatus() == QProcess::NormalExit ? tool.exitCode() : -1;
+        const bool finished = tool.waitForFinished(10000) && tool.exitStatus() == QProcess::NormalExit;
+        said = tool.readAllStandardOutput();
+        return finished ? tool.exitCode() : -1;
     };
     // A number the modem could not take is refused before anything is written.
     QCOMPARE(setup({"--account", "admin:pw:1", "--user", "Ann:+1 (555) 010-0200:on", "--user", "Bob:+1555\"x"}), 1);
@@ -197,6 +200,16 @@ void tst_store::setupTool()
     QCOMPARE(DeskOptions::value(DeskOptions::GatewayOnly), QString("on"));
     QCOMPARE(DeskOptions::value(DeskOptions::GatewayReports), QString("10.0.0.9:14000"));
     QCOMPARE(setup({"--gateway-reports", "70000"}), 1);
+    // The incoming SMS' secret, and the get-url for kannel.conf that carries
+    // it to the reports' address, every '%' doubled for Kannel.
+    QVERIFY(DeskOptions::value(DeskOptions::GatewayIncoming).isEmpty());
+    QCOMPARE(setup({"--gateway-incoming", "s3cret&%"}), 0);
+    QCOMPARE(DeskOptions::value(DeskOptions::GatewayIncoming), QString("s3cret&%"));
+    QVERIFY2(said.contains("\nget-url = \"http://10.0.0.9:14000/incoming?secret=s3cret%%26%%25&from=%p&text=%b"),
+             said.constData());
+    QVERIFY2(said.contains("\nmax-messages = 0\n"), said.constData());
+    QCOMPARE(setup({"--gateway-incoming", ""}), 0);
+    QVERIFY(DeskOptions::value(DeskOptions::GatewayIncoming).isEmpty());
     QCOMPARE(setup({"--gateway", "off"}), 0);
     QCOMPARE(DeskOptions::value(DeskOptions::Gateway), QString());
     // A new desk collapses repeats for 10 minutes and paces each phone at

@@ -7,6 +7,7 @@
 #include <QRandomGenerator>
 #include <QStandardPaths>
 #include <QStringDecoder>
+#include <QStringEncoder>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
@@ -210,7 +211,7 @@ bool KannelGateway::prepare()
     const auto path = [this](const char *name) { return m_work.filePath(QString::fromLatin1(name)); };
     // Everything on loopback. The store keeps what bearerbox queued across a
     // restart; the internal DLR store is all the fake SMSC needs.
-    const QString conf = QStringLiteral(R"(group = core
+    QString conf = QStringLiteral(R"(group = core
 admin-port = %1
 admin-interface = 127.0.0.1
 admin-password = %2
@@ -248,14 +249,31 @@ password = %12
 max-messages = 10
 concatenation = true
 )")
-                             .arg(ports[0])
-                             .arg(AdminPassword)
-                             .arg(ports[1])
-                             .arg(path("store"), path("bearerbox.log"), path("access.log"))
-                             .arg(ports[2])
-                             .arg(rejectedPrefix())
-                             .arg(ports[3])
-                             .arg(path("smsbox.log"), username(), password());
+                       .arg(ports[0])
+                       .arg(AdminPassword)
+                       .arg(ports[1])
+                       .arg(path("store"), path("bearerbox.log"), path("access.log"))
+                       .arg(ports[2])
+                       .arg(rejectedPrefix())
+                       .arg(ports[3])
+                       .arg(path("smsbox.log"), username(), password());
+    if (!m_incomingUrl.isEmpty()) {
+        // An SMS the get-url did not take (any answer but 200 or 202) is
+        // asked again a second later, at most three times.
+        conf.replace(QStringLiteral("sendsms-interface = 127.0.0.1\n"),
+                     QStringLiteral("sendsms-interface = 127.0.0.1\nhttp-request-retry = 3\nhttp-queue-delay = 1\n"));
+        // Every SMS from a phone to the get-url; what it answers is never
+        // sent back.
+        conf += QStringLiteral(R"(
+group = sms-service
+keyword = default
+catch-all = true
+get-url = "%1"
+max-messages = 0
+omit-empty = true
+)")
+                    .arg(m_incomingUrl);
+    }
     QFile file(path("kannel.conf"));
     if (!file.open(QIODevice::WriteOnly) || file.write(conf.toUtf8()) != conf.toUtf8().size())
         return fail(QStringLiteral("cannot write %1").arg(file.fileName()));
@@ -343,6 +361,26 @@ bool KannelGateway::isSmscOnline() const
 
 bool KannelGateway::startSmsc()
 {
+    return runSmsc({});
+}
+
+bool KannelGateway::sendFromPhone(const QString &sender, const QString &text)
+{
+    bool ascii = true;
+    for (const QChar c : text)
+        ascii = ascii && c.unicode() >= 0x20 && c.unicode() < 0x7f;
+    QByteArray line = sender.toUtf8() + " 12345 ";
+    if (ascii) {
+        line += "text " + text.toLatin1();
+    } else {
+        QStringEncoder utf16(QStringConverter::Utf16BE);
+        line += "ucs2 " + QByteArray(utf16(text)).toPercentEncoding();
+    }
+    return stopSmsc() && runSmsc(QString::fromLatin1(line));
+}
+
+bool KannelGateway::runSmsc(const QString &message)
+{
     if (m_bearerbox.state() != QProcess::Running)
         return fail(QStringLiteral("no bearerbox for fakesmsc"));
     if (m_fakesmsc.state() == QProcess::NotRunning) {
@@ -352,10 +390,12 @@ bool KannelGateway::startSmsc()
         // Its log, kept across restarts, is where messages() reads what came.
         m_fakesmsc.setStandardOutputFile(m_work.filePath(QStringLiteral("fakesmsc.log")), QIODevice::Append);
         m_fakesmsc.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
-        // -m 0: the one message it must be given is never sent; it only listens.
+        // -m 0: the one message it must be given is never sent; it only
+        // listens. -m 1: a phone's message, sent once; then it listens.
         m_fakesmsc.start(m_fakesmscPath, {QStringLiteral("-H"), QStringLiteral("127.0.0.1"), QStringLiteral("-r"),
-                                          QString::number(m_smscPort), QStringLiteral("-m"), QStringLiteral("0"),
-                                          QStringLiteral("0 0 text unused")});
+                                          QString::number(m_smscPort), QStringLiteral("-m"),
+                                          message.isEmpty() ? QStringLiteral("0") : QStringLiteral("1"),
+                                          message.isEmpty() ? QStringLiteral("0 0 text unused") : message});
         if (!m_fakesmsc.waitForStarted(5000))
             return fail(QStringLiteral("fakesmsc did not start: %1").arg(m_fakesmsc.errorString()));
     }

@@ -55,6 +55,17 @@ public:
     // Receivers starting with this have no route.
     static QString rejectedPrefix() { return QStringLiteral("999"); }
 
+    // Before the first start(): smsbox hands each SMS from a phone to this
+    // get-url, Kannel's escapes and all, as an sms-service that sends
+    // nothing back (max-messages 0); one it did not take is asked again a
+    // second later, three times at most.
+    void setIncomingUrl(const QString &getUrl) { m_incomingUrl = getUrl; }
+    // A phone sends `text` from `sender` to the gateway's number: fakesmsc
+    // is started anew with it as its one message (the fake SMSC takes one
+    // client at a time), 7-bit where it is ASCII, UCS-2 otherwise. False,
+    // with errorString(), where fakesmsc did not come back.
+    bool sendFromPhone(const QString &sender, const QString &text);
+
     // Starts bearerbox, smsbox and fakesmsc and waits until sendsms answers
     // and the SMSC is online. False, with errorString(), where it did not.
     bool start();
@@ -89,6 +100,8 @@ private:
     bool prepare();
     bool startBox(QProcess &process, const QString &program, const QString &name);
     bool fail(const QString &why);
+    // fakesmsc with `message` to send once, or none.
+    bool runSmsc(const QString &message);
 
     QTemporaryDir m_work;
     QString m_bearerboxPath;
@@ -102,4 +115,5 @@ private:
     QProcess m_smsbox;
     QProcess m_fakesmsc;
     QString m_error;
+    QString m_incomingUrl;
 };

@@ -2,8 +2,10 @@
 // installs the entry that starts Vantrel with the desk's session.
 
 #include "pickup/Heartbeat.h"
+#include "route/GatewayIncoming.h"
 #include "route/GatewayRoute.h"
 #include "route/HttpListener.h"
+#include "route/RouteSet.h"
 #include "store/CodePage.h"
 #include "store/Database.h"
 #include "store/DeskOptions.h"
@@ -144,6 +146,31 @@ void setGateway(const QCommandLineParser &parser, const QCommandLineOption &url,
         DeskOptions::setValue(QString::fromLatin1(DeskOptions::GatewayOnly), QStringLiteral("on"));
         std::printf("SMS go through the gateway alone; the modems are not used.\n");
     }
+}
+
+// The secret the gateway's incoming SMS must carry (empty: none, and every
+// one is refused), and the get-url that carries it for kannel.conf.
+void setGatewayIncoming(const QString &secret)
+{
+    DeskOptions::setValue(QString::fromLatin1(DeskOptions::GatewayIncoming), secret);
+    if (secret.isEmpty()) {
+        std::printf("No SMS is taken from the gateway.\n");
+        return;
+    }
+    QHostAddress host = QHostAddress::LocalHost;
+    quint16 port = RouteSet::DefaultReportPort;
+    HttpListener::parseAddress(DeskOptions::value(QString::fromLatin1(DeskOptions::GatewayReports)), &host, &port);
+    QUrl listener;
+    listener.setScheme(QStringLiteral("http"));
+    // Listening on every address, the gateway knows best which reaches it.
+    listener.setHost(host == QHostAddress::Any || host == QHostAddress::AnyIPv4 || host == QHostAddress::AnyIPv6
+                         ? QStringLiteral("HOST")
+                         : host.toString());
+    listener.setPort(port);
+    std::printf("SMS from phones are taken from the gateway with this secret. In kannel.conf:\n\n"
+                "group = sms-service\nkeyword = default\ncatch-all = true\nget-url = \"%s\"\n"
+                "max-messages = 0\nomit-empty = true\n",
+                qPrintable(GatewayIncoming::queryTemplate(listener, secret)));
 }
 
 // Where the running program serves its metrics page; "off" or nothing: nowhere.
@@ -300,7 +327,8 @@ int main(int argc, char *argv[])
         "Creates a new Config.mdb for Vantrel in FOLDER (the folder of the vantrel program).\n"
         "An existing Config.mdb is never overwritten; options that only set up the desk "
         "(--autostart, --codepage, --add-modem, --pin, --reset-command, --heartbeat, "
-        "--delivery-reports, --gateway, --gateway-only, --gateway-reports, --metrics, --collapse, --pace) "
+        "--delivery-reports, --gateway, --gateway-only, --gateway-reports, --gateway-incoming, --metrics, --collapse, "
+        "--pace) "
         "leave the "
         "rest of it as it is."));
     parser.addHelpOption();
@@ -346,6 +374,11 @@ int main(int argc, char *argv[])
                                             QStringLiteral("Where the gateway sends delivery reports to: the "
                                                            "address Vantrel listens on (default 127.0.0.1:13080)."),
                                             QStringLiteral("[HOST:]PORT"));
+    const QCommandLineOption gatewayIncoming(
+        QStringLiteral("gateway-incoming"),
+        QStringLiteral("SMS from phones are taken from the gateway (its sms-service get-url, printed) only with "
+                       "this secret; empty for none, the default: every one is refused."),
+        QStringLiteral("SECRET"));
     const QCommandLineOption metrics(QStringLiteral("metrics"),
                                      QStringLiteral("Serve Prometheus metrics at http://HOST:PORT/metrics (host "
                                                     "127.0.0.1 unless named; from the next start); \"off\" for "
@@ -360,9 +393,9 @@ int main(int argc, char *argv[])
                                   QStringLiteral("At most N SMS to one phone in any MINUTES; more go as digests; "
                                                  "0 = off (a new Config.mdb: 10/10)."),
                                   QStringLiteral("N/MINUTES"));
-    const QList<QCommandLineOption> deskOptions = {autostart, codePage,        addModem, pin,         resetCommand,
-                                                   heartbeat, deliveryReports, gateway,  gatewayOnly, gatewayReports,
-                                                   metrics,   collapse,        pace};
+    const QList<QCommandLineOption> deskOptions = {
+        autostart,   codePage,       addModem,        pin,     resetCommand, heartbeat, deliveryReports, gateway,
+        gatewayOnly, gatewayReports, gatewayIncoming, metrics, collapse,     pace};
     parser.addOptions(deskOptions);
     parser.process(app);
 
@@ -429,6 +462,14 @@ int main(int argc, char *argv[])
     if (parser.isSet(gateway) || parser.isSet(gatewayOnly) || parser.isSet(gatewayReports)) {
         try {
             setGateway(parser, gateway, gatewayOnly, gatewayReports);
+        } catch (const DbError &error) {
+            fail(error.description());
+        }
+    }
+
+    if (parser.isSet(gatewayIncoming)) {
+        try {
+            setGatewayIncoming(parser.value(gatewayIncoming));
         } catch (const DbError &error) {
             fail(error.description());
         }
