@@ -12,7 +12,7 @@ mkdir -p "$desk/terminal-1" "$desk/terminal-2"
 cp "$build/bin/vantrel" "$desk/"
 "$build/bin/vantrel-setup" "$desk" --port 1 --baud 9600 \
     --account demo:demo:1 \
-    --user "Desk One:+15550001:on" --user "Desk Two:+15550002:on" --user "Night Desk:+15550003" \
+    --user "Desk One:+15550100:on" --user "Desk Two:+15550200:on" --user "Night Desk:+15550300" \
     --path "$desk/terminal-1" --path "$desk/terminal-2" --add-modem 2:9600 >/dev/null
 
 # With DEMO_GATEWAY set the desk sends through a Kannel instead (see
