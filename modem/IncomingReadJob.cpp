@@ -50,18 +50,16 @@ std::optional<ModemCommand> IncomingReadJob::next(const ModemAnswer *answer)
             m_result.text = true;
             return ModemCommand::reply(QStringLiteral("AT+CMGF=1"));
         }
-        if (m_hooks.memory != QLatin1String("SM")) {
-            m_step = Step::Memory;
-            return ModemCommand::query(QStringLiteral("AT+CPMS=\"SM\""), QStringLiteral("+CPMS:"));
-        }
-        return list();
+        // Selected also when it is already: its answer says how many SMS the listing must show.
+        m_step = Step::Memory;
+        return ModemCommand::query(QStringLiteral("AT+CPMS=\"SM\""), QStringLiteral("+CPMS:"));
     case Step::Memory: {
         if (!answer->given)
             return restore();
         static const QRegularExpression counts(QStringLiteral(R"(\+CPMS:\s*(\d+)\s*,\s*(\d+))"));
         const QRegularExpressionMatch match = counts.match(answer->reply);
-        m_result.full =
-            match.hasMatch() && match.captured(2).toInt() > 0 && match.captured(1).toInt() >= match.captured(2).toInt();
+        m_used = match.hasMatch() ? match.captured(1).toInt() : 0;
+        m_result.full = match.hasMatch() && match.captured(2).toInt() > 0 && m_used >= match.captured(2).toInt();
         return list();
     }
     case Step::List:
@@ -110,12 +108,14 @@ void IncomingReadJob::parse(const QString &reply)
         SmsPdu::Deliver deliver;
     };
     QMap<QString, QList<Part>> partsOf; // by sender, reference and count
+    int listed = 0;
     QList<QString> order;
     for (qsizetype i = 0; i < lines.size(); ++i) {
         const QRegularExpressionMatch match = head.match(lines[i].trimmed());
         if (!match.hasMatch())
             continue;
         const int index = match.captured(1).toInt();
+        ++listed;
         // The lines up to the next head: the PDU, or the text.
         QStringList body;
         while (i + 1 < lines.size() && !head.match(lines[i + 1].trimmed()).hasMatch())
@@ -148,6 +148,10 @@ void IncomingReadJob::parse(const QString &reply)
             order << group;
         partsOf[group].append({index, deliver});
     }
+    // A listing cut short (a late answer to an earlier command ended it early):
+    // what it did not show is looked for again.
+    if (listed < m_used)
+        m_result.left += m_used - listed;
     for (const QString &group : order) {
         QList<Part> parts = partsOf.value(group);
         std::sort(parts.begin(), parts.end(),

@@ -14,7 +14,8 @@
 // of a long SMS joined once all are there) and deletes it (AT+CMGD) only
 // when keep took it. A part whose others have not come yet stays, unless
 // the memory is full. The memory reports are read from is selected again at
-// the end, for a reader of reports between its commands.
+// the end, for a reader of reports between its commands. AT+CPMS="SM" goes
+// every time: its count tells a listing cut short.
 class IncomingReadJob : public ModemJob
 {
 public:
@@ -59,6 +60,7 @@ private:
     std::function<void(const Result &)> m_done;
     Step m_step = Step::Start;
     Result m_result;
+    int m_used = 0; // SMS the memory holds, as AT+CPMS said
     QList<Found> m_found;
     QList<int> m_deletes; // the parts of the SMS being deleted, still to go
     QString m_deleting;   // its key

@@ -8,8 +8,10 @@
 // reads and calls through silence, errors, pulled devices and late replies.
 
 #include "modem/ModemLine.h"
+#include "modem/PageLog.h"
 #include "modem/SmsSendJob.h"
 #include "modem/TraceList.h"
+#include "route/Route.h"
 #include "store/ProgramFolder.h"
 #include "support/RunUntil.h"
 #include "support/SimulatedModem.h"
@@ -273,12 +275,20 @@ void tst_incoming::callsTheDeskMakes()
     QCOMPARE(unable.size(), 1);
     QCOMPARE(desk.modem.log().count("ATD5550105"), 0);
 
+    // As a route: said once in the page log.
     Listener refusing({}, true, CallUnitMs);
-    QSignalSpy refused(refusing.line.get(), &ModemLine::cannotCall);
     refusing.line->open();
     QVERIFY(refusing.modem.control("dial novoice error"));
-    QCOMPARE(refusing.call("5550106")->result, CallOutcome::Result::CannotCall);
-    QCOMPARE(refused.size(), 1);
+    PageLog pageLog;
+    Route route(std::move(refusing.line), ModemTable::Modem{}, pageLog);
+    for (const char *number : {"5550106", "5550107"}) {
+        std::optional<CallOutcome> refused;
+        route.transport().call(number, [&](const CallOutcome &given) { refused = given; });
+        QVERIFY(runUntil([&] { return refused.has_value(); }, 5000));
+        QCOMPARE(refused->result, CallOutcome::Result::CannotCall);
+    }
+    QCOMPARE(pageLog.text().count("Modem COM1 cannot make calls"), 1);
+    QVERIFY(!route.transport().canCall());
 }
 
 void tst_incoming::aCallAndAnSmsNeverInterleave()
@@ -402,13 +412,17 @@ void tst_incoming::randomFaults()
     desk.modem.control("silent off");
     desk.modem.control("sim");
     desk.modem.control("plug");
-    QVERIFY2(runUntil([&] { return desk.kept.size() >= texts.size() && callsDone == callsAsked; }, 30000),
-             qPrintable(QString("kept %1 of %2, calls %3 of %4\n")
-                            .arg(desk.kept.size())
-                            .arg(texts.size())
-                            .arg(callsDone)
-                            .arg(callsAsked)
-                        + desk.modem.log().right(3000)));
+    const bool settled = runUntil([&] { return desk.kept.size() >= texts.size() && callsDone == callsAsked; }, 30000);
+    if (!settled)
+        qWarning("%s\n--- trace:\n%s", qPrintable(desk.modem.log().right(6000)),
+                 qPrintable(desk.traced.mid(desk.traced.size() - 80).join('\n')));
+    QVERIFY2(settled, qPrintable(QString("kept %1 of %2, calls %3 of %4, busy %5, open %6")
+                                     .arg(desk.kept.size())
+                                     .arg(texts.size())
+                                     .arg(callsDone)
+                                     .arg(callsAsked)
+                                     .arg(desk.line->busy())
+                                     .arg(desk.line->portOpen())));
     QVERIFY2(runUntil([&] { return !desk.line->busy(); }, 5000), "the engine never became idle");
     QTest::qWait(3 * ModemLine::LookAgainMs * UnitMs / ModemLine::DefaultTimeUnitMs);
     QVERIFY(runUntil([&] { return !desk.line->busy(); }, 5000));
