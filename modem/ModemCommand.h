@@ -16,6 +16,9 @@ struct ModemCommand {
         // "OK" anywhere in one arrival, each arrival looked at on its own;
         // nothing else ends the wait (the modem test).
         OkInOneArrival,
+        // Nothing is written: the wait runs its time, unless one of
+        // `finalLines` comes first (a call that ends while it is followed).
+        Pause,
     };
 
     QString text;   // written as it is, then a CR
@@ -33,6 +36,9 @@ struct ModemCommand {
     // Lines beginning "+C" that answer this command ("+CMGS:", "+CSQ:");
     // any other such line arrives on the modem's own account.
     QStringList ownLines;
+    // Lines that end the wait as a refusal, as a final error does ("BUSY",
+    // "NO CARRIER" while a call is under way).
+    QStringList finalLines;
 
     static ModemCommand reply(const QString &text, const QString &expected = QStringLiteral("OK"))
     {
@@ -56,6 +62,16 @@ struct ModemCommand {
         ModemCommand command = reply(text, QStringLiteral("\r\nOK\r\n"));
         if (!ownLine.isEmpty())
             command.ownLines = {ownLine};
+        return command;
+    }
+
+    // A wait of `ms` (not scaled again) that `lines` cut short.
+    static ModemCommand pause(int ms, const QStringList &lines)
+    {
+        ModemCommand command;
+        command.expect = Expect::Pause;
+        command.fixedMs = qMax(ms, 1);
+        command.finalLines = lines;
         return command;
     }
 

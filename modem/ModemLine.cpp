@@ -1,10 +1,17 @@
 #include "modem/ModemLine.h"
 
+#include "modem/CallJob.h"
+#include "modem/IncomingReadJob.h"
+#include "modem/Indications.h"
+#include "modem/ListenJob.h"
 #include "modem/ModemTestJob.h"
+#include "modem/SmsPdu.h"
 #include "modem/TraceList.h"
+#include "store/PhoneNumber.h"
 #include "store/UpdateCom.h"
 
 #include <QRegularExpression>
+#include <QTimeZone>
 
 namespace {
 
@@ -84,6 +91,11 @@ ModemLine::ModemLine(const PortSettings &settings, TraceList &trace, QObject *pa
     connect(&m_startTimer, &QTimer::timeout, this, &ModemLine::startNext);
     m_reopenTimer.setInterval(ReopenMs);
     connect(&m_reopenTimer, &QTimer::timeout, this, &ModemLine::tryReopen);
+    m_lookAgain.setSingleShot(true);
+    connect(&m_lookAgain, &QTimer::timeout, this, [this] {
+        if (m_incoming.on() && m_inService)
+            readIncoming();
+    });
 }
 
 ModemLine::~ModemLine() = default;
@@ -159,6 +171,11 @@ bool ModemLine::ensureOpen(CommError *error)
     }
     m_openedWith = m_settings;
     m_pending.clear();
+    m_readMemory.clear();
+    // A line that listens tells each fresh modem so, and reads what came
+    // meanwhile, before anything else but the error codes.
+    if (m_incoming.on())
+        queueListening();
     // Before anything else on a fresh line: failures said as numbers rather
     // than a bare ERROR (many modems start so, and a reset or a replug sets
     // it back). Its answer does not matter. The ESC in front cancels a
@@ -222,6 +239,9 @@ void ModemLine::startNext()
     const bool opened = ensureOpen(&error);
     m_job = std::move(m_queue.front());
     m_queue.pop_front();
+    // The read of the stored SMS is made as it starts, with what is known then.
+    if (!m_job)
+        m_job = readJob();
     m_traced = m_job->trace();
     if (m_traced == ModemJob::Trace::Dialogue) {
         if (m_tracePrefix.isEmpty())
@@ -260,6 +280,15 @@ void ModemLine::issue(const std::optional<ModemCommand> &command)
         return;
     }
     m_command = *command;
+    if (m_command.expect == ModemCommand::Expect::Pause) {
+        // Nothing goes to the modem; what it says meanwhile is looked at as an answer.
+        m_sent.clear();
+        m_buffer = std::exchange(m_pending, {});
+        m_scanFrom = 0;
+        m_waiting = true;
+        m_stepTimer.start(waitMs());
+        return;
+    }
     // Another SMS's message: a late answer could no longer be told apart.
     if (m_command.expect == ModemCommand::Expect::MessageSent)
         m_lateWatch.reset();
@@ -352,6 +381,11 @@ void ModemLine::stepEnded(const ModemAnswer &answer, qsizetype replyEnd)
 {
     m_stepTimer.stop();
     m_waiting = false;
+    // The memory read from, for the jobs that read SMS and reports in turn.
+    static const QRegularExpression selects(QStringLiteral(R"re(^AT\+CPMS="(\w+)")re"));
+    const QRegularExpressionMatch selected = selects.match(m_command.text);
+    if (selected.hasMatch())
+        m_readMemory = answer.given ? selected.captured(1) : QString();
     // What came after the reply belongs to what follows.
     examineIdle(m_buffer.mid(replyEnd));
     issue(m_job->next(&answer));
@@ -361,6 +395,10 @@ void ModemLine::stepTimedOut()
 {
     if (!m_waiting)
         return;
+    if (m_command.expect == ModemCommand::Expect::Pause) {
+        stepEnded({false, true, {}, {}, 0}, m_buffer.size());
+        return;
+    }
     say(QStringLiteral("Timeout..."));
     stepEnded(
         {false, true, QStringLiteral("no answer from the modem within %1 s").arg(double(waitMs()) / 1000.0), {}, 0},
@@ -409,6 +447,7 @@ void ModemLine::report(const QList<ModemReply::Unsolicited> &found)
                         + (line.data.isEmpty() ? QString() : QLatin1Char(' ') + line.data));
         emit unsolicited(line.line, line.data);
         heardLateAnswer(line.line);
+        heardFromPhone(line);
     }
 }
 
@@ -440,4 +479,196 @@ void ModemLine::sayInDialogue(const QString &line)
 {
     if (m_traced == ModemJob::Trace::Dialogue)
         m_trace.AddItem(m_tracePrefix + line);
+}
+
+int ModemLine::scaled(int ms) const
+{
+    return qMax(1, int(qint64(ms) * m_timeUnitMs / DefaultTimeUnitMs));
+}
+
+QString ModemLine::indicationsCommand() const
+{
+    return Indications::command(m_cnmiRanges.value_or(QString()), m_reportsWanted, m_incoming.on());
+}
+
+void ModemLine::listenToPhones(const Incoming &incoming)
+{
+    const bool was = m_incoming.on();
+    m_incoming = incoming;
+    if (!m_incoming.on()) {
+        m_lookAgain.stop();
+        return;
+    }
+    // Turned on while the line is open: told and read now.
+    if (!was && m_port.portOpen() && m_openedWith == m_settings) {
+        queueListening();
+        if (!m_job)
+            m_startTimer.start(0);
+    }
+}
+
+void ModemLine::queueListening()
+{
+    // In front of the queue, in this order: tell the modem, then read it.
+    if (!m_readQueued && !m_readRunning) {
+        m_readQueued = true;
+        m_queue.push_front(nullptr);
+    }
+    m_queue.push_front(std::make_unique<ListenJob>(ListenJob::Hooks{
+        [this] { return m_cnmiRanges.has_value(); },
+        [this](const QString &ranges) { m_cnmiRanges = ranges; },
+        [this] { return indicationsCommand(); },
+    }));
+}
+
+void ModemLine::readIncoming()
+{
+    if (!m_incoming.on())
+        return;
+    if (m_readRunning) {
+        m_readAgain = true;
+        return;
+    }
+    if (m_readQueued)
+        return;
+    m_readQueued = true;
+    m_queue.push_back(nullptr);
+    if (!m_job)
+        m_startTimer.start(0);
+}
+
+std::unique_ptr<ModemJob> ModemLine::readJob()
+{
+    m_readQueued = false;
+    m_readRunning = true;
+    m_readAgain = false;
+    const QString route = name();
+    IncomingReadJob::Hooks hooks{
+        [this, route](const IncomingSms &sms) { return m_incoming.on() && m_incoming.keep(route, sms); },
+        m_readMemory,
+        m_textOnly,
+        &m_keptOnSim,
+    };
+    return std::make_unique<IncomingReadJob>(hooks, [this](const IncomingReadJob::Result &result) {
+        m_readRunning = false;
+        m_textOnly = result.text;
+        if (std::exchange(m_readAgain, false)) {
+            readIncoming();
+            return;
+        }
+        // What is left, a read that failed, or a modem that announces
+        // nothing: looked at again later.
+        const bool unannounced = Indications::messageRouting(indicationsCommand()) != 1;
+        if (result.left > 0 || !result.listed || unannounced)
+            m_lookAgain.start(scaled(LookAgainMs));
+    });
+}
+
+void ModemLine::heardFromPhone(const ModemReply::Unsolicited &line)
+{
+    if (!m_incoming.on())
+        return;
+    const QString text = line.line.trimmed();
+    if (text.startsWith(QLatin1String("+CMTI:"))) {
+        readIncoming();
+    } else if (text.startsWith(QLatin1String("+CMT:"))) {
+        heardPassedOn(text, line.data);
+    } else if (text == QLatin1String("RING")) {
+        heardRing({});
+    } else if (text.startsWith(QLatin1String("+CLIP:"))) {
+        static const QRegularExpression clip(QStringLiteral(R"re(^\+CLIP:\s*"([^"]*)")re"));
+        heardRing(clip.match(text).captured(1));
+    }
+}
+
+void ModemLine::heardRing(const QString &number)
+{
+    const bool sameCall = m_hangUpQueued || (m_lastRing.isValid() && m_lastRing.elapsed() < RingGapMs);
+    m_lastRing.start();
+    if (!number.isEmpty())
+        m_caller = number;
+    const QString route = name();
+    if (sameCall) {
+        // The caller's number after the hang-up: told now, once.
+        if (!m_hangUpQueued && !m_callerTold && !m_caller.isEmpty()) {
+            m_callerTold = true;
+            if (m_incoming.rang)
+                m_incoming.rang(route, std::exchange(m_caller, {}));
+        }
+        return;
+    }
+    m_hangUpQueued = true;
+    m_callerTold = false;
+    // Hung up before anything else waits: every ring costs the caller nothing only while unanswered.
+    m_queue.push_front(std::make_unique<HangUpJob>([this, route] {
+        m_hangUpQueued = false;
+        m_lastRing.start();
+        if (m_caller.isEmpty())
+            return;
+        m_callerTold = true;
+        if (m_incoming.on() && m_incoming.rang)
+            m_incoming.rang(route, std::exchange(m_caller, {}));
+    }));
+    if (!m_job)
+        m_startTimer.start(0);
+}
+
+void ModemLine::heardPassedOn(const QString &line, const QString &data)
+{
+    // Passed on, not stored: there is nothing to delete, and nothing to read again.
+    IncomingSms sms;
+    if (line.startsWith(QLatin1String("+CMT: \"")) || line.startsWith(QLatin1String("+CMT:\""))) {
+        static const QRegularExpression head(QStringLiteral(R"re(^\+CMT:\s*"([^"]*)")re"));
+        sms.number = head.match(line).captured(1);
+        sms.text = data;
+        static const QRegularExpression stamp(
+            QStringLiteral(R"((\d\d)/(\d\d)/(\d\d),(\d\d):(\d\d):(\d\d)([+-])(\d\d))"));
+        const QRegularExpressionMatch m = stamp.match(line);
+        if (m.hasMatch()) {
+            const int quarters = m.captured(8).toInt() * (m.captured(7) == QLatin1String("-") ? -1 : 1);
+            sms.sentAt = QDateTime(QDate(2000 + m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt()),
+                                   QTime(m.captured(4).toInt(), m.captured(5).toInt(), m.captured(6).toInt()),
+                                   QTimeZone(quarters * 15 * 60));
+        }
+    } else {
+        const SmsPdu::Deliver deliver = SmsPdu::decodeDeliver(data.trimmed().toLatin1());
+        if (!deliver.error.isEmpty()) {
+            m_trace.AddItem(m_tracePrefix + QStringLiteral("An incoming SMS that does not read: ") + deliver.error);
+            return;
+        }
+        sms = {deliver.number, deliver.text, deliver.serviceCentreTime};
+        if (deliver.reference >= 0 && deliver.partCount > 1) {
+            const QString group =
+                QStringLiteral("%1/%2/%3").arg(deliver.number).arg(deliver.reference).arg(deliver.partCount);
+            QStringList &parts = m_passedParts[group];
+            parts.resize(deliver.partCount);
+            parts[deliver.partNumber - 1] = deliver.text;
+            if (std::any_of(parts.cbegin(), parts.cend(), [](const QString &part) { return part.isNull(); }))
+                return;
+            sms.text = m_passedParts.take(group).join(QString());
+        }
+    }
+    if (!m_incoming.keep(name(), sms))
+        m_trace.AddItem(
+            m_tracePrefix
+            + QStringLiteral("An incoming SMS from %1 passed on by the modem was not kept").arg(sms.number));
+}
+
+void ModemLine::call(const QString &number, std::function<void(const CallOutcome &)> done)
+{
+    const QString digits = PhoneNumber::normalized(number);
+    if (digits.isNull() || !canCall()) {
+        const CallOutcome outcome =
+            digits.isNull()
+                ? CallOutcome{CallOutcome::Result::Failed, QStringLiteral("not a phone number")}
+                : CallOutcome{CallOutcome::Result::CannotCall, QStringLiteral("%1 makes no calls").arg(name())};
+        QTimer::singleShot(0, this, [done = std::move(done), outcome] { done(outcome); });
+        return;
+    }
+    const CallJob::Times times{scaled(CallPollMs), scaled(CallRingMs), scaled(CallAnsweredMs)};
+    run(std::make_unique<CallJob>(digits, times, [this, done = std::move(done)](const CallOutcome &outcome) {
+        if (outcome.result == CallOutcome::Result::CannotCall && !std::exchange(m_cannotCall, true))
+            emit cannotCall();
+        done(outcome);
+    }));
 }

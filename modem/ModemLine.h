@@ -8,7 +8,10 @@
 #include "store/PortSettings.h"
 
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QHash>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QTimer>
 
@@ -44,6 +47,17 @@ public:
     // How long a message's answer that did not come in time is still
     // listened for, at the default unit (scaled as the waits are).
     static constexpr int LateAnswerMs = 10 * 60000;
+    // SMS left on the SIM (not kept, not whole yet, a read that failed) are
+    // looked at again this long after, at the default unit (scaled).
+    static constexpr int LookAgainMs = 60000;
+    // RING comes every few seconds while a call rings: lines closer than
+    // this are one call. The network's pace, never scaled.
+    static constexpr int RingGapMs = 5000;
+    // A call the desk makes, at the default unit (scaled): followed this
+    // often, hung up after this long ringing, or this long after it was answered.
+    static constexpr int CallPollMs = 1000;
+    static constexpr int CallRingMs = 30000;
+    static constexpr int CallAnsweredMs = 10000;
 
     ModemLine(const PortSettings &settings, TraceList &trace, QObject *parent = nullptr);
     ~ModemLine() override;
@@ -88,6 +102,26 @@ public:
     // The modem test's question, after what the engine is doing.
     void probe(const std::function<void(bool answered)> &done) override;
 
+    // Hears phones from now on (see SmsRoute): at each opening the modem is
+    // told to show callers (AT+CLIP=1) and announce incoming SMS (its
+    // AT+CNMI with <mt>), and its stored SMS are read; again on each +CMTI.
+    // A call is hung up at once, as a job in front of the others.
+    void listenToPhones(const Incoming &incoming) override;
+    bool listening() const { return m_incoming.on(); }
+    // Reads the stored incoming SMS now (after the job under way).
+    void readIncoming();
+    // A voice call through the modem, as a job; see CallJob.
+    bool canCall() const override { return m_inService && !m_cannotCall; }
+    void call(const QString &number, std::function<void(const CallOutcome &)> done) override;
+
+    // The one AT+CNMI this modem is told: the <ds> delivery reports want
+    // (once wantReports() was called) and the <mt> listening wants, for
+    // what "AT+CNMI=?" answered (setIndicationRanges()).
+    QString indicationsCommand() const;
+    void wantReports() { m_reportsWanted = true; }
+    bool indicationRangesKnown() const { return m_cnmiRanges.has_value(); }
+    void setIndicationRanges(const QString &ranges) { m_cnmiRanges = ranges; }
+
     // One command and its answer, after what the engine is doing; the
     // command and the answers show in the trace.
     void ask(const ModemCommand &command, const std::function<void(const ModemAnswer &)> &done);
@@ -110,6 +144,9 @@ signals:
     void lateAccepted(qint64 id, int part, int reference);
     // The last job has ended and none waits.
     void idle();
+    // A call was refused at once: this modem makes no voice calls, and is
+    // not asked to again. Said once.
+    void cannotCall();
 
 private:
     void MSComm1_OnComm();
@@ -128,6 +165,13 @@ private:
     void report(const QList<ModemReply::Unsolicited> &found);
     void watchForLateAnswer(qint64 id, const SendOutcome &outcome);
     void heardLateAnswer(const QString &line);
+    void heardFromPhone(const ModemReply::Unsolicited &line);
+    void heardRing(const QString &number);
+    void heardPassedOn(const QString &line, const QString &data);
+    void queueListening();
+    std::unique_ptr<ModemJob> readJob();
+    // Scales a wait given at the default unit.
+    int scaled(int ms) const;
     void say(const QString &line);
     void sayInDialogue(const QString &line);
 
@@ -156,6 +200,23 @@ private:
         QDeadlineTimer until;
     };
     std::optional<LateWatch> m_lateWatch;
+    // Listening to phones.
+    Incoming m_incoming;
+    std::optional<QString> m_cnmiRanges;
+    bool m_reportsWanted = false;
+    QString m_readMemory;       // what AT+CPMS last selected for reading; empty: unknown
+    bool m_readQueued = false;  // a read of the stored SMS waits in the queue
+    bool m_readRunning = false; // ... or runs
+    bool m_readAgain = false;   // a +CMTI came while it ran
+    bool m_textOnly = false;    // the modem takes no PDU mode
+    QSet<QString> m_keptOnSim;  // kept, their delete failed
+    QTimer m_lookAgain;         // what was left on the SIM is looked at again
+    bool m_hangUpQueued = false;
+    QElapsedTimer m_lastRing; // the last RING or +CLIP heard
+    QString m_caller;         // of the call being hung up
+    bool m_callerTold = true;
+    QHash<QString, QStringList> m_passedParts; // +CMT parts of long SMS, by sender/reference/count
+    bool m_cannotCall = false;
     QTimer m_stepTimer;
     QTimer m_startTimer;
     QTimer m_reopenTimer;

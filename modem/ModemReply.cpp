@@ -124,10 +124,17 @@ Verdict judge(const QString &buffer, const QString &arrival, const QString &sent
             return {Verdict::Refused,
                     QStringLiteral("the modem answered OK without a message reference: the message was not sent"),
                     start + bare.capturedEnd()};
-    } else {
+    } else if (command.expect != ModemCommand::Expect::Pause) {
         const qsizetype at = reply.indexOf(command.expected);
         if (at >= 0)
             return {Verdict::Given, {}, start + at + command.expected.size()};
+    }
+    for (const QString &line : command.finalLines) {
+        const QRegularExpression ending(
+            QStringLiteral("(?:^|[\\r\\n])(%1)[\\r\\n]").arg(QRegularExpression::escape(line)));
+        const QRegularExpressionMatch ended = ending.match(reply);
+        if (ended.hasMatch())
+            return {Verdict::Refused, line, start + ended.capturedEnd()};
     }
     const QRegularExpressionMatch error = finalError.match(reply);
     if (error.hasMatch())

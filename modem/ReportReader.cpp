@@ -1,51 +1,20 @@
 #include "modem/ReportReader.h"
 
+#include "modem/Indications.h"
 #include "modem/ModemLine.h"
 
 #include <QPointer>
 #include <QRegularExpression>
 
-namespace {
-
-// Whether a value is among those of one "(0-3)" or "(0,2)" group.
-bool allows(const QString &group, int value)
-{
-    for (const QString &item : group.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
-        const QStringList ends = item.split(QLatin1Char('-'));
-        bool lowOk = false;
-        bool highOk = false;
-        const int low = ends.first().trimmed().toInt(&lowOk);
-        const int high = ends.last().trimmed().toInt(&highOk);
-        if (lowOk && highOk && value >= low && value <= high)
-            return true;
-    }
-    return false;
-}
-
-} // namespace
-
 QString ReportReader::indicationsCommand(const QString &ranges)
 {
-    // +CNMI: (<mode>s),(<mt>s),(<bm>s),(<ds>s),(<bfr>s)
-    static const QRegularExpression group(QStringLiteral(R"(\(([^)]*)\))"));
-    QStringList groups;
-    for (QRegularExpressionMatchIterator it = group.globalMatch(ranges); it.hasNext();)
-        groups << it.next().captured(1);
-    if (groups.size() < 4)
-        return QStringLiteral("AT+CNMI=2,0,0,1,0");
-    // Mode 2: held while the line is busy and given after, else mode 1.
-    // No word of incoming SMS and broadcasts, which nobody reads here.
-    const int mode = allows(groups[0], 2) ? 2 : 1;
-    const int ds = allows(groups[3], 1) ? 1 : 2;
-    QString command = QStringLiteral("AT+CNMI=%1,0,0,%2").arg(mode).arg(ds);
-    if (groups.size() > 4)
-        command += QStringLiteral(",0");
-    return command;
+    return Indications::command(ranges, true, false);
 }
 
 void ReportReader::setUp()
 {
-    if (!m_indications.isEmpty()) {
+    m_line.wantReports();
+    if (m_line.indicationRangesKnown()) {
         tell();
         return;
     }
@@ -55,14 +24,15 @@ void ReportReader::setUp()
                    // A modem that did not answer is asked again on the next round.
                    if (!reader || answer.timedOut || answer.portError != 0)
                        return;
-                   reader->m_indications = indicationsCommand(answer.given ? answer.reply : QString());
+                   reader->m_line.setIndicationRanges(answer.given ? answer.reply : QString());
                    reader->tell();
                });
 }
 
 void ReportReader::tell()
 {
-    m_line.ask(ModemCommand::reply(m_indications), [](const ModemAnswer &) {});
+    // The line's one command: it also asks for word of incoming SMS where the line listens.
+    m_line.ask(ModemCommand::reply(m_line.indicationsCommand()), [](const ModemAnswer &) {});
 }
 
 ReportReader::ReportReader(ModemLine &line, std::function<void(const DeliveryReport &)> found, QObject *parent)

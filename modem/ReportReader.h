@@ -25,8 +25,8 @@ public:
     ReportReader(ModemLine &line, std::function<void(const DeliveryReport &)> found, QObject *parent = nullptr);
 
     // "AT+CNMI" with the <ds> the modem takes: 1 where it can, else 2; what
-    // it takes is asked once ("AT+CNMI=?"). Again after a reset, which
-    // forgets it.
+    // it takes is asked once ("AT+CNMI=?") and kept by the line, which adds
+    // the <mt> it listens with. Again after a reset, which forgets it.
     void setUp();
     // The command for what "AT+CNMI=?" answered (empty: no answer).
     static QString indicationsCommand(const QString &ranges);
@@ -45,7 +45,6 @@ private:
 
     ModemLine &m_line;
     std::function<void(const DeliveryReport &)> m_found;
-    QString m_indications; // the AT+CNMI this modem is told; empty until asked
 
     std::deque<int> m_indexes;  // to read, in turn
     QHash<int, bool> m_queued;  // each of those: announced (true) or only looked at by a round

@@ -29,6 +29,7 @@ constexpr Extension Extensions[] = {
     {0x3C, u'['},  {0x3D, u'~'}, {0x3E, u']'}, {0x40, u'|'}, {0x65, u'€'},
 };
 
+constexpr quint8 FirstOctetDeliver = 0x00;        // TP-MTI: SMS-DELIVER
 constexpr quint8 FirstOctetSubmit = 0x01;         // TP-MTI: SMS-SUBMIT
 constexpr quint8 FirstOctetRelativeVp = 0x10;     // TP-VPF: one octet of validity
 constexpr quint8 FirstOctetHeader = 0x40;         // TP-UDHI: user data starts with a header
@@ -324,6 +325,105 @@ QByteArray timeStampOctets(const QDateTime &when)
     return out;
 }
 
+// What TP-DCS, TP-UDL and TP-UD say, read from `at` (TP-UDL) to the end.
+struct UserData {
+    QString error;
+    Encoding encoding = Encoding::Gsm7;
+    int reference = -1;
+    int partCount = 1;
+    int partNumber = 1;
+    QString text;
+};
+
+UserData readUserData(const QByteArray &pdu, qsizetype at, int dcs, bool hasHeader)
+{
+    UserData out;
+    const auto fail = [](const QString &why) {
+        UserData rejected;
+        rejected.error = why;
+        return rejected;
+    };
+    const int group = dcs >> 4;
+    int alphabet = -1; // 0: 7-bit, 1: 8-bit, 2: UCS-2, as in the general coding groups
+    if (group <= 0x7)
+        alphabet = dcs & 0x20 ? -1 : (dcs >> 2) & 0x03;
+    else if (group == 0xC || group == 0xD)
+        alphabet = 0;
+    else if (group == 0xE)
+        alphabet = 2;
+    else if (group == 0xF)
+        alphabet = dcs & 0x04 ? 1 : 0;
+    if (alphabet < 0 || alphabet == 3)
+        return fail(QStringLiteral("data coding 0x%1 is compressed or reserved").arg(dcs, 2, 16, QLatin1Char('0')));
+    if (alphabet == 1)
+        return fail(QStringLiteral("8-bit data is not supported"));
+    out.encoding = alphabet == 0 ? Encoding::Gsm7 : Encoding::Ucs2;
+
+    if (at + 1 > pdu.size())
+        return fail(QStringLiteral("TPDU ends before its user data length"));
+    const int dataLength = uchar(pdu[at++]);
+    const bool gsm = out.encoding == Encoding::Gsm7;
+    const int dataOctets = gsm ? (dataLength * 7 + 7) / 8 : dataLength;
+    if (dataOctets > MaxUserDataOctets)
+        return fail(QStringLiteral("user data length %1 is too long").arg(dataLength));
+    if (pdu.size() - at != dataOctets)
+        return fail(QStringLiteral("user data length %1 wants %2 octets, %3 follow")
+                        .arg(dataLength)
+                        .arg(dataOctets)
+                        .arg(pdu.size() - at));
+    const QByteArrayView data = QByteArrayView(pdu).sliced(at);
+
+    int headerOctets = 0;
+    if (hasHeader) {
+        if (data.isEmpty() || uchar(data[0]) + 1 > data.size())
+            return fail(QStringLiteral("user data header does not fit"));
+        headerOctets = uchar(data[0]) + 1;
+        // Information elements: identifier, length, content; only the
+        // concatenation ones matter here, the others are stepped over.
+        for (int i = 1; i < headerOctets;) {
+            if (i + 2 > headerOctets || i + 2 + uchar(data[i + 1]) > headerOctets)
+                return fail(QStringLiteral("user data header element does not fit"));
+            const int id = uchar(data[i]);
+            const int size = uchar(data[i + 1]);
+            const QByteArrayView content = data.sliced(i + 2, size);
+            if ((id == 0x00 && size == 3) || (id == 0x08 && size == 4)) {
+                const int tail = size - 2;
+                out.reference = id == 0x00 ? uchar(content[0]) : uchar(content[0]) << 8 | uchar(content[1]);
+                out.partCount = uchar(content[tail]);
+                out.partNumber = uchar(content[tail + 1]);
+                if (out.partCount == 0 || out.partNumber == 0 || out.partNumber > out.partCount)
+                    return fail(QStringLiteral("part %1 of %2 makes no sense").arg(out.partNumber).arg(out.partCount));
+            }
+            i += 2 + size;
+        }
+    }
+
+    if (gsm) {
+        const int headerSeptets = (headerOctets * 8 + 6) / 7;
+        if (headerSeptets > dataLength)
+            return fail(QStringLiteral("user data header is longer than the user data"));
+        for (int i = headerSeptets; i < dataLength; ++i) {
+            const int septet = septetAt(data, i);
+            if (septet != Escape) {
+                out.text += QChar(Basic[septet]);
+            } else if (i + 1 == dataLength) {
+                out.text += QLatin1Char(' '); // an escape to nothing
+            } else {
+                // Escape twice leads to a table not defined yet: a space until it is.
+                const int next = septetAt(data, ++i);
+                out.text += next == Escape ? QChar(u' ') : extensionCharacter(next);
+            }
+        }
+    } else {
+        if (headerOctets > dataLength || (dataLength - headerOctets) % 2 != 0)
+            return fail(
+                QStringLiteral("UCS-2 text of %1 octets is not whole code units").arg(dataLength - headerOctets));
+        for (int i = headerOctets; i < dataLength; i += 2)
+            out.text += QChar(char16_t(uchar(data[i]) << 8 | uchar(data[i + 1])));
+    }
+    return out;
+}
+
 } // namespace
 
 bool needsPduMode(const QString &text)
@@ -416,87 +516,96 @@ Submit decode(QByteArrayView hex)
         return fail(QStringLiteral("TPDU ends before its data coding"));
     ++at; // TP-PID
     const int dcs = octet();
-    const int group = dcs >> 4;
-    int alphabet = -1; // 0: 7-bit, 1: 8-bit, 2: UCS-2, as in the general coding groups
-    if (group <= 0x7)
-        alphabet = dcs & 0x20 ? -1 : (dcs >> 2) & 0x03;
-    else if (group == 0xC || group == 0xD)
-        alphabet = 0;
-    else if (group == 0xE)
-        alphabet = 2;
-    else if (group == 0xF)
-        alphabet = dcs & 0x04 ? 1 : 0;
-    if (alphabet < 0 || alphabet == 3)
-        return fail(QStringLiteral("data coding 0x%1 is compressed or reserved").arg(dcs, 2, 16, QLatin1Char('0')));
-    if (alphabet == 1)
-        return fail(QStringLiteral("8-bit data is not supported"));
-    submit.encoding = alphabet == 0 ? Encoding::Gsm7 : Encoding::Ucs2;
-
     at += validityFormat == 0 ? 0 : validityFormat == 2 ? 1 : 7;
-    if (!has(1))
-        return fail(QStringLiteral("TPDU ends before its user data length"));
-    const int dataLength = octet();
-    const bool gsm = submit.encoding == Encoding::Gsm7;
-    const int dataOctets = gsm ? (dataLength * 7 + 7) / 8 : dataLength;
-    if (dataOctets > MaxUserDataOctets)
-        return fail(QStringLiteral("user data length %1 is too long").arg(dataLength));
-    if (pdu.size() - at != dataOctets)
-        return fail(QStringLiteral("user data length %1 wants %2 octets, %3 follow")
-                        .arg(dataLength)
-                        .arg(dataOctets)
-                        .arg(pdu.size() - at));
-    const QByteArrayView data = QByteArrayView(pdu).sliced(at);
-
-    int headerOctets = 0;
-    if (hasHeader) {
-        if (data.isEmpty() || uchar(data[0]) + 1 > data.size())
-            return fail(QStringLiteral("user data header does not fit"));
-        headerOctets = uchar(data[0]) + 1;
-        // Information elements: identifier, length, content; only the
-        // concatenation ones matter here, the others are stepped over.
-        for (int i = 1; i < headerOctets;) {
-            if (i + 2 > headerOctets || i + 2 + uchar(data[i + 1]) > headerOctets)
-                return fail(QStringLiteral("user data header element does not fit"));
-            const int id = uchar(data[i]);
-            const int size = uchar(data[i + 1]);
-            const QByteArrayView content = data.sliced(i + 2, size);
-            if ((id == 0x00 && size == 3) || (id == 0x08 && size == 4)) {
-                const int tail = size - 2;
-                submit.reference = id == 0x00 ? uchar(content[0]) : uchar(content[0]) << 8 | uchar(content[1]);
-                submit.partCount = uchar(content[tail]);
-                submit.partNumber = uchar(content[tail + 1]);
-                if (submit.partCount == 0 || submit.partNumber == 0 || submit.partNumber > submit.partCount)
-                    return fail(
-                        QStringLiteral("part %1 of %2 makes no sense").arg(submit.partNumber).arg(submit.partCount));
-            }
-            i += 2 + size;
-        }
-    }
-
-    if (gsm) {
-        const int headerSeptets = (headerOctets * 8 + 6) / 7;
-        if (headerSeptets > dataLength)
-            return fail(QStringLiteral("user data header is longer than the user data"));
-        for (int i = headerSeptets; i < dataLength; ++i) {
-            const int septet = septetAt(data, i);
-            if (septet != Escape) {
-                submit.text += QChar(Basic[septet]);
-            } else if (i + 1 == dataLength) {
-                submit.text += QLatin1Char(' '); // an escape to nothing
-            } else {
-                // Escape twice leads to a table not defined yet: a space until it is.
-                const int next = septetAt(data, ++i);
-                submit.text += next == Escape ? QChar(u' ') : extensionCharacter(next);
-            }
-        }
-    } else {
-        if (headerOctets > dataLength || (dataLength - headerOctets) % 2 != 0)
-            return fail(
-                QStringLiteral("UCS-2 text of %1 octets is not whole code units").arg(dataLength - headerOctets));
-        for (int i = headerOctets; i < dataLength; i += 2)
-            submit.text += QChar(char16_t(uchar(data[i]) << 8 | uchar(data[i + 1])));
-    }
+    const UserData data = readUserData(pdu, at, dcs, hasHeader);
+    if (!data.error.isEmpty())
+        return fail(data.error);
+    submit.encoding = data.encoding;
+    submit.reference = data.reference;
+    submit.partCount = data.partCount;
+    submit.partNumber = data.partNumber;
+    submit.text = data.text;
     return submit;
+}
+
+Message encodeDeliver(const QString &number, const QString &text, const QDateTime &sentAt, quint8 reference)
+{
+    Message message;
+    const QByteArray origin = address(number, &message.error);
+    const QByteArray stamp = timeStampOctets(sentAt);
+    if (origin.isEmpty())
+        return message;
+    if (stamp.isEmpty()) {
+        message.error = QStringLiteral("the time stamp is not between 2000 and 2099");
+        return message;
+    }
+    QList<Unit> units = gsmUnits(text);
+    if (units.isEmpty() && !text.isEmpty()) {
+        message.encoding = Encoding::Ucs2;
+        units = ucs2Units(text);
+    }
+    const bool gsm = message.encoding == Encoding::Gsm7;
+    const QList<QList<Unit>> parts = splitUnits(units, gsm ? SingleSeptets : SingleUnits, gsm ? PartSeptets : PartUnits,
+                                                Unit{{char16_t(gsm ? gsmCode(u'.') : u'.'), 0}, 1}, &message.cut);
+    for (qsizetype i = 0; i < parts.size(); ++i) {
+        const bool concatenated = parts.size() > 1;
+        QByteArray tpdu;
+        tpdu += char(FirstOctetDeliver | FirstOctetNoMoreMessages | (concatenated ? FirstOctetHeader : 0));
+        tpdu += origin;
+        tpdu += char(0); // TP-PID: plain SMS
+        tpdu += char(gsm ? DcsGsm7 : DcsUcs2);
+        tpdu += stamp;
+        tpdu += userData(parts[i], message.encoding,
+                         concatenated ? concatHeader(reference, int(parts.size()), int(i + 1)) : QByteArray());
+        message.parts.append({int(tpdu.size()), "00" + tpdu.toHex().toUpper()});
+    }
+    return message;
+}
+
+Deliver decodeDeliver(QByteArrayView hex)
+{
+    Deliver deliver;
+    const auto fail = [](const QString &why) {
+        Deliver rejected;
+        rejected.error = why;
+        return rejected;
+    };
+    QString error;
+    const QByteArray pdu = fromHex(hex, &error);
+    if (!error.isEmpty())
+        return fail(error);
+    qsizetype at = 0;
+    if (pdu.isEmpty())
+        return fail(QStringLiteral("empty PDU"));
+    const int smscLength = uchar(pdu[at++]);
+    if (smscLength > 11 || at + smscLength > pdu.size())
+        return fail(QStringLiteral("SMSC part of %1 octets does not fit").arg(smscLength));
+    at += smscLength;
+    deliver.tpduLength = int(pdu.size() - at);
+    if (at + 1 > pdu.size())
+        return fail(QStringLiteral("TPDU too short"));
+    const int first = uchar(pdu[at++]);
+    if ((first & 0x03) != FirstOctetDeliver)
+        return fail(QStringLiteral("not an SMS-DELIVER (first octet %1)").arg(first, 2, 16, QLatin1Char('0')));
+    error = readAddress(pdu, at, QStringLiteral("originating"), &deliver.number);
+    if (!error.isEmpty())
+        return fail(error);
+    if (at + 2 + TimeStampOctets > pdu.size())
+        return fail(QStringLiteral("TPDU ends before its time stamp"));
+    ++at; // TP-PID
+    const int dcs = uchar(pdu[at++]);
+    // A time stamp that is no time leaves the SMS readable.
+    deliver.serviceCentreTime = timeStamp(QByteArrayView(pdu).sliced(at, TimeStampOctets));
+    at += TimeStampOctets;
+    const UserData data = readUserData(pdu, at, dcs, first & FirstOctetHeader);
+    if (!data.error.isEmpty())
+        return fail(data.error);
+    deliver.encoding = data.encoding;
+    deliver.reference = data.reference;
+    deliver.partCount = data.partCount;
+    deliver.partNumber = data.partNumber;
+    deliver.text = data.text;
+    return deliver;
 }
 
 StatusReport decodeStatusReport(QByteArrayView hex)

@@ -66,6 +66,27 @@ struct Submit {
 // Never reads past the input, whatever it holds; 8-bit data is refused.
 Submit decode(QByteArrayView hex);
 
+// An SMS a phone sent, as the network hands it to the modem and the modem
+// stores it (+CMGL, +CMGR, +CMT in PDU mode): an SMS-DELIVER, the PDU in hex
+// with its SMSC part first.
+struct Deliver {
+    QString error;      // why the PDU was rejected; nothing else is set then
+    int tpduLength = 0; // octets after the SMSC part
+    QString number;     // TP-OA, the sender: "+" first when international
+    Encoding encoding = Encoding::Gsm7;
+    QDateTime serviceCentreTime; // TP-SCTS; invalid when it is no time
+    int reference = -1;          // concatenation reference number; -1 for an SMS in one piece
+    int partCount = 1;
+    int partNumber = 1; // from 1
+    QString text;       // of this part
+};
+
+// Never reads past the input, whatever it holds; 8-bit data is refused.
+Deliver decodeDeliver(QByteArrayView hex);
+// The parts in which the network delivers `text` from `number` (the modem
+// simulator's side), concatenated under `reference` when it needs more than one.
+Message encodeDeliver(const QString &number, const QString &text, const QDateTime &sentAt, quint8 reference);
+
 // What an SMS-STATUS-REPORT tells of one SMS-SUBMIT, as the modem passes it
 // on in PDU mode (+CDS: <length>, +CMGR, +CMGL): the PDU in hex with its
 // SMSC part first.

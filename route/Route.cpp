@@ -23,6 +23,8 @@ Route::Route(std::unique_ptr<ModemLine> line, const ModemTable::Modem &options, 
     m_line = line.get();
     m_options = options;
     connect(m_line, &ModemLine::idle, this, &Route::freed);
+    connect(m_line, &ModemLine::cannotCall, this,
+            [this] { m_pageLog.report(QStringLiteral("%1 cannot make calls").arg(title())); });
     m_owned = std::move(line);
 }
 

@@ -7,6 +7,7 @@
 
 #include "ModemEngine.h"
 #include "modem/SmsPdu.h"
+#include "support/RunUntil.h"
 #include "support/SimulatedModem.h"
 
 #include <QDeadlineTimer>
@@ -31,8 +32,11 @@ private slots:
     void engineReportsPassedOn();
     void engineStoredReports();
     void engineReferences();
+    void engineIncomingSms();
+    void engineCalls();
     void toolOverThePty();
     void toolControl();
+    void toolIncomingSmsAndCalls();
 };
 
 namespace {
@@ -93,6 +97,12 @@ QByteArray sendText(ModemEngine &modem, const QByteArray &number, const QByteArr
     if (!modem.feed("AT+CMGS=\"" + number + "\"\r").endsWith("> "))
         return "no prompt";
     return modem.feed(text + "\x1a");
+}
+
+// What the modem says to a control line; "not a command" for one it refuses.
+QByteArray said(ModemEngine &modem, const QByteArray &line)
+{
+    return modem.control(line).value_or("not a command");
 }
 
 } // namespace
@@ -641,6 +651,129 @@ void tst_modemsim::engineReferences()
     QVERIFY(modem.reportArrived(due[255][0].toInt()).startsWith("\r\n+CDS: 6,1,"));
 }
 
+void tst_modemsim::engineIncomingSms()
+{
+    const QDateTime now = at(10, 0, 0);
+    ModemEngine modem(
+        {.echo = false, .clock = [&now] { return now; }, .smCapacity = 2, .storedSms = {{"+15550100", "while away"}}});
+    const QByteArray stamp = "\"24/03/05,10:00:00+08\"";
+    // Stored before anyone listened: on the SIM, unread.
+    QCOMPARE(modem.feed("AT+CPMS=\"SM\"\r"), answer("+CPMS: 1,2,1,2,1,2"));
+    modem.feed("AT+CMGF=1\r");
+    QCOMPARE(modem.feed("AT+CMGL=\"REC UNREAD\"\r"),
+             answer("+CMGL: 1,\"REC UNREAD\",\"+15550100\",," + stamp + "\r\nwhile away"));
+    QCOMPARE(modem.feed("AT+CMGR=1\r"), answer("+CMGR: \"REC READ\",\"+15550100\",," + stamp + "\r\nwhile away"));
+
+    // <mt> 0: stored, not announced; 1: announced as +CMTI.
+    QCOMPARE(said(modem, "sms +15550101 one"), QByteArray());
+    modem.feed("AT+CNMI=2,1,0,0,0\r");
+    // Full: refused, kept by the network, and delivered (announced) once a slot is free.
+    QCOMPARE(said(modem, "sms 5550102 two"), QByteArray());
+    QCOMPARE(modem.smsWaiting(), 1);
+    QCOMPARE(modem.feed("AT+CMGD=1\r"), Ok + "\r\n+CMTI: \"SM\",1\r\n");
+    QCOMPARE(modem.smsStored(), 2);
+
+    // PDU mode: stat number, TPDU length, the SMS-DELIVER that decodes back.
+    modem.feed("AT+CMGF=0\r");
+    const QByteArray listed = modem.feed("AT+CMGL=4\r");
+    const QList<QByteArray> lines = listed.split('\n');
+    QVERIFY2(lines.size() > 5 && lines[1].startsWith("+CMGL: 1,0,,") && lines[3].startsWith("+CMGL: 2,0,,"),
+             listed.constData());
+    const SmsPdu::Deliver first = SmsPdu::decodeDeliver(lines[2].trimmed());
+    QCOMPARE(first.number, QString("5550102"));
+    QCOMPARE(first.text, QString("two"));
+    QCOMPARE(first.serviceCentreTime, now);
+    QCOMPARE(SmsPdu::decodeDeliver(lines[4].trimmed()).text, QString("one"));
+    QCOMPARE(modem.feed("AT+CMGL=0\r"), Ok);
+    QCOMPARE(modem.feed("AT+CMGD=1,4\r"), Ok);
+    QCOMPARE(modem.smsStored(), 0);
+
+    // A long UCS-2 SMS comes in parts that join again.
+    QVERIFY(modem.control("sm-capacity 30"));
+    const QString longText = QString::fromUtf8("Ответ: ") + QString(100, QChar(u'ж'));
+    QCOMPARE(said(modem, ("sms +15550103 " + longText).toUtf8()),
+             QByteArray("\r\n+CMTI: \"SM\",1\r\n\r\n+CMTI: \"SM\",2\r\n"));
+    QString joined;
+    for (const int index : {1, 2}) {
+        const QList<QByteArray> read = modem.feed("AT+CMGR=" + QByteArray::number(index) + "\r").split('\n');
+        const SmsPdu::Deliver part = SmsPdu::decodeDeliver(read.value(2).trimmed());
+        QCOMPARE(part.encoding, SmsPdu::Encoding::Ucs2);
+        QCOMPARE(part.partCount, 2);
+        QCOMPARE(part.partNumber, index);
+        joined += part.text;
+    }
+    QCOMPARE(joined, longText);
+
+    // <mt> 2: passed on as +CMT, never stored; text mode shows the text.
+    modem.feed("AT+CNMI=2,2,0,0,0\r");
+    const QByteArray passed = said(modem, "sms +15550104 hello");
+    QVERIFY2(passed.startsWith("\r\n+CMT: ,")
+                 && SmsPdu::decodeDeliver(passed.split('\n').value(2).trimmed()).text == "hello",
+             passed.constData());
+    modem.feed("AT+CMGF=1\r");
+    QCOMPARE(said(modem, "sms +15550104 hi"), "\r\n+CMT: \"+15550104\",," + stamp + "\r\nhi\r\n");
+    QCOMPARE(modem.smsStored(), 2);
+
+    // A modem that only passes them on refuses <mt> 1 and says so.
+    ModemEngine passing({.echo = false, .cmtOnly = true});
+    QCOMPARE(passing.feed("AT+CNMI=?\r"), answer("+CNMI: (0-3),(0,2),(0,2),(0-2),(0,1)"));
+    QCOMPARE(passing.feed("AT+CNMI=2,1,0,0,0\r"), QByteArray("\r\nERROR\r\n"));
+    QCOMPARE(passing.feed("AT+CNMI=2,2,0,0,0\r"), Ok);
+}
+
+void tst_modemsim::engineCalls()
+{
+    ModemEngine modem({.echo = false});
+    QSignalSpy due(&modem, &ModemEngine::due);
+    const auto fire = [&modem, &due](qsizetype i) { return modem.fire(due[i][0].toInt()); };
+
+    // A call from a number: RING, and +CLIP once asked for; again every 2 s until hung up.
+    QCOMPARE(said(modem, "ring +15550100"), QByteArray("\r\nRING\r\n"));
+    QCOMPARE(due.size(), 1);
+    QCOMPARE(due[0][1].toInt(), ModemEngine::RingEveryMs);
+    QCOMPARE(modem.feed("AT+CLIP=1\r"), Ok);
+    QCOMPARE(fire(0), QByteArray("\r\nRING\r\n\r\n+CLIP: \"+15550100\",145\r\n"));
+    QCOMPARE(modem.feed("AT+CLCC\r"), answer("+CLCC: 1,1,4,0,0,\"+15550100\",145"));
+    QCOMPARE(modem.feed("ATH\r"), Ok);
+    QCOMPARE(fire(1), QByteArray());
+    QCOMPARE(modem.feed("AT+CLCC\r"), Ok);
+
+    // ATD: dialling, alerting, answered after the delay the FIFO set.
+    QVERIFY(modem.control("dial answer 1.5"));
+    QCOMPARE(modem.feed("ATD+15550200;\r"), Ok);
+    QCOMPARE(modem.feed("AT+CLCC\r"), answer("+CLCC: 1,0,2,0,0,\"+15550200\",145"));
+    QCOMPARE(fire(2), QByteArray());
+    QCOMPARE(modem.feed("AT+CLCC\r"), answer("+CLCC: 1,0,3,0,0,\"+15550200\",145"));
+    QCOMPARE(due[3][1].toInt(), 1500);
+    QCOMPARE(fire(3), QByteArray());
+    QCOMPARE(modem.feed("AT+CLCC\r"), answer("+CLCC: 1,0,0,0,0,\"+15550200\",145"));
+    QCOMPARE(modem.feed("ATD5550201;\r"), QByteArray("\r\n+CME ERROR: 3\r\n"));
+    QCOMPARE(modem.feed("AT+CHUP\r"), Ok);
+
+    // Busy, no answer, and a modem without voice.
+    QVERIFY(modem.control("dial busy"));
+    modem.feed("ATD5550201;\r");
+    QCOMPARE(fire(4), QByteArray("\r\nBUSY\r\n"));
+    QVERIFY(modem.control("dial noanswer"));
+    modem.feed("ATD5550201;\r");
+    fire(5);
+    QCOMPARE(due[6][1].toInt(), ModemEngine::NoAnswerMs);
+    QCOMPARE(fire(6), QByteArray("\r\nNO ANSWER\r\n"));
+    QCOMPARE(modem.feed("AT+CLCC\r"), Ok);
+    QVERIFY(modem.control("dial novoice"));
+    QCOMPARE(modem.feed("ATD5550201;\r"), QByteArray("\r\nNO CARRIER\r\n"));
+    QVERIFY(modem.control("dial novoice error"));
+    QCOMPARE(modem.feed("ATD5550201;\r"), QByteArray("\r\nERROR\r\n"));
+    QVERIFY(!modem.control("dial sometimes"));
+
+    // A modem that takes no ATH hangs up on AT+CHUP.
+    ModemEngine noAth({.echo = false, .refuseAth = true});
+    noAth.control("ring 5550300");
+    QCOMPARE(noAth.feed("ATH\r"), QByteArray("\r\nERROR\r\n"));
+    QCOMPARE(noAth.feed("AT+CHUP\r"), Ok);
+    QCOMPARE(noAth.feed("AT+CLCC\r"), Ok);
+}
+
 void tst_modemsim::toolOverThePty()
 {
     // The line drops after every second accepted message.
@@ -739,6 +872,28 @@ void tst_modemsim::toolControl()
     QCOMPARE(QFileInfo(modem.linkPath()).symLinkTarget(), modem.slavePath());
     QVERIFY(modem.stop());
     QVERIFY(!QFileInfo::exists(modem.controlPath()));
+}
+
+void tst_modemsim::toolIncomingSmsAndCalls()
+{
+    SimulatedModem modem({"--sms", "+15550100 came while away", "--sm-capacity", "3"});
+    QVERIFY2(modem.isReady(), qPrintable(modem.log()));
+    QSerialPort port;
+    QVERIFY2(openPort(port, modem.linkPath()), qPrintable(port.errorString()));
+    talk(port, "ATE0\r", "OK\r\n");
+    QCOMPARE(talk(port, "AT+CPMS=\"SM\"\r", "OK\r\n"), answer("+CPMS: 1,3,1,3,1,3"));
+    talk(port, "AT+CMGF=1\rAT+CNMI=2,1,0,0,0\rAT+CLIP=1\r", "OK\r\n\r\nOK\r\n\r\nOK\r\n");
+    QVERIFY(modem.control("sms +15550101 OK 12"));
+    QByteArray heard;
+    QVERIFY(runUntil([&] { return (heard += port.readAll()).contains("\r\n+CMTI: \"SM\",2\r\n"); }, 3000));
+    QVERIFY(talk(port, "AT+CMGR=2\r", "OK\r\n").contains("\"+15550101\",,\""));
+    QVERIFY(modem.control("ring +15550102"));
+    heard.clear();
+    QVERIFY(runUntil([&] { return (heard += port.readAll()).contains("+CLIP: \"+15550102\",145"); }, 3000));
+    QCOMPARE(talk(port, "ATH\r", "OK\r\n"), Ok);
+    QVERIFY(modem.control("dial busy"));
+    QCOMPARE(talk(port, "ATD+15550103;\r", "BUSY\r\n"), Ok + "\r\nBUSY\r\n");
+    QVERIFY(modem.stop());
 }
 
 QTEST_GUILESS_MAIN(tst_modemsim)

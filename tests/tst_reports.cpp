@@ -319,7 +319,7 @@ void tst_reports::reportsTheModemStores()
     // Both modems had some, and each report was deleted once read.
     for (const SimulatedModem *modem : {&storing, &keeping}) {
         QVERIFY(!modem->messages().isEmpty());
-        QCOMPARE(modem->log().count(QRegularExpression("AT\\+CMGD=\\d+")), modem->messages().size());
+        QTRY_COMPARE(modem->log().count(QRegularExpression("AT\\+CMGD=\\d+")), modem->messages().size());
     }
     QCOMPARE(relay.pageLog().text().count("Delivered to "), 12);
 }

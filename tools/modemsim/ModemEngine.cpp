@@ -20,6 +20,7 @@ const QByteArray CellLocation = ",\"1A2B\",\"3C4D\"";
 
 // AT+CNMI's values by position.
 constexpr int IndicationMode = 0;
+constexpr int MessageRouting = 1;
 constexpr int ReportRouting = 3;
 constexpr int BufferFlush = 4;
 
@@ -111,9 +112,16 @@ ModemEngine::ModemEngine(const Options &options, QObject *parent)
     , m_keepReports(options.keepReports)
     , m_storedReportsOnly(options.storedReportsOnly)
     , m_srMemory(qMax(options.srCapacity, 0))
+    , m_smMemory(qMax(options.smCapacity, 0))
 {
     m_errorMode = options.errorMode;
     m_sinceStart.start();
+    QByteArray ignored;
+    if (!controlCalls({"dial", options.dial}, "dial " + options.dial, &ignored))
+        m_dial = "ringing";
+    // What came while nobody listened: stored, announced to nobody.
+    for (const auto &[number, text] : options.storedSms)
+        receiveSms(number, text, false);
 }
 
 void ModemEngine::powerOn()
@@ -139,6 +147,9 @@ void ModemEngine::powerOn()
     m_readFromSr = false;
     m_bufferedIndications.clear();
     m_heldForPrompt.clear();
+    m_clip = false;
+    // A modem that starts over has no call.
+    m_call.reset();
 }
 
 QByteArray ModemEngine::feed(QByteArrayView input)
@@ -245,6 +256,10 @@ QByteArray ModemEngine::execute(const QByteArray &line)
         if (!known) {
             known = true;
             reply = executeReports(body, &known);
+        }
+        if (!known) {
+            known = true;
+            reply = executeCalls(body, &known);
         }
         if (!known)
             reply = result("ERROR");
@@ -385,14 +400,14 @@ QByteArray ModemEngine::executeReports(const QByteArray &body, bool *known)
     if (body == "+CNMI?")
         return information("+CNMI: " + numbers(m_indications));
     if (body == "+CNMI=?")
-        return information(m_storedReportsOnly ? "+CNMI: (0-3),(0-3),(0,2),(0,2),(0,1)"
-                                               : "+CNMI: (0-3),(0-3),(0,2),(0-2),(0,1)");
+        return information(QByteArray("+CNMI: (0-3),") + (m_options.cmtOnly ? "(0,2)" : "(0-3)") + ",(0,2),"
+                           + (m_storedReportsOnly ? "(0,2)" : "(0-2)") + ",(0,1)");
     if (body.startsWith("+CNMI="))
         return setMessageIndications(after("+CNMI="));
     if (body == "+CPMS?") {
         if (const int code = simRefusalCode())
             return cmsError(code);
-        const QByteArray sm = "\"SM\",0," + QByteArray::number(SmCapacity);
+        const QByteArray sm = "\"SM\"," + QByteArray::number(smsStored()) + ',' + QByteArray::number(m_smMemory.size());
         return information(
             "+CPMS: "
             + (m_readFromSr ? "\"SR\"," + QByteArray::number(srUsed()) + ',' + QByteArray::number(m_srMemory.size())
@@ -430,7 +445,8 @@ QByteArray ModemEngine::setMessageIndications(const QByteArray &argument)
         if (values[i].isEmpty())
             continue;
         const std::optional<int> value = integer(values[i], 0, Highest[i]);
-        if (!value || (i == 2 && *value == 1) || (i == ReportRouting && *value == 1 && m_storedReportsOnly))
+        if (!value || (i == 2 && *value == 1) || (i == ReportRouting && *value == 1 && m_storedReportsOnly)
+            || (i == MessageRouting && (*value == 1 || *value == 3) && m_options.cmtOnly))
             return result("ERROR");
         next[size_t(i)] = *value;
     }
@@ -466,7 +482,7 @@ QByteArray ModemEngine::selectMemories(const QByteArray &argument)
         if (unquoted(memories[i]) != "SM")
             return cmsError(NotAllowedCode);
     m_readFromSr = reading == "SR";
-    const QByteArray sm = "0," + QByteArray::number(SmCapacity);
+    const QByteArray sm = QByteArray::number(smsStored()) + ',' + QByteArray::number(m_smMemory.size());
     return information(
         "+CPMS: " + (m_readFromSr ? QByteArray::number(srUsed()) + ',' + QByteArray::number(m_srMemory.size()) : sm)
         + ',' + sm + ',' + sm);
@@ -476,7 +492,10 @@ QByteArray ModemEngine::readStored(const QByteArray &argument)
 {
     if (const int code = simRefusalCode())
         return cmsError(code);
-    // SM is always empty here: nothing is ever received into it.
+    if (!m_readFromSr) {
+        const std::optional<int> index = integer(argument, 1, int(m_smMemory.size()));
+        return index ? readSms(*index) : cmsError(InvalidIndexCode);
+    }
     const std::optional<int> index = integer(argument, 1, int(m_srMemory.size()));
     if (!m_readFromSr || !index || !m_srMemory[*index - 1])
         return cmsError(InvalidIndexCode);
@@ -497,8 +516,14 @@ QByteArray ModemEngine::deleteStored(const QByteArray &argument)
     const std::optional<int> flag = values.size() > 1 ? integer(values[1], 0, 4) : std::optional<int>(0);
     if (!flag || values.size() > 2)
         return result("ERROR");
+    if (!m_readFromSr) {
+        const std::optional<int> index = integer(values[0], 1, int(m_smMemory.size()));
+        if (*flag == 0 && !index)
+            return cmsError(InvalidIndexCode);
+        return deleteSms(index.value_or(0), *flag);
+    }
     if (*flag == 0) {
-        const int capacity = m_readFromSr ? int(m_srMemory.size()) : SmCapacity;
+        const int capacity = int(m_srMemory.size());
         const std::optional<int> index = integer(values[0], 1, capacity);
         if (!index)
             return cmsError(InvalidIndexCode);
@@ -533,6 +558,8 @@ QByteArray ModemEngine::listStored(const QByteArray &argument)
     }
     if (which < 0)
         return result("ERROR");
+    if (!m_readFromSr)
+        return listSms(which);
     QByteArray lines;
     for (qsizetype i = 0; m_readFromSr && i < m_srMemory.size(); ++i) {
         std::optional<StoredReport> &slot = m_srMemory[i];
@@ -953,6 +980,8 @@ std::optional<QByteArray> ModemEngine::control(QByteArrayView line)
             m_reportStatus.insert(words[1], *status);
     } else if (words[0] == "report-silent" && words.size() == 2) {
         m_reportSilent.insert(words[1]);
+    } else if (words[0] == "ring" || words[0] == "dial" || words[0] == "sms" || words[0] == "sm-capacity") {
+        understood = controlCalls(words, command, &out);
     } else {
         understood = false;
     }

@@ -67,6 +67,11 @@ public:
         bool keepReports = false;                 // store every report, announce none, whatever AT+CNMI says
         bool storedReportsOnly = false;           // AT+CNMI takes <ds> 0 and 2 only, as some modems do
         std::function<QDateTime()> clock = {};    // the network's time; the system's when empty
+        int smCapacity = 30;                      // incoming SMS the SIM's SM memory holds
+        QList<std::pair<QByteArray, QString>> storedSms = {}; // number, text: on the SIM at power-on, unread
+        bool cmtOnly = false;        // AT+CNMI takes <mt> 0 and 2 only: SMS passed on, never announced
+        bool refuseAth = false;      // ATH answers ERROR; AT+CHUP hangs up
+        QByteArray dial = "ringing"; // how an ATD goes: see control "dial"
     };
 
     static constexpr qsizetype MaxCommandLength = 4096;
@@ -76,7 +81,13 @@ public:
     // +CMS ERROR for a PDU that does not decode or has another length than announced.
     static constexpr int InvalidPduCode = 304;
     static constexpr int PinTries = 3;
-    static constexpr int SmCapacity = 30; // the SIM's message memory, which nothing is received into here
+    // An incoming call rings this often, until it is hung up or the caller gives up.
+    static constexpr int RingEveryMs = 2000;
+    static constexpr int RingForMs = 20000;
+    // A call the modem makes: dialling, then alerting after this long.
+    static constexpr int DiallingMs = 300;
+    // "dial noanswer": the network gives up on the callee this long after it started ringing.
+    static constexpr int NoAnswerMs = 3000;
     // Indications the modem keeps while AT+CNMI mode 0 holds them; the oldest go first.
     static constexpr int MaxBufferedIndications = 16;
     // A report the modem cannot take (off, hung, no SIM, no network) comes again after this long.
@@ -105,6 +116,12 @@ public:
     // nullopt when the line is no command.
     std::optional<QByteArray> control(QByteArrayView line);
 
+    // A timer that `due` asked for has run out: what the modem says then.
+    QByteArray fire(int token);
+    // Stored SMS on the SIM, and the SMS the network keeps for a full SIM.
+    int smsStored() const;
+    int smsWaiting() const { return int(m_networkHeld.size()); }
+
     // Bytes held between calls, which garbage input must not make grow.
     qsizetype bufferedBytes() const { return m_line.size() + m_text.size(); }
 
@@ -128,6 +145,9 @@ signals:
     // The answer to a message, which the host writes after delayMs (and not
     // on a line that went down meanwhile); feed() returned nothing for it.
     void answerLate(const QByteArray &bytes, int delayMs);
+    // Asks the host to call fire(token) after delayMs (the rings of a call,
+    // the progress of a call the modem makes).
+    void due(int token, int delayMs);
 
 private:
     enum class State { Command, Ignoring, Text };
@@ -149,11 +169,43 @@ private:
         bool read = false;
     };
 
+    // One SMS (or one part of a long one) on the SIM: the SMS-DELIVER PDU.
+    struct StoredSms {
+        QByteArray pdu;
+        SmsPdu::Deliver deliver;
+        bool read = false;
+    };
+    // An incoming call ringing, or a call the modem made.
+    struct Call {
+        int id = 0;
+        QByteArray number;
+        int state = 0; // +CLCC <stat>: 0 active, 2 dialling, 3 alerting, 4 incoming
+        QElapsedTimer since;
+    };
+
     void commandByte(char c, QByteArray &out);
     void textByte(char c, QByteArray &out);
     QByteArray execute(const QByteArray &line);
     QByteArray executeHealth(const QByteArray &body, bool *known);
     QByteArray executeReports(const QByteArray &body, bool *known);
+    QByteArray executeCalls(const QByteArray &body, bool *known);
+    QByteArray dial(const QByteArray &body);
+    QByteArray hangUp(const char *how);
+    QByteArray callList() const;
+    QByteArray ringLines() const;
+    QByteArray ringAgain(int id);
+    QByteArray callProgress(int id, int state);
+    QByteArray callEnds(int id, const QByteArray &result);
+    int later(int delayMs, std::function<QByteArray()> action);
+    bool controlCalls(const QList<QByteArray> &words, const QByteArray &command, QByteArray *out);
+    QByteArray receiveSms(const QByteArray &number, const QString &text, bool announce);
+    QByteArray storeSms(const QByteArray &pdu, bool announce);
+    // As +CMGR and +CMGL show it: after `prefix`, its status and, in text
+    // mode, sender and time, then the text; in PDU mode the PDU.
+    QByteArray smsLines(const StoredSms &sms, const QByteArray &prefix) const;
+    QByteArray readSms(int index);
+    QByteArray listSms(int which);
+    QByteArray deleteSms(int index, int flag);
     QByteArray enterPin(const QByteArray &argument);
     QByteArray setFunctionality(const QByteArray &argument);
     QByteArray setMessageIndications(const QByteArray &argument);
@@ -241,4 +293,17 @@ private:
     bool m_readFromSr = false;                            // AT+CPMS: <mem1> is "SR", not "SM"
     QList<Indication> m_bufferedIndications;              // while +CNMI mode is 0
     QList<Indication> m_heldForPrompt;                    // reportMidDialogue
+    bool m_clip = false;                                  // AT+CLIP=1: the caller's number after each RING
+
+    // The SIM's SM memory and what the network keeps while it is full.
+    QList<std::optional<StoredSms>> m_smMemory; // index - 1
+    QList<QByteArray> m_networkHeld;            // SMS-DELIVER PDUs, oldest first
+    quint8 m_smsReference = 0;
+    // Calls: one at a time, either way.
+    std::optional<Call> m_call;
+    int m_lastCallId = 0;
+    QByteArray m_dial; // "ringing", "answer", "noanswer", "busy", "novoice", "novoice-error"
+    int m_answerAfterMs = 0;
+    int m_lastToken = 0;
+    QHash<int, std::function<QByteArray()>> m_timers;
 };

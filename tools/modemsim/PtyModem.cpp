@@ -41,6 +41,13 @@ PtyModem::PtyModem(ModemEngine &engine, const QString &folder, int port, const O
     connect(&m_engine, &ModemEngine::reportDue, this,
             [this](int id, int delayMs) { QTimer::singleShot(delayMs, this, [this, id] { bringReport(id); }); });
     connect(&m_engine, &ModemEngine::answerLate, this, &PtyModem::answerLate);
+    connect(&m_engine, &ModemEngine::due, this, [this](int token, int delayMs) {
+        QTimer::singleShot(delayMs, this, [this, token] {
+            const QByteArray said = m_engine.fire(token);
+            if (m_master >= 0 && !said.isEmpty())
+                queue({m_clock.elapsed(), said, false, false});
+        });
+    });
 }
 
 PtyModem::~PtyModem()

@@ -113,7 +113,10 @@ void addOptions(QCommandLineParser &parser)
            "Make a FIFO at PATH and take commands from it, one a line: signal N, registration N, pin-required, "
            "no-sim, sim, silent on|off, csq RSSI,BER, cmgs-delay MS, refuse-part N, cmee N, unplug (the line and the "
            "link go away), plug (a fresh line and link), reports deliver (every report on its way comes now), "
-           "report-fail NUMBER ST, report-silent NUMBER, keep-reports on|off.",
+           "report-fail NUMBER ST, report-silent NUMBER, keep-reports on|off, sms NUMBER TEXT (an SMS from NUMBER, "
+           "stored in SM memory and announced as AT+CNMI says), ring NUMBER (RING and +CLIP every 2 s until ATH or "
+           "AT+CHUP, or 20 s), dial ringing|answer S|noanswer|busy|novoice [error] (how each ATD<number>; goes from "
+           "now on), sm-capacity N.",
            "PATH");
     option("sr-capacity", "Status reports the SIM's SR memory holds; when it is full, further ones are lost.", "N",
            "20");
@@ -130,6 +133,17 @@ void addOptions(QCommandLineParser &parser)
     option("keep-reports", "Store every status report in SR memory and announce none, whatever AT+CNMI says.");
     option("stored-reports-only",
            "AT+CNMI takes <ds> 0 and 2 only: status reports are stored and announced with +CDSI, never passed on.");
+    option("sm-capacity",
+           "Incoming SMS the SIM's SM memory holds; a full memory refuses more, which the network keeps until "
+           "there is room.",
+           "N", "30");
+    option("sms", "An unread SMS on the SIM at start, as \"NUMBER TEXT\" (repeatable).", "NUMBER TEXT");
+    option("cmt-only", "AT+CNMI takes <mt> 0 and 2 only: incoming SMS are passed on as +CMT, never announced.");
+    option("no-ath", "ATH answers ERROR; AT+CHUP hangs up.");
+    option("dial",
+           "How each ATD<number>; goes: ringing (until hung up), answer (at once; the control FIFO sets a delay), "
+           "noanswer, busy, novoice (NO CARRIER at once).",
+           "MODE", "ringing");
     option("quiet", "Do not log the dialogue on stderr.");
 }
 
@@ -204,6 +218,18 @@ ModemEngine::Options modemOptions(const QCommandLineParser &parser, quint32 seed
     modem.reportMidDialogue = parser.isSet(QStringLiteral("report-mid-dialogue"));
     modem.keepReports = parser.isSet(QStringLiteral("keep-reports"));
     modem.storedReportsOnly = parser.isSet(QStringLiteral("stored-reports-only"));
+    modem.smCapacity = int(number(parser, QStringLiteral("sm-capacity"), 0, 1000));
+    for (const QString &sms : parser.values(QStringLiteral("sms"))) {
+        const qsizetype space = sms.indexOf(QLatin1Char(' '));
+        if (space < 1)
+            die(QStringLiteral("--sms wants \"NUMBER TEXT\", not %1").arg(sms));
+        modem.storedSms.append({sms.left(space).toLatin1(), sms.mid(space + 1)});
+    }
+    modem.cmtOnly = parser.isSet(QStringLiteral("cmt-only"));
+    modem.refuseAth = parser.isSet(QStringLiteral("no-ath"));
+    modem.dial = parser.value(QStringLiteral("dial")).toLatin1();
+    if (!QList<QByteArray>{"ringing", "answer", "noanswer", "busy", "novoice"}.contains(modem.dial))
+        die(QStringLiteral("--dial wants ringing, answer, noanswer, busy or novoice"));
 
     return modem;
 }
