@@ -14,6 +14,8 @@ namespace {
 // A step due this far ahead is looked at by its own timer rather than the
 // tick; never a timer shorter than this.
 constexpr qint64 ShortestLookMs = 10;
+// A clock set forward is noticed on the tick anyway.
+constexpr qint64 MaxLookMs = 3600000;
 
 QString callWords(const CallOutcome &outcome)
 {
@@ -61,31 +63,50 @@ void Escalation::setMinuteMs(qint64 ms)
 void Escalation::look()
 {
     // Chains under way go on after escalation was turned off, as a kill
-    // would leave them: only new alerts have no chain.
-    QList<Outbox::EscalationStep> steps;
-    try {
-        steps = m_outbox.takeDueSteps(Clock::nowUtc(), int(m_list.size()), Rounds);
-    } catch (const DbError &) {
-        return; // looked at again on the next tick
-    }
-    for (const Outbox::EscalationStep &step : std::as_const(steps))
-        take(step);
-    planLook();
-}
-
-void Escalation::planLook()
-{
+    // would leave them: only new alerts have no chain. A desk that has
+    // none reads nothing more than once.
+    if (!on() && !m_chains)
+        return;
     std::optional<QDateTime> due;
     try {
         due = m_outbox.nextEscalationDue();
     } catch (const DbError &) {
-        return;
+        return; // looked at again on the next tick
     }
+    m_chains = due.has_value();
     if (!due) {
         m_next->stop();
         return;
     }
-    m_next->start(int(qBound(ShortestLookMs, Clock::nowUtc().msecsTo(*due), qint64(3600000))));
+    const QDateTime now = Clock::nowUtc();
+    if (*due <= now) {
+        QList<Outbox::EscalationStep> steps;
+        try {
+            steps = m_outbox.takeDueSteps(now, int(m_list.size()), Rounds);
+        } catch (const DbError &) {
+            return;
+        }
+        for (const Outbox::EscalationStep &step : std::as_const(steps))
+            take(step);
+        try {
+            due = m_outbox.nextEscalationDue();
+        } catch (const DbError &) {
+            return;
+        }
+        m_chains = due.has_value();
+        if (!due) {
+            m_next->stop();
+            return;
+        }
+    }
+    m_next->start(int(qBound(ShortestLookMs, now.msecsTo(*due), MaxLookMs)));
+}
+
+void Escalation::planLook()
+{
+    // Soon: the outbox says when.
+    m_chains = true;
+    m_next->start(int(ShortestLookMs));
 }
 
 void Escalation::take(const Outbox::EscalationStep &step)

@@ -70,4 +70,5 @@ private:
     QStringList m_list;
     QHash<QString, QDateTime> m_lastCall; // by number
     QTimer *m_next;
+    bool m_chains = true; // the outbox may hold chains under way
 };
