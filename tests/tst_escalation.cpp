@@ -44,6 +44,9 @@ struct Desk {
         std::vector<std::unique_ptr<Route>> routes;
         routes.push_back(std::make_unique<Route>(route, RoutePolicy::modem(), relay.pageLog()));
         relay.routes().sendOnlyBy(std::move(routes));
+        // As a modem's line does: the relay's own SMS, sent beside the
+        // dispatcher's, free it again.
+        QObject::connect(&route, &FakeRoute::idle, &relay.routes(), &RouteSet::routeFreed);
         relay.start();
     }
     TestRelay relay;
