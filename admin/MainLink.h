@@ -36,6 +36,8 @@ public:
     virtual void testModem(short port, const std::function<void(const ModemTestJob::Result &)> &done) = 0;
     // The flood settings in Config.mdb changed: the relay uses them now.
     virtual void floodOptionsChanged() = 0;
+    // The reply and escalation settings changed: the relay uses them now.
+    virtual void replyOptionsChanged() = 0;
     // Puts the main window back into its normal (not minimised) state.
     virtual void setNormalState() = 0;
 };

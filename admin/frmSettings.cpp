@@ -28,6 +28,7 @@ frmSettings::frmSettings(MainLink &main, QWidget *parent)
     ui->tabPaths->attach(m_main);
     ui->tabTest->attach(m_main);
     ui->tabFlood->attach(m_main);
+    ui->tabReplies->attach(m_main);
 
     connect(ui->SSTab1, &QTabWidget::currentChanged, this, &frmSettings::SSTab1_Click);
     connect(ui->tabUsers, &UserListPage::refillWanted, this, &frmSettings::SSTab1_Click);
@@ -71,6 +72,9 @@ void frmSettings::SSTab1_Click()
         break;
     case FloodsPage:
         ui->tabFlood->showFloodOptions();
+        break;
+    case RepliesPage:
+        ui->tabReplies->showReplyOptions();
         break;
     default:
         break;

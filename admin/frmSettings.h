@@ -35,7 +35,7 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
-    enum Page { ComPage = 0, UserPage = 1, PathPage = 2, TestPage = 3, FloodsPage = 4 };
+    enum Page { ComPage = 0, UserPage = 1, PathPage = 2, TestPage = 3, FloodsPage = 4, RepliesPage = 5 };
 
     void Form_Load();
     void Form_Unload();

@@ -41,6 +41,8 @@ frmMain::frmMain(AlertRelay &relay, QWidget *parent)
     connect(ui->mnuModems, &QAction::triggered, this, &frmMain::mnuModems_Click);
     connect(ui->mnuAlerts, &QAction::triggered, this, &frmMain::mnuAlerts_Click);
     connect(ui->mPopAlerts, &QAction::triggered, this, &frmMain::mPopAlerts_Click);
+    connect(ui->mnuAcknowledgeAll, &QAction::triggered, this, &frmMain::mnuAcknowledgeAll_Click);
+    connect(ui->mPopAcknowledgeAll, &QAction::triggered, this, &frmMain::mnuAcknowledgeAll_Click);
     connect(ui->mnuAbout, &QAction::triggered, this, &frmMain::mnuAbout_Click);
     connect(ui->mPopRestore, &QAction::triggered, this, &frmMain::mPopRestore_Click);
     connect(ui->mPopExit, &QAction::triggered, this, &frmMain::mPopExit_Click);
@@ -142,6 +144,11 @@ void frmMain::GetPathList()
 void frmMain::floodOptionsChanged()
 {
     m_relay.loadFloodOptions();
+}
+
+void frmMain::replyOptionsChanged()
+{
+    m_relay.loadReplyOptions();
 }
 
 void frmMain::GetPhoneNo()
@@ -308,6 +315,13 @@ void frmMain::mnuAlerts_Click()
     m_alerts->showNormal();
     m_alerts->raise();
     m_alerts->activateWindow();
+}
+
+void frmMain::mnuAcknowledgeAll_Click()
+{
+    // Whoever sits at the desk, by the name the desk's session runs under;
+    // the chains of every alert end.
+    m_relay.acknowledgeAll(qEnvironmentVariable("USER", QStringLiteral("the desk")));
 }
 
 void frmMain::mPopAlerts_Click()

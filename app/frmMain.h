@@ -49,6 +49,7 @@ public:
     void GetPathList() override;
     void GetPhoneNo() override;
     void floodOptionsChanged() override;
+    void replyOptionsChanged() override;
     void SendAlarm(const QString &AlarmMsg, const QString &UserName, const QString &Ph_No,
                    const std::function<void()> &whenDone = {}) override;
     TraceList &trace() override { return m_relay.trace(); }
@@ -89,6 +90,7 @@ private:
     void mnuModems_Click();
     void mnuAlerts_Click();
     void mPopAlerts_Click();
+    void mnuAcknowledgeAll_Click();
     void showTip();
     void mnuAbout_Click();
     void mPopRestore_Click();

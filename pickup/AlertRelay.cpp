@@ -6,6 +6,7 @@
 #include "store/CodePage.h"
 #include "store/DbError.h"
 #include "store/FieldValues.h"
+#include "store/ReplyOptions.h"
 #include "store/UpdateCom.h"
 
 #include <QDir>
@@ -44,6 +45,8 @@ AlertRelay::AlertRelay(QObject *parent)
     , m_heartbeat(m_outbox, m_routes, this)
     , m_status(m_outbox, m_routes, this)
     , m_metrics(m_outbox, m_routes, m_paths, m_intake, m_reporter, m_reports, m_pageLog, this)
+    , m_replies(m_outbox, m_pageLog, this)
+    , m_escalation(m_outbox, m_recipients, m_routes, m_pageLog, this)
     , m_timer(this)
     , m_watcher(this)
     , m_soon(this)
@@ -123,6 +126,25 @@ AlertRelay::AlertRelay(QObject *parent)
 
     connect(&m_reporter, &SmsReporter::deliveryChanged, this, &AlertRelay::deliveryChanged);
     connect(&m_reporter, &SmsReporter::gaveUp, this, &AlertRelay::gaveUp);
+    // A user who went on or off duty by SMS gets the next alert, or not.
+    connect(&m_replies, &Replies::dutyChanged, this, &AlertRelay::GetPhoneNo);
+    connect(&m_replies, &Replies::acknowledged, &m_status, &StatusFile::changed);
+    connect(&m_replies, &Replies::acknowledged, &m_escalation, &Escalation::acknowledged);
+    connect(&m_escalation, &Escalation::notice, this,
+            [this](const QString &name, const QString &number, const QString &text) {
+                sendAnswer({}, name, number, text);
+            });
+    connect(&m_escalation, &Escalation::nobodyAcknowledged, this, [this](const QString &text) {
+        m_status.changed();
+        emit floodingRobot(text);
+    });
+    // A recipient on duty whose phone cannot be reached: the next step now.
+    connect(&m_reports, &DeliveryReports::notDelivered, this,
+            [this](const QString &, const QString &number, const QString &) { m_escalation.notDelivered(number); });
+    m_replies.setAnswer([this](const QString &route, const QString &name, const QString &number, const QString &text) {
+        sendAnswer(route, name, number, text);
+    });
+    m_replies.setStatusText([this] { return m_heartbeat.text(Clock::nowUtc().addDays(-1)); });
     m_outbox.onSetAside([this](const QString &name, int alerts) {
         const QString text = QStringLiteral("The outbox was damaged and has been set aside as %1; %2 alerts waiting in "
                                             "it were carried over.")
@@ -146,6 +168,8 @@ void AlertRelay::load()
     GetPathList();
     GetPhoneNo();
     loadFloodOptions();
+    m_replies.setOn(ReplyOptions::replies());
+    m_escalation.load();
     const QString codePage = CodePage::load();
     if (CodePage::known(codePage)) {
         m_intake.setCodePage(codePage);
@@ -186,6 +210,13 @@ void AlertRelay::loadFloodOptions()
     m_pace.load();
     // A desk that bounds no flood is told of none, as before.
     m_floodWatch.setOn(m_repeats.windowMinutes() > 0 || m_pace.on(), m_repeats.windowMinutes() > 0);
+}
+
+void AlertRelay::loadReplyOptions()
+{
+    m_replies.setOn(ReplyOptions::replies());
+    m_escalation.load();
+    m_routes.listenToPhones(m_replies.incoming());
 }
 
 void AlertRelay::setFolderNotifications(bool on)
@@ -233,6 +264,14 @@ void AlertRelay::start()
     // A desk that sends by its gateway alone leaves its modems alone.
     if (m_routes.modemsUsed())
         startHealthRounds();
+    // A desk that does not hear its phones talks to its modems as before.
+    if (m_replies.on()) {
+        m_routes.listenToPhones(m_replies.incoming());
+        // What was kept and not handled before the last stop.
+        m_replies.handleKept();
+    }
+    // Chains under way before the last stop go on.
+    m_escalation.look();
     m_heartbeat.start();
     m_reports.start();
     m_status.start();
@@ -294,6 +333,7 @@ void AlertRelay::runCycle()
         m_intake.ProcessSmsFile(path);
     m_repeats.closeDue();
     m_pace.digestDue();
+    m_escalation.look();
     DispatchAlerts();
 }
 
@@ -380,6 +420,24 @@ void AlertRelay::sendNotice(const QString &text)
         if (recipient.sendable())
             send(*route, {text, recipient.name, recipient.number, {}, ++m_nextReference, 0, {}}, text, {});
     }
+}
+
+void AlertRelay::sendAnswer(const QString &routeName, const QString &name, const QString &number, const QString &text)
+{
+    // By the route the SMS came in on where it may take SMS, else by any;
+    // never held by the pace.
+    SmsRoute *by = nullptr;
+    for (Route *route : m_routes.used()) {
+        if (route->name() == routeName && route->mayTake())
+            by = &route->transport();
+    }
+    if (!by)
+        by = m_routes.firstUp();
+    if (!by) {
+        m_pageLog.report(QStringLiteral("Not sent, no modem can send: %1").arg(text));
+        return;
+    }
+    send(*by, {text, name, number, {}, ++m_nextReference, 0, {}}, text, {});
 }
 
 void AlertRelay::sayOutageSummary()

@@ -8,6 +8,7 @@
 #include "modem/TraceList.h"
 #include "pickup/AlertIntake.h"
 #include "pickup/Dispatcher.h"
+#include "pickup/Escalation.h"
 #include "pickup/FloodWatch.h"
 #include "pickup/Heartbeat.h"
 #include "pickup/LogWriter.h"
@@ -15,6 +16,7 @@
 #include "pickup/PhonePace.h"
 #include "pickup/RelayMetrics.h"
 #include "pickup/RepeatRuns.h"
+#include "pickup/Replies.h"
 #include "pickup/StatusFile.h"
 #include "route/AlarmThrottle.h"
 #include "route/DeliveryReports.h"
@@ -78,6 +80,13 @@ public:
     void GetPhoneNo();
     // The collapse window and the pace per phone anew from the database.
     void loadFloodOptions();
+    // Whether phones are heard, anew from the database; the routes listen
+    // or stop at once.
+    void loadReplyOptions();
+    Replies &replies() { return m_replies; }
+    Escalation &escalation() { return m_escalation; }
+    // Every alert nobody acknowledged, from the desk, by `by`; how many.
+    int acknowledgeAll(const QString &by) { return m_replies.acknowledgeAll(by); }
     // Whether folder notifications start cycles (they do unless told not
     // to); without them the tick alone finds the files, as the benchmark
     // compares.
@@ -180,7 +189,8 @@ signals:
     // No modem can send any more, and one can again.
     void outageBegan(const QString &text);
     void outageEnded();
-    // A robot floods the desk: the words for the tray.
+    // A robot floods the desk, or nobody acknowledged an alert: the words
+    // for the tray.
     void floodingRobot(const QString &text);
 
 private:
@@ -195,6 +205,7 @@ private:
               const std::function<void()> &whenDone);
     void sayOutageSummary();
     void sendFloodNotices();
+    void sendAnswer(const QString &routeName, const QString &name, const QString &number, const QString &text);
 
     PageLog m_pageLog;
     TraceList m_trace;
@@ -215,6 +226,8 @@ private:
     Heartbeat m_heartbeat;
     StatusFile m_status;
     RelayMetrics m_metrics;
+    Replies m_replies;
+    Escalation m_escalation;
     bool m_healthRounds = true;
     // After a time without any modem: from when to when, told once the
     // alerts held meanwhile are out.

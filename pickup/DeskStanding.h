@@ -13,6 +13,10 @@ class RouteSet;
 struct DeskStanding {
     QList<RouteStatus> routes;
     Outbox::Standing outbox;
+    // Alerts waiting for an acknowledgement, and SMS the phones sent in the
+    // last 24 hours.
+    Outbox::Unacknowledged unacknowledged;
+    int incoming24h = 0;
     // False where the outbox could not be read (said where it failed):
     // its figures are then zero, while the routes are still worth telling.
     bool outboxRead = false;

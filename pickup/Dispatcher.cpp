@@ -114,7 +114,7 @@ bool Dispatcher::openRecord(Slot &slot)
             for (const Recipients::Recipient &recipient : m_recipients.onDuty())
                 sms.append({recipient.name, recipient.sendable() ? recipient.number : recipient.stored,
                             recipient.sendable() ? QString() : NotAPhoneNumber});
-            m_outbox.beginDispatch(alert.id, sms);
+            alert.code = m_outbox.beginDispatch(alert.id, sms);
             alert.dispatched = true;
             m_reporter.alterations(alert.record.Message);
             for (const Recipients::Recipient &recipient : m_recipients.onDuty()) {
@@ -247,7 +247,11 @@ bool Dispatcher::startFromBatch()
             const Outbox::Sms sms = slot.due.takeAt(j);
             const Outbox::Alert &alert = slot.alert;
             SmsRequest request;
-            request.text = SmsSendJob::sendableText(alert.record.Message);
+            // An alert that waits for its acknowledgement ends with its code,
+            // which a reply names it by.
+            request.text = SmsSendJob::sendableText(
+                alert.code >= 0 ? QStringLiteral("%1 #%2").arg(alert.record.Message).arg(alert.code)
+                                : alert.record.Message);
             request.name = sms.name;
             request.number = sms.number;
             request.messageBytes = alert.messageBytes;

@@ -86,6 +86,16 @@ void StatusFile::write()
             {QStringLiteral("alerts_10min"), robot.alerts},
         });
     const Outbox::Standing &standing = desk.outbox;
+    const Outbox::Unacknowledged &unacknowledged = desk.unacknowledged;
+    QJsonObject waitingAcknowledgement{
+        {QStringLiteral("count"), unacknowledged.count},
+        {QStringLiteral("nobody_acknowledged"), unacknowledged.nobody},
+    };
+    if (unacknowledged.oldestCode >= 0) {
+        waitingAcknowledgement.insert(QStringLiteral("oldest_code"), unacknowledged.oldestCode);
+        waitingAcknowledgement.insert(QStringLiteral("oldest_age_s"),
+                                      unacknowledged.oldestTakenAt.secsTo(Clock::nowUtc()));
+    }
     const QJsonObject status{
         {QStringLiteral("updated"), Clock::nowUtc().toString(Qt::ISODate)},
         {QStringLiteral("modems"), modems},
@@ -98,6 +108,8 @@ void StatusFile::write()
         {QStringLiteral("last_alert"), timeOrNull(standing.lastAlert)},
         {QStringLiteral("oldest_waiting"), timeOrNull(standing.oldestWaiting)},
         {QStringLiteral("flooding"), flooding},
+        {QStringLiteral("unacknowledged"), waitingAcknowledgement},
+        {QStringLiteral("incoming_24h"), desk.incoming24h},
     };
     QSaveFile file(ProgramFolder::file(QString::fromLatin1(FileName)));
     if (file.open(QIODevice::WriteOnly)) {

@@ -15,9 +15,13 @@ class RouteSet;
 //    "given_up_24h": 0, "last_alert": "..." or null, "gateway": null or
 //    {"host": "...", "state": "up", "reason": ""}, "unconfirmed": 0,
 //    "not_delivered_24h": 0, "oldest_waiting": "..." or null, "flooding":
-//    [{"folder": "...", "robot": "...", "alerts_10min": 150}]}
+//    [{"folder": "...", "robot": "...", "alerts_10min": 150}],
+//    "unacknowledged": {"count": 0, "nobody_acknowledged": 0, "oldest_code": 3,
+//    "oldest_age_s": 600}, "incoming_24h": 0}
 // where oldest_waiting is when the oldest alert still to go out was taken,
-// and flooding names the robots that write too much right now.
+// flooding names the robots that write too much right now, unacknowledged
+// counts the alerts sent that nobody acknowledged (the oldest code and its
+// age where alerts are escalated), and incoming_24h the SMS the phones sent.
 // Written whole to a file beside it and renamed over it, so that whoever
 // reads it finds a whole file, also after a kill; on every change of state
 // and at least every EveryMs.

@@ -14,6 +14,8 @@
 namespace {
 
 constexpr int OutboxVersion = 4;
+// The outbox keeps who acknowledged each SMS from this version on.
+constexpr int AcksVersion = 7;
 
 // Stands in for an outbox that does not exist yet or is of an older
 // version: the same statements then find nothing in it.
@@ -247,14 +249,17 @@ QHash<qint64, QList<AlertHistory::Recipient>> recipientsOf(const QSqlDatabase &d
     QVariantList values;
     for (const qint64 id : alertIds)
         values << id;
+    // An outbox from before acknowledgements has nobody's.
+    const bool acks = Sql::value(db, QStringLiteral("PRAGMA outbox.user_version")).toInt() >= AcksVersion;
     QSqlQuery query =
         Sql::run(db,
                  QStringLiteral("SELECT s.alert_id, s.id, s.name, s.number, s.state, s.tries, s.reason, s.next_try, "
                                 "s.finished_at, coalesce(s.sent_route, (SELECT p.route FROM outbox.sms_part p WHERE "
                                 "p.sms_id = s.id AND p.superseded = 0 ORDER BY p.id DESC LIMIT 1)), d.state, d.reason, "
-                                "d.delivered_at FROM outbox.sms s LEFT JOIN outbox.delivery d ON d.sms_id = s.id "
+                                "d.delivered_at, %2 FROM outbox.sms s LEFT JOIN outbox.delivery d ON d.sms_id = s.id "
                                 "WHERE s.alert_id IN (%1) ORDER BY s.alert_id, s.id")
-                     .arg(QStringList(values.size(), QStringLiteral("?")).join(QLatin1Char(','))),
+                     .arg(QStringList(values.size(), QStringLiteral("?")).join(QLatin1Char(',')),
+                          acks ? QStringLiteral("s.acked_by, s.acked_at") : QStringLiteral("NULL, NULL")),
                  values);
     using State = AlertHistory::Recipient::State;
     while (query.next()) {
@@ -289,6 +294,8 @@ QHash<qint64, QList<AlertHistory::Recipient>> recipientsOf(const QSqlDatabase &d
                 sms.reason = query.value(11).toString();
             }
         }
+        sms.acknowledgedBy = query.value(13).toString();
+        sms.acknowledgedAt = localFromMs(query.value(14));
         recipients[query.value(0).toLongLong()] << sms;
     }
     return recipients;

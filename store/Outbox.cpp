@@ -2,6 +2,7 @@
 
 #include "store/Clock.h"
 #include "store/OutboxSalvage.h"
+#include "store/PhoneNumber.h"
 #include "store/ProgramFolder.h"
 #include "store/Sql.h"
 
@@ -14,7 +15,7 @@
 
 namespace {
 
-constexpr int SchemaVersion = 6;
+constexpr int SchemaVersion = 7;
 
 // A journal that another process holds locked is waited for this long
 // before the operation is given up and tried again on a later tick.
@@ -151,29 +152,49 @@ const char *const PaceTables[] = {
     " PRIMARY KEY (folder, ea_name))",
 };
 
-// Digits of a number, for comparing numbers written with and without the
-// country code and the "+".
-QString digitsOf(const QString &number)
-{
-    QString digits;
-    for (const QChar c : number) {
-        if (c.isDigit())
-            digits += c;
-    }
-    return digits;
-}
-
-bool sameNumber(const QString &a, const QString &b)
-{
-    const QString x = digitsOf(a);
-    const QString y = digitsOf(b);
-    // The shorter one may lack the country code; a short number (a service
-    // number, a test desk's) only matches as a whole.
-    const qsizetype shorter = qMin(x.size(), y.size());
-    if (shorter < 6)
-        return x == y;
-    return x.right(shorter) == y.right(shorter);
-}
+// Version 7: what the phones say back. Each SMS a phone sent is committed
+// before the route lets go of it, and handled once; who acknowledged an
+// alert from which phone is kept with its SMS; the answers the relay sent
+// each phone are counted, so that two automatic responders cannot loop.
+const char *const ReplyStatements[] = {
+    "CREATE TABLE incoming_sms ("
+    " id INTEGER PRIMARY KEY AUTOINCREMENT,"
+    " number TEXT NOT NULL, text TEXT NOT NULL, route TEXT NOT NULL,"
+    " received_at INTEGER NOT NULL," // ms since 1970 UTC
+    " user_name TEXT,"               // the user whose number sent it; null: an unknown number
+    " handled INTEGER NOT NULL DEFAULT 0)",
+    "CREATE INDEX incoming_sms_unhandled ON incoming_sms(id) WHERE handled = 0",
+    "CREATE INDEX incoming_sms_received ON incoming_sms(received_at)",
+    "ALTER TABLE sms ADD COLUMN acked_by TEXT",
+    "ALTER TABLE sms ADD COLUMN acked_at INTEGER",
+    "ALTER TABLE alert ADD COLUMN acked INTEGER NOT NULL DEFAULT 0",
+    "ALTER TABLE alert ADD COLUMN code INTEGER", // " #N" its SMS end with, where alerts are escalated
+    "CREATE INDEX alert_unacked ON alert(id) WHERE acked = 0",
+    "CREATE TABLE answer_sent ("
+    " number TEXT NOT NULL, kind TEXT NOT NULL,"
+    " at INTEGER NOT NULL)", // ms since 1970 UTC
+    "CREATE INDEX answer_sent_of_number ON answer_sent(number, at)",
+    // An alert's escalation: the step due next and when. Step 0 of a round
+    // calls the recipients on duty, step K the escalation list's K-th name;
+    // step -1 ends it, nobody having acknowledged.
+    "CREATE TABLE escalation ("
+    " alert_id INTEGER PRIMARY KEY REFERENCES alert(id) ON DELETE CASCADE,"
+    " round INTEGER NOT NULL, step INTEGER NOT NULL,"
+    " due_at INTEGER NOT NULL,"           // ms since 1970 UTC
+    " ended INTEGER NOT NULL DEFAULT 0)", // 1: acknowledged, 2: nobody acknowledged
+    "CREATE INDEX escalation_due ON escalation(due_at) WHERE ended = 0",
+    // Each step taken, once: a step is committed here before it is taken.
+    "CREATE TABLE escalation_step ("
+    " alert_id INTEGER NOT NULL REFERENCES alert(id) ON DELETE CASCADE,"
+    " round INTEGER NOT NULL, step INTEGER NOT NULL, taken_at INTEGER NOT NULL,"
+    " PRIMARY KEY (alert_id, round, step))",
+    // Whoever was called or escalated to for an alert, told when it is
+    // acknowledged.
+    "CREATE TABLE escalation_contact ("
+    " alert_id INTEGER NOT NULL REFERENCES alert(id) ON DELETE CASCADE,"
+    " name TEXT NOT NULL, number TEXT NOT NULL,"
+    " PRIMARY KEY (alert_id, number))",
+};
 
 QString uniqueConnectionName()
 {
@@ -370,7 +391,11 @@ void Outbox::createTables(const QSqlDatabase &db)
         for (const char *statement : RepeatTables)
             Sql::run(db, QString::fromLatin1(statement));
     }
-    for (const char *statement : PaceTables)
+    if (version < 6) {
+        for (const char *statement : PaceTables)
+            Sql::run(db, QString::fromLatin1(statement));
+    }
+    for (const char *statement : ReplyStatements)
         Sql::run(db, QString::fromLatin1(statement));
     Sql::run(db, QStringLiteral("PRAGMA user_version=%1").arg(SchemaVersion));
     transaction.commit();
@@ -613,7 +638,7 @@ QList<Outbox::Alert> Outbox::alerts(const QString &where, const QVariantList &va
 {
     QSqlQuery query = Sql::run(db(),
                                QStringLiteral("SELECT id, folder, lead, time, ea_name, title, message, dispatched, "
-                                              "log_after, message_bytes FROM alert WHERE ")
+                                              "log_after, message_bytes, code FROM alert WHERE ")
                                    + where,
                                values);
     QList<Alert> list;
@@ -626,6 +651,7 @@ QList<Outbox::Alert> Outbox::alerts(const QString &where, const QVariantList &va
         alert.dispatched = query.value(7).toBool();
         alert.logAfter = query.value(8).isNull() ? -1 : query.value(8).toLongLong();
         alert.messageBytes = query.value(9).toByteArray();
+        alert.code = query.value(10).isNull() ? -1 : query.value(10).toInt();
         list << alert;
     }
     return list;
@@ -656,7 +682,7 @@ QList<Outbox::Alert> Outbox::firstTries(const QString &folder, int max)
     });
 }
 
-void Outbox::beginDispatch(qint64 alertId, const QList<NewSms> &recipients)
+int Outbox::beginDispatch(qint64 alertId, const QList<NewSms> &recipients)
 {
     return guarded([&] {
         const QSqlDatabase database = db();
@@ -695,7 +721,26 @@ void Outbox::beginDispatch(qint64 alertId, const QList<NewSms> &recipients)
         // Nobody to try: the LOG row is due.
         Sql::run(database, QStringLiteral("UPDATE alert SET dispatched = 1, first_done = ? WHERE id = ?"),
                  {!anyToTry, alertId});
+        int code = -1;
+        if (anyToTry && m_escalateMs > 0) {
+            // The smallest code no alert waiting for its acknowledgement holds.
+            QSqlQuery used = Sql::run(database, QStringLiteral("SELECT code FROM alert WHERE acked = 0 AND code IS NOT "
+                                                               "NULL ORDER BY code"));
+            int next = 1;
+            while (used.next() && used.value(0).toInt() <= next)
+                next = qMax(next, used.value(0).toInt() + 1);
+            used.finish();
+            if (next <= MaxCode) {
+                code = next;
+                Sql::run(database, QStringLiteral("UPDATE alert SET code = ? WHERE id = ?"), {code, alertId});
+                Sql::run(database,
+                         QStringLiteral("INSERT OR IGNORE INTO escalation (alert_id, round, step, due_at) VALUES (?, "
+                                        "1, 0, ?)"),
+                         {alertId, now + m_escalateMs});
+            }
+        }
         transaction.commit();
+        return code;
     });
 }
 
@@ -850,7 +895,7 @@ std::optional<Outbox::Reported> Outbox::pairReport(const QString &route, const Q
         qint64 bestSms = -1;
         qint64 bestDistance = std::numeric_limits<qint64>::max();
         while (query.next()) {
-            if (!number.isEmpty() && !sameNumber(number, query.value(2).toString()))
+            if (!number.isEmpty() && !PhoneNumber::sameNumber(number, query.value(2).toString()))
                 continue;
             const qint64 distance = serviceCentreTime.isValid()
                                         ? qAbs(serviceCentreTime.toMSecsSinceEpoch() - query.value(3).toLongLong())
@@ -1100,5 +1145,252 @@ void Outbox::purgeDone(const QDateTime &before)
                  QStringLiteral("DELETE FROM alert WHERE logged = 1 AND taken_at < ? "
                                 "AND NOT EXISTS (SELECT 1 FROM sms WHERE alert_id = alert.id AND state = 'waiting')"),
                  {before.toUTC().toString(Qt::ISODateWithMs)});
+    });
+}
+
+qint64 Outbox::keepIncoming(const IncomingSms &sms)
+{
+    return guarded([&]() -> qint64 {
+        const QSqlQuery query = Sql::run(db(),
+                                         QStringLiteral("INSERT INTO incoming_sms (number, text, route, received_at, "
+                                                        "user_name) VALUES (?, ?, ?, ?, ?)"),
+                                         {sms.number, sms.text, sms.route, sms.receivedAt.toMSecsSinceEpoch(),
+                                          sms.userName.isNull() ? QVariant() : QVariant(sms.userName)});
+        return query.lastInsertId().toLongLong();
+    });
+}
+
+QList<Outbox::IncomingSms> Outbox::unhandledIncoming()
+{
+    return guarded([&] {
+        QSqlQuery query = Sql::run(db(), QStringLiteral("SELECT id, number, text, route, received_at, user_name FROM "
+                                                        "incoming_sms WHERE handled = 0 ORDER BY id"));
+        QList<IncomingSms> list;
+        while (query.next()) {
+            IncomingSms sms;
+            sms.id = query.value(0).toLongLong();
+            sms.number = query.value(1).toString();
+            sms.text = query.value(2).toString();
+            sms.route = query.value(3).toString();
+            sms.receivedAt = QDateTime::fromMSecsSinceEpoch(query.value(4).toLongLong(), Qt::UTC);
+            sms.userName = query.value(5).isNull() ? QString() : query.value(5).toString();
+            list << sms;
+        }
+        return list;
+    });
+}
+
+void Outbox::setHandled(qint64 incomingId)
+{
+    guarded([&] { Sql::run(db(), QStringLiteral("UPDATE incoming_sms SET handled = 1 WHERE id = ?"), {incomingId}); });
+}
+
+int Outbox::incomingSince(const QDateTime &since)
+{
+    return guarded([&] {
+        return Sql::value(db(), QStringLiteral("SELECT count(*) FROM incoming_sms WHERE received_at >= ?"),
+                          {since.toMSecsSinceEpoch()})
+            .toInt();
+    });
+}
+
+QList<Outbox::Acknowledged> Outbox::acknowledge(const QString &number, const QString &by, const QDateTime &at,
+                                                std::optional<int> code)
+{
+    return guarded([&] {
+        const QSqlDatabase database = db();
+        Sql::Transaction transaction(database);
+        // The phone's SMS of alerts nobody acknowledged yet; its number is
+        // matched by its digits, as the user's number may be written
+        // otherwise than the network gives it.
+        QSqlQuery query =
+            Sql::run(database, QStringLiteral("SELECT sms.id, sms.number, alert.id, alert.message, alert.code "
+                                              "FROM alert JOIN sms ON sms.alert_id = alert.id "
+                                              "WHERE alert.acked = 0 AND sms.state = 'sent' ORDER BY alert.id"));
+        QList<Acknowledged> acknowledged;
+        QList<qint64> smsIds;
+        while (query.next()) {
+            const qint64 alertId = query.value(2).toLongLong();
+            if (!PhoneNumber::sameNumber(number, query.value(1).toString()))
+                continue;
+            if (code && (query.value(4).isNull() || query.value(4).toInt() != *code))
+                continue;
+            smsIds << query.value(0).toLongLong();
+            if (acknowledged.isEmpty() || acknowledged.constLast().alertId != alertId)
+                acknowledged << Acknowledged{
+                    alertId, query.value(3).toString(), query.value(4).isNull() ? -1 : query.value(4).toInt(), {}};
+        }
+        query.finish();
+        for (Acknowledged &alert : acknowledged)
+            alert.contacts = endEscalation(database, alert.alertId);
+        for (const qint64 smsId : std::as_const(smsIds))
+            Sql::run(database, QStringLiteral("UPDATE sms SET acked_by = ?, acked_at = ? WHERE id = ?"),
+                     {by, at.toMSecsSinceEpoch(), smsId});
+        for (const Acknowledged &alert : std::as_const(acknowledged))
+            Sql::run(database, QStringLiteral("UPDATE alert SET acked = 1 WHERE id = ?"), {alert.alertId});
+        transaction.commit();
+        return acknowledged;
+    });
+}
+
+QList<Outbox::Acknowledged> Outbox::acknowledgeAll(const QString &by, const QDateTime &at)
+{
+    return guarded([&] {
+        const QSqlDatabase database = db();
+        Sql::Transaction transaction(database);
+        QList<Acknowledged> ended;
+        QSqlQuery open = Sql::run(database, QStringLiteral("SELECT id, message, code FROM alert WHERE acked = 0 AND "
+                                                           "dispatched = 1"));
+        while (open.next())
+            ended << Acknowledged{open.value(0).toLongLong(),
+                                  open.value(1).toString(),
+                                  open.value(2).isNull() ? -1 : open.value(2).toInt(),
+                                  {}};
+        open.finish();
+        for (Acknowledged &alert : ended)
+            alert.contacts = endEscalation(database, alert.alertId);
+        Sql::run(database,
+                 QStringLiteral("UPDATE sms SET acked_by = ?, acked_at = ? WHERE state = 'sent' AND alert_id IN "
+                                "(SELECT id FROM alert WHERE acked = 0)"),
+                 {by, at.toMSecsSinceEpoch()});
+        Sql::run(database, QStringLiteral("UPDATE alert SET acked = 1 WHERE acked = 0 AND dispatched = 1"));
+        transaction.commit();
+        return ended;
+    });
+}
+
+int Outbox::answersSince(const QString &number, const QDateTime &since, const QString &kind)
+{
+    return guarded([&] {
+        QString where = QStringLiteral("number = ? AND at >= ?");
+        QVariantList values{number, since.toMSecsSinceEpoch()};
+        if (!kind.isEmpty()) {
+            where += QStringLiteral(" AND kind = ?");
+            values << kind;
+        }
+        return Sql::value(db(), QStringLiteral("SELECT count(*) FROM answer_sent WHERE ") + where, values).toInt();
+    });
+}
+
+void Outbox::countAnswer(const QString &number, const QString &kind, const QDateTime &at)
+{
+    guarded([&] {
+        Sql::run(db(), QStringLiteral("INSERT INTO answer_sent (number, kind, at) VALUES (?, ?, ?)"),
+                 {number, kind, at.toMSecsSinceEpoch()});
+    });
+}
+
+QList<std::pair<QString, QString>> Outbox::endEscalation(const QSqlDatabase &database, qint64 alertId)
+{
+    // Also a chain that ran out: the alert was acknowledged after all.
+    Sql::run(database, QStringLiteral("UPDATE escalation SET ended = 1 WHERE alert_id = ?"), {alertId});
+    QSqlQuery query = Sql::run(
+        database, QStringLiteral("SELECT name, number FROM escalation_contact WHERE alert_id = ? ORDER BY rowid"),
+        {alertId});
+    QList<std::pair<QString, QString>> contacts;
+    while (query.next())
+        contacts << std::pair{query.value(0).toString(), query.value(1).toString()};
+    return contacts;
+}
+
+QList<Outbox::EscalationStep> Outbox::takeDueSteps(const QDateTime &now, int listSize, int rounds)
+{
+    return guarded([&] {
+        const QSqlDatabase database = db();
+        Sql::Transaction transaction(database);
+        const qint64 at = now.toMSecsSinceEpoch();
+        QSqlQuery query = Sql::run(database,
+                                   QStringLiteral("SELECT e.alert_id, e.round, e.step, a.code, a.message FROM "
+                                                  "escalation e JOIN alert a ON a.id = e.alert_id WHERE e.ended = 0 "
+                                                  "AND e.due_at <= ? ORDER BY e.due_at, e.alert_id"),
+                                   {at});
+        QList<EscalationStep> steps;
+        while (query.next())
+            steps << EscalationStep{query.value(0).toLongLong(), query.value(1).toInt(), query.value(2).toInt(),
+                                    query.value(3).isNull() ? -1 : query.value(3).toInt(), query.value(4).toString()};
+        query.finish();
+        QList<EscalationStep> taken;
+        for (const EscalationStep &step : std::as_const(steps)) {
+            // The step after this one, and whether this one was taken before.
+            int round = step.round;
+            int next = step.step + 1;
+            if (step.step < 0) {
+                Sql::run(database, QStringLiteral("UPDATE escalation SET ended = 2 WHERE alert_id = ?"),
+                         {step.alertId});
+            } else {
+                if (next > listSize) {
+                    ++round;
+                    next = 0;
+                }
+                if (round > rounds) {
+                    round = rounds;
+                    next = -1;
+                }
+                Sql::run(database,
+                         QStringLiteral("UPDATE escalation SET round = ?, step = ?, due_at = ? WHERE alert_id = ?"),
+                         {round, next, at + m_escalateMs, step.alertId});
+            }
+            const QSqlQuery insert = Sql::run(database,
+                                              QStringLiteral("INSERT OR IGNORE INTO escalation_step (alert_id, round, "
+                                                             "step, taken_at) VALUES (?, ?, ?, ?)"),
+                                              {step.alertId, step.round, step.step, at});
+            if (insert.numRowsAffected() > 0)
+                taken << step;
+        }
+        transaction.commit();
+        return taken;
+    });
+}
+
+void Outbox::addContact(qint64 alertId, const QString &name, const QString &number)
+{
+    guarded([&] {
+        Sql::run(db(),
+                 QStringLiteral("INSERT OR IGNORE INTO escalation_contact (alert_id, name, number) VALUES (?, ?, ?)"),
+                 {alertId, name, number});
+    });
+}
+
+void Outbox::hurryEscalation(const QString &number, const QDateTime &now)
+{
+    guarded([&] {
+        Sql::run(db(),
+                 QStringLiteral("UPDATE escalation SET due_at = ? WHERE ended = 0 AND step >= 0 AND due_at > ? AND "
+                                "alert_id IN (SELECT alert_id FROM sms WHERE number = ? AND state = 'sent')"),
+                 {now.toMSecsSinceEpoch(), now.toMSecsSinceEpoch(), number});
+    });
+}
+
+std::optional<QDateTime> Outbox::nextEscalationDue()
+{
+    return guarded([&]() -> std::optional<QDateTime> {
+        const QVariant due = Sql::value(db(), QStringLiteral("SELECT min(due_at) FROM escalation WHERE ended = 0"));
+        if (due.isNull())
+            return std::nullopt;
+        return QDateTime::fromMSecsSinceEpoch(due.toLongLong(), Qt::UTC);
+    });
+}
+
+Outbox::Unacknowledged Outbox::unacknowledgedStanding()
+{
+    return guarded([&] {
+        Unacknowledged standing;
+        const QSqlDatabase database = db();
+        standing.count =
+            Sql::value(database, QStringLiteral("SELECT count(DISTINCT alert.id) FROM alert JOIN sms ON sms.alert_id = "
+                                                "alert.id WHERE alert.acked = 0 AND sms.state = 'sent'"))
+                .toInt();
+        QSqlQuery oldest = Sql::run(database, QStringLiteral("SELECT a.code, a.taken_at FROM alert a WHERE a.acked = 0 "
+                                                             "AND a.code IS NOT NULL ORDER BY a.id LIMIT 1"));
+        if (oldest.next()) {
+            standing.oldestCode = oldest.value(0).toInt();
+            standing.oldestTakenAt = QDateTime::fromString(oldest.value(1).toString(), Qt::ISODateWithMs);
+        }
+        oldest.finish();
+        standing.nobody =
+            Sql::value(database, QStringLiteral("SELECT count(*) FROM escalation e JOIN alert a ON a.id = e.alert_id "
+                                                "WHERE e.ended = 2 AND a.acked = 0"))
+                .toInt();
+        return standing;
     });
 }

@@ -29,6 +29,8 @@ class Outbox
 public:
     static constexpr auto FileName = "Outbox.db";
     static constexpr int DefaultBusyTimeoutMs = 1000;
+    // Codes " #N" of alerts waiting for their acknowledgement: 1 to 999.
+    static constexpr int MaxCode = 999;
 
     // Which file on disk: a taken alert file keeps it while it is renamed,
     // written to and read.
@@ -45,6 +47,7 @@ public:
         QByteArray messageBytes; // the message as the robot wrote it
         bool dispatched = false; // its recipients are fixed
         qint64 logAfter = -1;    // the LOG row was being written after this SMS_ID
+        int code = -1;           // " #N" its SMS end with; -1: none
     };
 
     // One SMS of an alert whose dispatch begins: to `number`, or, where
@@ -143,7 +146,12 @@ public:
     QList<Alert> retriesDue(const QDateTime &now, int max);
     // Fixes an alert's recipients when its dispatch begins: one SMS each,
     // waiting, or failed where it has a refusal.
-    void beginDispatch(qint64 alertId, const QList<NewSms> &recipients);
+    // Where alerts are escalated, the alert gets its code, the smallest
+    // that no alert waiting for its acknowledgement holds, and its
+    // escalation is due after the wait; its code (-1: none).
+    int beginDispatch(qint64 alertId, const QList<NewSms> &recipients);
+    // How long an alert waits for its acknowledgement; 0: not escalated.
+    void setEscalateMs(qint64 ms) { m_escalateMs = ms; }
     // The SMS of an alert whose try is due: the first, or the next after a
     // failure. In recipient order.
     QList<Sms> dueSms(qint64 alertId, const QDateTime &now);
@@ -244,6 +252,69 @@ public:
     QList<Alert> unlinked(int max);
     void setLogId(qint64 alertId, qint64 logId);
 
+    // What the phones say back. An SMS a phone sent, as committed: from a
+    // user's number (`userName`) or another (null).
+    struct IncomingSms {
+        qint64 id = 0;
+        QString number;
+        QString text;
+        QString route;
+        QDateTime receivedAt;
+        QString userName;
+    };
+    // Commits one; its id.
+    qint64 keepIncoming(const IncomingSms &sms);
+    // Those committed and not handled yet, oldest first; one handled.
+    QList<IncomingSms> unhandledIncoming();
+    void setHandled(qint64 incomingId);
+    int incomingSince(const QDateTime &since);
+    // An alert acknowledged now, with its code (-1: none).
+    struct Acknowledged {
+        qint64 alertId = 0;
+        QString message;
+        int code = -1;
+        QList<std::pair<QString, QString>> contacts; // called or escalated to: name, number
+    };
+    // Acknowledges, by `by`, every alert sent to `number` that nobody
+    // acknowledged yet, or only the one of `code`. In one transaction.
+    QList<Acknowledged> acknowledge(const QString &number, const QString &by, const QDateTime &at,
+                                    std::optional<int> code = std::nullopt);
+    // Every alert nobody acknowledged yet, from the desk.
+    QList<Acknowledged> acknowledgeAll(const QString &by, const QDateTime &at);
+    // Alerts sent and acknowledged by nobody yet; the oldest with a code;
+    // the escalations that ended with nobody acknowledging.
+    struct Unacknowledged {
+        int count = 0;
+        int oldestCode = -1;
+        QDateTime oldestTakenAt;
+        int nobody = 0;
+    };
+    Unacknowledged unacknowledgedStanding();
+
+    // Escalation. One step of an alert's chain: step 0 of a round calls
+    // the recipients on duty, step K is the escalation list's K-th name,
+    // step -1 ends the chain with nobody having acknowledged.
+    struct EscalationStep {
+        qint64 alertId = 0;
+        int round = 1;
+        int step = 0;
+        int code = -1;
+        QString message;
+    };
+    // The steps due by `now`, each committed as taken (a step is never
+    // taken twice) and the next of its chain set due after the wait. In one
+    // transaction.
+    QList<EscalationStep> takeDueSteps(const QDateTime &now, int listSize, int rounds);
+    // Someone called or escalated to for an alert.
+    void addContact(qint64 alertId, const QString &name, const QString &number);
+    // The next step of the chains of alerts sent to `number` is due now.
+    void hurryEscalation(const QString &number, const QDateTime &now);
+    std::optional<QDateTime> nextEscalationDue();
+    // The relay's answers to a phone since a moment (of one kind, or all),
+    // and one more counted.
+    int answersSince(const QString &number, const QDateTime &since, const QString &kind = {});
+    void countAnswer(const QString &number, const QString &kind, const QDateTime &at);
+
     // Forgets alerts taken before `before` that are done: logged, and no SMS
     // waiting for a try.
     void purgeDone(const QDateTime &before);
@@ -262,6 +333,8 @@ private:
     // The alert's LOG row, and its day's range of LOG rows.
     static void link(const QSqlDatabase &database, qint64 alertId, qint64 logId);
     QList<Alert> alerts(const QString &where, const QVariantList &values);
+    // Ends an alert's chain; whoever it reached.
+    static QList<std::pair<QString, QString>> endEscalation(const QSqlDatabase &database, qint64 alertId);
 
     QString m_connection;
     int m_busyTimeoutMs = DefaultBusyTimeoutMs;
@@ -270,5 +343,6 @@ private:
         int count = 0;
         qint64 windowMs = 0;
     } m_pace;
+    qint64 m_escalateMs = 0;
     std::function<void(const QString &, int)> m_setAside;
 };

@@ -28,4 +28,28 @@ QString normalized(const QString &typed)
     return number;
 }
 
+namespace {
+
+QString digitsOf(const QString &number)
+{
+    QString digits;
+    for (const QChar c : number) {
+        if (c.isDigit())
+            digits += c;
+    }
+    return digits;
+}
+
+} // namespace
+
+bool sameNumber(const QString &a, const QString &b)
+{
+    const QString x = digitsOf(a);
+    const QString y = digitsOf(b);
+    const qsizetype shorter = qMin(x.size(), y.size());
+    if (shorter < 6)
+        return x == y;
+    return x.right(shorter) == y.right(shorter);
+}
+
 } // namespace PhoneNumber

@@ -21,6 +21,10 @@ inline bool isValid(const QString &typed)
     return !normalized(typed).isNull();
 }
 
+// Whether two numbers are one phone's, by their digits: the shorter may
+// lack the country code; a short number only matches as a whole.
+bool sameNumber(const QString &a, const QString &b);
+
 // What the Settings window says when a typed number is not one.
 inline QString refusalText()
 {

@@ -2,6 +2,7 @@
 
 #include "store/Database.h"
 #include "store/DeleteMatching.h"
+#include "store/Sql.h"
 #include "store/Statements.h"
 
 namespace UserTable {
@@ -32,6 +33,14 @@ bool isEmpty()
 {
     Table table(Statements::Users);
     return table.rs.Eof();
+}
+
+void setOnDuty(const QString &name, const QString &phoneNo, bool onDuty)
+{
+    Connection cn;
+    cn.Open();
+    Sql::run(QSqlDatabase::database(cn.name(), false),
+             QStringLiteral("UPDATE USERS SET On_Duty = ? WHERE name = ? AND Phone_No = ?"), {onDuty, name, phoneNo});
 }
 
 void removeNamed(const QString &name)

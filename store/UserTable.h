@@ -24,6 +24,9 @@ void add(const QString &name, const QString &phoneNo);
 
 bool isEmpty();
 
+// Puts the user of this name and stored number on or off duty.
+void setOnDuty(const QString &name, const QString &phoneNo, bool onDuty);
+
 // Removes every user whose name is exactly `name`, letter case counted.
 void removeNamed(const QString &name);
 

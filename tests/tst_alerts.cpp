@@ -345,7 +345,7 @@ void tst_alerts::alertsLoggedBeforeTheUpgradeFindTheirRows()
         TestRelay relay(300);
         QTRY_COMPARE(folder.outboxRows("SELECT log_id FROM alert").value(0).value(0).toInt(), 2);
     }
-    QCOMPARE(folder.outboxRows("PRAGMA user_version").value(0).value(0).toInt(), 6);
+    QCOMPARE(folder.outboxRows("PRAGMA user_version").value(0).value(0).toInt(), 7);
     QCOMPARE(folder.loggedMessages(), QStringList({"older", "XAUUSD crossed 1905.20"}));
 
     PageLog pageLog;
@@ -360,6 +360,15 @@ void tst_alerts::alertsLoggedBeforeTheUpgradeFindTheirRows()
     find<QCheckBox>(alerts, "chkDay")->setChecked(true);
     find<QComboBox>(alerts, "cboUser")->setEditText("");
     QTRY_COMPARE(messages(alerts), QStringList({"XAUUSD crossed 1905.20"}));
+
+    // Who acknowledged it from that phone, once someone has.
+    QVERIFY(find<QTreeWidget>(alerts, "tvwRecipients")->isColumnHidden(8));
+    folder.execOutbox("UPDATE sms SET acked_by = 'Ann', acked_at = "
+                      + QString::number(QDateTime::currentMSecsSinceEpoch()));
+    frmAlerts again(pageLog);
+    again.show();
+    QTRY_VERIFY(recipients(again, 8).value(0).startsWith("Ann at "));
+    QVERIFY(!find<QTreeWidget>(again, "tvwRecipients")->isColumnHidden(8));
 }
 
 QTEST_MAIN(tst_alerts)

@@ -113,12 +113,16 @@ void tst_mainwindow::startUpLayoutAndTray()
     window.tray().mouseMessage(TrayIcon::RightButtonUp);
     QTRY_VERIFY(menu->isVisible());
     QCOMPARE(menu->defaultAction(), window.findChild<QAction *>("mPopRestore"));
-    QCOMPARE(menu->actions().size(), 4);
+    QCOMPARE(menu->actions().size(), 5);
     QCOMPARE(menu->actions()[0]->text(), QString("&Main Window"));
     QCOMPARE(menu->actions()[1]->text(), QString("&Alerts..."));
-    QVERIFY(menu->actions()[2]->isSeparator());
-    QCOMPARE(menu->actions()[3]->text(), QString("&Exit"));
+    QCOMPARE(menu->actions()[2]->text(), QString("Ac&knowledge All"));
+    QVERIFY(menu->actions()[3]->isSeparator());
+    QCOMPARE(menu->actions()[4]->text(), QString("&Exit"));
     menu->hide();
+    // From the desk, by the session's user: said in the page log.
+    menu->actions()[2]->trigger();
+    QVERIFY(window.relay().pageLog().text().contains("0 alerts acknowledged from the desk by"));
 
     window.hide();
     window.findChild<QAction *>("mPopRestore")->trigger();

@@ -7,6 +7,7 @@
 #include "app/TahomaFont.h"
 #include "app/frmMain.h"
 #include "store/FloodOptions.h"
+#include "store/ReplyOptions.h"
 #include "support/ProgramFolderFixture.h"
 #include "support/PtyPair.h"
 #include "support/ScriptedMessageBoxes.h"
@@ -19,6 +20,8 @@
 #include <QDialogButtonBox>
 #include <QFile>
 #include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
 #include <QListView>
 #include <QPlainTextEdit>
 #include <QSpinBox>
@@ -85,6 +88,7 @@ private slots:
     void databaseFailuresAreShown();
     void modemTestAndTestMessage();
     void floodOptions();
+    void replyOptions();
 };
 
 void tst_settings::users()
@@ -559,6 +563,43 @@ void tst_settings::floodOptions()
     QVERIFY(!main.relay().pace().on());
     QCOMPARE(count->value(), 0);
     QCOMPARE(find(window, "fraFlood")->mapTo(find<QTabWidget>(window, "SSTab1"), QPoint()), QPoint(24, 48));
+}
+
+void tst_settings::replyOptions()
+{
+    // A desk without the settings shows replies off and escalation greyed;
+    // OK stores the three, refuses a name that is no user's, and the routes
+    // listen at once.
+    ProgramFolderFixture folder;
+    folder.addUser("Ann", "+111", true);
+    folder.addUser("Bob", "+222", false);
+    TestMain main;
+    frmSettings window(main);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    showPage(window, 5);
+    auto *replies = find<QCheckBox>(window, "chkReplies");
+    auto *escalate = find<QSpinBox>(window, "spnEscalate");
+    auto *list = find<QLineEdit>(window, "txtEscalation");
+    QVERIFY(!replies->isChecked());
+    QVERIFY(!escalate->isEnabled());
+    QVERIFY(!main.relay().replies().on());
+    replies->setChecked(true);
+    QVERIFY(escalate->isEnabled());
+    escalate->setValue(20);
+    list->setText("Bob, Nobody");
+    click(window, "cmdRepliesOK");
+    QVERIFY(find<QLabel>(window, "lblReplyProblem")->text().contains("Nobody"));
+    QVERIFY(!ReplyOptions::replies());
+    list->setText(" Bob , Ann");
+    click(window, "cmdRepliesOK");
+    QVERIFY(ReplyOptions::replies());
+    QCOMPARE(ReplyOptions::escalateMinutes(), 20);
+    QCOMPARE(ReplyOptions::escalation(), QStringList({"Bob", "Ann"}));
+    QVERIFY(main.relay().replies().on());
+    QCOMPARE(main.relay().escalation().minutes(), 20);
+    QCOMPARE(list->text(), QString("Bob, Ann"));
+    QCOMPARE(find(window, "fraReplies")->mapTo(find<QTabWidget>(window, "SSTab1"), QPoint()), QPoint(24, 48));
 }
 
 QTEST_MAIN(tst_settings)

@@ -12,6 +12,7 @@
 #include "store/MSComm.h"
 #include "store/ModemTable.h"
 #include "store/ProgramFolder.h"
+#include "store/ReplyOptions.h"
 #include "store/UpdateCom.h"
 #include "support/ProgramFolderFixture.h"
 
@@ -231,6 +232,24 @@ void tst_store::setupTool()
     DeskOptions::setValue(DeskOptions::Pace, "lots");
     QVERIFY(!FloodOptions::pace().on());
     QCOMPARE(DeskOptions::value(DeskOptions::GatewayOnly), QString());
+    // A new desk hears its phones; escalation wants replies on and names
+    // of users, kept in order; an empty list clears it.
+    QVERIFY(ReplyOptions::replies());
+    QCOMPARE(ReplyOptions::escalateMinutes(), 0);
+    QCOMPARE(setup({"--escalate", "15", "--escalation", "Ann"}), 0);
+    QCOMPARE(ReplyOptions::escalateMinutes(), 15);
+    QCOMPARE(ReplyOptions::escalation(), QStringList({"Ann"}));
+    QCOMPARE(setup({"--escalation", "Ann, Nobody"}), 1);
+    QCOMPARE(setup({"--escalate", "soon"}), 1);
+    QCOMPARE(ReplyOptions::escalation(), QStringList({"Ann"}));
+    QCOMPARE(setup({"--replies", "off"}), 0);
+    QCOMPARE(ReplyOptions::escalateMinutes(), 0); // off with the replies
+    QCOMPARE(setup({"--escalate", "5"}), 1);
+    QCOMPARE(setup({"--replies", "maybe"}), 1);
+    QCOMPARE(setup({"--replies", "on", "--escalate", "0", "--escalation", ""}), 0);
+    QVERIFY(ReplyOptions::replies());
+    QCOMPARE(ReplyOptions::escalateMinutes(), 0);
+    QVERIFY(ReplyOptions::escalation().isEmpty());
     QList<PortSettings> modems;
     for (const ModemTable::Modem &modem : ModemTable::modems())
         modems << modem.settings;

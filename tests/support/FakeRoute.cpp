@@ -93,3 +93,23 @@ void FakeRoute::probe(const std::function<void(bool answered)> &done)
     ++m_probes;
     QTimer::singleShot(0, this, [this, done] { done(m_alive); });
 }
+
+bool FakeRoute::hearSms(const QString &number, const QString &text)
+{
+    return m_incoming.on() && m_incoming.keep(m_name, {number, text, {}});
+}
+
+bool FakeRoute::hearCall(const QString &number)
+{
+    if (!m_incoming.rang)
+        return false;
+    m_incoming.rang(m_name, number);
+    return true;
+}
+
+void FakeRoute::call(const QString &number, std::function<void(const CallOutcome &)> done)
+{
+    const CallOutcome outcome = m_callOutcomes.size() > 1 ? m_callOutcomes.takeFirst() : m_callOutcomes.value(0);
+    m_calls << number;
+    QTimer::singleShot(m_delayMs, this, [outcome, done] { done(outcome); });
+}

@@ -5,6 +5,7 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -54,11 +55,26 @@ public:
     int tries() const { return m_tries; }
     int probes() const { return m_probes; }
 
+    // A phone's SMS and calls, as the network brings them: handed to what
+    // the route was told to listen with. False where nobody listens or the
+    // SMS was not kept.
+    bool hearSms(const QString &number, const QString &text);
+    bool hearCall(const QString &number);
+    bool listening() const { return m_incoming.on(); }
+    // How the calls it is asked for end, in turn (the last one again once
+    // the list is used up); none: it cannot call.
+    void setCallOutcomes(const QList<CallOutcome> &outcomes) { m_callOutcomes = outcomes; }
+    // The numbers it rang, in order.
+    const QStringList &calls() const { return m_calls; }
+
     QString routeName() const override { return m_name; }
     bool free() const override { return !m_busy; }
     bool reportsByToken() const override { return m_byToken; }
     void send(const SmsRequest &request, std::function<void(const SendOutcome &)> done) override;
     void probe(const std::function<void(bool answered)> &done) override;
+    void listenToPhones(const Incoming &incoming) override { m_incoming = incoming; }
+    bool canCall() const override { return !m_callOutcomes.isEmpty(); }
+    void call(const QString &number, std::function<void(const CallOutcome &)> done) override;
 
 signals:
     void idle();
@@ -77,4 +93,7 @@ private:
     QList<qint64> m_lost;
     QList<Part> m_parts;
     int m_nextReference = 0;
+    Incoming m_incoming;
+    QList<CallOutcome> m_callOutcomes;
+    QStringList m_calls;
 };

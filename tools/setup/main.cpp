@@ -13,6 +13,7 @@
 #include "store/ModemTable.h"
 #include "store/PhoneNumber.h"
 #include "store/ProgramFolder.h"
+#include "store/ReplyOptions.h"
 #include "store/Schema.h"
 #include "store/Statements.h"
 #include "store/UpdateCom.h"
@@ -213,6 +214,46 @@ void setFloodOptions(const QCommandLineParser &parser, const QCommandLineOption 
     }
 }
 
+// Whether phones are heard, how long an alert waits for its acknowledgement,
+// and whom it is escalated to.
+void setReplyOptions(const QCommandLineParser &parser, const QCommandLineOption &replies,
+                     const QCommandLineOption &escalate, const QCommandLineOption &escalation)
+{
+    if (parser.isSet(replies)) {
+        const QString value = parser.value(replies);
+        if (value != QLatin1String("on") && value != QLatin1String("off"))
+            fail(QStringLiteral("--replies wants on or off, not \"%1\"").arg(value));
+        ReplyOptions::storeReplies(value == QLatin1String("on"));
+        std::printf(value == QLatin1String("on") ? "Replies and missed calls from the users' phones are read and "
+                                                   "acknowledge alerts.\n"
+                                                 : "Phones are not listened to.\n");
+    }
+    if (parser.isSet(escalate)) {
+        const std::optional<int> minutes = ReplyOptions::parseEscalate(parser.value(escalate));
+        if (!minutes)
+            fail(QStringLiteral("--escalate wants MINUTES (0 = off), not \"%1\"").arg(parser.value(escalate)));
+        if (*minutes > 0 && !ReplyOptions::replies())
+            fail(QStringLiteral("--escalate needs replies on (--replies on): without them nothing can be "
+                                "acknowledged"));
+        ReplyOptions::storeEscalate(*minutes);
+        if (*minutes > 0)
+            std::printf("An alert nobody acknowledged within %d minutes is escalated.\n", *minutes);
+        else
+            std::printf("Alerts are not escalated.\n");
+    }
+    if (parser.isSet(escalation)) {
+        const QStringList names = ReplyOptions::parseNames(parser.value(escalation));
+        const QStringList unknown = ReplyOptions::unknownUsers(names);
+        if (!unknown.isEmpty())
+            fail(QStringLiteral("--escalation: no user is named \"%1\"").arg(unknown.join(QStringLiteral("\", \""))));
+        ReplyOptions::storeEscalation(names);
+        if (names.isEmpty())
+            std::printf("Nobody is escalated to beyond the recipients.\n");
+        else
+            std::printf("Escalated to, in order: %s.\n", qPrintable(names.join(QStringLiteral(", "))));
+    }
+}
+
 // PINs, reset commands and the heartbeat of an existing Config.mdb.
 void setModemOptions(const QStringList &pins, const QStringList &resets, const QStringList &heartbeats)
 {
@@ -308,6 +349,8 @@ struct NewDatabase {
             // ... and a robot in a loop does not bury the alert that matters.
             FloodOptions::storeCollapse(FloodOptions::NewDeskCollapseMinutes);
             FloodOptions::storePace({FloodOptions::NewDeskPaceCount, FloodOptions::NewDeskPaceMinutes});
+            // ... and its traders can answer.
+            ReplyOptions::storeReplies(true);
         } catch (const DbError &error) {
             fail(error.description());
         }
@@ -323,14 +366,13 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("vantrel-setup"));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "Creates a new Config.mdb for Vantrel in FOLDER (the folder of the vantrel program).\n"
-        "An existing Config.mdb is never overwritten; options that only set up the desk "
-        "(--autostart, --codepage, --add-modem, --pin, --reset-command, --heartbeat, "
-        "--delivery-reports, --gateway, --gateway-only, --gateway-reports, --gateway-incoming, --metrics, --collapse, "
-        "--pace) "
-        "leave the "
-        "rest of it as it is."));
+    parser.setApplicationDescription(
+        QStringLiteral("Creates a new Config.mdb for Vantrel in FOLDER (the folder of the vantrel program).\n"
+                       "An existing Config.mdb is never overwritten; options that only set up the desk "
+                       "(--autostart, --codepage, --add-modem, --pin, --reset-command, --heartbeat, "
+                       "--delivery-reports, --gateway, --gateway-only, --gateway-reports, --gateway-incoming, "
+                       "--metrics, --collapse, --pace, --replies, --escalate, --escalation) "
+                       "leave the rest of it as it is."));
     parser.addHelpOption();
     parser.addPositionalArgument(QStringLiteral("FOLDER"), QStringLiteral("Folder that receives Config.mdb."));
     const NewDatabase database;
@@ -393,9 +435,22 @@ int main(int argc, char *argv[])
                                   QStringLiteral("At most N SMS to one phone in any MINUTES; more go as digests; "
                                                  "0 = off (a new Config.mdb: 10/10)."),
                                   QStringLiteral("N/MINUTES"));
+    const QCommandLineOption replies(QStringLiteral("replies"),
+                                     QStringLiteral("Whether the users' phones are heard: an SMS or a missed call "
+                                                    "acknowledges, \"ON\"/\"OFF\" set duty (a new Config.mdb: on)."),
+                                     QStringLiteral("on|off"));
+    const QCommandLineOption escalate(QStringLiteral("escalate"),
+                                      QStringLiteral("An alert nobody acknowledged within MINUTES is escalated: "
+                                                     "calls, then the escalation list; 0 = off. Needs --replies on."),
+                                      QStringLiteral("MINUTES"));
+    const QCommandLineOption escalation(QStringLiteral("escalation"),
+                                        QStringLiteral("Users escalated to, in order, one step each; empty for "
+                                                       "none."),
+                                        QStringLiteral("NAME[,NAME...]"));
     const QList<QCommandLineOption> deskOptions = {
         autostart,   codePage,       addModem,        pin,     resetCommand, heartbeat, deliveryReports, gateway,
-        gatewayOnly, gatewayReports, gatewayIncoming, metrics, collapse,     pace};
+        gatewayOnly, gatewayReports, gatewayIncoming, metrics, collapse,     pace,      replies,         escalate,
+        escalation};
     parser.addOptions(deskOptions);
     parser.process(app);
 
@@ -486,6 +541,14 @@ int main(int argc, char *argv[])
     if (parser.isSet(collapse) || parser.isSet(pace)) {
         try {
             setFloodOptions(parser, collapse, pace);
+        } catch (const DbError &error) {
+            fail(error.description());
+        }
+    }
+
+    if (parser.isSet(replies) || parser.isSet(escalate) || parser.isSet(escalation)) {
+        try {
+            setReplyOptions(parser, replies, escalate, escalation);
         } catch (const DbError &error) {
             fail(error.description());
         }
