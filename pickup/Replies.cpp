@@ -48,6 +48,7 @@ bool Replies::keep(const QString &route, const IncomingSms &sms)
     kept.text = sms.text;
     kept.route = route;
     kept.receivedAt = Clock::nowUtc();
+    kept.sentAt = sms.sentAt;
     try {
         if (const std::optional<User> user = userOf(sms.number))
             kept.userName = user->name;

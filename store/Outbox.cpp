@@ -161,8 +161,12 @@ const char *const ReplyStatements[] = {
     " id INTEGER PRIMARY KEY AUTOINCREMENT,"
     " number TEXT NOT NULL, text TEXT NOT NULL, route TEXT NOT NULL,"
     " received_at INTEGER NOT NULL," // ms since 1970 UTC
+    " sent_at INTEGER,"              // the service centre's time stamp, ms since 1970 UTC; null: none came
     " user_name TEXT,"               // the user whose number sent it; null: an unknown number
     " handled INTEGER NOT NULL DEFAULT 0)",
+    // A modem's SMS whose delete failed after it was kept is offered again
+    // (after a restart too): kept once.
+    "CREATE UNIQUE INDEX incoming_sms_once ON incoming_sms(number, sent_at, text) WHERE sent_at IS NOT NULL",
     "CREATE INDEX incoming_sms_unhandled ON incoming_sms(id) WHERE handled = 0",
     "CREATE INDEX incoming_sms_received ON incoming_sms(received_at)",
     "ALTER TABLE sms ADD COLUMN acked_by TEXT",
@@ -1151,12 +1155,14 @@ void Outbox::purgeDone(const QDateTime &before)
 qint64 Outbox::keepIncoming(const IncomingSms &sms)
 {
     return guarded([&]() -> qint64 {
-        const QSqlQuery query = Sql::run(db(),
-                                         QStringLiteral("INSERT INTO incoming_sms (number, text, route, received_at, "
-                                                        "user_name) VALUES (?, ?, ?, ?, ?)"),
-                                         {sms.number, sms.text, sms.route, sms.receivedAt.toMSecsSinceEpoch(),
-                                          sms.userName.isNull() ? QVariant() : QVariant(sms.userName)});
-        return query.lastInsertId().toLongLong();
+        const QSqlQuery query =
+            Sql::run(db(),
+                     QStringLiteral("INSERT OR IGNORE INTO incoming_sms (number, text, route, received_at, sent_at, "
+                                    "user_name) VALUES (?, ?, ?, ?, ?, ?)"),
+                     {sms.number, sms.text, sms.route, sms.receivedAt.toMSecsSinceEpoch(),
+                      sms.sentAt.isValid() ? QVariant(sms.sentAt.toMSecsSinceEpoch()) : QVariant(),
+                      sms.userName.isNull() ? QVariant() : QVariant(sms.userName)});
+        return query.numRowsAffected() > 0 ? query.lastInsertId().toLongLong() : 0;
     });
 }
 

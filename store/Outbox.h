@@ -260,9 +260,11 @@ public:
         QString text;
         QString route;
         QDateTime receivedAt;
+        QDateTime sentAt; // the service centre's time stamp; invalid where none came
         QString userName;
     };
-    // Commits one; its id.
+    // Commits one; its id, or 0 where the same SMS (number, time stamp and
+    // text) was kept before.
     qint64 keepIncoming(const IncomingSms &sms);
     // Those committed and not handled yet, oldest first; one handled.
     QList<IncomingSms> unhandledIncoming();

@@ -94,9 +94,9 @@ void FakeRoute::probe(const std::function<void(bool answered)> &done)
     QTimer::singleShot(0, this, [this, done] { done(m_alive); });
 }
 
-bool FakeRoute::hearSms(const QString &number, const QString &text)
+bool FakeRoute::hearSms(const QString &number, const QString &text, const QDateTime &sentAt)
 {
-    return m_incoming.on() && m_incoming.keep(m_name, {number, text, {}});
+    return m_incoming.on() && m_incoming.keep(m_name, {number, text, sentAt});
 }
 
 bool FakeRoute::hearCall(const QString &number)

@@ -58,7 +58,7 @@ public:
     // A phone's SMS and calls, as the network brings them: handed to what
     // the route was told to listen with. False where nobody listens or the
     // SMS was not kept.
-    bool hearSms(const QString &number, const QString &text);
+    bool hearSms(const QString &number, const QString &text, const QDateTime &sentAt = {});
     bool hearCall(const QString &number);
     bool listening() const { return m_incoming.on(); }
     // How the calls it is asked for end, in turn (the last one again once
