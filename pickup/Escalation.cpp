@@ -170,14 +170,13 @@ void Escalation::call(const QString &name, const QString &number)
     }
     m_lastCall.insert(number, now);
     const QString who = QStringLiteral("%1 (%2)").arg(name, number);
-    m_routes.call(number, [this, who](const QString &route, const CallOutcome &outcome) {
-        if (route.isEmpty()) {
-            m_pageLog.report(QStringLiteral("Call to %1: failed: no modem can call").arg(who));
-            return;
-        }
-        m_pageLog.report(QStringLiteral("Calling %1 via %2").arg(who, route));
+    const QString route = m_routes.call(number, [this, who](const CallOutcome &outcome) {
         m_pageLog.report(QStringLiteral("Call to %1: %2").arg(who, callWords(outcome)));
     });
+    if (route.isEmpty())
+        m_pageLog.report(QStringLiteral("Call to %1: failed: no modem can call").arg(who));
+    else
+        m_pageLog.report(QStringLiteral("Calling %1 via %2").arg(who, route));
 }
 
 void Escalation::notDelivered(const QString &number)

@@ -469,7 +469,7 @@ void RouteSet::listenToPhones(const SmsRoute::Incoming &incoming)
         m_gateway->transport().listenToPhones(incoming);
 }
 
-void RouteSet::call(const QString &number, std::function<void(const QString &, const CallOutcome &)> done)
+QString RouteSet::call(const QString &number, std::function<void(const CallOutcome &)> done)
 {
     // A free route rings at once; a busy one after the job under way.
     Route *chosen = nullptr;
@@ -479,12 +479,8 @@ void RouteSet::call(const QString &number, std::function<void(const QString &, c
         if (!chosen || (route->free() && !chosen->free()))
             chosen = route;
     }
-    if (!chosen) {
-        QTimer::singleShot(0, this, [done = std::move(done)] {
-            done({}, {CallOutcome::Result::CannotCall, QStringLiteral("no modem in service can make calls")});
-        });
-        return;
-    }
-    chosen->transport().call(
-        number, [done = std::move(done), name = chosen->name()](const CallOutcome &outcome) { done(name, outcome); });
+    if (!chosen)
+        return {};
+    chosen->transport().call(number, std::move(done));
+    return chosen->name();
 }

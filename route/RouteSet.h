@@ -111,9 +111,9 @@ public:
     // (see SmsRoute::listenToPhones); one that is not on: none listens.
     void listenToPhones(const SmsRoute::Incoming &incoming);
     // Rings `number` through a route in service that can call, a free one
-    // first; `done` gets the route's name (empty when none could) and how
-    // the call ended, once, after the caller has returned.
-    void call(const QString &number, std::function<void(const QString &route, const CallOutcome &)> done);
+    // first, and names it (empty when none can: nothing is rung). `done` is
+    // told how the call ended, once, after the caller has returned.
+    QString call(const QString &number, std::function<void(const CallOutcome &)> done);
 
     // Tests and benchmarks scale these.
     void setTimeUnitMs(int ms);
