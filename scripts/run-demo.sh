@@ -6,7 +6,8 @@
 # Kannel and its fake SMS centre instead, and no modem is used. With --flood
 # a second robot in a loop writes the same alert five times a second: the
 # page log shows its repeats collapsed and the robot named, while the first
-# robot's alerts go through.
+# robot's alerts go through. With --escalate an alert nobody acknowledges
+# within 2 minutes is escalated: calls through the modems, then Night Desk.
 # Without a display it runs under Xvfb and logs in by itself; what happens
 # shows in this terminal. Ctrl-C ends it.
 set -euo pipefail
@@ -34,14 +35,21 @@ trap 'exit 0' INT TERM
 # beside its Config.mdb on a trading desk.
 pkill -f "$demo/vantrel" 2>/dev/null || true
 flood=
+escalate=
 for argument in "$@"; do
     case $argument in
         --gateway) export DEMO_GATEWAY=1 ;;
         --flood) flood=1 ;;
-        *) echo "usage: $0 [--gateway] [--flood]" >&2; exit 2 ;;
+        --escalate) escalate=1 ;;
+        *) echo "usage: $0 [--gateway] [--flood] [--escalate]" >&2; exit 2 ;;
     esac
 done
 source "$top/scripts/demo-desk.sh" "$demo"
+# Alerts nobody acknowledges within 2 minutes: the on-duty phones called,
+# then Night Desk.
+if [ -n "$escalate" ]; then
+    "$build/bin/vantrel-setup" "$demo" --escalate 2 --escalation "Night Desk" >/dev/null
+fi
 if [ -n "${DEMO_GATEWAY:-}" ]; then
     source "$top/scripts/demo-kannel.sh" "$demo"
 fi
@@ -80,6 +88,7 @@ if [ -n "${DEMO_GATEWAY:-}" ]; then
 else
     echo "Sent SMS are recorded in $demo/sms-sent.txt"
     echo "Pull the modem on COM2 with: echo unplug > $demo/modem2.control   (and plug it back with: echo plug > ...)"
+    echo "A trader answers: echo \"sms +15550100 OK\" > $demo/modem1.control   (or rings: echo \"ring +15550100\" > ...)"
 fi
 echo
 
