@@ -424,6 +424,23 @@ UserData readUserData(const QByteArray &pdu, qsizetype at, int dcs, bool hasHead
     return out;
 }
 
+// The octets of a PDU as a modem lists it, and where its TPDU begins,
+// past the service centre's address; why not where they do not read.
+QString openTpdu(QByteArrayView hex, QByteArray *pdu, qsizetype *at)
+{
+    QString error;
+    *pdu = fromHex(hex, &error);
+    if (!error.isEmpty())
+        return error;
+    if (pdu->isEmpty())
+        return QStringLiteral("empty PDU");
+    const int smscLength = uchar(pdu->at(0));
+    if (smscLength > 11 || 1 + smscLength > pdu->size())
+        return QStringLiteral("SMSC part of %1 octets does not fit").arg(smscLength);
+    *at = 1 + smscLength;
+    return {};
+}
+
 } // namespace
 
 bool needsPduMode(const QString &text)
@@ -570,17 +587,11 @@ Deliver decodeDeliver(QByteArrayView hex)
         rejected.error = why;
         return rejected;
     };
-    QString error;
-    const QByteArray pdu = fromHex(hex, &error);
+    QByteArray pdu;
+    qsizetype at = 0;
+    QString error = openTpdu(hex, &pdu, &at);
     if (!error.isEmpty())
         return fail(error);
-    qsizetype at = 0;
-    if (pdu.isEmpty())
-        return fail(QStringLiteral("empty PDU"));
-    const int smscLength = uchar(pdu[at++]);
-    if (smscLength > 11 || at + smscLength > pdu.size())
-        return fail(QStringLiteral("SMSC part of %1 octets does not fit").arg(smscLength));
-    at += smscLength;
     deliver.tpduLength = int(pdu.size() - at);
     if (at + 1 > pdu.size())
         return fail(QStringLiteral("TPDU too short"));
@@ -616,18 +627,11 @@ StatusReport decodeStatusReport(QByteArrayView hex)
         rejected.error = why;
         return rejected;
     };
-    QString error;
-    const QByteArray pdu = fromHex(hex, &error);
+    QByteArray pdu;
+    qsizetype at = 0;
+    QString error = openTpdu(hex, &pdu, &at);
     if (!error.isEmpty())
         return fail(error);
-
-    qsizetype at = 0;
-    if (pdu.isEmpty())
-        return fail(QStringLiteral("empty PDU"));
-    const int smscLength = uchar(pdu[at++]);
-    if (smscLength > 11 || at + smscLength > pdu.size())
-        return fail(QStringLiteral("SMSC part of %1 octets does not fit").arg(smscLength));
-    at += smscLength;
     report.tpduLength = int(pdu.size() - at);
 
     if (at + 2 > pdu.size())

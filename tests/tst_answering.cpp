@@ -17,16 +17,6 @@ namespace {
 const QString Ann = QStringLiteral("+15550100");
 const QString Bob = QStringLiteral("+15550200");
 
-QStringList textsTo(const SimulatedModem &modem, const QString &number)
-{
-    QStringList texts;
-    for (const SimulatedModem::Sms &sms : modem.messages()) {
-        if (sms.number == number)
-            texts << sms.text;
-    }
-    return texts;
-}
-
 } // namespace
 
 class tst_answering : public QObject
@@ -56,22 +46,22 @@ void tst_answering::tradersAnswerThroughTheModem()
 
     // Read from the SIM at start, deleted, answered.
     QTRY_VERIFY_WITH_TIMEOUT(log.text().contains("SMS from Ann (" + Ann + "): status"), 10000);
-    QTRY_VERIFY_WITH_TIMEOUT(textsTo(modem, Ann).filter(QRegularExpression("^Vantrel: ")).size() == 1, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(modem.textsTo(Ann).filter(QRegularExpression("^Vantrel: ")).size() == 1, 10000);
     QVERIFY(modem.log().contains("AT+CMGD"));
 
     // An alert goes with its code; "OK" from Ann's phone acknowledges it.
     writeAlerts(mt4, 1, 1);
-    QTRY_VERIFY_WITH_TIMEOUT(textsTo(modem, Bob).contains("Alert 1 #1"), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(modem.textsTo(Bob).contains("Alert 1 #1"), 10000);
     QVERIFY(modem.control("sms " + Ann + " OK"));
     QTRY_VERIFY_WITH_TIMEOUT(log.text().contains("Acknowledged by Ann (" + Ann + "): #1 Alert 1"), 10000);
 
     // A missed call from Bob's phone acknowledges the next, hung up unanswered.
     writeAlerts(mt4, 2, 2);
-    QTRY_VERIFY_WITH_TIMEOUT(textsTo(modem, Bob).filter(QRegularExpression("^Alert 2 #\\d+$")).size() == 1, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(modem.textsTo(Bob).filter(QRegularExpression("^Alert 2 #\\d+$")).size() == 1, 10000);
     QVERIFY(modem.control("ring " + Bob));
     QTRY_VERIFY_WITH_TIMEOUT(
         log.text().contains(QRegularExpression("Acknowledged by Bob \\(\\" + Bob + "\\): #\\d+ Alert 2")), 10000);
-    QTRY_VERIFY_WITH_TIMEOUT(textsTo(modem, Bob).contains("Vantrel: acknowledged 1 alert"), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(modem.textsTo(Bob).contains("Vantrel: acknowledged 1 alert"), 10000);
 
     // Nobody answers the third: both phones are called through the modem
     // and told; then a reply ends the chain and the other hears who.
@@ -80,11 +70,10 @@ void tst_answering::tradersAnswerThroughTheModem()
     QTRY_VERIFY_WITH_TIMEOUT(log.text().contains("Call to Bob (" + Bob + "): busy"), 20000);
     QVERIFY(modem.log().contains("ATD" + Ann + ";"));
     QTRY_VERIFY_WITH_TIMEOUT(
-        textsTo(modem, Ann).filter(QRegularExpression("^Vantrel: not acknowledged #\\d+: Alert 3$")).size() == 1,
-        10000);
+        modem.textsTo(Ann).filter(QRegularExpression("^Vantrel: not acknowledged #\\d+: Alert 3$")).size() == 1, 10000);
     QVERIFY(modem.control("sms " + Bob + " ok"));
     QTRY_VERIFY_WITH_TIMEOUT(
-        textsTo(modem, Ann).filter(QRegularExpression("^Vantrel: #\\d+ acknowledged by Bob$")).size() == 1, 10000);
+        modem.textsTo(Ann).filter(QRegularExpression("^Vantrel: #\\d+ acknowledged by Bob$")).size() == 1, 10000);
     QVERIFY(!log.text().contains("Nobody acknowledged"));
     QVERIFY(relay.waitUntilIdle());
 }

@@ -24,16 +24,6 @@ const QString Bob = QStringLiteral("+15550102");
 const QString Cy = QStringLiteral("+15550103");
 const CallOutcome NoAnswer{CallOutcome::Result::NoAnswer, {}};
 
-QStringList textsTo(const FakeRoute &route, const QString &number)
-{
-    QStringList texts;
-    for (const SmsRequest &sms : route.accepted()) {
-        if (sms.number == number)
-            texts << sms.text;
-    }
-    return texts;
-}
-
 // The relay on a fake route named COM1 that can call, a minute `minuteMs`
 // long, started.
 struct Desk {
@@ -92,25 +82,25 @@ void tst_escalation::nobodyAnswersThenOneDoes()
 
     writeAlerts(mt4, 1, 1);
     QVERIFY(relay.waitUntilIdle());
-    QCOMPARE(textsTo(com1, Ann), QStringList({"Alert 1 #1"}));
+    QCOMPARE(com1.textsTo(Ann), QStringList({"Alert 1 #1"}));
 
     // A minute: both phones called and told.
     QTRY_VERIFY_WITH_TIMEOUT(com1.calls().size() >= 2, 5000);
     QCOMPARE(QStringList(com1.calls().mid(0, 2)), QStringList({Ann, Bob}));
     QVERIFY(relay.pageLog().text().contains("Not acknowledged within 1 minutes: #1"));
-    QTRY_VERIFY(textsTo(com1, Bob).contains("Vantrel: not acknowledged #1: Alert 1"));
+    QTRY_VERIFY(com1.textsTo(Bob).contains("Vantrel: not acknowledged #1: Alert 1"));
     QTRY_VERIFY(relay.pageLog().text().contains("Call to Ann (+15550101): no answer"));
     QVERIFY(relay.pageLog().text().contains("Calling Ann (+15550101) via COM1"));
     // A minute later the escalation list's first name.
     QTRY_VERIFY_WITH_TIMEOUT(com1.calls().contains(Cy), 5000);
     QVERIFY(relay.pageLog().text().contains("Escalated to Cy (+15550103): #1"));
-    QTRY_VERIFY(textsTo(com1, Cy).contains("Vantrel: not acknowledged #1: Alert 1"));
+    QTRY_VERIFY(com1.textsTo(Cy).contains("Vantrel: not acknowledged #1: Alert 1"));
 
     // Bob answers: the chain ends; Ann and Cy are told, Bob is not.
     QVERIFY(com1.hearSms(Bob, "ok"));
-    QTRY_VERIFY(textsTo(com1, Cy).contains("Vantrel: #1 acknowledged by Bob"));
-    QTRY_VERIFY(textsTo(com1, Ann).contains("Vantrel: #1 acknowledged by Bob"));
-    QVERIFY(!textsTo(com1, Bob).contains("Vantrel: #1 acknowledged by Bob"));
+    QTRY_VERIFY(com1.textsTo(Cy).contains("Vantrel: #1 acknowledged by Bob"));
+    QTRY_VERIFY(com1.textsTo(Ann).contains("Vantrel: #1 acknowledged by Bob"));
+    QVERIFY(!com1.textsTo(Bob).contains("Vantrel: #1 acknowledged by Bob"));
     QVERIFY(relay.pageLog().text().contains("Acknowledged by Bob (+15550102): #1 Alert 1"));
     const qsizetype calls = com1.calls().size();
     QTest::qWait(900);
@@ -131,7 +121,7 @@ void tst_escalation::codesNameAlerts()
 
     writeAlerts(mt4, 1, 13);
     QVERIFY(relay.waitUntilIdle());
-    QVERIFY(textsTo(com1, Ann).contains("Alert 12 #12"));
+    QVERIFY(com1.textsTo(Ann).contains("Alert 12 #12"));
     QCOMPARE(count(folder, "SELECT count(DISTINCT code) FROM alert"), 13);
 
     // "OK 12": #12 alone; "#3" the same; then "OK" every other.
@@ -142,11 +132,11 @@ void tst_escalation::codesNameAlerts()
     QTRY_COMPARE(unacknowledged(), 11);
     // A code nobody holds: answered so.
     QVERIFY(com1.hearSms(Bob, "ok 99"));
-    QTRY_VERIFY(textsTo(com1, Bob).contains("Vantrel: no alert #99 waits for you"));
+    QTRY_VERIFY(com1.textsTo(Bob).contains("Vantrel: no alert #99 waits for you"));
     // A new alert takes the smallest free code.
     writeAlerts(mt4, 14, 14);
     QVERIFY(relay.waitUntilIdle());
-    QVERIFY(textsTo(com1, Ann).contains("Alert 14 #3"));
+    QVERIFY(com1.textsTo(Ann).contains("Alert 14 #3"));
     QVERIFY(com1.hearSms(Ann, "Ok"));
     QTRY_COMPARE(unacknowledged(), 0);
 
@@ -183,7 +173,7 @@ void tst_escalation::aKillInTheMiddle()
     QTRY_VERIFY_WITH_TIMEOUT(relay.pageLog().text().contains("Nobody acknowledged #1"), 10000);
     QCOMPARE(count(folder, "SELECT count(*) FROM escalation_step"), 7);
     QCOMPARE(count(folder, "SELECT ended FROM escalation"), 2);
-    QVERIFY(textsTo(com1, Cy).size() >= 3);
+    QVERIFY(com1.textsTo(Cy).size() >= 3);
     relay.statusFile().changed();
     QTRY_VERIFY([&] {
         QFile file(folder.file("Status.json"));

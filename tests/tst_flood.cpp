@@ -33,17 +33,6 @@ void writeRepeats(const QString &folder, int from, int count)
     writeFile(MT4Paths::alertFile(folder), bytes, QIODevice::WriteOnly | QIODevice::Append);
 }
 
-// The texts one phone got, in order.
-QStringList textsTo(const SimulatedModem &modem, const QString &number)
-{
-    QStringList texts;
-    for (const SimulatedModem::Sms &sms : modem.messages()) {
-        if (sms.number == number)
-            texts << sms.text;
-    }
-    return texts;
-}
-
 } // namespace
 
 class tst_flood : public QObject
@@ -84,7 +73,7 @@ void tst_flood::repeatsCollapsed()
                                       "collapsed")
                                   .arg(QDir::toNativeSeparators(looper));
         for (const QString number : {"+111", "+222"})
-            QCOMPARE(textsTo(modem, number), (QStringList{Repeated, "Close GBPUSD now", alarm}));
+            QCOMPARE(modem.textsTo(number), (QStringList{Repeated, "Close GBPUSD now", alarm}));
         // Every alert has its LOG row, in the order they were written.
         QStringList logged(500, Repeated);
         logged << "Close GBPUSD now";
@@ -116,9 +105,9 @@ void tst_flood::repeatsCollapsed()
         QVERIFY(relay.waitUntilIdle(20000));
         const QString count = QString("Repeated 649 times since %1: %2").arg(since, Repeated);
         for (const QString number : {"+111", "+222"})
-            QCOMPARE(textsTo(modem, number).mid(0, 2), (QStringList{Repeated, "Close GBPUSD now"}));
+            QCOMPARE(modem.textsTo(number).mid(0, 2), (QStringList{Repeated, "Close GBPUSD now"}));
         for (const QString number : {"+111", "+222"})
-            QCOMPARE(textsTo(modem, number).last(), count);
+            QCOMPARE(modem.textsTo(number).last(), count);
         QCOMPARE(relay.pageLog().text().count("Collapsed 649 repeats of Looper: Cross"), 1);
         QCOMPARE(folder.loggedMessages().size(), 651);
     }
@@ -130,7 +119,7 @@ void tst_flood::repeatsCollapsed()
         QVERIFY(relay.waitUntilIdle(20000));
         QTest::qWait(200);
         QCOMPARE(modem.messages().size(), 10);
-        QCOMPARE(textsTo(modem, "+111").last(), Repeated);
+        QCOMPARE(modem.textsTo("+111").last(), Repeated);
     }
 }
 
@@ -147,8 +136,8 @@ void tst_flood::withoutSettingsEveryRepeatIsSent()
     TestRelay relay(300);
     QCOMPARE(relay.repeats().windowMinutes(), 0);
     QVERIFY(relay.waitUntilIdle(180000));
-    QCOMPARE(textsTo(modem, "+111"), QStringList(500, Repeated));
-    QCOMPARE(textsTo(modem, "+222"), QStringList(500, Repeated));
+    QCOMPARE(modem.textsTo("+111"), QStringList(500, Repeated));
+    QCOMPARE(modem.textsTo("+222"), QStringList(500, Repeated));
     QCOMPARE(folder.loggedMessages().size(), 500);
 }
 
@@ -179,14 +168,14 @@ void tst_flood::pacePerPhoneWithDigests()
         QVERIFY(relay.waitUntilIdle(30000));
         // Ten each at once; the other thirty wait, each with its LOG row.
         for (const QString number : {"+111", "+222"})
-            QCOMPARE(textsTo(modem, number), first);
+            QCOMPARE(modem.textsTo(number), first);
         QCOMPARE(folder.loggedMessages().size(), 40);
 
         // Five minutes on: one digest each naming all thirty.
         clock.set(start.addSecs(5 * 60 + 1));
         QVERIFY(runUntil([&] { return modem.messages().size() == 22; }, 20000));
         for (const QString number : {"+111", "+222"})
-            QCOMPARE(textsTo(modem, number), first + QStringList{"30 more alerts: " + names(11, 40)});
+            QCOMPARE(modem.textsTo(number), first + QStringList{"30 more alerts: " + names(11, 40)});
 
         // More within the pace's window wait for the next digest; the
         // relay's own notices are never held.
@@ -195,7 +184,7 @@ void tst_flood::pacePerPhoneWithDigests()
         QVERIFY(relay.waitUntilIdle(20000));
         relay.sendNotice("Vantrel: a notice");
         QVERIFY(runUntil([&] { return modem.messages().size() == 24; }, 20000));
-        QCOMPARE(textsTo(modem, "+111").last(), QString("Vantrel: a notice"));
+        QCOMPARE(modem.textsTo("+111").last(), QString("Vantrel: a notice"));
     }
     // A restart between two digests loses none of those held.
     clock.set(start.addSecs(10 * 60 + 2));
@@ -204,13 +193,13 @@ void tst_flood::pacePerPhoneWithDigests()
         QVERIFY(runUntil([&] { return modem.messages().size() == 26; }, 20000));
         QVERIFY(relay.waitUntilIdle(20000));
         for (const QString number : {"+111", "+222"})
-            QCOMPARE(textsTo(modem, number).last(), "5 more alerts: " + names(41, 45));
+            QCOMPARE(modem.textsTo(number).last(), "5 more alerts: " + names(41, 45));
         QCOMPARE(relay.pageLog().text().count("Digest of 5 alerts"), 2);
         // The window has passed: the next alert goes at once.
         clock.set(start.addSecs(21 * 60));
         writeAlerts(robots, 46, 46);
         QVERIFY(runUntil([&] { return modem.messages().size() == 28; }, 20000));
-        QCOMPARE(textsTo(modem, "+222").last(), QString("Alert 46"));
+        QCOMPARE(modem.textsTo("+222").last(), QString("Alert 46"));
     }
 
     // What does not fit four parts is counted, not dropped.

@@ -51,17 +51,6 @@ QJsonObject status(const ProgramFolderFixture &folder)
     return QJsonDocument::fromJson(fileBytes(folder.file("Status.json"))).object();
 }
 
-// The texts a modem took for a number.
-QStringList textsTo(const SimulatedModem &modem, const QString &number)
-{
-    QStringList texts;
-    for (const SimulatedModem::Sms &sms : modem.messages()) {
-        if (sms.number == number)
-            texts << sms.text;
-    }
-    return texts;
-}
-
 } // namespace
 
 void tst_health::downForEachReasonAndToldByTheOtherModem()
@@ -106,9 +95,9 @@ void tst_health::downForEachReasonAndToldByTheOtherModem()
         // (A slow first round may have found it down already and told that.)
         if (ups == 0) {
             const QString told = "Vantrel: modem COM1 is down: ";
-            QTRY_VERIFY(textsTo(b, "+111").join('\n').contains(told) && textsTo(b, "+222").join('\n').contains(told));
+            QTRY_VERIFY(b.textsTo("+111").join('\n').contains(told) && b.textsTo("+222").join('\n').contains(told));
         }
-        QCOMPARE(textsTo(b, "+111").join('\n').count("Vantrel: modem COM1"), 1);
+        QCOMPARE(b.textsTo("+111").join('\n').count("Vantrel: modem COM1"), 1);
         // Status.json says so within moments: its writes follow a change
         // by 50 ms, so that a burst of changes is written once, and this
         // one may come before the file has told of the modem's last return.
@@ -120,8 +109,8 @@ void tst_health::downForEachReasonAndToldByTheOtherModem()
         QTRY_COMPARE_WITH_TIMEOUT(relay.pageLog().text().count("Modem COM1 is up again"), ups, 5000);
     }
     // Back within its quiet time: held for the summary.
-    QVERIFY(!textsTo(b, "+111").join('\n').contains("up again"));
-    QVERIFY(textsTo(a, "+111").isEmpty());
+    QVERIFY(!b.textsTo("+111").join('\n').contains("up again"));
+    QVERIFY(a.textsTo("+111").isEmpty());
 }
 
 void tst_health::aWrongPinIsEnteredOnce()
@@ -320,7 +309,7 @@ void tst_health::heartbeat()
     // At nine, once; the next day, again.
     clock.set(QDateTime(QDate(2026, 12, 9), QTime(9, 0, 5)));
     const QString report = "Vantrel OK: 3 alerts and 6 SMS since the last report, 0 failed; modems: COM1 up -73 dBm.";
-    QTRY_VERIFY(textsTo(modem, "+111").contains(report) && textsTo(modem, "+222").contains(report));
+    QTRY_VERIFY(modem.textsTo("+111").contains(report) && modem.textsTo("+222").contains(report));
     runUntil([] { return false; }, 300);
     QCOMPARE(modem.messages().size(), 8);
     clock.set(QDateTime(QDate(2026, 12, 10), QTime(9, 0, 1)));

@@ -20,17 +20,6 @@ const QString Ann = QStringLiteral("+15550101");
 const QString Bob = QStringLiteral("+15550102");
 const QString Cy = QStringLiteral("+15550103");
 
-// The texts one phone got, in order.
-QStringList textsTo(const FakeRoute &route, const QString &number)
-{
-    QStringList texts;
-    for (const SmsRequest &sms : route.accepted()) {
-        if (sms.number == number)
-            texts << sms.text;
-    }
-    return texts;
-}
-
 // The relay on a fake route named COM1, started.
 struct Desk {
     explicit Desk(FakeRoute &route)
@@ -77,7 +66,7 @@ void tst_replies::commandsFromUsersPhones()
 
     writeAlerts(mt4, 1, 3);
     QVERIFY(relay.waitUntilIdle());
-    QCOMPARE(textsTo(com1, Bob), QStringList({"Alert 1", "Alert 2", "Alert 3"}));
+    QCOMPARE(com1.textsTo(Bob), QStringList({"Alert 1", "Alert 2", "Alert 3"}));
     const qsizetype sent = com1.accepted().size();
 
     // An unknown number: said, nothing else.
@@ -99,23 +88,23 @@ void tst_replies::commandsFromUsersPhones()
     // Duty by SMS: Bob goes off, told on his phone; Ann, now the last on
     // duty, may not; Cy comes on. The next alert goes to Ann and Cy.
     QVERIFY(com1.hearSms(Bob, "off"));
-    QTRY_VERIFY(textsTo(com1, Bob).contains("Vantrel: you are now off duty"));
+    QTRY_VERIFY(com1.textsTo(Bob).contains("Vantrel: you are now off duty"));
     QVERIFY(relay.pageLog().text().contains("Bob (+15550102) is now off duty"));
     QVERIFY(com1.hearSms(Ann, "OFF"));
     QTRY_VERIFY(
-        textsTo(com1, Ann).contains("Vantrel: you are the last on duty; you stay on duty until someone else is."));
+        com1.textsTo(Ann).contains("Vantrel: you are the last on duty; you stay on duty until someone else is."));
     QVERIFY(com1.hearSms(Cy, "On"));
-    QTRY_VERIFY(textsTo(com1, Cy).contains("Vantrel: you are now on duty"));
+    QTRY_VERIFY(com1.textsTo(Cy).contains("Vantrel: you are now on duty"));
     QCOMPARE(folder.values("SELECT name FROM USERS WHERE On_Duty ORDER BY name"), QStringList({"Ann", "Cy"}));
     writeAlerts(mt4, 4, 4);
     QVERIFY(relay.waitUntilIdle());
-    QVERIFY(textsTo(com1, Cy).contains("Alert 4"));
-    QVERIFY(textsTo(com1, Ann).contains("Alert 4"));
-    QVERIFY(!textsTo(com1, Bob).contains("Alert 4"));
+    QVERIFY(com1.textsTo(Cy).contains("Alert 4"));
+    QVERIFY(com1.textsTo(Ann).contains("Alert 4"));
+    QVERIFY(!com1.textsTo(Bob).contains("Alert 4"));
 
     // A missed call from Cy: her alert, answered with the count.
     QVERIFY(com1.hearCall(Cy));
-    QTRY_VERIFY(textsTo(com1, Cy).contains("Vantrel: acknowledged 1 alert"));
+    QTRY_VERIFY(com1.textsTo(Cy).contains("Vantrel: acknowledged 1 alert"));
     QCOMPARE(unacknowledged(), 0);
     // An unknown caller: said, nothing else.
     const qsizetype beforeCall = com1.accepted().size();
@@ -124,12 +113,12 @@ void tst_replies::commandsFromUsersPhones()
 
     // STATUS gets the heartbeat's words; anything else one help an hour.
     QVERIFY(com1.hearSms(Ann, "status"));
-    QTRY_VERIFY(textsTo(com1, Ann).filter("Vantrel: OK:").size() == 1);
+    QTRY_VERIFY(com1.textsTo(Ann).filter("Vantrel: OK:").size() == 1);
     QVERIFY(com1.hearSms(Ann, "what?"));
     QVERIFY(com1.hearSms(Ann, "hello?"));
-    QTRY_VERIFY(textsTo(com1, Ann).filter("reply OK").size() == 1);
+    QTRY_VERIFY(com1.textsTo(Ann).filter("reply OK").size() == 1);
     QTest::qWait(100);
-    QCOMPARE(textsTo(com1, Ann).filter("reply OK").size(), 1);
+    QCOMPARE(com1.textsTo(Ann).filter("reply OK").size(), 1);
     QCOMPARE(com1.accepted().size(), beforeCall + 2);
 }
 
@@ -146,9 +135,9 @@ void tst_replies::cappedAndKeptOverARestart()
         // Two automatic responders: at most 10 answers an hour to a phone.
         for (int i = 0; i < 15; ++i)
             QVERIFY(com1.hearSms(Ann, "STATUS"));
-        QTRY_COMPARE(textsTo(com1, Ann).size(), Replies::MaxAnswersPerHour);
+        QTRY_COMPARE(com1.textsTo(Ann).size(), Replies::MaxAnswersPerHour);
         QTest::qWait(100);
-        QCOMPARE(textsTo(com1, Ann).size(), Replies::MaxAnswersPerHour);
+        QCOMPARE(com1.textsTo(Ann).size(), Replies::MaxAnswersPerHour);
         QVERIFY(desk.relay.pageLog().text().contains("No more answers to Ann (+15550101) this hour: 10 were sent"));
         QCOMPARE(folder.outboxRows("SELECT count(*) FROM incoming_sms WHERE handled = 0").value(0).value(0).toInt(), 0);
     }
@@ -158,22 +147,22 @@ void tst_replies::cappedAndKeptOverARestart()
     {
         FakeRoute com1(QStringLiteral("COM1"));
         Desk desk(com1);
-        QTRY_VERIFY(textsTo(com1, Bob).contains("Vantrel: you are now off duty"));
+        QTRY_VERIFY(com1.textsTo(Bob).contains("Vantrel: you are now off duty"));
         QCOMPARE(folder.values("SELECT name FROM USERS WHERE On_Duty"), QStringList({"Ann"}));
     }
     {
         FakeRoute com1(QStringLiteral("COM1"));
         Desk desk(com1);
         QTest::qWait(100);
-        QVERIFY(textsTo(com1, Bob).isEmpty());
+        QVERIFY(com1.textsTo(Bob).isEmpty());
         // The same SMS offered again, as a modem does whose delete failed
         // after it was kept: obeyed once.
         const QDateTime stamp = QDateTime::fromString("2026-12-10T09:30:00Z", Qt::ISODate);
         QVERIFY(com1.hearSms(Bob, "ON", stamp));
         QVERIFY(com1.hearSms(Bob, "ON", stamp));
-        QTRY_VERIFY(textsTo(com1, Bob).contains("Vantrel: you are now on duty"));
+        QTRY_VERIFY(com1.textsTo(Bob).contains("Vantrel: you are now on duty"));
         QTest::qWait(100);
-        QCOMPARE(textsTo(com1, Bob).size(), 1);
+        QCOMPARE(com1.textsTo(Bob).size(), 1);
         QCOMPARE(folder.outboxRows("SELECT text FROM incoming_sms WHERE number = '+15550102'").size(), 2);
     }
     const QJsonObject status = QJsonDocument::fromJson([&] {
@@ -198,7 +187,7 @@ void tst_replies::withoutTheSettingNothingListens()
     QVERIFY(!com1.hearSms(Ann, "OK"));
     writeAlerts(mt4, 1, 1);
     QVERIFY(desk.relay.waitUntilIdle());
-    QCOMPARE(textsTo(com1, Ann), QStringList({"Alert 1"}));
+    QCOMPARE(com1.textsTo(Ann), QStringList({"Alert 1"}));
     QCOMPARE(folder.outboxRows("SELECT count(*) FROM escalation").value(0).value(0).toInt(), 0);
     QVERIFY(com1.calls().isEmpty());
 }

@@ -113,3 +113,13 @@ void FakeRoute::call(const QString &number, std::function<void(const CallOutcome
     m_calls << number;
     QTimer::singleShot(m_delayMs, this, [outcome, done] { done(outcome); });
 }
+
+QStringList FakeRoute::textsTo(const QString &number) const
+{
+    QStringList texts;
+    for (const SmsRequest &sms : m_accepted) {
+        if (sms.number == number)
+            texts << sms.text;
+    }
+    return texts;
+}

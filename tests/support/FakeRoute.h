@@ -49,6 +49,8 @@ public:
 
     // The SMS the network took through it, Unanswered ones among them.
     const QList<SmsRequest> &accepted() const { return m_accepted; }
+    // The texts of those to `number`, in order.
+    QStringList textsTo(const QString &number) const;
     // The SMS whose answer was lost, once for each time.
     const QList<qint64> &lostAnswers() const { return m_lost; }
     const QList<Part> &parts() const { return m_parts; }

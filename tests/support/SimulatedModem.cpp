@@ -165,3 +165,13 @@ bool SimulatedModem::stop()
     }
     return m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 0;
 }
+
+QStringList SimulatedModem::textsTo(const QString &number) const
+{
+    QStringList texts;
+    for (const Sms &sms : messages()) {
+        if (sms.number == number)
+            texts << sms.text;
+    }
+    return texts;
+}

@@ -38,6 +38,8 @@ public:
     QString recordPath() const { return m_record; }
     // The accepted messages so far, read back from the record file.
     QList<Sms> messages() const;
+    // The texts of those to `number`, in order.
+    QStringList textsTo(const QString &number) const;
     // What the modem logged so far: the dialogue, refusals, hang-ups.
     QString log() const;
 
