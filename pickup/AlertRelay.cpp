@@ -440,17 +440,20 @@ void AlertRelay::sendAnswer(const QString &routeName, const QString &name, const
     send(*by, {text, name, number, {}, ++m_nextReference, 0, {}}, text, {});
 }
 
+bool AlertRelay::noFirstTryWaits()
+{
+    try {
+        return m_outbox.foldersWaiting().isEmpty();
+    } catch (const DbError &) {
+        return false;
+    }
+}
+
 void AlertRelay::sayOutageSummary()
 {
     // Once the alerts held meanwhile are out: nothing waits for a first try.
-    if (!m_outageToTell || sending())
+    if (!m_outageToTell || sending() || !noFirstTryWaits())
         return;
-    try {
-        if (!m_outbox.foldersWaiting().isEmpty())
-            return;
-    } catch (const DbError &) {
-        return;
-    }
     const Outage outage = *std::exchange(m_outageToTell, std::nullopt);
     const QString format = QStringLiteral("HH:mm");
     sendNotice(QStringLiteral("Vantrel: no modem could send from %1 to %2; %3 alerts were held and have now been "
@@ -461,14 +464,8 @@ void AlertRelay::sayOutageSummary()
 
 void AlertRelay::sendFloodNotices()
 {
-    if (m_floodNotices.isEmpty())
+    if (m_floodNotices.isEmpty() || !noFirstTryWaits())
         return;
-    try {
-        if (!m_outbox.foldersWaiting().isEmpty())
-            return;
-    } catch (const DbError &) {
-        return;
-    }
     for (const QString &text : std::exchange(m_floodNotices, {}))
         sendNotice(text);
 }

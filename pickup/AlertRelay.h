@@ -203,6 +203,8 @@ private:
     void finishWhenIdle();
     void send(SmsRoute &route, const SmsRequest &request, const QString &message,
               const std::function<void()> &whenDone);
+    // No alert waits for its first try (false when the outbox cannot say).
+    bool noFirstTryWaits();
     void sayOutageSummary();
     void sendFloodNotices();
     void sendAnswer(const QString &routeName, const QString &name, const QString &number, const QString &text);
