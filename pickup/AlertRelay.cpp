@@ -426,11 +426,7 @@ void AlertRelay::sendAnswer(const QString &routeName, const QString &name, const
 {
     // By the route the SMS came in on where it may take SMS, else by any;
     // never held by the pace.
-    SmsRoute *by = nullptr;
-    for (Route *route : m_routes.used()) {
-        if (route->name() == routeName && route->mayTake())
-            by = &route->transport();
-    }
+    SmsRoute *by = m_routes.upRoute(routeName);
     if (!by)
         by = m_routes.firstUp();
     if (!by) {

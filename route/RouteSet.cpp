@@ -245,13 +245,25 @@ SmsRoute *RouteSet::firstUp() const
     return nullptr;
 }
 
-SmsRoute *RouteSet::route(const QString &name) const
+Route *RouteSet::usedNamed(const QString &name) const
 {
     for (Route *route : used()) {
         if (route->name() == name)
-            return &route->transport();
+            return route;
     }
     return nullptr;
+}
+
+SmsRoute *RouteSet::route(const QString &name) const
+{
+    Route *route = usedNamed(name);
+    return route ? &route->transport() : nullptr;
+}
+
+SmsRoute *RouteSet::upRoute(const QString &name) const
+{
+    Route *route = usedNamed(name);
+    return route && route->mayTake() ? &route->transport() : nullptr;
 }
 
 bool RouteSet::idle() const

@@ -68,6 +68,8 @@ public:
     SmsRoute *firstUp() const;
     // The route the page log and the outbox name so ("COM2", "gateway").
     SmsRoute *route(const QString &name) const;
+    // That route, where it may take SMS now; null otherwise.
+    SmsRoute *upRoute(const QString &name) const;
     // No SMS or question is under way on any route.
     bool idle() const;
 
@@ -142,6 +144,7 @@ signals:
 
 private:
     Route *find(const SmsRoute *transport) const;
+    Route *usedNamed(const QString &name) const;
     Route *modem(short port) const;
     Route &appendModem(const ModemTable::Modem &options);
     void adopt(Route &route);
